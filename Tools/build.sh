@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine, builds and runs. Usage:
+#   Tools/build.sh run    install what is missing, build, print the catalogue through the host
+#   Tools/build.sh test   install what is missing, build with checks, run every test
+#   Tools/build.sh bench  install what is missing, build, run the benchmark program
+# BUILD_DIR overrides the build folder (default: build for run and bench, build-tests for test).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+mode=${1:-run}
+shift || true
+
+packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest)
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# Each build folder has its own Wine prefix, so that registry changes of tests stay there.
+start_wine() {
+    export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" TZ="${TZ:-UTC}"
+    unset DISPLAY
+    [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+    # A server of our own for the whole run; its services start here, outside CTest's pipes.
+    if wineserver -p </dev/null >/dev/null 2>&1; then
+        trap 'wineserver -k 2>/dev/null || true' EXIT
+    fi
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+configure_and_build() {
+    local dir=$1; shift
+    cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/Toolchain-mingw64.cmake" "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
+
+install_missing
+case "$mode" in
+run)
+    dir=${BUILD_DIR:-$root/build}
+    configure_and_build "$dir" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+    start_wine "$dir"
+    cd "$dir/bin" && wine TrevalicHost.exe "$@"
+    ;;
+test)
+    dir=${BUILD_DIR:-$root/build-tests}
+    configure_and_build "$dir" -DZELKOR_CHECKED=ON
+    start_wine "$dir"
+    ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" "$@"
+    ;;
+bench)
+    dir=${BUILD_DIR:-$root/build}
+    configure_and_build "$dir" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+    start_wine "$dir"
+    cd "$dir/bin" && wine ZelkorBench.exe "$@"
+    ;;
+*)
+    echo "usage: $0 run|test|bench [arguments]" >&2
+    exit 2
+    ;;
+esac
