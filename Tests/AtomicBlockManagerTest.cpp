@@ -21,6 +21,19 @@ public:
 
     void BeginTake() { pool.BeginTake(); }
     void EndTake() { pool.EndTake(); }
+    // The two halves of a pop, for a taker stalled between reading the head's link and the
+    // compare-and-swap.
+    void* ReadHead(void*& next) const
+    {
+        auto* head = pool.freeList.load();
+        next = head ? head->next : nullptr;
+        return head;
+    }
+    bool SwapHead(void* expected, void* next)
+    {
+        auto* head = static_cast<CAtomicBlockManager::CBlock*>(expected);
+        return pool.freeList.compare_exchange_strong(head, static_cast<CAtomicBlockManager::CBlock*>(next));
+    }
     void PushLateDeferred(void* block)
     {
         auto* b = static_cast<CAtomicBlockManager::CBlock*>(block);
@@ -236,6 +249,37 @@ TEST(AtomicBlockManager, BlockGivenBackDuringATakeWaitsForTheLastTaker)
     EXPECT_EQ(pool.Take(), block);
 }
 
+// The reuse problem itself: a taker stalls after reading head A and its link B; meanwhile A
+// and B are popped and A is given back. Were A back on the free list, the stalled swap would
+// succeed and hand B, which has an owner, to the next take.
+TEST(AtomicBlockManager, StalledTakerCannotInstallAStaleLink)
+{
+    CCountingPageManager pages;
+    CAtomicBlockManager pool(32, &pages);
+    CAtomicBlockManagerProbe probe(pool);
+    void* c = pool.Take();
+    void* b = pool.Take();
+    void* a = pool.Take();
+    pool.GiveBack(c);
+    pool.GiveBack(b);
+    pool.GiveBack(a); // free list: a, b, c
+
+    probe.BeginTake();
+    void* staleNext = nullptr;
+    ASSERT_EQ(probe.ReadHead(staleNext), a);
+    ASSERT_EQ(staleNext, b);
+
+    EXPECT_EQ(pool.Take(), a); // other threads
+    EXPECT_EQ(pool.Take(), b); // b now has an owner
+    pool.GiveBack(a);
+    if (probe.SwapHead(a, staleNext)) {
+        void* next = pool.Take();
+        EXPECT_NE(next, b) << "a block went to two owners";
+    }
+    probe.EndTake();
+    EXPECT_FALSE(probe.IsFree(b));
+}
+
 // A giver that saw a taker inside may push onto the deferred list only after the last taker
 // left (and found nothing to merge). Such blocks must not stay stranded.
 TEST(AtomicBlockManager, LateDeferredBlocksAreCollectedByTheNextGiveBack)
@@ -318,8 +362,8 @@ TEST(AtomicBlockManager, ExhaustedPageManagerThrowsMemoryException)
 TEST(AtomicBlockManager, ConcurrentOwnersNeverShareABlock)
 {
     constexpr int Threads = 4;
-    constexpr int Rounds = 60000;
-    constexpr int Held = 6;
+    constexpr int Rounds = 100000;
+    constexpr int Held = 4;
     CAtomicBlockManager pool(32);
     std::atomic<int> conflicts{0};
     std::atomic<bool> start{false};
