@@ -96,19 +96,20 @@ private:
 
 namespace {
 
-// Serves pages from the runtime heap and counts them, to see when the pool asks for a page.
+// Serves virtual pages and counts them: shows when the pool asks for a page, and a released
+// page faults when touched.
 class CCountingPageManager : public IMemoryManager {
 public:
     void* Alloc(uint64_t size) override
     {
         ++allocations;
         lastSize = size;
-        return DefaultMemoryManager.Alloc(size);
+        return PageMemoryManager.Alloc(size);
     }
     void Free(void* block) override
     {
         ++releases;
-        DefaultMemoryManager.Free(block);
+        PageMemoryManager.Free(block);
     }
     std::atomic<int> allocations{0};
     std::atomic<int> releases{0};
@@ -354,6 +355,26 @@ TEST(AtomicBlockManager, ExhaustedPageManagerThrowsMemoryException)
             }
         },
         CMemoryException*);
+}
+
+// A static pool outlives its destructor in storage; exit handlers that run later may still
+// release or ask for blocks.
+TEST(AtomicBlockManager, DestroyedPoolIgnoresGiveBackAndRefusesTake)
+{
+    CCountingPageManager pages;
+    alignas(CAtomicBlockManager) unsigned char storage[sizeof(CAtomicBlockManager)];
+    auto* pool = new (storage) CAtomicBlockManager(32, &pages);
+    void* block = pool->Take();
+    pool->~CAtomicBlockManager();
+    EXPECT_EQ(pages.releases, 1);
+    pool->GiveBack(block); // its page is gone: must not be written
+    try {
+        pool->Take();
+        ADD_FAILURE() << "a destroyed pool handed out a block";
+    } catch (CMemoryException* exception) {
+        delete exception;
+    }
+    EXPECT_EQ(pages.allocations, 1);
 }
 
 // Every owner writes its mark over the whole block and checks it before giving the block
