@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -254,6 +255,45 @@ TEST(AllocatedOn, RefusedProcessHeapReleaseIsAnInternalError)
     delete error;
     ProcessHeap::FreeNoThrow(foreign); // reported, not thrown
     other.Free(foreign);
+}
+
+bool IsProcessHeap(HANDLE heap)
+{
+    std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
+    heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
+    for (HANDLE h : heaps)
+        if (h == heap)
+            return true;
+    return false;
+}
+
+// The unload of a framework module releases its string memory whatever is still in use: the
+// string heap goes although it counts a block, and the pools' pages go back although a block
+// of them is still taken.
+TEST(MemoryShutdown, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
+{
+    HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
+    ASSERT_NE(module, nullptr) << GetLastError();
+    auto take = reinterpret_cast<void* (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "TakeStringPoolBlock")));
+    auto alloc = reinterpret_cast<void* (*)(uint64_t)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "AllocStringHeapBlock")));
+    auto heapOf = reinterpret_cast<HANDLE (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "GetStringHeapHandle")));
+    ASSERT_TRUE(take && alloc && heapOf);
+
+    char* block = static_cast<char*>(take());
+    block[31] = 1;
+    alloc(1000);
+    const HANDLE heap = heapOf();
+    ASSERT_NE(heap, StringHeap.GetHeap()) << "the module has its own";
+    ASSERT_TRUE(IsProcessHeap(heap));
+    MEMORY_BASIC_INFORMATION info;
+    ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
+    ASSERT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT));
+
+    ASSERT_TRUE(FreeLibrary(module));
+    EXPECT_FALSE(IsProcessHeap(heap));
+    ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
+    EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
 }
 
 } // namespace
