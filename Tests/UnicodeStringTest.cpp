@@ -322,6 +322,12 @@ TEST(UnicodeString, FormatUsesWideArgumentsAndGrows)
     s.Format(L"<%s>", long1000.GetText());
     EXPECT_EQ(s.GetLength(), 1002);
     EXPECT_EQ(Std(s), L"<" + std::wstring(1000, L'z') + L">");
+    for (int32_t length : {255, 256, 257, 512, 513}) { // around the first and second limits
+        const CUnicodeString text = Repeat(L'q', length);
+        s.Format(L"%s", text.GetText());
+        EXPECT_EQ(Std(s), Std(text)) << length;
+    }
+    s.Format(L"<%s>", long1000.GetText());
     s.Format(L"%s, %s", s.GetText(), L"again"); // the argument is this string's own text
     EXPECT_EQ(s.GetLength(), 1009);
     EXPECT_TRUE(Std(s).starts_with(L"<zzz") && Std(s).ends_with(L">, again"));
