@@ -158,6 +158,42 @@ TEST(UnicodeString, SoleHolderWithRoomWritesInPlace)
     EXPECT_EQ(s.GetText(), before);
 }
 
+TEST(UnicodeString, WritingASharedBufferCopiesAtItsCurrentSize)
+{
+    const struct { const char* name; int32_t length; std::function<void(CUnicodeString&)> write; uint64_t capacity; } cases[] = {
+        {"SetAt, heap", 100, [](CUnicodeString& s) { s.SetAt(0, L'x'); }, 218},
+        {"SetLength shorter", 60, [](CUnicodeString& s) { s.SetLength(30); }, 138},
+        {"Delete", 30, [](CUnicodeString& s) { s.Delete(0, 20); }, 128},
+        {"Append within the class", 20, [](CUnicodeString& s) { s += L'x'; }, 64},
+        {"Append beyond the pools", 100, [](CUnicodeString& s) { s += L'x'; }, 258},
+    };
+    for (const auto& c : cases) {
+        const CUnicodeString original = Repeat(L'o', c.length);
+        CUnicodeString copy = original;
+        c.write(copy);
+        EXPECT_EQ(copy.GetCapacity(), c.capacity) << c.name;
+        EXPECT_FALSE(copy.SharesBufferWith(original)) << c.name;
+    }
+}
+
+TEST(UnicodeString, GetBufferGivesRoomAndReleaseBufferSetsTheLength)
+{
+    CUnicodeString s = L"abc";
+    wchar_t* room = s.GetBuffer(50);
+    EXPECT_EQ(s.GetLength(), 3);
+    EXPECT_EQ(room[50], 0);
+    wcscpy(room, L"hello");
+    s.ReleaseBuffer();
+    EXPECT_EQ(Std(s), L"hello");
+    EXPECT_EQ(s.GetCapacity(), 128u);
+    s.GetBuffer(5)[4] = L'!';
+    s.ReleaseBuffer(5);
+    EXPECT_EQ(Std(s), L"hell!");
+    s.Empty(); // the sole holder keeps its block
+    EXPECT_EQ(s.GetCapacity(), 128u);
+    EXPECT_EQ(s.GetText()[0], 0);
+}
+
 TEST(UnicodeString, GrowthAddsAFifthBeyondThePools)
 {
     const struct { int32_t start; int32_t added; uint64_t capacity; } cases[] = {
@@ -381,6 +417,9 @@ TEST(UnicodeString, ToMultiByteConvertsByCodePage)
         {L"a\0b", 3, 65001, "a"}, // the length ends at the first zero byte
         {L"abc", -1, 0, "abc"},
         {L"x", 1, 1, "x"},
+        {L"\x4E2D", 1, 936, "\xD6\xD0"},
+        {L"\x4E2D", 1, 65000, "+Ti0-"}, // refuses flags
+        {L"\xF041", 1, 42, "A"},        // refuses flags
     };
     for (const auto& c : cases) {
         const CString s = CUnicodeString::ToMultiByte(c.text, c.length, c.codePage);
