@@ -389,14 +389,17 @@ TEST(UnicodeString, FromIntAndFromUIntFollowTheRadix)
 TEST(UnicodeString, LoadFromResourceRetriesLongEntries)
 {
     const HMODULE module = GetModuleHandleW(nullptr);
-    const struct { uint32_t id; bool ok; int32_t length; } cases[] = {
-        {Entry200, true, 200}, {Entry126, true, 126}, {Entry600, true, 600},
-        {MissingEntry, false, 0}, {EmptyInBlock, true, 0},
+    // The capacity tells the last attempt: room for twice its limit (2 x 254 characters take
+    // 1034 bytes, 2 x 1016 take 4082).
+    const struct { uint32_t id; bool ok; int32_t length; uint64_t capacity; } cases[] = {
+        {Entry200, true, 200, 1034}, {Entry126, true, 126, 1034}, {Entry600, true, 600, 4082},
+        {MissingEntry, false, 0, 2}, {EmptyInBlock, true, 0, 2},
     };
     for (const auto& c : cases) {
         CUnicodeString s = L"previous";
         EXPECT_EQ(s.LoadFromResource(module, c.id), c.ok) << c.id;
         EXPECT_EQ(s.GetLength(), c.length) << c.id;
+        EXPECT_EQ(s.GetCapacity(), c.capacity) << c.id;
         if (c.length > 0) {
             const wchar_t* direct = nullptr;
             const int n = LoadStringW(module, c.id, reinterpret_cast<wchar_t*>(&direct), 0);
