@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,10 +93,16 @@ TEST(MessageName, UnregisteringInAnyOrderKeepsTheListLinked)
 TEST(MessageName, ConcurrentRegistrationKeepsTheListIntact)
 {
     const std::vector<std::wstring> framework = WalkList();
+    std::atomic<int> ready{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([] {
-            for (int i = 0; i < 2000; ++i) {
+    constexpr int ThreadCount = 4;
+    for (int t = 0; t < ThreadCount; ++t)
+        threads.emplace_back([&ready] {
+            // Start together, so that the threads really overlap.
+            ready.fetch_add(1, std::memory_order_acq_rel);
+            while (ready.load(std::memory_order_acquire) < ThreadCount)
+                std::this_thread::yield();
+            for (int i = 0; i < 20000; ++i) {
                 CMessageName first(L"TEST_FIRST");
                 CMessageName* second = new CMessageName(L"TEST_SECOND");
                 CMessageName third(L"TEST_THIRD");

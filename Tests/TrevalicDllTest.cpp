@@ -1,7 +1,7 @@
 // Loads the built Trevalic.dll the way a host does (from the test's own folder) and checks what
 // the host and the framework's resource loader see: the export table, the message lookups and the
-// English string table. The in-process part checks the message table and the registration list
-// as linked into this program together with the catalogue.
+// English string table. The last test checks the registration list as linked into this program
+// together with the catalogue.
 #include <windows.h>
 
 #include <climits>
@@ -13,7 +13,6 @@
 
 #include "CatalogueMessages.h"
 #include "MessageName.h"
-#include "MessageTable.h"
 
 namespace {
 
@@ -271,17 +270,6 @@ TEST_F(TrevalicDll, StringTableHasOnlyTheEnglishMessageBlocks)
                 return TRUE;
             }, reinterpret_cast<LONG_PTR>(&languages));
         EXPECT_EQ(languages, (std::vector<WORD>{1033})) << "block " << block;
-    }
-}
-
-// The binary search depends on the order; a name added out of place is found by no lookup.
-TEST(TrevalicMessageTable, IsSortedOrdinallyWithConsecutiveIds)
-{
-    for (int i = 0; i < Trevalic::MessageCount; ++i) {
-        EXPECT_EQ(Trevalic::MessageTable[i].Id, 4096u + i) << i;
-        if (i > 0) {
-            EXPECT_LT(std::wstring(Trevalic::MessageTable[i - 1].Name), std::wstring(Trevalic::MessageTable[i].Name)) << i;
-        }
     }
 }
 
