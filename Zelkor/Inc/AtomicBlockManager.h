@@ -28,7 +28,9 @@ public:
     explicit CAtomicBlockManager(uint64_t blockSize);
     // Pages come from the given manager.
     CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pageManager);
-    // Gives every page back at once; blocks still taken die with their pages.
+    // Gives every page back at once; blocks still taken die with their pages. Afterwards
+    // (a static pool used by a late exit handler) Take throws CMemoryException and GiveBack
+    // ignores its block.
     ~CAtomicBlockManager();
     CAtomicBlockManager(const CAtomicBlockManager&) = delete;
     CAtomicBlockManager& operator=(const CAtomicBlockManager&) = delete;
@@ -58,6 +60,7 @@ private:
     void BeginTake();
     bool EndTake(); // true when this was the last taker
     CBlock* PopFree();
+    [[noreturn]] void TakeFromUnusablePool();
     void* Carve();
     void* TakeNewPage();
     void PushDeferred(CBlock* first, CBlock* last);

@@ -11,6 +11,7 @@
 // back. Strings still alive at that point are never released one by one.
 #include "Alloc.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "AtomicBlockManager.h"
@@ -26,9 +27,13 @@ namespace AllocInternal {
 
 void ReportUnpropagated(CException* exception) noexcept
 {
-    // Memory sits below the message display in the start-up order, so the only channel that
-    // always works here is the debugger output.
-    OutputDebugStringW(L"Zelkor: a memory-management failure could not be propagated\n");
+    // Memory sits below the message display in the start-up order (and the pools die after
+    // it), so the only channel that always works here is the debugger output.
+    wchar_t text[160] = L"Zelkor: a memory-management failure could not be propagated\n";
+    if (const auto* error = dynamic_cast<const CInternalError*>(exception))
+        _snwprintf(text, 159, L"Zelkor: internal error at %ls, line %d, system error %u\n", error->GetSourceFile(),
+                   static_cast<int>(error->GetLine()), static_cast<unsigned>(error->GetErrorCode()));
+    OutputDebugStringW(text);
     delete exception;
 }
 

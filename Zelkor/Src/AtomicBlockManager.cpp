@@ -72,6 +72,10 @@ CAtomicBlockManager::~CAtomicBlockManager()
     deferredList.exchange(nullptr, SeqCst);
     ReleasePages(openPages.exchange(nullptr, SeqCst));
     ReleasePages(fullPages.exchange(nullptr, SeqCst));
+    // The framework's pools are static: an exit handler that runs after them (a string
+    // released late) must find an empty pool, not released pages.
+    usableBytes = 0;
+    pageManager = nullptr;
 }
 
 void CAtomicBlockManager::ReleasePages(CPage* page)
@@ -177,11 +181,8 @@ CAtomicBlockManager::CBlock* CAtomicBlockManager::PopFree()
 
 void* CAtomicBlockManager::Take()
 {
-    if (usableBytes == 0) {
-        // The pool failed its construction check while failures were shown instead of thrown.
-        ZELKOR_ASSERT_AT(false, L"Src/AtomicBlockManager", 45);
-        ThrowMemoryException();
-    }
+    if (usableBytes == 0)
+        TakeFromUnusablePool();
     if (freeList.load(SeqCst) != nullptr) {
         BeginTake();
         CBlock* block = PopFree();
@@ -193,6 +194,15 @@ void* CAtomicBlockManager::Take()
         takers.load(SeqCst) == 0)
         Merge(); // serves later takes; this one carves
     return Carve();
+}
+
+void CAtomicBlockManager::TakeFromUnusablePool()
+{
+    // Either the pool failed its construction check while failures were shown instead of
+    // thrown, or it is already destroyed; neither has a block to give.
+    if (pageManager)
+        ZELKOR_ASSERT_AT(false, L"Src/AtomicBlockManager", 45);
+    ThrowMemoryException();
 }
 
 void* CAtomicBlockManager::Carve()
@@ -234,7 +244,9 @@ void* CAtomicBlockManager::TakeNewPage()
 
 void CAtomicBlockManager::GiveBack(void* given)
 {
-    if (!given)
+    // Without usable bytes the pool is destroyed (the block went with its page) or never
+    // handed out a block.
+    if (!given || usableBytes == 0)
         return;
     CBlock* block = static_cast<CBlock*>(given);
     // A taker in progress may hold a stale link to this very block (it may be the head it
