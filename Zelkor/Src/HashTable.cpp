@@ -1,9 +1,9 @@
 // Bucket counts and key hashes of the hash containers (Map.h, HashTable.h).
+#include <cstdint>
 #include <cwctype>
 
 #include "Errors.h"
-
-#include <cstdint>
+#include "Map.h"
 
 namespace Zelkor {
 
