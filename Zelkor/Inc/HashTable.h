@@ -37,8 +37,9 @@ public:
     // Adds the key unless an equal one is present.
     void Set(const K& key)
     {
-        if (!index.Find(key))
-            index.Insert(KeyTraits::Hash(key), key);
+        const uint32_t hash = KeyTraits::Hash(key);
+        if (!index.Find(key, hash))
+            index.Insert(hash, key);
     }
 
     const K* Lookup(const K& key) const
@@ -50,9 +51,10 @@ public:
 
     const K& GetOrAdd(const K& key)
     {
-        if (const Node* node = index.Find(key))
+        const uint32_t hash = KeyTraits::Hash(key);
+        if (const Node* node = index.Find(key, hash))
             return node->Key;
-        return index.Insert(KeyTraits::Hash(key), key)->Key;
+        return index.Insert(hash, key)->Key;
     }
 
     int32_t Delete(const K& key) { return index.Delete(key); }

@@ -253,7 +253,7 @@ public:
     static uint32_t FirstPageSize(int32_t sizeHint)
     {
         uint64_t size = 16ull * NodeSize;
-        while (size < static_cast<uint64_t>(sizeHint) * NodeSize && size < CNodePageAllocator<Policy>::MaximumPageSize)
+        while (sizeHint > 0 && size < static_cast<uint64_t>(sizeHint) * NodeSize && size < CNodePageAllocator<Policy>::MaximumPageSize)
             size = size * 2 < CNodePageAllocator<Policy>::MaximumPageSize ? size * 2 : CNodePageAllocator<Policy>::MaximumPageSize;
         return static_cast<uint32_t>(size);
     }
@@ -280,11 +280,17 @@ public:
     template <class Key>
     int32_t FindSlot(const Key& key) const
     {
+        return FindSlot(key, KeyTraits::Hash(key));
+    }
+
+    template <class Key>
+    int32_t FindSlot(const Key& key, uint32_t hash) const
+    {
         if (bucketCount < 1) {
             ArrayInternal::Holds(elementCount == 0, L"Inc/Map", 768);
             return -1;
         }
-        for (int32_t s = ChainStart(table, bucketCount, KeyTraits::Hash(key)); s >= 0;
+        for (int32_t s = ChainStart(table, bucketCount, hash); s >= 0;
              s = NextInChain(table, bucketCount, s)) {
             const uint64_t slot = table.slots[s];
             if (!ArrayInternal::Holds(!IsLink(slot), LinkCheck::Path, LinkCheck::Line))
@@ -296,10 +302,16 @@ public:
     }
 
     template <class Key>
+    Node* Find(const Key& key, uint32_t hash) const
+    {
+        const int32_t s = FindSlot(key, hash);
+        return s < 0 ? nullptr : reinterpret_cast<Node*>(table.slots[s]);
+    }
+
+    template <class Key>
     Node* Find(const Key& key) const
     {
-        const int32_t s = FindSlot(key);
-        return s < 0 ? nullptr : reinterpret_cast<Node*>(table.slots[s]);
+        return Find(key, KeyTraits::Hash(key));
     }
 
     // Adds a node built from parts without looking for the key.
@@ -485,10 +497,11 @@ public:
 
     void Set(const K& key, const V& value)
     {
-        if (Node* node = index.Find(key))
+        const uint32_t hash = KeyTraits::Hash(key);
+        if (Node* node = index.Find(key, hash))
             node->Value = value;
         else
-            index.Insert(KeyTraits::Hash(key), key, value);
+            index.Insert(hash, key, value);
     }
 
     V* Lookup(const K& key)
@@ -505,9 +518,10 @@ public:
 
     V& GetOrAdd(const K& key)
     {
-        if (Node* node = index.Find(key))
+        const uint32_t hash = KeyTraits::Hash(key);
+        if (Node* node = index.Find(key, hash))
             return node->Value;
-        return index.Insert(KeyTraits::Hash(key), key, V())->Value;
+        return index.Insert(hash, key, V())->Value;
     }
 
     // Removes every pair with this key; returns how many went.
