@@ -12,6 +12,7 @@
 #include "Array.h"
 #include "FastArray.h"
 #include "PointerArray.h"
+#include "UnicodeString.h"
 
 using namespace Zelkor;
 
@@ -193,6 +194,24 @@ TEST(ArrayElements, OperationsMatchVectorAcrossGrowthBoundaries)
             EXPECT_EQ(Tracked::Live, 0);
         }
     }
+}
+
+TEST(ArrayElements, StringsKeepTheirReferenceCounts)
+{
+    const CUnicodeString text(L"a text long enough for a pooled buffer of its own");
+    {
+        CArray<CUnicodeString> array;
+        for (int i = 0; i < 9; ++i)
+            array.Add(text);
+        array.InsertAt(3, text, 8);
+        EXPECT_EQ(text.GetReferenceCount(), 18);
+        array.DeleteAt(0, 4);
+        array.SetSize(9);
+        array.SetSize(12);
+        EXPECT_EQ(text.GetReferenceCount(), 10);
+        EXPECT_TRUE(array[11].IsEmpty());
+    }
+    EXPECT_EQ(text.GetReferenceCount(), 1);
 }
 
 TEST(ArrayChecks, BadIndicesAndSizesAreInternalErrors)
