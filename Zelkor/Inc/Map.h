@@ -250,19 +250,28 @@ public:
     static constexpr uint32_t NodeSize = (sizeof(Node) + NodeAlignment - 1) / NodeAlignment * NodeAlignment;
     static_assert(NodeAlignment <= 16, "node pages are 16-byte aligned");
 
+    // 16 nodes, doubled until sizeHint nodes fit, at most 1 MiB.
     static uint32_t FirstPageSize(int32_t sizeHint)
     {
+        constexpr uint64_t maximum = CNodePageAllocator<Policy>::MaximumPageSize;
         uint64_t size = 16ull * NodeSize;
-        while (sizeHint > 0 && size < static_cast<uint64_t>(sizeHint) * NodeSize && size < CNodePageAllocator<Policy>::MaximumPageSize)
-            size = size * 2 < CNodePageAllocator<Policy>::MaximumPageSize ? size * 2 : CNodePageAllocator<Policy>::MaximumPageSize;
+        while (sizeHint > 0 && size < static_cast<uint64_t>(sizeHint) * NodeSize && size < maximum)
+            size = size * 2 < maximum ? size * 2 : maximum;
         return static_cast<uint32_t>(size);
     }
 
     CNodeIndex() : initialBucketCount(HashTableSizes[0]), nodes(FirstPageSize(0)) {}
-    explicit CNodeIndex(int32_t sizeHint) : initialBucketCount(ChooseBucketCount(sizeHint)), nodes(FirstPageSize(sizeHint)) {}
+    explicit CNodeIndex(int32_t sizeHint)
+        : initialBucketCount(ChooseBucketCount(sizeHint)), nodes(FirstPageSize(sizeHint))
+    {
+    }
     CNodeIndex(const CNodeIndex&) = delete;
     CNodeIndex& operator=(const CNodeIndex&) = delete;
-    ~CNodeIndex() { DestroyNodes(); FreeSlots<Policy>(table); }
+    ~CNodeIndex()
+    {
+        DestroyNodes();
+        FreeSlots<Policy>(table);
+    }
 
     int32_t GetCount() const { return elementCount; }
     int32_t GetBucketCount() const { return bucketCount; }
