@@ -285,7 +285,8 @@ TEST(MemoryShutdown, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
     auto take = reinterpret_cast<void* (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "TakeStringPoolBlock")));
     auto alloc = reinterpret_cast<void* (*)(uint64_t)>(
         reinterpret_cast<void*>(GetProcAddress(module, "AllocStringHeapBlock")));
-    auto heapOf = reinterpret_cast<HANDLE (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "GetStringHeapHandle")));
+    auto heapOf =
+        reinterpret_cast<HANDLE (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "GetStringHeapHandle")));
     ASSERT_TRUE(take && alloc && heapOf);
 
     char* block = static_cast<char*>(take());

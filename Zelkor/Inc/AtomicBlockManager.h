@@ -28,7 +28,7 @@ public:
     // Pages come from DefaultMemoryManager when a page is smaller than the platform's
     // allocation granularity, otherwise from PageMemoryManager.
     explicit CAtomicBlockManager(uint64_t blockSize);
-    // Pages come from the given manager.
+    // Pages come from the given manager (null: as above).
     CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pageManager);
     // Gives every page back at once; blocks still taken die with their pages. Afterwards
     // (a static pool used by a late exit handler) Take throws CMemoryException and GiveBack

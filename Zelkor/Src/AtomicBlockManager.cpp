@@ -36,17 +36,8 @@ uint64_t StrideFor(uint64_t blockSize, uint64_t pageSize)
 
 } // namespace
 
-CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize)
-    : pageManager(nullptr), freeList(nullptr), deferredList(nullptr), openPages(nullptr),
-      fullPages(nullptr), blockSize(blockSize), stride(0), pageSize(PageSize), usableBytes(0), takers(0)
+CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize) : CAtomicBlockManager(blockSize, nullptr)
 {
-    Initialise();
-    // Whole virtual pages only when a page fills at least one granule of address space;
-    // smaller pages would waste the rest of their granule.
-    if (pageSize < GetAllocationGranularity())
-        pageManager = &DefaultMemoryManager;
-    else
-        pageManager = &PageMemoryManager;
 }
 
 CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pageManager)
@@ -54,6 +45,14 @@ CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pag
       fullPages(nullptr), blockSize(blockSize), stride(0), pageSize(PageSize), usableBytes(0), takers(0)
 {
     Initialise();
+    // Whole virtual pages only when a page fills at least one granule of address space;
+    // smaller pages would waste the rest of their granule.
+    if (!this->pageManager) {
+        if (pageSize < GetAllocationGranularity())
+            this->pageManager = &DefaultMemoryManager;
+        else
+            this->pageManager = &PageMemoryManager;
+    }
 }
 
 void CAtomicBlockManager::Initialise()
