@@ -278,7 +278,7 @@ bool IsProcessHeap(HANDLE heap)
 // The unload of a framework module releases its string memory whatever is still in use: the
 // string heap goes although it counts a block, and the pools' pages go back although a block
 // of them is still taken.
-TEST(MemoryShutdown, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
+TEST(MemoryModule, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
 {
     HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
     ASSERT_NE(module, nullptr) << GetLastError();
@@ -303,6 +303,31 @@ TEST(MemoryShutdown, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
     EXPECT_FALSE(IsProcessHeap(heap));
     ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
     EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
+}
+
+// Start-up goes on without a current-manager slot; every thread then stays on the default.
+TEST(MemoryModule, ModuleLoadsWithoutThreadLocalSlots)
+{
+    HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
+    ASSERT_NE(module, nullptr) << GetLastError();
+    auto probe = [&] {
+        return reinterpret_cast<bool (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "CanSwitchManager")));
+    };
+    auto canSwitch = probe();
+    ASSERT_TRUE(canSwitch);
+    EXPECT_TRUE(canSwitch());
+    ASSERT_TRUE(FreeLibrary(module));
+
+    std::vector<DWORD> taken;
+    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
+        taken.push_back(index);
+    module = LoadLibraryW(L"MemoryProbe.dll");
+    for (DWORD index : taken)
+        TlsFree(index);
+    ASSERT_NE(module, nullptr) << GetLastError();
+    canSwitch = probe();
+    EXPECT_FALSE(canSwitch());
+    EXPECT_TRUE(FreeLibrary(module));
 }
 
 } // namespace
