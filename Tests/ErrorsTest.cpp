@@ -43,6 +43,15 @@ std::wstring SystemText(uint32_t code)
     return text;
 }
 
+// Wine's system texts differ from Windows', and some codes have none.
+std::wstring ExpectedLastErrorText(uint32_t code)
+{
+    const std::wstring system = SystemText(code);
+    wchar_t hex[16];
+    _ultow(code, hex, 16);
+    return system.empty() ? L"Unknown error. Error code: 0x" + std::wstring(hex) : system;
+}
+
 // The same program with one disabled test selected; returns its exit code.
 DWORD RunChild(const wchar_t* test)
 {
@@ -109,9 +118,9 @@ E* Catch(F f)
     return nullptr;
 }
 
-// ---- File errors ----
+// ---- File errors and texts ----
 
-TEST_F(Errors, FileExceptionFromSystemCode)
+TEST_F(Errors, FileExceptionKindsAndTexts)
 {
     const CUnicodeString name(L"C:\\a.txt");
     const struct {
@@ -120,16 +129,15 @@ TEST_F(Errors, FileExceptionFromSystemCode)
         std::wstring text;
     } cases[] = {
         {2, FileErrorKind::NotFound, L"C:\\a.txt was not found."},
-        {3, FileErrorKind::BadPath, L"C:\\a.txt contains an invalid path."},
-        {5, FileErrorKind::AccessDenied, L"Access to C:\\a.txt was denied."},
-        {80, FileErrorKind::AccessDenied, L"Access to C:\\a.txt was denied."},
+        {107, FileErrorKind::NotFound, L"C:\\a.txt was not found."},
+        {267, FileErrorKind::BadPath, L"C:\\a.txt contains an invalid path."},
+        {80, FileErrorKind::AccessDenied, L"Access to C:\\a.txt was denied."}, // not AlreadyExists
+        {999, FileErrorKind::AccessDenied, L"Access to C:\\a.txt was denied."},
         {183, FileErrorKind::AlreadyExists, L"Cannot create C:\\a.txt. The specified file already exists."},
         {32, FileErrorKind::SharingViolation, L"A sharing violation occurred while accessing C:\\a.txt."},
         {145, FileErrorKind::DirNotEmpty, L"C:\\a.txt could not be removed because it is not empty."},
-        {38, FileErrorKind::EndOfFile, L"An attempt was made to access C:\\a.txt past its end."},
-        {112, FileErrorKind::DiskFull, L"Disk full while accessing C:\\a.txt."},
-        {1234, FileErrorKind::Generic, L"An error occurred while accessing C:\\a.txt: \n" + SystemText(1234)},
-        {1, FileErrorKind::Generic, L"An error occurred while accessing C:\\a.txt: \n" + SystemText(1)},
+        {1234, FileErrorKind::Generic, L"An error occurred while accessing C:\\a.txt: \n" + ExpectedLastErrorText(1234)},
+        {0xFFFFFFFF, FileErrorKind::Generic, L"An error occurred while accessing C:\\a.txt: \n" + ExpectedLastErrorText(0xFFFFFFFF)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
@@ -140,41 +148,15 @@ TEST_F(Errors, FileExceptionFromSystemCode)
         EXPECT_EQ(std::wstring(e->GetMessageText().GetText()), c.text);
         delete e;
     }
-}
-
-TEST_F(Errors, KindFromSystemErrorTable)
-{
     const struct {
         uint32_t code;
         FileErrorKind kind;
-    } cases[] = {
-        {2, FileErrorKind::NotFound},          {107, FileErrorKind::NotFound},
-        {3, FileErrorKind::BadPath},           {267, FileErrorKind::BadPath},
-        {4, FileErrorKind::TooManyOpenFiles},  {113, FileErrorKind::TooManyOpenFiles},
-        {999, FileErrorKind::AccessDenied},    {170, FileErrorKind::AccessDenied},
-        {193, FileErrorKind::InvalidFile},     {16, FileErrorKind::RemoveCurrentDir},
-        {62, FileErrorKind::DirectoryFull},    {132, FileErrorKind::BadSeek},
-        {997, FileErrorKind::HardIO},          {33, FileErrorKind::LockViolation},
-        {167, FileErrorKind::LockViolation},   {39, FileErrorKind::DiskFull},
-        {80, FileErrorKind::AccessDenied},     {183, FileErrorKind::AlreadyExists},
-        {1, FileErrorKind::Generic},           {87, FileErrorKind::Generic},
-        {0xFFFFFFFF, FileErrorKind::Generic},
-    };
-    for (const auto& c : cases)
+    } kinds[] = {{4, FileErrorKind::TooManyOpenFiles}, {193, FileErrorKind::InvalidFile},
+                 {16, FileErrorKind::RemoveCurrentDir}, {62, FileErrorKind::DirectoryFull},
+                 {132, FileErrorKind::BadSeek}, {997, FileErrorKind::HardIO}, {167, FileErrorKind::LockViolation},
+                 {39, FileErrorKind::DiskFull}, {38, FileErrorKind::EndOfFile}, {87, FileErrorKind::Generic}};
+    for (const auto& c : kinds)
         EXPECT_EQ(KindFromSystemError(c.code), c.kind) << "code " << c.code;
-}
-
-TEST_F(Errors, CodeZeroIsAnInternalError)
-{
-    CInternalError* e = Catch<CInternalError>([] { KindFromSystemError(0); });
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(std::wstring(e->GetSourceFile()), L"Src/Errors");
-    EXPECT_EQ(e->GetLine(), 812);
-    delete e;
-
-    Suppress();
-    EXPECT_EQ(KindFromSystemError(0), FileErrorKind::None);
-    EXPECT_EQ(ShownMessages.size(), 1u);
 }
 
 TEST_F(Errors, FileExceptionOfKind)
@@ -183,83 +165,56 @@ TEST_F(Errors, FileExceptionOfKind)
     CFileException* e = Catch<CFileException>([&] { ThrowFileExceptionOfKind(FileErrorKind::BadPath, name); });
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->GetErrorCode(), 0u);
-    EXPECT_EQ(e->GetKind(), FileErrorKind::BadPath);
     EXPECT_EQ(std::wstring(e->GetMessageText().GetText()), L"x\\y contains an invalid path.");
     delete e;
 
     // Beyond the last kind: the generic text, with the text of error code 0.
     CFileException beyond(static_cast<FileErrorKind>(17), name);
-    const std::wstring text = beyond.GetMessageText().GetText();
-    EXPECT_EQ(text, L"An error occurred while accessing x\\y: \nUnknown error. Error code: 0x0");
+    EXPECT_EQ(std::wstring(beyond.GetMessageText().GetText()),
+              L"An error occurred while accessing x\\y: \nUnknown error. Error code: 0x0");
 
-    // Kind None: an internal error while building the text.
+    // Kind None and code 0 are internal errors.
     CFileException none(FileErrorKind::None, name);
     CInternalError* internal = Catch<CInternalError>([&] { none.GetMessageText(); });
     ASSERT_NE(internal, nullptr);
     EXPECT_EQ(internal->GetLine(), 853);
     delete internal;
+    internal = Catch<CInternalError>([] { KindFromSystemError(0); });
+    ASSERT_NE(internal, nullptr);
+    EXPECT_EQ(std::wstring(internal->GetSourceFile()), L"Src/Errors");
+    EXPECT_EQ(internal->GetLine(), 812);
+    delete internal;
 }
-
-TEST_F(Errors, FileExceptionsIgnoreTheSuppressedMode)
-{
-    Suppress();
-    delete Catch<CFileException>([] { ThrowFileException(2, CUnicodeString(L"f")); });
-    delete Catch<CFileException>([] { ThrowFileExceptionOfKind(FileErrorKind::DiskFull, CUnicodeString(L"f")); });
-    delete Catch<CMemoryException>([] { ThrowMemoryException(); });
-    EXPECT_TRUE(ShownMessages.empty());
-    EXPECT_FALSE(ZelkorThreadData.Get().ErrorShown);
-}
-
-// ---- Texts ----
 
 TEST_F(Errors, LastErrorTexts)
 {
     EXPECT_EQ(std::wstring(GetLastErrorText(0).GetText()), L"Unknown error. Error code: 0x0");
-    for (uint32_t code : {2u, 5u, 8u, 87u, 14109u, 12345u, 0x20001234u}) {
-        SCOPED_TRACE(code);
-        const std::wstring system = SystemText(code);
-        wchar_t hex[16];
-        _ultow(code, hex, 16);
-        const std::wstring expected = system.empty() ? L"Unknown error. Error code: 0x" + std::wstring(hex) : system;
-        EXPECT_EQ(std::wstring(GetLastErrorText(code).GetText()), expected);
-    }
-    CLastErrorException e(5);
-    EXPECT_EQ(std::wstring(e.GetMessageText().GetText()), SystemText(5));
+    for (uint32_t code : {2u, 5u, 87u, 14109u})
+        EXPECT_EQ(std::wstring(GetLastErrorText(code).GetText()), ExpectedLastErrorText(code)) << code;
+    // The customer bit: no system has a text for it.
+    EXPECT_EQ(std::wstring(GetLastErrorText(0x2000ABCD).GetText()), L"Unknown error. Error code: 0x2000abcd");
+    EXPECT_EQ(std::wstring(CLastErrorException(5).GetMessageText().GetText()), SystemText(5));
 }
 
-TEST_F(Errors, MissingMessageGivesItsNameAndParameters)
+TEST_F(Errors, MessageTexts)
 {
     const CUnicodeString params[3] = {L"C:\\a.txt", L"", L"b"};
-    const struct {
-        int32_t count;
-        std::wstring text;
-    } cases[] = {
-        {0, L"ERR_TEST_IN_NO_MODULE"},
-        {1, L"ERR_TEST_IN_NO_MODULE C:\\a.txt"},
-        {3, L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(std::wstring(FormatMessageText(MissingMessage, params, c.count).GetText()), c.text) << c.count;
+    EXPECT_EQ(std::wstring(FormatMessageText(MissingMessage, params, 0).GetText()), L"ERR_TEST_IN_NO_MODULE");
+    EXPECT_EQ(std::wstring(FormatMessageText(MissingMessage, params, 3).GetText()),
+              L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");
     EXPECT_FALSE(MessageExists(MissingMessage));
     EXPECT_EQ(std::wstring(LoadMessageOrName(MissingMessage).GetText()), L"ERR_TEST_IN_NO_MODULE");
-
     EXPECT_TRUE(MessageExists(Messages::ERR_FILE_NOT_FOUND));
     EXPECT_EQ(std::wstring(LoadMessageOrName(Messages::ERR_FILE_NOT_FOUND).GetText()), L"%0 was not found.");
-    EXPECT_EQ(std::wstring(FormatMessageText(Messages::ERR_FILE_NOT_FOUND, params, 1).GetText()),
-              L"C:\\a.txt was not found.");
-}
 
-TEST_F(Errors, CheckExceptionText)
-{
     CCheckException* e = Catch<CCheckException>(
-        [] { ThrowCheckException(Messages::ERR_CANT_WRITE_TO_REGISTRY, CUnicodeString(L"HKEY_X\\a"), CUnicodeString()); });
+        [] { ThrowCheckException(Messages::ERR_CANT_WRITE_TO_REGISTRY, CUnicodeString(L"HKEY_X\\a"), CUnicodeString(L"p1")); });
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(&e->GetMessageName(), &Messages::ERR_CANT_WRITE_TO_REGISTRY);
-    EXPECT_EQ(std::wstring(e->GetParam(0).GetText()), L"HKEY_X\\a");
+    EXPECT_EQ(std::wstring(e->GetParam(1).GetText()), L"p1");
     EXPECT_TRUE(e->GetParam(2).IsEmpty());
     EXPECT_EQ(std::wstring(e->GetMessageText().GetText()), L"Access to the Windows registry key HKEY_X\\a is prohibited.");
     delete e;
-
     // Three parameters, the last one empty, each after a blank.
     CCheckException missing(MissingMessage, CUnicodeString(L"p"), CUnicodeString(L"q"), CUnicodeString());
     EXPECT_EQ(std::wstring(missing.GetMessageText().GetText()), L"ERR_TEST_IN_NO_MODULE p q ");
@@ -276,19 +231,16 @@ TEST_F(Errors, InternalErrorTexts)
         {FailureKind::Assert, 17, 0, L"Internal Program Error:\nSrc/A, 17."},
         {FailureKind::Presume, -1, 7, L"Internal Program Error:\nSrc/A, -1."},
         {FailureKind::AssertLastError, 17, 255, L"Internal Program Error:\nSrc/A, 17.\nError code: 0xff"},
-        {FailureKind::PresumeLastError, 0, 0, L"Internal Program Error:\nSrc/A, 0.\nError code: 0x0"},
-        {FailureKind::AssertLastError, 2147483647, 0xDEADBEEF,
-         L"Internal Program Error:\nSrc/A, 2147483647.\nError code: 0xdeadbeef"},
+        {FailureKind::PresumeLastError, 0, 0xDEADBEEF, L"Internal Program Error:\nSrc/A, 0.\nError code: 0xdeadbeef"},
     };
     for (const auto& c : cases) {
         CInternalError e(c.kind, L"Src/A", c.line, c.code);
-        EXPECT_EQ(std::wstring(e.GetMessageText().GetText()), c.text) << static_cast<int>(c.kind) << " " << c.line;
+        EXPECT_EQ(std::wstring(e.GetMessageText().GetText()), c.text) << static_cast<int>(c.kind);
     }
 }
 
 TEST_F(Errors, BuildFailureTextTemplates)
 {
-    const std::wstring system5 = SystemText(5);
     const struct {
         FailureKind kind;
         const wchar_t* function;
@@ -298,29 +250,22 @@ TEST_F(Errors, BuildFailureTextTemplates)
         std::wstring text;
     } cases[] = {
         {FailureKind::Assert, L"", L"", 12, 0, L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  )."},
-        {FailureKind::Assert, L"F", L"x > 0", -1, 0,
-         L"Internal Program Error:\nAssertion failed: ( x > 0 )\na.cpp, -1.\n( F )."},
+        {FailureKind::Assert, L"F", L"x > 0", -1, 0, L"Internal Program Error:\nAssertion failed: ( x > 0 )\na.cpp, -1.\n( F )."},
         {FailureKind::Presume, L"", L"", 3, 9, L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 3.\n(  )."},
         {FailureKind::AssertLastError, L"", L"", 12, 5,
-         L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x5 - " + system5},
+         L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x5 - " + SystemText(5)},
         {FailureKind::PresumeLastError, L"", L"", 12, 0,
-         L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x0 - "
-         L"Unknown error. Error code: 0x0"},
+         L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x0 - Unknown error. Error code: 0x0"},
     };
     for (const auto& c : cases) {
         const CUnicodeString text = BuildFailureText(c.kind, c.function, c.expression, L"a.cpp", c.line, c.code);
         EXPECT_EQ(std::wstring(text.GetText()), c.text) << static_cast<int>(c.kind) << " " << c.line;
     }
-}
 
-TEST_F(Errors, BuildFailureTextOfAnUnknownKind)
-{
-    CInternalError* e = Catch<CInternalError>(
-        [] { BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0); });
+    CInternalError* e = Catch<CInternalError>([] { BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0); });
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->GetLine(), 474);
     delete e;
-
     Suppress();
     EXPECT_TRUE(BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0).IsEmpty());
     ASSERT_EQ(ShownMessages.size(), 1u);
@@ -347,12 +292,6 @@ TEST_F(Errors, InternalErrorReportsOfferCancelFromTheThird)
     EXPECT_EQ(ShownMessages.back().text, L"f was not found.");
 }
 
-TEST_F(Errors, CancelOnTheThirdReportEndsTheProcess)
-{
-    EXPECT_EQ(RunChild(L"ErrorsChild.DISABLED_CancelThirdReport"), 3u);
-    EXPECT_EQ(RunChild(L"ErrorsChild.DISABLED_CancelSecondReport"), 0u);
-}
-
 // ---- Failure operations ----
 
 TEST_F(Errors, FailuresThrowNormally)
@@ -365,7 +304,6 @@ TEST_F(Errors, FailuresThrowNormally)
     EXPECT_EQ(e->GetLine(), 42);
     EXPECT_EQ(e->GetErrorCode(), 6u);
     delete e;
-
     CLastErrorException* last = Catch<CLastErrorException>([] { ThrowLastErrorException(1234); });
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(last->GetErrorCode(), 1234u);
@@ -374,7 +312,7 @@ TEST_F(Errors, FailuresThrowNormally)
     EXPECT_FALSE(ZelkorThreadData.Get().ErrorShown);
 }
 
-TEST_F(Errors, SuppressedFailuresAreShownOnce)
+TEST_F(Errors, SuppressedFailuresAreShownInstead)
 {
     Suppress();
     EXPECT_FALSE(GenerateInternalError(FailureKind::Assert, L"", L"", L"a.cpp", 12, 0));
@@ -384,31 +322,22 @@ TEST_F(Errors, SuppressedFailuresAreShownOnce)
     EXPECT_TRUE(ZelkorThreadData.Get().ErrorShown);
 
     ThrowLastErrorException(5);
-    ASSERT_EQ(ShownMessages.size(), 2u);
-    EXPECT_EQ(ShownMessages[1].text, SystemText(5));
-
     ThrowCheckException(Messages::ERR_CANT_WRITE_TO_REGISTRY, CUnicodeString(L"K"), CUnicodeString(L"unused"));
     ASSERT_EQ(ShownMessages.size(), 3u);
+    EXPECT_EQ(ShownMessages[1].text, SystemText(5));
     EXPECT_EQ(ShownMessages[2].text, L"Access to the Windows registry key K is prohibited.");
     EXPECT_FALSE(ErrorInfo.Get().IsReporting);
-}
 
-// Building an exception while a failure is reported is no double failure.
-TEST_F(Errors, RaisingInsideReportingIsAllowed)
-{
-    CErrorScope reporting(CErrorScope::Reporting);
-    EXPECT_TRUE(ErrorInfo.Get().IsReporting);
-    {
-        CErrorScope raising(CErrorScope::Raising);
-        EXPECT_TRUE(ErrorInfo.Get().IsReporting);
-    }
-    delete Catch<CInternalError>([] { GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/C", 1, 0); });
-    EXPECT_TRUE(ErrorInfo.Get().IsReporting);
+    // Memory and file exceptions are thrown all the same.
+    delete Catch<CFileException>([] { ThrowFileException(2, CUnicodeString(L"f")); });
+    delete Catch<CFileException>([] { ThrowFileExceptionOfKind(FileErrorKind::DiskFull, CUnicodeString(L"f")); });
+    delete Catch<CMemoryException>([] { ThrowMemoryException(); });
+    EXPECT_EQ(ShownMessages.size(), 3u);
 }
 
 TEST_F(Errors, ScopesRestoreTheThreadState)
 {
-    struct CountingManager : IMemoryManager {
+    struct PrivateManager : IMemoryManager {
         void* Alloc(uint64_t size) override { return DefaultMemoryManager.Alloc(size); }
         void Free(void* block) override { DefaultMemoryManager.Free(block); }
     } privateManager;
@@ -416,37 +345,29 @@ TEST_F(Errors, ScopesRestoreTheThreadState)
     {
         CErrorScope reporting(CErrorScope::Reporting);
         EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&DefaultMemoryManager));
+        // Building an exception while a failure is reported is no double failure.
+        delete Catch<CInternalError>([] { GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/C", 1, 0); });
+        EXPECT_TRUE(ErrorInfo.Get().IsReporting);
     }
     EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&privateManager));
     EXPECT_FALSE(ErrorInfo.Get().IsReporting);
-    // Also when the exception leaves the scope.
     delete Catch<CLastErrorException>([] { ThrowLastErrorException(5); });
     EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&privateManager));
     SetCurrentMemoryManager(nullptr);
-}
-
-TEST_F(Errors, DoubleReportingEndsTheProcess)
-{
-    EXPECT_EQ(RunChild(L"ErrorsChild.DISABLED_DoubleReporting"), 3u);
 }
 
 // ---- Stop modes ----
 
 TEST_F(Errors, StopModeNames)
 {
+    // The default is Always here, so a text that names no mode stands out.
     const struct {
         const wchar_t* text;
         StopMode mode;
-    } cases[] = {
-        {L"Always", StopMode::Always}, {L"ALWAYS", StopMode::Always}, {L"always", StopMode::Always},
-        {L"never", StopMode::Never},   {L"DeBuG", StopMode::Debug},   {L"", StopMode::Always},
-        {L"Alway", StopMode::Always},  {L"Never ", StopMode::Always}, {L"1", StopMode::Always},
-    };
-    for (const auto& c : cases) {
-        // The default is Always here, so a text that names no mode stands out.
+    } cases[] = {{L"ALWAYS", StopMode::Always}, {L"never", StopMode::Never}, {L"DeBuG", StopMode::Debug},
+                 {L"", StopMode::Always},       {L"Alway", StopMode::Always}, {L"Never ", StopMode::Always}};
+    for (const auto& c : cases)
         EXPECT_EQ(StopModeFromText(c.text, StopMode::Always), c.mode) << "\"" << std::wstring(c.text) << "\"";
-    }
-    EXPECT_EQ(StopModeFromText(L"", StopMode::Never), StopMode::Never);
     EXPECT_EQ(StopModeFromText(L"other", StopMode::Debug), StopMode::Debug);
 }
 
@@ -544,12 +465,22 @@ TEST_F(Errors, BadReleaseIsAnInternalError)
     EXPECT_NE(ShownMessages[1].text.find(L"Src/PrivateAllocators, 318."), std::wstring::npos);
 }
 
-TEST_F(Errors, The65thMemoryExceptionEndsTheProcess)
-{
-    EXPECT_EQ(RunChild(L"ErrorsChild.DISABLED_SixtyFiveMemoryExceptions"), 3u);
-}
+// ---- Failures that end the process (abort: exit code 3), each in a child ----
 
-// ---- Children: each ends its own process ----
+TEST_F(Errors, ProcessEndings)
+{
+    const struct {
+        const wchar_t* child;
+        DWORD exitCode;
+    } cases[] = {
+        {L"ErrorsChild.DISABLED_DoubleReporting", 3},
+        {L"ErrorsChild.DISABLED_CancelThirdReport", 3},
+        {L"ErrorsChild.DISABLED_CancelSecondReport", 0}, // Cancel is not offered yet
+        {L"ErrorsChild.DISABLED_SixtyFiveMemoryExceptions", 3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RunChild(c.child), c.exitCode) << std::wstring(c.child);
+}
 
 TEST(ErrorsChild, DISABLED_DoubleReporting)
 {

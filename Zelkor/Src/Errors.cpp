@@ -226,6 +226,7 @@ void CMemoryException::operator delete(void* block) noexcept
         GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/PrivateAllocators", failedLine, 0);
     } catch (CException* e) {
         ProcessException(e);
+        delete e;
     }
 }
 
