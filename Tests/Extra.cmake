@@ -6,3 +6,7 @@ target_link_libraries(MemoryProbe PRIVATE ZelkorAll)
 target_link_options(MemoryProbe PRIVATE -Wl,--entry=ModuleEntryPoint)
 set_target_properties(MemoryProbe PROPERTIES PREFIX "")
 add_dependencies(AllocTest MemoryProbe)
+
+# ---- Strings --------------------------------------------------------------------------------
+# String-table entries that the resource tests of UnicodeStringTest load.
+target_sources(UnicodeStringTest PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/UnicodeStringTest.rc)
