@@ -455,10 +455,12 @@ TEST_F(Errors, MemoryExceptionReserve)
 TEST_F(Errors, BadReleaseIsAnInternalError)
 {
     Suppress(); // shown instead of thrown, so the report reaches the capture
-    CMemoryException* e = new CMemoryException();
+    // Through a volatile copy, so the compiler does not object to the deliberate misuse.
+    CMemoryException* volatile e = new CMemoryException();
     delete e;
     CMemoryException::operator delete(e);
-    CMemoryException::operator delete(reinterpret_cast<char*>(e) + 1); // inside a slot, not one
+    void* volatile inside = reinterpret_cast<char*>(e) + 1; // inside a slot, not one
+    CMemoryException::operator delete(inside);
     CMemoryException::operator delete(nullptr);
     ASSERT_EQ(ShownMessages.size(), 2u);
     EXPECT_NE(ShownMessages[0].text.find(L"Src/PrivateAllocators, 312."), std::wstring::npos);
