@@ -294,24 +294,6 @@ TEST_F(Errors, InternalErrorReportsOfferCancelFromTheThird)
 
 // ---- Failure operations ----
 
-TEST_F(Errors, FailuresThrowNormally)
-{
-    CInternalError* e = Catch<CInternalError>(
-        [] { GenerateInternalError(FailureKind::AssertLastError, L"f", L"x", L"Src/B", 42, 6); });
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->GetKind(), FailureKind::AssertLastError);
-    EXPECT_EQ(std::wstring(e->GetSourceFile()), L"Src/B");
-    EXPECT_EQ(e->GetLine(), 42);
-    EXPECT_EQ(e->GetErrorCode(), 6u);
-    delete e;
-    CLastErrorException* last = Catch<CLastErrorException>([] { ThrowLastErrorException(1234); });
-    ASSERT_NE(last, nullptr);
-    EXPECT_EQ(last->GetErrorCode(), 1234u);
-    delete last;
-    EXPECT_TRUE(ShownMessages.empty());
-    EXPECT_FALSE(ZelkorThreadData.Get().ErrorShown);
-}
-
 TEST_F(Errors, SuppressedFailuresAreShownInstead)
 {
     Suppress();
@@ -351,9 +333,14 @@ TEST_F(Errors, ScopesRestoreTheThreadState)
     }
     EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&privateManager));
     EXPECT_FALSE(ErrorInfo.Get().IsReporting);
-    delete Catch<CLastErrorException>([] { ThrowLastErrorException(5); });
+    CLastErrorException* e = Catch<CLastErrorException>([] { ThrowLastErrorException(1234); });
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->GetErrorCode(), 1234u);
+    delete e;
     EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&privateManager));
     SetCurrentMemoryManager(nullptr);
+    EXPECT_TRUE(ShownMessages.empty()); // thrown, never shown
+    EXPECT_FALSE(ZelkorThreadData.Get().ErrorShown);
 }
 
 // ---- Stop modes ----
@@ -381,6 +368,8 @@ protected:
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quorell\\Zelkor", 0, nullptr, 0, KEY_ALL_ACCESS,
                                   nullptr, &key, nullptr),
                   ERROR_SUCCESS);
+        RegDeleteValueW(key, L"AssertStopMode");
+        RegDeleteValueW(key, L"ErrorStopMode");
         ErrorsInternal::ResetStopModesForTest();
     }
     void TearDown() override
@@ -399,16 +388,11 @@ protected:
     HKEY key = nullptr;
 };
 
-TEST_F(StopModeSettings, DefaultsWithoutValues)
-{
-    RegDeleteValueW(key, L"AssertStopMode");
-    RegDeleteValueW(key, L"ErrorStopMode");
-    EXPECT_EQ(GetAssertStopMode(), StopMode::Debug);
-    EXPECT_EQ(GetErrorStopMode(), StopMode::Never);
-}
-
 TEST_F(StopModeSettings, ReadOncePerProcess)
 {
+    EXPECT_EQ(GetAssertStopMode(), StopMode::Debug); // no values: the defaults
+    EXPECT_EQ(GetErrorStopMode(), StopMode::Never);
+    ErrorsInternal::ResetStopModesForTest();
     Write(L"AssertStopMode", L"NEVER");
     Write(L"ErrorStopMode", L"debug");
     EXPECT_EQ(GetAssertStopMode(), StopMode::Never);

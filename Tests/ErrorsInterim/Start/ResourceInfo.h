@@ -19,7 +19,7 @@ inline void UnregisterResourceModule(HMODULE) {}
 inline bool LoadMessageText(const CMessageName& name, CUnicodeString& text)
 {
     for (auto it = InterimResourceModules.rbegin(); it != InterimResourceModules.rend(); ++it) {
-        auto getId = reinterpret_cast<uint32_t (*)(const wchar_t*)>(GetProcAddress(*it, "GetResourceID"));
+        auto getId = reinterpret_cast<uint32_t (*)(const wchar_t*)>(reinterpret_cast<void*>(GetProcAddress(*it, "GetResourceID")));
         const uint32_t id = getId ? getId(name.GetName()) : 0;
         const wchar_t* resource = nullptr;
         const int length = id ? LoadStringW(*it, id, reinterpret_cast<LPWSTR>(&resource), 0) : 0;
