@@ -24,11 +24,19 @@ namespace Zelkor {
 namespace {
 
 // Guards the two stop-mode caches. Re-entrant: reading a setting may itself fail.
-ZELKOR_INIT(ZELKOR_ROW_LOCKS + 3) CCriticalSection ErrorsLock;
+// A failure can come before the locks are built (the module entry's raw hook runs ahead of
+// every static initialiser) or after they are gone; ready is false then, by zero-initialisation
+// or by the destructor, and the defaults stand in without touching the lock or the registry.
+struct CErrorsLock {
+    CCriticalSection section;
+    bool ready = true;
+    ~CErrorsLock() { ready = false; }
+};
+ZELKOR_INIT(ZELKOR_ROW_LOCKS + 3) CErrorsLock ErrorsLock;
 uint32_t AssertStopModeCache = 0; // a StopMode, 0 while not read
 uint32_t ErrorStopModeCache = 0;
 
-// Every CInternalError report of the process; only ever incremented.
+// Every CInternalError report of the process; only ever incremented (outside tests).
 volatile LONG InternalErrorCount = 0;
 
 ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 1) const CUnicodeString NotEnoughMemoryText(L"Not enough memory!");
@@ -99,7 +107,9 @@ const struct {
 
 StopMode ReadStopMode(uint32_t& cache, const wchar_t* setting, StopMode defaultMode)
 {
-    CCriticalSectionLock lock(ErrorsLock);
+    if (!ErrorsLock.ready)
+        return defaultMode;
+    CCriticalSectionLock lock(ErrorsLock.section);
     if (cache != 0)
         return static_cast<StopMode>(cache);
     // The registry read may fail and report through a failure operation that asks for a stop
@@ -148,16 +158,41 @@ const wchar_t* const FailureTemplates[] = {
     L"Internal Program Error:\nPresumption failed: ( %0 )\n%2, %3.\n( %1 ).\nError code: %4 - %5",
 };
 
+// Enters a lock that has been built; without one (before start-up built it, or after its exit
+// handler ran) only the loading thread runs, and nothing needs guarding.
+class CLockIfBuilt {
+public:
+    CLockIfBuilt(CCriticalSection& section, bool built) : lock(built ? &section : nullptr)
+    {
+        if (lock)
+            lock->Enter();
+    }
+    ~CLockIfBuilt()
+    {
+        if (lock)
+            lock->Leave();
+    }
+    CLockIfBuilt(const CLockIfBuilt&) = delete;
+    CLockIfBuilt& operator=(const CLockIfBuilt&) = delete;
+
+private:
+    CCriticalSection* lock;
+};
+
 // The reserve of memory exceptions. Static storage, so it exists before any heap does and a
-// CMemoryException never needs memory; the flags start clear by zero-initialisation.
+// CMemoryException never needs memory; the flags start clear by zero-initialisation. Memory
+// can run out while the rows before this one are built, so the reserve serves before its lock
+// exists too.
 class CMemoryExceptionPool {
 public:
     static constexpr int32_t SlotCount = 64;
 
+    ~CMemoryExceptionPool() { built = false; }
+
     void* Take()
     {
         {
-            CCriticalSectionLock hold(lock);
+            CLockIfBuilt hold(lock, built);
             for (Slot& slot : slots) {
                 if (!slot.inUse) {
                     slot.inUse = true;
@@ -173,7 +208,7 @@ public:
     // Returns false for a pointer of no slot or of a free one.
     bool GiveBack(void* block, int32_t& failedLine)
     {
-        CCriticalSectionLock hold(lock);
+        CLockIfBuilt hold(lock, built);
         for (Slot& slot : slots) {
             if (slot.storage == block) {
                 if (!slot.inUse) {
@@ -195,6 +230,7 @@ private:
     };
     Slot slots[SlotCount];
     CCriticalSection lock;
+    bool built = true; // false until constructed and after destruction
 };
 
 ZELKOR_INIT(ZELKOR_ROW_EXCEPTION_RESERVE) CMemoryExceptionPool MemoryExceptionPool;
@@ -526,7 +562,7 @@ ShowMessageFunction SetShowMessageHookForTest(ShowMessageFunction function)
 
 void ResetStopModesForTest()
 {
-    CCriticalSectionLock lock(ErrorsLock);
+    CCriticalSectionLock lock(ErrorsLock.section);
     AssertStopModeCache = 0;
     ErrorStopModeCache = 0;
 }
