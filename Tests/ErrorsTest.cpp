@@ -1,0 +1,502 @@
+// Exceptions, their texts and the failure operations. Message texts come from Trevalic.dll,
+// registered as a resource module. Displays are captured through the facility's test seam, so
+// nothing is ever shown. Cases that must end the process run this program again as a child
+// with one disabled test selected, and check its exit code (abort gives 3).
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Errors.h"
+#include "MessageName.h"
+#include "RegistryKey.h"
+#include "ResourceInfo.h"
+#include "ThreadData.h"
+
+using namespace Zelkor;
+
+namespace {
+
+CMessageName MissingMessage(L"ERR_TEST_IN_NO_MODULE");
+
+struct Shown {
+    std::wstring text;
+    uint32_t flags;
+};
+std::vector<Shown> ShownMessages;
+int32_t ShowAnswer = IDOK;
+
+int32_t CaptureShow(const wchar_t* text, uint32_t flags)
+{
+    ShownMessages.push_back({text, flags});
+    return ShowAnswer;
+}
+
+std::wstring SystemText(uint32_t code)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(0x3100, nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text = n && buffer ? std::wstring(buffer) : std::wstring();
+    LocalFree(buffer);
+    return text;
+}
+
+// Wine's system texts differ from Windows', and some codes have none.
+std::wstring ExpectedLastErrorText(uint32_t code)
+{
+    const std::wstring system = SystemText(code);
+    wchar_t hex[16];
+    _ultow(code, hex, 16);
+    return system.empty() ? L"Unknown error. Error code: 0x" + std::wstring(hex) : system;
+}
+
+// The same program with one disabled test selected; returns its exit code.
+DWORD RunChild(const wchar_t* test)
+{
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + test;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 0xFFFFFFFF;
+    DWORD code = 0xFFFFFFFE;
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+class Errors : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        messageModule = LoadLibraryW(L"Trevalic.dll");
+        ASSERT_NE(messageModule, nullptr);
+        RegisterResourceModule(messageModule);
+    }
+
+    void SetUp() override
+    {
+        ShownMessages.clear();
+        ShowAnswer = IDOK;
+        ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
+        ErrorsInternal::ResetInternalErrorCountForTest();
+    }
+
+    void TearDown() override
+    {
+        ZelkorThreadData.Get() = CZelkorThreadData();
+        ErrorsInternal::SetShowMessageHookForTest(nullptr);
+    }
+
+    static void Suppress() { ZelkorThreadData.Get().SuppressExceptions = true; }
+
+    static HMODULE messageModule;
+};
+HMODULE Errors::messageModule = nullptr;
+
+template <class E, class F>
+E* Catch(F f)
+{
+    try {
+        f();
+    } catch (CException* e) {
+        if (E* typed = dynamic_cast<E*>(e))
+            return typed;
+        delete e;
+        ADD_FAILURE() << "an exception of another class";
+        return nullptr;
+    }
+    ADD_FAILURE() << "nothing thrown";
+    return nullptr;
+}
+
+// ---- File errors and texts ----
+
+TEST_F(Errors, FileExceptionKindsAndTexts)
+{
+    const CUnicodeString name(L"C:\\a.txt");
+    const struct {
+        uint32_t code;
+        FileErrorKind kind;
+        std::wstring text;
+    } cases[] = {
+        {2, FileErrorKind::NotFound, L"C:\\a.txt was not found."},
+        {107, FileErrorKind::NotFound, L"C:\\a.txt was not found."},
+        {267, FileErrorKind::BadPath, L"C:\\a.txt contains an invalid path."},
+        {80, FileErrorKind::AccessDenied, L"Access to C:\\a.txt was denied."}, // not AlreadyExists
+        {999, FileErrorKind::AccessDenied, L"Access to C:\\a.txt was denied."},
+        {183, FileErrorKind::AlreadyExists, L"Cannot create C:\\a.txt. The specified file already exists."},
+        {32, FileErrorKind::SharingViolation, L"A sharing violation occurred while accessing C:\\a.txt."},
+        {145, FileErrorKind::DirNotEmpty, L"C:\\a.txt could not be removed because it is not empty."},
+        {1234, FileErrorKind::Generic, L"An error occurred while accessing C:\\a.txt: \n" + ExpectedLastErrorText(1234)},
+        {0xFFFFFFFF, FileErrorKind::Generic, L"An error occurred while accessing C:\\a.txt: \n" + ExpectedLastErrorText(0xFFFFFFFF)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        CFileException* e = Catch<CFileException>([&] { ThrowFileException(c.code, name); });
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->GetErrorCode(), c.code);
+        EXPECT_EQ(e->GetKind(), c.kind);
+        EXPECT_EQ(std::wstring(e->GetMessageText().GetText()), c.text);
+        delete e;
+    }
+    const struct {
+        uint32_t code;
+        FileErrorKind kind;
+    } kinds[] = {{4, FileErrorKind::TooManyOpenFiles}, {193, FileErrorKind::InvalidFile},
+                 {16, FileErrorKind::RemoveCurrentDir}, {62, FileErrorKind::DirectoryFull},
+                 {132, FileErrorKind::BadSeek}, {997, FileErrorKind::HardIO}, {167, FileErrorKind::LockViolation},
+                 {39, FileErrorKind::DiskFull}, {38, FileErrorKind::EndOfFile}, {87, FileErrorKind::Generic}};
+    for (const auto& c : kinds)
+        EXPECT_EQ(KindFromSystemError(c.code), c.kind) << "code " << c.code;
+}
+
+TEST_F(Errors, FileExceptionOfKind)
+{
+    const CUnicodeString name(L"x\\y");
+    CFileException* e = Catch<CFileException>([&] { ThrowFileExceptionOfKind(FileErrorKind::BadPath, name); });
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->GetErrorCode(), 0u);
+    EXPECT_EQ(std::wstring(e->GetMessageText().GetText()), L"x\\y contains an invalid path.");
+    delete e;
+
+    // Beyond the last kind: the generic text, with the text of error code 0.
+    CFileException beyond(static_cast<FileErrorKind>(17), name);
+    EXPECT_EQ(std::wstring(beyond.GetMessageText().GetText()),
+              L"An error occurred while accessing x\\y: \nUnknown error. Error code: 0x0");
+
+    // Kind None and code 0 are internal errors.
+    CFileException none(FileErrorKind::None, name);
+    CInternalError* internal = Catch<CInternalError>([&] { none.GetMessageText(); });
+    ASSERT_NE(internal, nullptr);
+    EXPECT_EQ(internal->GetLine(), 853);
+    delete internal;
+    internal = Catch<CInternalError>([] { KindFromSystemError(0); });
+    ASSERT_NE(internal, nullptr);
+    EXPECT_EQ(std::wstring(internal->GetSourceFile()), L"Src/Errors");
+    EXPECT_EQ(internal->GetLine(), 812);
+    delete internal;
+}
+
+TEST_F(Errors, LastErrorTexts)
+{
+    EXPECT_EQ(std::wstring(GetLastErrorText(0).GetText()), L"Unknown error. Error code: 0x0");
+    for (uint32_t code : {2u, 5u, 87u, 14109u})
+        EXPECT_EQ(std::wstring(GetLastErrorText(code).GetText()), ExpectedLastErrorText(code)) << code;
+    // The customer bit: no system has a text for it.
+    EXPECT_EQ(std::wstring(GetLastErrorText(0x2000ABCD).GetText()), L"Unknown error. Error code: 0x2000abcd");
+    EXPECT_EQ(std::wstring(CLastErrorException(5).GetMessageText().GetText()), SystemText(5));
+}
+
+TEST_F(Errors, MessageTexts)
+{
+    const CUnicodeString params[3] = {L"C:\\a.txt", L"", L"b"};
+    EXPECT_EQ(std::wstring(FormatMessageText(MissingMessage, params, 0).GetText()), L"ERR_TEST_IN_NO_MODULE");
+    EXPECT_EQ(std::wstring(FormatMessageText(MissingMessage, params, 3).GetText()),
+              L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");
+    EXPECT_FALSE(MessageExists(MissingMessage));
+    EXPECT_EQ(std::wstring(LoadMessageOrName(MissingMessage).GetText()), L"ERR_TEST_IN_NO_MODULE");
+    EXPECT_TRUE(MessageExists(Messages::ERR_FILE_NOT_FOUND));
+    EXPECT_EQ(std::wstring(LoadMessageOrName(Messages::ERR_FILE_NOT_FOUND).GetText()), L"%0 was not found.");
+
+    CCheckException* e = Catch<CCheckException>(
+        [] { ThrowCheckException(Messages::ERR_CANT_WRITE_TO_REGISTRY, CUnicodeString(L"HKEY_X\\a"), CUnicodeString(L"p1")); });
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(&e->GetMessageName(), &Messages::ERR_CANT_WRITE_TO_REGISTRY);
+    EXPECT_EQ(std::wstring(e->GetParam(1).GetText()), L"p1");
+    EXPECT_TRUE(e->GetParam(2).IsEmpty());
+    EXPECT_EQ(std::wstring(e->GetMessageText().GetText()), L"Access to the Windows registry key HKEY_X\\a is prohibited.");
+    delete e;
+    // Three parameters, the last one empty, each after a blank.
+    CCheckException missing(MissingMessage, CUnicodeString(L"p"), CUnicodeString(L"q"), CUnicodeString());
+    EXPECT_EQ(std::wstring(missing.GetMessageText().GetText()), L"ERR_TEST_IN_NO_MODULE p q ");
+}
+
+TEST_F(Errors, InternalErrorTexts)
+{
+    const struct {
+        FailureKind kind;
+        int32_t line;
+        uint32_t code;
+        std::wstring text;
+    } cases[] = {
+        {FailureKind::Assert, 17, 0, L"Internal Program Error:\nSrc/A, 17."},
+        {FailureKind::Presume, -1, 7, L"Internal Program Error:\nSrc/A, -1."},
+        {FailureKind::AssertLastError, 17, 255, L"Internal Program Error:\nSrc/A, 17.\nError code: 0xff"},
+        {FailureKind::PresumeLastError, 0, 0xDEADBEEF, L"Internal Program Error:\nSrc/A, 0.\nError code: 0xdeadbeef"},
+    };
+    for (const auto& c : cases) {
+        CInternalError e(c.kind, L"Src/A", c.line, c.code);
+        EXPECT_EQ(std::wstring(e.GetMessageText().GetText()), c.text) << static_cast<int>(c.kind);
+    }
+}
+
+TEST_F(Errors, BuildFailureTextTemplates)
+{
+    const struct {
+        FailureKind kind;
+        const wchar_t* function;
+        const wchar_t* expression;
+        int32_t line;
+        uint32_t code;
+        std::wstring text;
+    } cases[] = {
+        {FailureKind::Assert, L"", L"", 12, 0, L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  )."},
+        {FailureKind::Assert, L"F", L"x > 0", -1, 0, L"Internal Program Error:\nAssertion failed: ( x > 0 )\na.cpp, -1.\n( F )."},
+        {FailureKind::Presume, L"", L"", 3, 9, L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 3.\n(  )."},
+        {FailureKind::AssertLastError, L"", L"", 12, 5,
+         L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x5 - " + SystemText(5)},
+        {FailureKind::PresumeLastError, L"", L"", 12, 0,
+         L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x0 - Unknown error. Error code: 0x0"},
+    };
+    for (const auto& c : cases) {
+        const CUnicodeString text = BuildFailureText(c.kind, c.function, c.expression, L"a.cpp", c.line, c.code);
+        EXPECT_EQ(std::wstring(text.GetText()), c.text) << static_cast<int>(c.kind) << " " << c.line;
+    }
+
+    CInternalError* e = Catch<CInternalError>([] { BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0); });
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->GetLine(), 474);
+    delete e;
+    Suppress();
+    EXPECT_TRUE(BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0).IsEmpty());
+    ASSERT_EQ(ShownMessages.size(), 1u);
+    EXPECT_NE(ShownMessages[0].text.find(L"Src/Errors, 474."), std::wstring::npos);
+}
+
+// ---- Reports ----
+
+TEST_F(Errors, InternalErrorReportsOfferCancelFromTheThird)
+{
+    CInternalError e(FailureKind::Assert, L"Src/A", 1, 0);
+    for (int i = 0; i < 4; ++i)
+        e.Report();
+    ASSERT_EQ(ShownMessages.size(), 4u);
+    const uint32_t expected[] = {0x1010, 0x1010, 0x1011, 0x1011};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(ShownMessages[i].flags, expected[i]) << "report " << i + 1;
+        EXPECT_EQ(ShownMessages[i].text, L"Internal Program Error:\nSrc/A, 1.");
+    }
+
+    CFileException file(FileErrorKind::NotFound, CUnicodeString(L"f"));
+    file.Report();
+    EXPECT_EQ(ShownMessages.back().flags, 0u);
+    EXPECT_EQ(ShownMessages.back().text, L"f was not found.");
+}
+
+// ---- Failure operations ----
+
+TEST_F(Errors, SuppressedFailuresAreShownInstead)
+{
+    Suppress();
+    EXPECT_FALSE(GenerateInternalError(FailureKind::Assert, L"", L"", L"a.cpp", 12, 0));
+    ASSERT_EQ(ShownMessages.size(), 1u);
+    EXPECT_EQ(ShownMessages[0].text, L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  ).");
+    EXPECT_EQ(ShownMessages[0].flags, 0x1010u);
+    EXPECT_TRUE(ZelkorThreadData.Get().ErrorShown);
+
+    ThrowLastErrorException(5);
+    ThrowCheckException(Messages::ERR_CANT_WRITE_TO_REGISTRY, CUnicodeString(L"K"), CUnicodeString(L"unused"));
+    ASSERT_EQ(ShownMessages.size(), 3u);
+    EXPECT_EQ(ShownMessages[1].text, SystemText(5));
+    EXPECT_EQ(ShownMessages[2].text, L"Access to the Windows registry key K is prohibited.");
+    EXPECT_FALSE(ErrorInfo.Get().IsReporting);
+
+    // Memory and file exceptions are thrown all the same.
+    delete Catch<CFileException>([] { ThrowFileException(2, CUnicodeString(L"f")); });
+    delete Catch<CFileException>([] { ThrowFileExceptionOfKind(FileErrorKind::DiskFull, CUnicodeString(L"f")); });
+    delete Catch<CMemoryException>([] { ThrowMemoryException(); });
+    EXPECT_EQ(ShownMessages.size(), 3u);
+}
+
+TEST_F(Errors, ScopesRestoreTheThreadState)
+{
+    struct PrivateManager : IMemoryManager {
+        void* Alloc(uint64_t size) override { return DefaultMemoryManager.Alloc(size); }
+        void Free(void* block) override { DefaultMemoryManager.Free(block); }
+    } privateManager;
+    SetCurrentMemoryManager(&privateManager);
+    {
+        CErrorScope reporting(CErrorScope::Reporting);
+        EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&DefaultMemoryManager));
+        // Building an exception while a failure is reported is no double failure.
+        delete Catch<CInternalError>([] { GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/C", 1, 0); });
+        EXPECT_TRUE(ErrorInfo.Get().IsReporting);
+    }
+    EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&privateManager));
+    EXPECT_FALSE(ErrorInfo.Get().IsReporting);
+    CLastErrorException* e = Catch<CLastErrorException>([] { ThrowLastErrorException(1234); });
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->GetErrorCode(), 1234u);
+    delete e;
+    EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&privateManager));
+    SetCurrentMemoryManager(nullptr);
+    EXPECT_TRUE(ShownMessages.empty()); // thrown, never shown
+    EXPECT_FALSE(ZelkorThreadData.Get().ErrorShown);
+}
+
+// ---- Stop modes ----
+
+TEST_F(Errors, StopModeNames)
+{
+    // The default is Always here, so a text that names no mode stands out.
+    const struct {
+        const wchar_t* text;
+        StopMode mode;
+    } cases[] = {{L"ALWAYS", StopMode::Always}, {L"never", StopMode::Never}, {L"DeBuG", StopMode::Debug},
+                 {L"", StopMode::Always},       {L"Alway", StopMode::Always}, {L"Never ", StopMode::Always}};
+    for (const auto& c : cases)
+        EXPECT_EQ(StopModeFromText(c.text, StopMode::Always), c.mode) << "\"" << std::wstring(c.text) << "\"";
+    EXPECT_EQ(StopModeFromText(L"other", StopMode::Debug), StopMode::Debug);
+}
+
+// Only modes that never trap without a debugger are written, so concurrent tests in this prefix
+// are safe whatever they read.
+class StopModeSettings : public Errors {
+protected:
+    void SetUp() override
+    {
+        Errors::SetUp();
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quorell\\Zelkor", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegDeleteValueW(key, L"AssertStopMode");
+        RegDeleteValueW(key, L"ErrorStopMode");
+        ErrorsInternal::ResetStopModesForTest();
+    }
+    void TearDown() override
+    {
+        RegDeleteValueW(key, L"AssertStopMode");
+        RegDeleteValueW(key, L"ErrorStopMode");
+        RegCloseKey(key);
+        ErrorsInternal::ResetStopModesForTest();
+        Errors::TearDown();
+    }
+    void Write(const wchar_t* name, const wchar_t* value)
+    {
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                       static_cast<DWORD>((wcslen(value) + 1) * 2));
+    }
+    HKEY key = nullptr;
+};
+
+TEST_F(StopModeSettings, ReadOncePerProcess)
+{
+    EXPECT_EQ(GetAssertStopMode(), StopMode::Debug); // no values: the defaults
+    EXPECT_EQ(GetErrorStopMode(), StopMode::Never);
+    ErrorsInternal::ResetStopModesForTest();
+    Write(L"AssertStopMode", L"NEVER");
+    Write(L"ErrorStopMode", L"debug");
+    EXPECT_EQ(GetAssertStopMode(), StopMode::Never);
+    EXPECT_EQ(GetErrorStopMode(), StopMode::Debug);
+
+    Write(L"AssertStopMode", L"Debug");
+    Write(L"ErrorStopMode", L"bogus");
+    EXPECT_EQ(GetAssertStopMode(), StopMode::Never);
+    EXPECT_EQ(GetErrorStopMode(), StopMode::Debug);
+
+    ErrorsInternal::ResetStopModesForTest();
+    EXPECT_EQ(GetAssertStopMode(), StopMode::Debug);
+    EXPECT_EQ(GetErrorStopMode(), StopMode::Never);
+}
+
+// ---- The memory-exception reserve ----
+
+TEST_F(Errors, MemoryExceptionReserve)
+{
+    std::vector<CMemoryException*> live;
+    for (int i = 0; i < 64; ++i)
+        live.push_back(new CMemoryException());
+    for (int i = 1; i < 64; ++i)
+        ASSERT_LT(live[i - 1], live[i]) << "slot " << i;
+
+    delete live[20];
+    delete live[10];
+    CMemoryException* again = new CMemoryException();
+    EXPECT_EQ(again, live[10]);
+    live[10] = again;
+    again = new CMemoryException();
+    EXPECT_EQ(again, live[20]);
+    live[20] = again;
+
+    EXPECT_EQ(std::wstring(live[0]->GetMessageText().GetText()), L"Not enough memory!");
+    for (CMemoryException* e : live)
+        delete e;
+
+    CMemoryException* e = Catch<CMemoryException>([] { ThrowMemoryException(); });
+    EXPECT_EQ(e, live[0]); // all free again: the lowest slot
+    delete e;
+}
+
+TEST_F(Errors, BadReleaseIsAnInternalError)
+{
+    Suppress(); // shown instead of thrown, so the report reaches the capture
+    // Through a volatile copy, so the compiler does not object to the deliberate misuse.
+    CMemoryException* volatile e = new CMemoryException();
+    delete e;
+    CMemoryException::operator delete(e);
+    void* volatile inside = reinterpret_cast<char*>(e) + 1; // inside a slot, not one
+    CMemoryException::operator delete(inside);
+    CMemoryException::operator delete(nullptr);
+    ASSERT_EQ(ShownMessages.size(), 2u);
+    EXPECT_NE(ShownMessages[0].text.find(L"Src/PrivateAllocators, 312."), std::wstring::npos);
+    EXPECT_NE(ShownMessages[1].text.find(L"Src/PrivateAllocators, 318."), std::wstring::npos);
+}
+
+// ---- Failures that end the process (abort: exit code 3), each in a child ----
+
+TEST_F(Errors, ProcessEndings)
+{
+    const struct {
+        const wchar_t* child;
+        DWORD exitCode;
+    } cases[] = {
+        {L"ErrorsChild.DISABLED_DoubleReporting", 3},
+        {L"ErrorsChild.DISABLED_CancelThirdReport", 3},
+        {L"ErrorsChild.DISABLED_CancelSecondReport", 0}, // Cancel is not offered yet
+        {L"ErrorsChild.DISABLED_SixtyFiveMemoryExceptions", 3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RunChild(c.child), c.exitCode) << std::wstring(c.child);
+}
+
+TEST(ErrorsChild, DISABLED_DoubleReporting)
+{
+    ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
+    CErrorScope first(CErrorScope::Reporting);
+    CErrorScope second(CErrorScope::Reporting);
+}
+
+TEST(ErrorsChild, DISABLED_CancelThirdReport)
+{
+    ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
+    ShowAnswer = IDCANCEL;
+    CInternalError e(FailureKind::Assert, L"Src/A", 1, 0);
+    for (int i = 0; i < 3; ++i)
+        e.Report();
+}
+
+TEST(ErrorsChild, DISABLED_CancelSecondReport)
+{
+    ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
+    ShowAnswer = IDCANCEL;
+    CInternalError e(FailureKind::Assert, L"Src/A", 1, 0);
+    for (int i = 0; i < 2; ++i)
+        e.Report();
+}
+
+TEST(ErrorsChild, DISABLED_SixtyFiveMemoryExceptions)
+{
+    for (int i = 0; i < 65; ++i)
+        new CMemoryException();
+}
+
+} // namespace
