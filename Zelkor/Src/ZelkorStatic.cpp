@@ -1,0 +1,67 @@
+// The module handle of a framework module and the constant strings built at start-up.
+// RawModuleEntry runs before any static initialiser, so it touches plain data only.
+#include <windows.h>
+
+#include <atomic>
+
+#include "Errors.h"
+#include "StartupOrder.h"
+#include "Zelkor.h"
+
+namespace Zelkor {
+
+namespace {
+
+// Zero-initialised data, valid before the runtime's initialisation.
+std::atomic<HMODULE> ZelkorModule{nullptr};
+std::atomic<bool> EntryHooked{false};
+
+} // namespace
+
+BOOL RawModuleEntry(HINSTANCE module, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        HMODULE expected = nullptr;
+        if (!ZelkorModule.compare_exchange_strong(expected, module, std::memory_order_acq_rel) &&
+            expected != module) {
+            ZELKOR_ASSERT_AT(false, L"Src/ZelkorStatic", 29);
+            return TRUE;
+        }
+        EntryHooked.store(true, std::memory_order_release);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        EntryHooked.store(false, std::memory_order_release);
+    }
+    return TRUE;
+}
+
+HMODULE GetZelkorModuleHandle()
+{
+    HMODULE module = ZelkorModule.load(std::memory_order_acquire);
+    if (module == nullptr) {
+        // An executable has no raw hook; it is its own framework module. Racing threads store
+        // the same value.
+        module = GetModuleHandleW(nullptr);
+        HMODULE expected = nullptr;
+        if (!ZelkorModule.compare_exchange_strong(expected, module, std::memory_order_acq_rel))
+            module = expected;
+    }
+    ZELKOR_ASSERT_AT(module != nullptr, L"Src/ZelkorStatic", 50);
+    return module;
+}
+
+namespace StartupInternal {
+
+bool IsModuleEntryHooked()
+{
+    return EntryHooked.load(std::memory_order_acquire);
+}
+
+} // namespace StartupInternal
+
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS) const CUnicodeString NotEnoughMemoryText(L"Not enough memory!");
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS) const CUnicodeString ZelkorDisplayName(L"Zelkor");
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS) const CUnicodeString VirtualFilesPrefix(L"\\\\Quorell\\Zelkor\\VirtualFiles$\\");
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS) const CUnicodeString LongUncPrefix(L"\\\\?\\UNC\\");
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS) const CUnicodeString LongPathPrefix(L"\\\\?\\");
+
+} // namespace Zelkor
