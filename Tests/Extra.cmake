@@ -2,3 +2,19 @@
 # TEMPORARY: stand-ins for pieces of other facilities not merged yet; the real headers in
 # Zelkor/Inc come first on the include path. Remove with the Tests/StartInterim folder.
 target_include_directories(Zelkor PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/StartInterim)
+
+# Helper modules: a framework module whose start-up can be made to fail, two message modules
+# that share a message name, and a module with icons but no message lookup.
+add_library(StartupProbe SHARED ${PROJECT_SOURCE_DIR}/Trevalic/Src/DllEntry.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/Modules/StartupProbe.cpp)
+target_link_libraries(StartupProbe PRIVATE ZelkorAll)
+target_link_options(StartupProbe PRIVATE -Wl,--entry=ModuleEntryPoint)
+
+add_library(MessageModuleA SHARED Modules/MessageModule.cpp Modules/MessageModuleA.rc)
+target_compile_definitions(MessageModuleA PRIVATE MESSAGE_MODULE_A)
+add_library(MessageModuleB SHARED Modules/MessageModule.cpp Modules/MessageModuleB.rc)
+add_library(IconModule SHARED Modules/IconModule.cpp Modules/IconModule.rc)
+set_target_properties(StartupProbe MessageModuleA MessageModuleB IconModule PROPERTIES PREFIX "")
+
+add_dependencies(StartupTest StartupProbe)
+add_dependencies(ResourceInfoTest MessageModuleA MessageModuleB IconModule)

@@ -166,14 +166,16 @@ void CThreadDataRegistry::ReclaimEndedThreads()
 void CThreadDataRegistry::RemoveRecordsOf(uint32_t index)
 {
     CCriticalSectionLock guard(lock);
+    // By owner rather than by position: a record stored at a wrong position still goes with
+    // the object it points to, which is about to disappear.
     auto removeFrom = [index](CRecordArray* records) {
-        if (index >= static_cast<uint32_t>(records->GetSize()))
-            return;
-        CThreadDataBase*& entry = (*records)[static_cast<int32_t>(index)];
-        if (entry != nullptr && entry->GetOwner()->GetIndex() == index) {
-            CThreadDataBase* record = entry;
-            entry = nullptr;
-            delete record;
+        for (int32_t i = 0; i < records->GetSize(); ++i) {
+            CThreadDataBase*& entry = (*records)[i];
+            if (entry != nullptr && entry->GetOwner()->GetIndex() == index) {
+                CThreadDataBase* record = entry;
+                entry = nullptr;
+                delete record;
+            }
         }
     };
     for (int32_t i = 0; i < arrays.GetSize(); ++i) {
