@@ -227,3 +227,16 @@ TEST(Startup, RepeatedLoadsKeepNoHandlesOrMemory)
     EXPECT_LE(after.Committed, allowed) << "grew by " << (after.Committed - before.Committed) / 1024 << " KiB";
     EXPECT_LE(after.NextHandle, before.NextHandle + 64) << "handles leak";
 }
+
+TEST(Startup, ModuleDirectoryHoldsTheModuleFile)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const CUnicodeString directory = GetZelkorModuleDirectory();
+    ASSERT_GT(directory.GetLength(), 0);
+    EXPECT_EQ(directory[directory.GetLength() - 1], L'\\');
+    const std::wstring full(path, length);
+    EXPECT_EQ(full.substr(0, directory.GetLength()), std::wstring(directory.GetText()));
+    EXPECT_EQ(full.substr(directory.GetLength()), L"StartupTest.exe");
+}

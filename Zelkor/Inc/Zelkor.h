@@ -29,6 +29,10 @@ BOOL ZelkorModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved);
 // The module the framework is linked into; the executable when no raw hook ran before.
 HMODULE GetZelkorModuleHandle();
 
+// The folder of the framework module's file, with its trailing separator: files that belong
+// beside the module (the message log, the event-source library) are looked for there.
+CUnicodeString GetZelkorModuleDirectory();
+
 // printf-style text (MS conventions: %s takes a wide string) to the debugger output. Works as
 // soon as the memory managers are built.
 void DebugTrace(const wchar_t* format, ...);
@@ -67,12 +71,9 @@ private:
 
 extern CModuleRegistry ModuleRegistry;
 
-// Constant strings built at start-up.
-extern const CUnicodeString NotEnoughMemoryText; // "Not enough memory!"
-extern const CUnicodeString ZelkorDisplayName;   // "Zelkor": event source and message caption
-extern const CUnicodeString VirtualFilesPrefix;  // root of the in-memory file system
-extern const CUnicodeString LongUncPrefix;       // "\\?\UNC\"
-extern const CUnicodeString LongPathPrefix;      // "\\?\"
+// The root prefix of the in-memory file system, "\\Quorell\Zelkor\VirtualFiles$\", built at
+// start-up.
+extern const CUnicodeString VirtualFilesPrefix;
 
 namespace StartupInternal {
 
@@ -83,6 +84,9 @@ BOOL ModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved, ModuleNotifica
 // True between RawModuleEntry's attach and detach: the module is being loaded by an entry
 // point that will call ZelkorModuleEntry, so a shown failure can refuse the load.
 bool IsModuleEntryHooked();
+
+// The full path of a module's file, of any length.
+CUnicodeString GetModulePath(HMODULE module);
 
 } // namespace StartupInternal
 

@@ -4,6 +4,7 @@
 #include "ResourceInfo.h"
 #include "StartupOrder.h"
 #include "ThreadData.h"
+#include "Zelkor.h"
 
 namespace Zelkor {
 
@@ -31,18 +32,9 @@ const CInterfaceLanguage InterfaceLanguages[InterfaceLanguageCount] = {
 namespace {
 
 // Name and extension of a module file: what follows the last separator or drive colon.
-CUnicodeString ModuleFileName(HMODULE module)
+CUnicodeString ModuleFileNamePart(HMODULE module)
 {
-    CUnicodeString path;
-    for (int32_t capacity = MAX_PATH;; capacity *= 2) {
-        wchar_t* buffer = path.GetBuffer(capacity);
-        const DWORD length = GetModuleFileNameW(module, buffer, static_cast<DWORD>(capacity));
-        // A path that does not fit comes back cut to the capacity.
-        if (length < static_cast<DWORD>(capacity) || capacity >= 32768) {
-            path.ReleaseBuffer(static_cast<int32_t>(length < static_cast<DWORD>(capacity) ? length : 0));
-            break;
-        }
-    }
+    const CUnicodeString path = StartupInternal::GetModulePath(module);
     const wchar_t* text = path.GetText();
     int32_t start = 0;
     for (int32_t i = 0; i < path.GetLength(); ++i) {
@@ -66,7 +58,7 @@ CResourceModule::CResourceModule(HMODULE module, bool selfRegistered, GetResourc
 {
     ZELKOR_ASSERT_AT(module != nullptr, L"Src/ResourceInfo", 317);
     if (module != nullptr)
-        name = ModuleFileName(module);
+        name = ModuleFileNamePart(module);
 }
 
 CResourceModule::~CResourceModule()
