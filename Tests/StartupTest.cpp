@@ -4,6 +4,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -239,4 +240,40 @@ TEST(Startup, ModuleDirectoryHoldsTheModuleFile)
     const std::wstring full(path, length);
     EXPECT_EQ(full.substr(0, directory.GetLength()), std::wstring(directory.GetText()));
     EXPECT_EQ(full.substr(directory.GetLength()), L"StartupTest.exe");
+}
+
+namespace {
+
+// The debugger output reaches a process without a debugger as a first-chance exception that
+// carries the text; a vectored handler sees it before the system swallows it.
+std::wstring CapturedTrace;
+
+LONG WINAPI CaptureDebugOutput(EXCEPTION_POINTERS* e)
+{
+    const EXCEPTION_RECORD* record = e->ExceptionRecord;
+    if (record->ExceptionCode == 0x4001000A && record->NumberParameters >= 2) { // wide text
+        CapturedTrace += reinterpret_cast<const wchar_t*>(record->ExceptionInformation[1]);
+    } else if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2) {
+        const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+        CapturedTrace += std::wstring(text, text + std::strlen(text));
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+} // namespace
+
+TEST(Startup, DebugTraceSendsTheWholeText)
+{
+    PVOID handler = AddVectoredExceptionHandler(1, CaptureDebugOutput);
+    // The whole text is the length plus 5: lengths 506 to 508 put it around the first buffer of
+    // 512, 1018 to 1020 around the doubled one.
+    for (size_t length : {0, 1, 506, 507, 508, 1018, 1019, 1020, 5000}) {
+        const std::wstring text(length, L'x');
+        CapturedTrace.clear();
+        DebugTrace(L"[%s|%d]", text.c_str(), 42);
+        const std::wstring expected = L"[" + text + L"|42]";
+        // Some systems send the wide text and then its narrow copy.
+        EXPECT_EQ(CapturedTrace.substr(0, expected.size()), expected) << "length " << length;
+    }
+    RemoveVectoredExceptionHandler(handler);
 }

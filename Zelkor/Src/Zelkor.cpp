@@ -112,6 +112,9 @@ BOOL ModuleEntry(HINSTANCE module, DWORD reason, LPVOID, ModuleNotification onAt
     } catch (CException* e) {
         ReportStartupFailure(e);
         return reason == DLL_PROCESS_ATTACH ? FALSE : TRUE;
+    } catch (...) {
+        DebugTrace(L"Zelkor: unexpected exception in the module entry\n");
+        return reason == DLL_PROCESS_ATTACH ? FALSE : TRUE;
     }
     return TRUE;
 }
