@@ -112,17 +112,6 @@ TEST(Startup, TwoAttachesAddOneRecordAndDetachRemovesIt)
     });
 }
 
-TEST(Startup, ThreadNotificationsChangeNothing)
-{
-    RunOnNewThread([] {
-        const int32_t before = ModuleRegistry.GetCount();
-        EXPECT_TRUE(ZelkorModuleEntry(FakeModule, DLL_THREAD_ATTACH, nullptr));
-        EXPECT_TRUE(ZelkorModuleEntry(FakeModule, DLL_THREAD_DETACH, nullptr));
-        EXPECT_EQ(ModuleRegistry.GetCount(), before);
-        EXPECT_FALSE(ZelkorThreadData.Get().SuppressExceptions);
-    });
-}
-
 TEST(Startup, RegistryInconsistenciesAreAssertions)
 {
     struct Case {
