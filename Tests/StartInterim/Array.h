@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 #include "Alloc.h"
+#include "Errors.h"
 namespace Zelkor {
 struct CurrentManager {
     static void* Alloc(size_t n) { return malloc(n ? n : 1); }
