@@ -76,7 +76,7 @@ CResourceModuleRegistry::~CResourceModuleRegistry()
     try {
         Reset();
     } catch (CException* e) {
-        delete e;
+        TraceUnpropagated(e);
     }
 }
 

@@ -204,7 +204,7 @@ CThreadObjectBase::~CThreadObjectBase()
     try {
         ThreadDataRegistry.RemoveRecordsOf(index);
     } catch (CException* e) {
-        delete e;
+        TraceUnpropagated(e);
     }
 }
 

@@ -38,7 +38,7 @@ public:
         try {
             ZelkorThreadData.Get().SuppressExceptions = false;
         } catch (CException* e) {
-            delete e;
+            TraceUnpropagated(e);
         }
     }
 };
@@ -141,10 +141,23 @@ void UnregisterOwnResourceModule()
         UnregisterResourceModule(module);
 }
 
+void TraceUnpropagated(CException* e) noexcept
+{
+    try {
+        if (const auto* error = dynamic_cast<const CInternalError*>(e))
+            DebugTrace(L"Zelkor: internal error at %s, line %d, system error %u\n", error->GetSourceFile(),
+                       static_cast<int>(error->GetLine()), static_cast<unsigned>(error->GetErrorCode()));
+        else
+            DebugTrace(L"Zelkor: a failure could not be propagated\n");
+    } catch (CException* nested) {
+        delete nested;
+    }
+    delete e;
+}
+
 void ReportStartupFailure(CException* e)
 {
-    delete e;
-    DebugTrace(L"Zelkor: a failure could not be reported during module start-up or shutdown\n");
+    TraceUnpropagated(e);
     try {
         ZelkorThreadData.Get().ErrorShown = true;
     } catch (CException* nested) {
