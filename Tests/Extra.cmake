@@ -7,11 +7,11 @@ target_link_options(MemoryProbe PRIVATE -Wl,--entry=ModuleEntryPoint)
 set_target_properties(MemoryProbe PROPERTIES PREFIX "")
 add_dependencies(AllocTest MemoryProbe)
 
-# ---- Per-thread data, start-up and resource modules -----------------------------------------
-# TEMPORARY: stand-ins for pieces of other facilities not merged yet; the real headers in
-# Zelkor/Inc come first on the include path. Remove with the Tests/StartInterim folder.
-target_include_directories(Zelkor PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/StartInterim)
+# ---- Strings --------------------------------------------------------------------------------
+# String-table entries that the resource tests of UnicodeStringTest load.
+target_sources(UnicodeStringTest PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/UnicodeStringTest.rc)
 
+# ---- Per-thread data, start-up and resource modules -----------------------------------------
 # Helper modules: a framework module whose start-up can be made to fail, two message modules
 # that share a message name, and a module with icons but no message lookup.
 add_library(StartupProbe SHARED ${PROJECT_SOURCE_DIR}/Trevalic/Src/DllEntry.cpp
