@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -265,4 +266,29 @@ TEST(Startup, DebugTraceSendsTheWholeText)
         EXPECT_EQ(CapturedTrace.substr(0, expected.size()), expected) << "length " << length;
     }
     RemoveVectoredExceptionHandler(handler);
+}
+
+// Without a thread-local slot the module still loads, and its per-thread values still work
+// (shared by all threads) until it unloads.
+TEST(Startup, ModuleLoadsWithoutThreadLocalSlots)
+{
+    SetEnvironmentVariableW(L"STARTUP_PROBE_MODE", L"ok");
+    SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", L"");
+    std::vector<DWORD> taken;
+    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
+        taken.push_back(index);
+    HMODULE module = LoadLibraryW(L"StartupProbe.dll");
+    const DWORD error = GetLastError();
+    for (DWORD index : taken)
+        TlsFree(index);
+    ASSERT_NE(module, nullptr) << error;
+    auto keeps = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ProbeThreadValueKeeps")));
+    ASSERT_TRUE(keeps);
+    EXPECT_EQ(keeps(), 1);
+    int onOtherThread = 0;
+    RunOnNewThread([&] { onOtherThread = keeps(); });
+    EXPECT_EQ(onOtherThread, 1);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(ReadVariable(L"STARTUP_PROBE_TRACE"),
+              L"early+ late+(suppress=1) late-(modules=0,suppress=1) early-(suppress=0) ");
 }

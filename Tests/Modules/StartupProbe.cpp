@@ -89,3 +89,16 @@ __declspec(dllexport) int ProbeSuppressed()
 }
 
 }
+
+extern "C" {
+
+// Whether a per-thread value keeps what was written to it.
+__declspec(dllexport) int ProbeThreadValueKeeps()
+{
+    Zelkor::ThreadLanguageData.Get().Language = 7;
+    const bool kept = Zelkor::ThreadLanguageData.Get().Language == 7;
+    Zelkor::ThreadLanguageData.Get().Language = -1;
+    return kept ? 1 : 0;
+}
+
+}
