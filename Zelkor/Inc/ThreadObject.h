@@ -75,8 +75,9 @@ public:
     bool HasSlot() const { return slot != TLS_OUT_OF_INDEXES; }
     uint32_t TakeNextIndex();
 
-    // Takes ownership of record, also when it throws.
-    void Store(uint32_t index, CThreadDataBase* record);
+    // Takes ownership of record, also when it throws. Returns the record now at the index:
+    // record itself, or, when threads share one array, one another thread stored first.
+    CThreadDataBase* Store(uint32_t index, CThreadDataBase* record);
     // Without a thread-local slot every thread shares one array; only reached under the lock.
     CThreadDataBase* FindShared(uint32_t index);
     void ReclaimEndedThreads();
@@ -107,7 +108,7 @@ public:
 
 protected:
     CThreadDataBase* FindRecord() const;
-    void StoreRecord(CThreadDataBase* record);
+    CThreadDataBase* StoreRecord(CThreadDataBase* record);
 
 private:
     HMODULE module;
@@ -144,10 +145,8 @@ private:
     T& CreateValue()
     {
         ThreadDataRegistry.ReclaimEndedThreads();
-        auto* record = new CThreadData(this);
-        T& value = record->GetValue();
-        StoreRecord(record);
-        return value;
+        ThreadObjectInternal::CThreadDataBase* stored = StoreRecord(new CThreadData(this));
+        return static_cast<CThreadData*>(stored)->GetValue();
     }
 };
 

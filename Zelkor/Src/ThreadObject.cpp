@@ -104,7 +104,7 @@ CRecordArray* CThreadDataRegistry::GetOrCreateRecordsLocked()
     return records;
 }
 
-void CThreadDataRegistry::Store(uint32_t index, CThreadDataBase* record)
+CThreadDataBase* CThreadDataRegistry::Store(uint32_t index, CThreadDataBase* record)
 {
     CCriticalSectionLock guard(lock);
     try {
@@ -112,11 +112,18 @@ void CThreadDataRegistry::Store(uint32_t index, CThreadDataBase* record)
         while (static_cast<uint32_t>(records->GetSize()) <= index)
             records->Add(nullptr);
         CThreadDataBase*& entry = (*records)[static_cast<int32_t>(index)];
-        if (entry != record) {
-            CThreadDataBase* previous = entry;
-            entry = record;
-            delete previous;
+        if (entry == record)
+            return record;
+        // In the shared array another thread may have stored the same object's record between
+        // our look-up and now; it may hold a reference to it, so the newcomer goes.
+        if (records == sharedRecords && entry != nullptr && entry->GetOwner() == record->GetOwner()) {
+            delete record;
+            return entry;
         }
+        CThreadDataBase* previous = entry;
+        entry = record;
+        delete previous;
+        return record;
     } catch (...) {
         delete record;
         throw;
@@ -208,9 +215,9 @@ CThreadObjectBase::~CThreadObjectBase()
     }
 }
 
-void CThreadObjectBase::StoreRecord(CThreadDataBase* record)
+CThreadDataBase* CThreadObjectBase::StoreRecord(CThreadDataBase* record)
 {
-    ThreadDataRegistry.Store(index, record);
+    return ThreadDataRegistry.Store(index, record);
 }
 
 } // namespace ThreadObjectInternal
