@@ -21,3 +21,19 @@ endif()
 if(NOT EXISTS ${PROJECT_SOURCE_DIR}/Zelkor/Inc/MessageHandlers.h)
   target_include_directories(Zelkor PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/ErrorsInterim/Display)
 endif()
+# ---- Per-thread data, start-up and resource modules -----------------------------------------
+# Helper modules: a framework module whose start-up can be made to fail, two message modules
+# that share a message name, and a module with icons but no message lookup.
+add_library(StartupProbe SHARED ${PROJECT_SOURCE_DIR}/Trevalic/Src/DllEntry.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/Modules/StartupProbe.cpp)
+target_link_libraries(StartupProbe PRIVATE ZelkorAll)
+target_link_options(StartupProbe PRIVATE -Wl,--entry=ModuleEntryPoint)
+
+add_library(MessageModuleA SHARED Modules/MessageModule.cpp Modules/MessageModuleA.rc)
+target_compile_definitions(MessageModuleA PRIVATE MESSAGE_MODULE_A)
+add_library(MessageModuleB SHARED Modules/MessageModule.cpp Modules/MessageModuleB.rc)
+add_library(IconModule SHARED Modules/IconModule.cpp Modules/IconModule.rc)
+set_target_properties(StartupProbe MessageModuleA MessageModuleB IconModule PROPERTIES PREFIX "")
+
+add_dependencies(StartupTest StartupProbe)
+add_dependencies(ResourceInfoTest MessageModuleA MessageModuleB IconModule)

@@ -6,19 +6,33 @@
 
 extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE, DWORD, LPVOID);
 
+namespace {
+
+// After a refused load the loader sends one more process detach; the runtime ignores it, and
+// so must the framework, whose teardown already ran.
+bool Attached = false;
+
+} // namespace
+
 extern "C" BOOL WINAPI ModuleEntryPoint(HINSTANCE module, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
+        Attached = true;
         Zelkor::RawModuleEntry(module, reason, reserved);
         BOOL ok = DllMainCRTStartup(module, reason, reserved);
         // On a refused load the runtime has already run DllMain(detach) and the exit handlers.
-        if (!ok)
+        if (!ok) {
             Zelkor::RawModuleEntry(module, DLL_PROCESS_DETACH, reserved);
+            Attached = false;
+        }
         return ok;
     }
     if (reason == DLL_PROCESS_DETACH) {
+        if (!Attached)
+            return TRUE;
         BOOL ok = DllMainCRTStartup(module, reason, reserved);
         Zelkor::RawModuleEntry(module, reason, reserved);
+        Attached = false;
         return ok;
     }
     return DllMainCRTStartup(module, reason, reserved);

@@ -1,18 +1,97 @@
-// Module start-up and shutdown of a framework module.
+// Start-up and shutdown of a framework module.
+//
+// On process attach the module's entry point calls RawModuleEntry before the runtime runs any
+// static initialiser, and ZelkorModuleEntry after the last one (from DllMain). The static
+// objects are built in the order of StartupOrder.h, each registering its exit handler as it
+// completes. While they are built, the loading thread shows failures instead of throwing them;
+// ZelkorModuleEntry then refuses the load if any was shown, and the runtime runs the same
+// teardown as an unload: ZelkorModuleEntry(detach), the exit handlers in reverse, RawModuleEntry.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+
+#include "Array.h"
+#include "Errors.h"
+#include "Lock.h"
+#include "UnicodeString.h"
+
 namespace Zelkor {
 
-// Called by the module's entry point before the runtime runs any static initialiser
-// (attach) and after the last exit handler (detach).
-void RawModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved);
+// Records the module handle on process attach. Always true.
+BOOL RawModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved);
 
-// The framework's part of DllMain: runs after the static initialisers on attach.
+// The framework's part of DllMain. On process attach it adds the module to ModuleRegistry and
+// returns false when a failure was shown during static initialisation.
 BOOL ZelkorModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved);
 
-// The module the framework is linked into, or the executable before the raw hook ran.
+// The module the framework is linked into; the executable when no raw hook ran before.
 HMODULE GetZelkorModuleHandle();
+
+// The folder of the framework module's file, with its trailing separator: files that belong
+// beside the module (the message log, the event-source library) are looked for there.
+CUnicodeString GetZelkorModuleDirectory();
+
+// printf-style text (MS conventions: %s takes a wide string) to the debugger output. Works as
+// soon as the memory managers are built.
+void DebugTrace(const wchar_t* format, ...);
+
+// Row 16: the module registers itself as a resource module and unregisters at unload.
+void RegisterOwnResourceModule();
+void UnregisterOwnResourceModule();
+
+// A failure caught in a static initialiser or exit handler, where nothing may propagate: it
+// is reported and deleted, and a load in progress is refused.
+void ReportStartupFailure(CException* e);
+
+// For the framework's lowest layers (thread data, start-up), which sit below the message
+// display: a failure that must not propagate goes to the debugger output and is deleted.
+void TraceUnpropagated(CException* e) noexcept;
+
+using ModuleNotification = void (*)(HMODULE module);
+
+struct CModuleRecord {
+    HMODULE Module;
+    ModuleNotification OnAttach;
+    ModuleNotification OnDetach;
+};
+
+class CModuleRegistry {
+public:
+    int32_t GetCount();
+    bool Contains(HMODULE module);
+
+    // Under the registry lock. Present: its callbacks must match. Absent: appended.
+    void Attach(HMODULE module, ModuleNotification onAttach, ModuleNotification onDetach);
+    // Under the registry lock; the module must be present.
+    void Detach(HMODULE module);
+
+private:
+    int32_t FindLocked(HMODULE module) const;
+
+    CArray<CModuleRecord, ProcessHeap> records;
+};
+
+extern CModuleRegistry ModuleRegistry;
+
+// The root prefix of the in-memory file system, "\\Quorell\Zelkor\VirtualFiles$\", built at
+// start-up.
+extern const CUnicodeString VirtualFilesPrefix;
+
+namespace StartupInternal {
+
+// ZelkorModuleEntry with the module's own notification callbacks.
+BOOL ModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved, ModuleNotification onAttach,
+                 ModuleNotification onDetach);
+
+// True between RawModuleEntry's attach and detach: the module is being loaded by an entry
+// point that will call ZelkorModuleEntry, so a shown failure can refuse the load.
+bool IsModuleEntryHooked();
+
+// The full path of a module's file, of any length.
+CUnicodeString GetModulePath(HMODULE module);
+
+} // namespace StartupInternal
 
 } // namespace Zelkor

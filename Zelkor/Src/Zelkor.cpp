@@ -1,26 +1,196 @@
-// Module entry of a framework module.
+// Module entry of a framework module: the module registry, the load verdict, the flag that
+// makes the loading thread show failures instead of throwing them, and the debugger trace.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cwchar>
+
+#include "FastArray.h"
+#include "ResourceInfo.h"
+#include "StartupOrder.h"
+#include "ThreadData.h"
 #include "Zelkor.h"
 
 namespace Zelkor {
 
 namespace {
-HMODULE ZelkorModule = nullptr;
+
+ZELKOR_INIT(ZELKOR_ROW_LOCKS + 40) CCriticalSection ModuleRegistryLock;
+
+void NoModuleNotification(HMODULE)
+{
 }
 
-void RawModuleEntry(HINSTANCE module, DWORD reason, LPVOID)
+// Row 14: from here to the entry's verdict the loading thread shows failures instead of
+// throwing them. An executable has no entry hook that would clear the flag again, so there
+// it stays clear.
+class CLoadingThreadMark {
+public:
+    CLoadingThreadMark()
+    {
+        if (StartupInternal::IsModuleEntryHooked())
+            ZelkorThreadData.Get().SuppressExceptions = true;
+    }
+
+    // The last exit handler of an unload or a refused load.
+    ~CLoadingThreadMark()
+    {
+        try {
+            ZelkorThreadData.Get().SuppressExceptions = false;
+        } catch (CException* e) {
+            TraceUnpropagated(e);
+        }
+    }
+};
+
+} // namespace
+
+ZELKOR_INIT(ZELKOR_ROW_LOCKS + 41) CModuleRegistry ModuleRegistry;
+ZELKOR_INIT(ZELKOR_ROW_SUPPRESS) CLoadingThreadMark LoadingThreadMark;
+
+int32_t CModuleRegistry::FindLocked(HMODULE module) const
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        ZelkorModule = module;
+    for (int32_t i = 0; i < records.GetSize(); ++i) {
+        if (records[i].Module == module)
+            return i;
+    }
+    return -1;
 }
 
-BOOL ZelkorModuleEntry(HINSTANCE, DWORD, LPVOID)
+int32_t CModuleRegistry::GetCount()
 {
+    CCriticalSectionLock guard(ModuleRegistryLock);
+    return records.GetSize();
+}
+
+bool CModuleRegistry::Contains(HMODULE module)
+{
+    CCriticalSectionLock guard(ModuleRegistryLock);
+    return FindLocked(module) >= 0;
+}
+
+void CModuleRegistry::Attach(HMODULE module, ModuleNotification onAttach, ModuleNotification onDetach)
+{
+    CCriticalSectionLock guard(ModuleRegistryLock);
+    const int32_t found = FindLocked(module);
+    if (found >= 0) {
+        ZELKOR_ASSERT_AT(records[found].OnAttach == onAttach, L"Src/Zelkor", 358);
+        ZELKOR_ASSERT_AT(records[found].OnDetach == onDetach, L"Src/Zelkor", 359);
+        return;
+    }
+    records.Add(CModuleRecord{module, onAttach, onDetach});
+}
+
+void CModuleRegistry::Detach(HMODULE module)
+{
+    CCriticalSectionLock guard(ModuleRegistryLock);
+    const int32_t found = FindLocked(module);
+    if (found < 0) {
+        ZELKOR_ASSERT_AT(false, L"Src/Zelkor", 400);
+        return;
+    }
+    records.DeleteAt(found);
+}
+
+namespace StartupInternal {
+
+BOOL ModuleEntry(HINSTANCE module, DWORD reason, LPVOID, ModuleNotification onAttach, ModuleNotification onDetach)
+{
+    // Nothing may unwind into the loader: a failure escaping here refuses an attach.
+    try {
+        if (reason == DLL_PROCESS_ATTACH) {
+            ModuleRegistry.Attach(module, onAttach, onDetach);
+            CZelkorThreadData& thread = ZelkorThreadData.Get();
+            thread.SuppressExceptions = false;
+            return thread.ErrorShown ? FALSE : TRUE;
+        }
+        if (reason == DLL_PROCESS_DETACH) {
+            // Cleared again by the last exit handler (row 14).
+            ZelkorThreadData.Get().SuppressExceptions = true;
+            ModuleRegistry.Detach(module);
+        }
+    } catch (CException* e) {
+        ReportStartupFailure(e);
+        return reason == DLL_PROCESS_ATTACH ? FALSE : TRUE;
+    } catch (...) {
+        DebugTrace(L"Zelkor: unexpected exception in the module entry\n");
+        return reason == DLL_PROCESS_ATTACH ? FALSE : TRUE;
+    }
     return TRUE;
 }
 
-HMODULE GetZelkorModuleHandle()
+} // namespace StartupInternal
+
+BOOL ZelkorModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved)
 {
-    return ZelkorModule ? ZelkorModule : GetModuleHandleW(nullptr);
+    return StartupInternal::ModuleEntry(module, reason, reserved, NoModuleNotification, NoModuleNotification);
+}
+
+void RegisterOwnResourceModule()
+{
+    const HMODULE module = GetZelkorModuleHandle();
+    ZELKOR_ASSERT_AT(module != nullptr, L"Src/Zelkor", 418);
+    if (module != nullptr)
+        RegisterResourceModule(module);
+}
+
+void UnregisterOwnResourceModule()
+{
+    const HMODULE module = GetZelkorModuleHandle();
+    if (module != nullptr)
+        UnregisterResourceModule(module);
+}
+
+void TraceUnpropagated(CException* e) noexcept
+{
+    try {
+        if (const auto* error = dynamic_cast<const CInternalError*>(e))
+            DebugTrace(L"Zelkor: internal error at %s, line %d, system error %u\n", error->GetSourceFile(),
+                       static_cast<int>(error->GetLine()), static_cast<unsigned>(error->GetErrorCode()));
+        else
+            DebugTrace(L"Zelkor: a failure could not be propagated\n");
+    } catch (CException* nested) {
+        delete nested;
+    }
+    delete e;
+}
+
+void ReportStartupFailure(CException* e)
+{
+    TraceUnpropagated(e);
+    try {
+        ZelkorThreadData.Get().ErrorShown = true;
+    } catch (CException* nested) {
+        delete nested;
+    }
+}
+
+namespace {
+constexpr int32_t MaxDebugTraceLength = 1 << 20;
+}
+
+void DebugTrace(const wchar_t* format, ...)
+{
+    CFastArray<wchar_t, 512> text;
+    int32_t limit = 512;
+    for (;;) {
+        text.SetSize(limit);
+        va_list args;
+        va_start(args, format);
+        // The MS-convention formatter: %s is a wide string; on truncation it returns -1 or,
+        // when the text fits without its NUL, exactly the limit.
+        const int written = _vsnwprintf(text.GetBuffer(), limit, format, args);
+        va_end(args);
+        if (written >= 0 && written < limit)
+            break;
+        // A format that fails for another reason would fail at every size: send what fits.
+        if (limit >= MaxDebugTraceLength) {
+            text.GetBuffer()[limit - 1] = L'\0';
+            break;
+        }
+        limit *= 2;
+    }
+    OutputDebugStringW(text.GetBuffer());
 }
 
 } // namespace Zelkor

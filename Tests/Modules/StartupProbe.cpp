@@ -1,0 +1,104 @@
+// A framework module for the start-up tests. Its static objects sit early and late in the
+// start-up order and leave a trace of their construction and destruction in the process
+// environment (STARTUP_PROBE_TRACE), where the test can read it after the module is gone.
+// STARTUP_PROBE_MODE chooses how the late initialiser behaves: "ok", "shown" (marks a failure
+// as shown) or "assert" (reports a failed check).
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+#include "Errors.h"
+#include "StartupOrder.h"
+#include "ThreadData.h"
+#include "Zelkor.h"
+
+namespace {
+
+std::wstring ReadVariable(const wchar_t* name)
+{
+    wchar_t buffer[2048];
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 2048);
+    return length > 0 && length < 2048 ? std::wstring(buffer, length) : std::wstring();
+}
+
+void Trace(const wchar_t* format, int a = 0, int b = 0)
+{
+    wchar_t token[128];
+    _snwprintf(token, 128, format, a, b);
+    token[127] = 0;
+    std::wstring trace = ReadVariable(L"STARTUP_PROBE_TRACE");
+    trace += token;
+    trace += L' ';
+    SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", trace.c_str());
+}
+
+int Suppressed()
+{
+    return Zelkor::ZelkorThreadData.Get().SuppressExceptions ? 1 : 0;
+}
+
+class CEarlyWitness {
+public:
+    CEarlyWitness() { Trace(L"early+"); }
+    ~CEarlyWitness() { Trace(L"early-(suppress=%d)", Suppressed()); }
+};
+
+class CLateWitness {
+public:
+    CLateWitness()
+    {
+        Trace(L"late+(suppress=%d)", Suppressed());
+        const std::wstring mode = ReadVariable(L"STARTUP_PROBE_MODE");
+        if (mode == L"shown") {
+            Zelkor::ZelkorThreadData.Get().ErrorShown = true;
+        } else if (mode == L"assert") {
+            try {
+                ZELKOR_ASSERT_AT(false, L"Src/StartupProbe", 1);
+            } catch (Zelkor::CException* e) {
+                Zelkor::ReportStartupFailure(e);
+            }
+        }
+    }
+    ~CLateWitness()
+    {
+        Trace(L"late-(modules=%d,suppress=%d)", Zelkor::ModuleRegistry.GetCount(), Suppressed());
+    }
+};
+
+ZELKOR_INIT(ZELKOR_ROW_THREAD_OBJECTS + 50) CEarlyWitness EarlyWitness;
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 50) CLateWitness LateWitness;
+
+} // namespace
+
+extern "C" {
+
+__declspec(dllexport) int ProbeModuleCount()
+{
+    return Zelkor::ModuleRegistry.GetCount();
+}
+
+__declspec(dllexport) int ProbeHasOwnRecord()
+{
+    return Zelkor::ModuleRegistry.Contains(Zelkor::GetZelkorModuleHandle()) ? 1 : 0;
+}
+
+__declspec(dllexport) int ProbeSuppressed()
+{
+    return Suppressed();
+}
+
+}
+
+extern "C" {
+
+// Whether a per-thread value keeps what was written to it.
+__declspec(dllexport) int ProbeThreadValueKeeps()
+{
+    Zelkor::ThreadLanguageData.Get().Language = 7;
+    const bool kept = Zelkor::ThreadLanguageData.Get().Language == 7;
+    Zelkor::ThreadLanguageData.Get().Language = -1;
+    return kept ? 1 : 0;
+}
+
+}

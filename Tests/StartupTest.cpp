@@ -1,0 +1,294 @@
+// Module entry and start-up: the module registry, the load verdict after a failure shown during
+// static initialisation, the order of construction and teardown, and repeated load cycles.
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Errors.h"
+#include "ThreadData.h"
+#include "Zelkor.h"
+
+using namespace Zelkor;
+
+namespace {
+
+const auto FakeModule = reinterpret_cast<HINSTANCE>(0x7ff012340000);
+
+void OtherNotification(HMODULE)
+{
+}
+
+void SameNotification(HMODULE)
+{
+}
+
+template <class F> void RunOnNewThread(F f)
+{
+    std::thread thread(f);
+    thread.join();
+}
+
+// Runs f on a fresh thread and tells whether it reported a failed check at the given line,
+// thrown or, on a thread that suppresses exceptions, shown.
+template <class F> bool ReportsCheckAt(const wchar_t* source, int32_t line, F f)
+{
+    bool reported = false;
+    RunOnNewThread([&] {
+        try {
+            f();
+            reported = ZelkorThreadData.Get().ErrorShown;
+        } catch (CInternalError* e) {
+            reported = std::wstring(e->GetSourceFile()) == source && e->GetLine() == line;
+            delete e;
+        }
+    });
+    return reported;
+}
+
+std::wstring ReadVariable(const wchar_t* name)
+{
+    wchar_t buffer[2048];
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 2048);
+    return length > 0 && length < 2048 ? std::wstring(buffer, length) : std::wstring();
+}
+
+struct CProcessUsage {
+    SIZE_T Committed;
+    uintptr_t NextHandle;
+};
+
+// Under Wine the handle count reads 0, but the value of a new handle rises when handles leak.
+CProcessUsage MeasureProcess()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    CloseHandle(probe);
+    return {counters.PagefileUsage, reinterpret_cast<uintptr_t>(probe)};
+}
+
+} // namespace
+
+TEST(Startup, ModuleHandleOfAnExecutableIsTheExecutable)
+{
+    EXPECT_EQ(GetZelkorModuleHandle(), GetModuleHandleW(nullptr));
+}
+
+TEST(Startup, RawEntryKeepsTheFirstHandle)
+{
+    EXPECT_TRUE(RawModuleEntry(GetModuleHandleW(nullptr), DLL_PROCESS_ATTACH, nullptr));
+    EXPECT_TRUE(ReportsCheckAt(L"Src/ZelkorStatic", 29,
+                               [] { RawModuleEntry(FakeModule, DLL_PROCESS_ATTACH, nullptr); }));
+    EXPECT_EQ(GetZelkorModuleHandle(), GetModuleHandleW(nullptr));
+    RawModuleEntry(GetModuleHandleW(nullptr), DLL_PROCESS_DETACH, nullptr);
+}
+
+TEST(Startup, AnExecutableDoesNotSuppressExceptions)
+{
+    EXPECT_FALSE(ZelkorThreadData.Get().SuppressExceptions);
+}
+
+TEST(Startup, TwoAttachesAddOneRecordAndDetachRemovesIt)
+{
+    RunOnNewThread([] {
+        const int32_t before = ModuleRegistry.GetCount();
+        EXPECT_TRUE(ZelkorModuleEntry(FakeModule, DLL_PROCESS_ATTACH, nullptr));
+        EXPECT_TRUE(ZelkorModuleEntry(FakeModule, DLL_PROCESS_ATTACH, nullptr));
+        EXPECT_EQ(ModuleRegistry.GetCount(), before + 1);
+        EXPECT_TRUE(ModuleRegistry.Contains(FakeModule));
+        EXPECT_FALSE(ZelkorThreadData.Get().SuppressExceptions);
+
+        EXPECT_TRUE(ZelkorModuleEntry(FakeModule, DLL_PROCESS_DETACH, nullptr));
+        EXPECT_TRUE(ZelkorThreadData.Get().SuppressExceptions) << "termination shows failures";
+        EXPECT_EQ(ModuleRegistry.GetCount(), before);
+        EXPECT_FALSE(ModuleRegistry.Contains(FakeModule));
+    });
+}
+
+TEST(Startup, RegistryInconsistenciesAreAssertions)
+{
+    struct Case {
+        const char* What;
+        ModuleNotification OnAttach;
+        ModuleNotification OnDetach;
+        int32_t Line;
+    };
+    const Case cases[] = {
+        {"other attach callback", OtherNotification, SameNotification, 358},
+        {"other detach callback", SameNotification, OtherNotification, 359},
+    };
+    for (const Case& c : cases) {
+        RunOnNewThread([] {
+            StartupInternal::ModuleEntry(FakeModule, DLL_PROCESS_ATTACH, nullptr, SameNotification, SameNotification);
+        });
+        EXPECT_TRUE(ReportsCheckAt(L"Src/Zelkor", c.Line, [&] {
+            ModuleRegistry.Attach(FakeModule, c.OnAttach, c.OnDetach);
+        })) << c.What;
+        ModuleRegistry.Detach(FakeModule);
+    }
+    EXPECT_TRUE(ReportsCheckAt(L"Src/Zelkor", 400, [] { ModuleRegistry.Detach(FakeModule); }))
+        << "detach of a module that never attached";
+    EXPECT_FALSE(ModuleRegistry.Contains(FakeModule));
+}
+
+TEST(Startup, FailureShownDuringInitialisationRefusesTheAttach)
+{
+    RunOnNewThread([] {
+        const int32_t before = ModuleRegistry.GetCount();
+        CZelkorThreadData& thread = ZelkorThreadData.Get();
+        thread.SuppressExceptions = true;
+        thread.ErrorShown = true;
+        EXPECT_FALSE(ZelkorModuleEntry(FakeModule, DLL_PROCESS_ATTACH, nullptr));
+        EXPECT_FALSE(thread.SuppressExceptions);
+        // What the runtime does next on a refused load:
+        EXPECT_TRUE(ZelkorModuleEntry(FakeModule, DLL_PROCESS_DETACH, nullptr));
+        EXPECT_EQ(ModuleRegistry.GetCount(), before);
+    });
+}
+
+TEST(Startup, LoadOfAFrameworkModule)
+{
+    struct Case {
+        const wchar_t* Mode;
+        bool Loads;
+        const wchar_t* Trace; // construction and teardown, as the module's statics saw them
+    };
+    // Teardown: the detach entry removed the record and marked the thread before the exit
+    // handlers ran; the last of them (row 14) cleared the mark before the early statics went.
+    const Case cases[] = {
+        {L"ok", true, L"early+ late+(suppress=1) late-(modules=0,suppress=1) early-(suppress=0) "},
+        {L"shown", false, L"early+ late+(suppress=1) late-(modules=0,suppress=1) early-(suppress=0) "},
+        {L"assert", false, L"early+ late+(suppress=1) late-(modules=0,suppress=1) early-(suppress=0) "},
+    };
+    for (const Case& c : cases) {
+        SetEnvironmentVariableW(L"STARTUP_PROBE_MODE", c.Mode);
+        SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", L"");
+        SetLastError(0);
+        HMODULE module = LoadLibraryW(L"StartupProbe.dll");
+        const DWORD error = GetLastError();
+        if (c.Loads) {
+            ASSERT_NE(module, nullptr) << "mode " << testing::PrintToString(std::wstring(c.Mode)) << " error " << error;
+            auto count = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ProbeModuleCount")));
+            auto hasOwn = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ProbeHasOwnRecord")));
+            auto suppressed = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ProbeSuppressed")));
+            ASSERT_TRUE(count && hasOwn && suppressed);
+            EXPECT_EQ(count(), 1);
+            EXPECT_EQ(hasOwn(), 1);
+            EXPECT_EQ(suppressed(), 0) << "the entry clears the mark once loaded";
+            EXPECT_TRUE(FreeLibrary(module));
+        } else {
+            EXPECT_EQ(module, nullptr);
+            EXPECT_EQ(error, static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+        }
+        EXPECT_EQ(GetModuleHandleW(L"StartupProbe.dll"), nullptr) << "the module stayed loaded";
+        EXPECT_EQ(ReadVariable(L"STARTUP_PROBE_TRACE"), c.Trace)
+            << "mode " << testing::PrintToString(std::wstring(c.Mode));
+    }
+}
+
+TEST(Startup, RepeatedLoadsKeepNoHandlesOrMemory)
+{
+    constexpr int Cycles = 300;
+    // The first cycles settle the loader's and the runtime's own caches.
+    for (int i = 0; i < 5; ++i) {
+        HMODULE module = LoadLibraryW(L"Trevalic.dll");
+        ASSERT_NE(module, nullptr) << GetLastError();
+        FreeLibrary(module);
+    }
+    const CProcessUsage before = MeasureProcess();
+    for (int i = 0; i < Cycles; ++i) {
+        HMODULE module = LoadLibraryW(L"Trevalic.dll");
+        ASSERT_NE(module, nullptr) << "cycle " << i << " error " << GetLastError();
+        ASSERT_TRUE(FreeLibrary(module));
+    }
+    const CProcessUsage after = MeasureProcess();
+    // The statically linked runtime keeps about 4 KiB per cycle; anything beyond is ours.
+    std::printf("%d load cycles: committed memory %+lld KiB, next handle value %+lld\n", Cycles,
+                (static_cast<long long>(after.Committed) - static_cast<long long>(before.Committed)) / 1024,
+                static_cast<long long>(after.NextHandle) - static_cast<long long>(before.NextHandle));
+    const SIZE_T allowed = before.Committed + Cycles * SIZE_T(6 * 1024);
+    EXPECT_LE(after.Committed, allowed) << "grew by " << (after.Committed - before.Committed) / 1024 << " KiB";
+    EXPECT_LE(after.NextHandle, before.NextHandle + 64) << "handles leak";
+}
+
+TEST(Startup, ModuleDirectoryHoldsTheModuleFile)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const CUnicodeString directory = GetZelkorModuleDirectory();
+    ASSERT_GT(directory.GetLength(), 0);
+    EXPECT_EQ(directory[directory.GetLength() - 1], L'\\');
+    const std::wstring full(path, length);
+    EXPECT_EQ(full.substr(0, directory.GetLength()), std::wstring(directory.GetText()));
+    EXPECT_EQ(full.substr(directory.GetLength()), L"StartupTest.exe");
+}
+
+namespace {
+
+// The debugger output reaches a process without a debugger as a first-chance exception that
+// carries the text; a vectored handler sees it before the system swallows it.
+std::wstring CapturedTrace;
+
+LONG WINAPI CaptureDebugOutput(EXCEPTION_POINTERS* e)
+{
+    const EXCEPTION_RECORD* record = e->ExceptionRecord;
+    if (record->ExceptionCode == 0x4001000A && record->NumberParameters >= 2) { // wide text
+        CapturedTrace += reinterpret_cast<const wchar_t*>(record->ExceptionInformation[1]);
+    } else if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2) {
+        const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+        CapturedTrace += std::wstring(text, text + std::strlen(text));
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+} // namespace
+
+TEST(Startup, DebugTraceSendsTheWholeText)
+{
+    PVOID handler = AddVectoredExceptionHandler(1, CaptureDebugOutput);
+    // The whole text is the length plus 5: lengths 506 to 508 put it around the first buffer of
+    // 512, 1018 to 1020 around the doubled one.
+    for (size_t length : {0, 1, 506, 507, 508, 1018, 1019, 1020, 5000}) {
+        const std::wstring text(length, L'x');
+        CapturedTrace.clear();
+        DebugTrace(L"[%s|%d]", text.c_str(), 42);
+        const std::wstring expected = L"[" + text + L"|42]";
+        // Some systems send the wide text and then its narrow copy.
+        EXPECT_EQ(CapturedTrace.substr(0, expected.size()), expected) << "length " << length;
+    }
+    RemoveVectoredExceptionHandler(handler);
+}
+
+// Without a thread-local slot the module still loads, and its per-thread values still work
+// (shared by all threads) until it unloads.
+TEST(Startup, ModuleLoadsWithoutThreadLocalSlots)
+{
+    SetEnvironmentVariableW(L"STARTUP_PROBE_MODE", L"ok");
+    SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", L"");
+    std::vector<DWORD> taken;
+    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
+        taken.push_back(index);
+    HMODULE module = LoadLibraryW(L"StartupProbe.dll");
+    const DWORD error = GetLastError();
+    for (DWORD index : taken)
+        TlsFree(index);
+    ASSERT_NE(module, nullptr) << error;
+    auto keeps = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "ProbeThreadValueKeeps")));
+    ASSERT_TRUE(keeps);
+    EXPECT_EQ(keeps(), 1);
+    int onOtherThread = 0;
+    RunOnNewThread([&] { onOtherThread = keeps(); });
+    EXPECT_EQ(onOtherThread, 1);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(ReadVariable(L"STARTUP_PROBE_TRACE"),
+              L"early+ late+(suppress=1) late-(modules=0,suppress=1) early-(suppress=0) ");
+}

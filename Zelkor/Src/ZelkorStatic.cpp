@@ -1,0 +1,96 @@
+// The module handle of a framework module and the constant strings built at start-up.
+// RawModuleEntry runs before any static initialiser, so it touches plain data only.
+#include <windows.h>
+
+#include <atomic>
+
+#include "Errors.h"
+#include "StartupOrder.h"
+#include "Zelkor.h"
+
+namespace Zelkor {
+
+namespace {
+
+// Zero-initialised data, valid before the runtime's initialisation.
+std::atomic<HMODULE> ZelkorModule{nullptr};
+std::atomic<bool> EntryHooked{false};
+
+} // namespace
+
+BOOL RawModuleEntry(HINSTANCE module, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        HMODULE expected = nullptr;
+        if (!ZelkorModule.compare_exchange_strong(expected, module, std::memory_order_acq_rel) &&
+            expected != module) {
+            ZELKOR_ASSERT_AT(false, L"Src/ZelkorStatic", 29);
+            return TRUE;
+        }
+        EntryHooked.store(true, std::memory_order_release);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        EntryHooked.store(false, std::memory_order_release);
+    }
+    return TRUE;
+}
+
+HMODULE GetZelkorModuleHandle()
+{
+    HMODULE module = ZelkorModule.load(std::memory_order_acquire);
+    if (module == nullptr) {
+        // An executable has no raw hook; it is its own framework module. Racing threads store
+        // the same value.
+        module = GetModuleHandleW(nullptr);
+        HMODULE expected = nullptr;
+        if (!ZelkorModule.compare_exchange_strong(expected, module, std::memory_order_acq_rel))
+            module = expected;
+    }
+    ZELKOR_ASSERT_AT(module != nullptr, L"Src/ZelkorStatic", 50);
+    return module;
+}
+
+namespace StartupInternal {
+
+bool IsModuleEntryHooked()
+{
+    return EntryHooked.load(std::memory_order_acquire);
+}
+
+CUnicodeString GetModulePath(HMODULE module)
+{
+    CUnicodeString path;
+    for (int32_t capacity = MAX_PATH;; capacity *= 2) {
+        wchar_t* buffer = path.GetBuffer(capacity);
+        const DWORD length = GetModuleFileNameW(module, buffer, static_cast<DWORD>(capacity));
+        // A path that does not fit comes back cut to the capacity, without an error on some
+        // systems; only a shorter result is known to be whole.
+        if (length < static_cast<DWORD>(capacity)) {
+            path.ReleaseBuffer(static_cast<int32_t>(length));
+            return path;
+        }
+        if (capacity >= 32768) {
+            path.ReleaseBuffer(0);
+            return path;
+        }
+    }
+}
+
+} // namespace StartupInternal
+
+CUnicodeString GetZelkorModuleDirectory()
+{
+    const CUnicodeString path = StartupInternal::GetModulePath(GetZelkorModuleHandle());
+    int32_t end = 0;
+    for (int32_t i = 0; i < path.GetLength(); ++i) {
+        if (path[i] == L'\\' || path[i] == L'/' || (i == 1 && path[i] == L':'))
+            end = i + 1;
+    }
+    return CUnicodeString(path.GetText(), end);
+}
+
+// Row 12 holds the constant strings; each lives beside its users (the memory-exception text in
+// Src/Errors, the long-path prefixes in Src/FileSystem, the caption in Src/MessageHandlers) at
+// its own offset in the row.
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 10) const CUnicodeString VirtualFilesPrefix(L"\\\\Quorell\\Zelkor\\VirtualFiles$\\");
+
+} // namespace Zelkor
