@@ -115,7 +115,7 @@ TEST(PathNames, LongPrefixes)
         EXPECT_EQ(W(StripLongPrefix(row.path)), row.stripped) << ROW(row.path);
         EXPECT_EQ(HasLongPrefix(row.path), row.hasPrefix) << ROW(row.path);
     }
-    EXPECT_EQ(W(LongUncPathPrefix), L"\\\\?\\UNC\\");
+    EXPECT_EQ(W(LongUncPrefix), L"\\\\?\\UNC\\");
     EXPECT_EQ(W(LongPathPrefix), L"\\\\?\\");
 }
 

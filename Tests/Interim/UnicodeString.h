@@ -2,9 +2,23 @@
 #pragma once
 
 #include <cstdint>
+#include <cwchar>
 #include <string>
 
+#include <windows.h>
+
 namespace Zelkor {
+
+class CString {
+public:
+    CString() = default;
+    CString(const char* text, int32_t length) : s(text, length) {}
+    int32_t GetLength() const { return int32_t(s.size()); }
+    const char* GetText() const { return s.c_str(); }
+
+private:
+    std::string s;
+};
 
 class CUnicodeString {
 public:
@@ -36,6 +50,16 @@ public:
     int32_t Find(wchar_t c, int32_t start = 0) const { auto p = s.find(c, start); return p == s.npos ? -1 : int32_t(p); }
     int32_t ReverseFind(wchar_t c) const { auto p = s.rfind(c); return p == s.npos ? -1 : int32_t(p); }
     int Compare(const CUnicodeString& o) const { return s.compare(o.s); }
+    int CompareNoCase(const wchar_t* t) const { return _wcsicmp(s.c_str(), t); }
+    CString ToMultiByte(uint32_t codePage) const
+    {
+        if (s.empty())
+            return CString();
+        int n = WideCharToMultiByte(codePage, 0, s.c_str(), int(s.size()), nullptr, 0, nullptr, nullptr);
+        std::string out(n, '\0');
+        WideCharToMultiByte(codePage, 0, s.c_str(), int(s.size()), &out[0], n, nullptr, nullptr);
+        return CString(out.c_str(), n);
+    }
     bool ParseBool(bool& out) const
     {
         std::wstring t;

@@ -23,7 +23,7 @@ enum PathKind : int32_t {
 };
 
 // The long-path prefixes, built at start-up.
-extern const CUnicodeString LongUncPathPrefix; // "\\?\UNC\"
+extern const CUnicodeString LongUncPrefix; // "\\?\UNC\"
 extern const CUnicodeString LongPathPrefix;    // "\\?\"
 
 PathKind GetPathKind(const CUnicodeString& path);

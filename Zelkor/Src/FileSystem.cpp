@@ -4,12 +4,12 @@
 #include <algorithm>
 
 #include "Errors.h"
-#include "InterimErrors.h" // TEMPORARY: ThrowFileException until the errors facility is merged
 #include "StartupOrder.h"
+#include "UnicodeSet.h"
 
 namespace Zelkor {
 
-ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 20) const CUnicodeString LongUncPathPrefix(L"\\\\?\\UNC\\");
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 20) const CUnicodeString LongUncPrefix(L"\\\\?\\UNC\\");
 ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 21) const CUnicodeString LongPathPrefix(L"\\\\?\\");
 
 namespace {
@@ -152,7 +152,7 @@ bool AddLongPrefix(CUnicodeString& path)
         return false;
     switch (GetPathKind(path)) {
     case PK_Unc:
-        path.ReplacePrefix(2, LongUncPathPrefix.GetText(), LongUncPathPrefix.GetLength());
+        path.ReplacePrefix(2, LongUncPrefix.GetText(), LongUncPrefix.GetLength());
         break;
     case PK_Absolute:
         path.Insert(LongPathPrefix.GetText(), LongPathPrefix.GetLength(), 0);
