@@ -158,8 +158,7 @@ bool AddLongPrefix(CUnicodeString& path)
         path.Insert(LongPathPrefix.GetText(), LongPathPrefix.GetLength(), 0);
         break;
     default:
-        GenerateInternalError(FailureKind::Assert, L"AddLongPrefix", L"kind is share or absolute", SourcePath,
-                              __LINE__, 0);
+        GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, __LINE__, 0);
         return false;
     }
     for (int32_t i = 0; i < path.GetLength(); ++i)
@@ -185,8 +184,7 @@ PathKind SplitPath(const CUnicodeString& path, CArray<CUnicodeString>& component
         const CUnicodeString first = components[0];
         const int32_t colon = first.Find(L':');
         if (colon < 0) {
-            GenerateInternalError(FailureKind::Assert, L"SplitPath", L"drive component has ':'", SourcePath,
-                                  __LINE__, 0);
+            GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, __LINE__, 0);
             return kind;
         }
         if (colon + 1 < first.GetLength()) {
@@ -388,7 +386,7 @@ void GetFullPath(CUnicodeString& path)
             size += MAX_PATH;
         result = GetFullPathNameW(input.GetText(), size, full.GetBuffer(int32_t(size - 1)), nullptr);
         if (result >= size) {
-            GenerateInternalError(FailureKind::Assert, L"GetFullPath", L"result < size", SourcePath, __LINE__, 0);
+            GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, __LINE__, 0);
             return;
         }
     }
@@ -411,7 +409,7 @@ CUnicodeString CurrentDirectory()
     CUnicodeString directory;
     const DWORD result = GetCurrentDirectoryW(size, directory.GetBuffer(int32_t(size - 1)));
     if (result >= size) {
-        GenerateInternalError(FailureKind::Assert, L"CurrentDirectory", L"result < size", SourcePath, __LINE__, 0);
+        GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, __LINE__, 0);
         return CUnicodeString();
     }
     if (result == 0) {
