@@ -72,3 +72,12 @@ void ThrowCheckException(const CMessageName& messageName, const CUnicodeString& 
             ::Zelkor::GenerateInternalError(::Zelkor::FailureKind::Assert, L"", L"", sourcePath,    \
                                             line, 0);                                               \
     } while (0)
+
+#define ZELKOR_ASSERT_LAST_ERROR_AT(condition, sourcePath, line)                                    \
+    do {                                                                                            \
+        if (!(condition)) {                                                                         \
+            const unsigned long zelkorLastError = ::GetLastError();                                 \
+            ::Zelkor::GenerateInternalError(::Zelkor::FailureKind::AssertLastError, L"", L"",       \
+                                            sourcePath, line, zelkorLastError);                     \
+        }                                                                                           \
+    } while (0)
