@@ -1,0 +1,3 @@
+// TEMPORARY stand-in (see README.txt).
+#pragma once
+#include "UnicodeString.h"
