@@ -132,8 +132,9 @@ TEST(Catalogue, RecordsInCatalogueOrder)
         EXPECT_TRUE(record.RedirectUrl.SharesBufferWith(RedirectUrlSetting));
         EXPECT_EQ(record.RedirectPort, RedirectPortSetting);
         // The two registrations of the same provider are different applications.
-        if (i > 1)
+        if (i > 1) {
             EXPECT_EQ(record.ClientId == BuiltInProviders[1]->ClientId, !row.secondMicrosoftRegistration);
+        }
     }
 }
 
@@ -174,8 +175,9 @@ protected:
     // unit after string data is NUL, so the data is followed by a non-NUL sentinel.
     void Set(const wchar_t* name, DWORD type, const void* data, DWORD size)
     {
-        if (!settings)
+        if (!settings) {
             ASSERT_EQ(RegCreateKeyExW(root, RedirectSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &settings, nullptr), ERROR_SUCCESS);
+        }
         std::vector<BYTE> bytes(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
         bytes.push_back('X');
         bytes.push_back('X');

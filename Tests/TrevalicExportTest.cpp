@@ -29,8 +29,8 @@ public:
         module = LoadLibraryW(L"Trevalic.dll");
         if (!module)
             return;
-        getProvidersList = reinterpret_cast<GetProvidersListFn>(GetProcAddress(module, "GetProvidersList"));
-        getTrevalicListJson = reinterpret_cast<GetTrevalicListJsonFn>(GetProcAddress(module, "GetTrevalicListJson"));
+        getProvidersList = reinterpret_cast<GetProvidersListFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, "GetProvidersList")));
+        getTrevalicListJson = reinterpret_cast<GetTrevalicListJsonFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, "GetTrevalicListJson")));
     }
     ~CTrevalicDll()
     {
@@ -437,8 +437,9 @@ TEST(TrevalicExportRegistry, OverridesReadAtLoad)
             EXPECT_EQ(dll.ListJson(), document);
         }
         ASSERT_EQ(GetModuleHandleW(L"Trevalic.dll"), nullptr) << "the DLL stayed loaded";
-        if (row.rawUrl)
+        if (row.rawUrl) {
             EXPECT_NE(document.find(row.rawUrl), std::wstring::npos) << Utf8(document);
+        }
         const nlohmann::ordered_json json = Parse(document);
         ASSERT_EQ(json["Trevalic"].size(), 7u);
         for (const auto& record : json["Trevalic"]) {
