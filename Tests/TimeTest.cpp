@@ -55,6 +55,15 @@ TEST(Time, FormatsPatterns)
 {
     const int64_t at = UtcFileTime(2027, 8, 26, 22, 0, 0, 7);
     const std::wstring years12(L"%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y");
+    std::wstring longFormat, longText;
+    for (int i = 0; i < 6; ++i) {
+        longFormat += L"%Y-%m-%d %H:%M:%S ";
+        longText += L"2027-08-26 22:00:00 ";
+    }
+    for (int i = 0; i < 20; ++i) {
+        longFormat += L"%Y";
+        longText += L"2027";
+    }
     struct Row {
         const wchar_t* format;
         std::wstring expected;
@@ -65,20 +74,22 @@ TEST(Time, FormatsPatterns)
         {L"a%Lb%Lc", L"a007b007c"},
         {L"%%L", L"%L"},           // a literal percent sign followed by L
         {L"%%%L", L"%007"},        // literal percent, then the conversion
-        {L"L%", L"L%"},
         {L"", L""},
         {L"x", L"x"},
         // 47 characters fit the first capacity of 48 with the terminator; 48 do not.
         {L"%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Yabc", std::wstring(L"20272027202720272027202720272027202720272027abc")},
         {years12.c_str(), std::wstring(L"202720272027202720272027202720272027202720272027")},
-        // Several quarter-size increases.
-        {L"%Y-%m-%d %H:%M:%S %Y-%m-%d %H:%M:%S %Y-%m-%d %H:%M:%S %Y-%m-%d %H:%M:%S %Y-%m-%d %H:%M:%S %Y-%m-%d %H:%M:%S %Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y",
-         std::wstring(L"2027-08-26 22:00:00 2027-08-26 22:00:00 2027-08-26 22:00:00 2027-08-26 22:00:00 2027-08-26 22:00:00 2027-08-26 22:00:00 ") +
-             L"2027202720272027202720272027202720272027202720272027202720272027202720272027"},
+        // Several quarter-size increases: 200 characters from a first capacity of 150.
+        {longFormat.c_str(), longText},
     };
     for (const Row& row : rows) {
-        const CUnicodeString text = FormatTime(row.format, at);
-        EXPECT_EQ(std::wstring(text.GetText(), text.GetLength()), row.expected) << "format " << Narrow(row.format);
+        std::wstring text;
+        const auto error = InternalErrorOf([&] {
+            const CUnicodeString formatted = FormatTime(row.format, at);
+            text.assign(formatted.GetText(), formatted.GetLength());
+        });
+        EXPECT_EQ(error.second, 0) << "format " << Narrow(row.format) << " raised " << Narrow(error.first);
+        EXPECT_EQ(text, row.expected) << "format " << Narrow(row.format);
     }
 }
 
@@ -113,6 +124,8 @@ TEST(Time, ReportsContractViolationsAndPlatformFailures)
 {
     EXPECT_EQ(InternalErrorOf([] { FormatTime(nullptr, 0); }), std::make_pair(std::wstring(L"Src/Time"), 496));
     EXPECT_EQ(InternalErrorOf([] { FormatTime(L"%Y", -1); }), std::make_pair(std::wstring(L"Src/Time"), 504));
+    // A pattern the runtime refuses (a lone percent sign at the end) is not a short buffer.
+    EXPECT_EQ(InternalErrorOf([] { FormatTime(L"L%", 0); }), std::make_pair(std::wstring(L"Src/Time"), 574));
     EXPECT_EQ(InternalErrorOf([] {
                   SYSTEMTIME bad{};
                   bad.wYear = 2027;

@@ -35,7 +35,7 @@ std::string Printable(const std::wstring& text)
 
 } // namespace
 
-TEST(JsonTools, EscapesEveryClassOfCodeUnit)
+TEST(TrevalicJsonTools, EscapesEveryClassOfCodeUnit)
 {
     struct Row {
         std::wstring text;
@@ -64,7 +64,7 @@ TEST(JsonTools, EscapesEveryClassOfCodeUnit)
     }
 }
 
-TEST(JsonTools, FormatsExpirationInstants)
+TEST(TrevalicJsonTools, FormatsExpirationInstants)
 {
     SYSTEMTIME calendar{2027, 8, 4, 26, 22, 0, 0, 999};
     FILETIME time;
@@ -82,7 +82,7 @@ TEST(JsonTools, FormatsExpirationInstants)
         EXPECT_EQ(Std(FormatJsonTime(row.expiration)), row.text) << "expiration " << row.expiration;
 }
 
-TEST(JsonTools, RendersSecretArraysAndParameterObjects)
+TEST(TrevalicJsonTools, RendersSecretArraysAndParameterObjects)
 {
     CArray<ClientSecret> secrets;
     EXPECT_EQ(Std(SecretsToJson(secrets)), L"[]");
@@ -101,7 +101,7 @@ TEST(JsonTools, RendersSecretArraysAndParameterObjects)
     EXPECT_EQ(Std(ParametersToJson(parameters)), L"{\"prompt\":\"select_account consent\",\"access_type\":\"offline\"}");
 }
 
-TEST(Catalogue, RecordsInCatalogueOrder)
+TEST(TrevalicCatalogue, RecordsInCatalogueOrder)
 {
     struct Row {
         const wchar_t* id;
@@ -138,7 +138,7 @@ TEST(Catalogue, RecordsInCatalogueOrder)
     }
 }
 
-TEST(Catalogue, ProviderTypeNames)
+TEST(TrevalicCatalogue, ProviderTypeNames)
 {
     EXPECT_STREQ(FindEnumName(ProviderTypeNames, ProviderType::Any), L"Any");
     EXPECT_STREQ(FindEnumName(ProviderTypeNames, ProviderType::IMAP), L"IMAP");
@@ -157,7 +157,7 @@ TEST(Catalogue, ProviderTypeNames)
 }
 
 // The registry reads against a key of the test's own under the current user.
-class RedirectRegistry : public testing::Test {
+class TrevalicRedirectRegistry : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -168,6 +168,7 @@ protected:
     {
         if (settings)
             RegCloseKey(settings);
+        settings = nullptr;
         RegCloseKey(root);
         RegDeleteTreeW(HKEY_CURRENT_USER, Root);
     }
@@ -191,7 +192,7 @@ protected:
     HKEY settings = nullptr;
 };
 
-TEST_F(RedirectRegistry, Url)
+TEST_F(TrevalicRedirectRegistry, Url)
 {
     const std::wstring long512(512, L'u');
     struct Row {
@@ -222,7 +223,7 @@ TEST_F(RedirectRegistry, Url)
     }
 }
 
-TEST_F(RedirectRegistry, Port)
+TEST_F(TrevalicRedirectRegistry, Port)
 {
     struct Row {
         const char* what;
