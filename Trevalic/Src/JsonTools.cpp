@@ -55,79 +55,124 @@ wchar_t* WriteUnicodeEscape(wchar_t* out, wchar_t unit)
 
 } // namespace
 
-CUnicodeString EscapeJsonText(const CUnicodeString& text)
+namespace JsonToolsInternal {
+
+void AppendEscaped(CUnicodeString& out, const wchar_t* text, int32_t length)
 {
-    const wchar_t* source = text.GetText();
-    const int32_t length = text.GetLength();
     int32_t escapedLength = 0;
     for (int32_t i = 0; i < length; ++i)
-        escapedLength += EscapedLength(source[i]);
-    if (escapedLength == length)
-        return text;
-
-    CUnicodeString result;
-    wchar_t* out = result.GetBuffer(escapedLength);
+        escapedLength += EscapedLength(text[i]);
+    if (escapedLength == length) {
+        out.Append(text, length);
+        return;
+    }
+    const int32_t start = out.GetLength();
+    wchar_t* write = out.GetBuffer(start + escapedLength) + start;
     for (int32_t i = 0; i < length; ++i) {
-        const wchar_t unit = source[i];
+        const wchar_t unit = text[i];
         if (IsPlain(unit)) {
-            *out++ = unit;
+            *write++ = unit;
         } else if (const wchar_t letter = ShortEscape(unit)) {
-            *out++ = L'\\';
-            *out++ = letter;
+            *write++ = L'\\';
+            *write++ = letter;
         } else {
-            out = WriteUnicodeEscape(out, unit);
+            write = WriteUnicodeEscape(write, unit);
         }
     }
-    result.ReleaseBuffer(escapedLength);
-    return result;
+    out.ReleaseBuffer(start + escapedLength);
+}
+
+void AppendQuoted(CUnicodeString& out, const wchar_t* text, int32_t length)
+{
+    out += L'"';
+    AppendEscaped(out, text, length);
+    out += L'"';
+}
+
+void AppendTime(CUnicodeString& out, int64_t expiration)
+{
+    if (expiration == NeverExpires) {
+        AppendLiteral(out, L"null");
+        return;
+    }
+    CUnicodeString text = FormatTime(L"%Y-%m-%dT%H:%M:%S", expiration, -1);
+    text += L'Z';
+    AppendQuoted(out, text);
+}
+
+void AppendSecrets(CUnicodeString& out, const CArray<ClientSecret>& secrets)
+{
+    out += L'[';
+    for (int32_t i = 0; i < secrets.GetSize(); ++i) {
+        if (i > 0)
+            out += L',';
+        AppendLiteral(out, L"{ \"Value\": ");
+        AppendQuoted(out, secrets[i].Value);
+        AppendLiteral(out, L",\"Expiration\": ");
+        AppendTime(out, secrets[i].Expiration);
+        AppendLiteral(out, L" }");
+    }
+    out += L']';
+}
+
+void AppendParameters(CUnicodeString& out, const ParameterMap& parameters)
+{
+    out += L'{';
+    bool first = true;
+    parameters.ForEach([&](const CUnicodeString& key, const CUnicodeString& value) {
+        if (!first)
+            out += L',';
+        first = false;
+        AppendQuoted(out, key);
+        out += L':';
+        AppendQuoted(out, value);
+    });
+    out += L'}';
+}
+
+} // namespace JsonToolsInternal
+
+using namespace JsonToolsInternal;
+
+CUnicodeString EscapeJsonText(const CUnicodeString& text)
+{
+    // Text without anything to escape is shared, not copied.
+    const int32_t length = text.GetLength();
+    for (int32_t i = 0; i < length; ++i) {
+        if (!IsPlain(text.GetText()[i])) {
+            CUnicodeString result;
+            AppendEscaped(result, text.GetText(), length);
+            return result;
+        }
+    }
+    return text;
 }
 
 CUnicodeString QuoteJsonText(const CUnicodeString& text)
 {
-    CUnicodeString result(L"\"", 1);
-    result += EscapeJsonText(text);
-    result += L'"';
+    CUnicodeString result;
+    AppendQuoted(result, text);
     return result;
 }
 
 CUnicodeString FormatJsonTime(int64_t expiration)
 {
-    if (expiration == NeverExpires)
-        return CUnicodeString(L"null", 4);
-    CUnicodeString text = FormatTime(L"%Y-%m-%dT%H:%M:%S", expiration, -1);
-    text += L'Z';
-    return QuoteJsonText(text);
+    CUnicodeString result;
+    AppendTime(result, expiration);
+    return result;
 }
 
 CUnicodeString SecretsToJson(const CArray<ClientSecret>& secrets)
 {
-    CUnicodeString result(L"[", 1);
-    for (int32_t i = 0; i < secrets.GetSize(); ++i) {
-        if (i > 0)
-            result += L',';
-        result += L"{ \"Value\": ";
-        result += QuoteJsonText(secrets[i].Value);
-        result += L",\"Expiration\": ";
-        result += FormatJsonTime(secrets[i].Expiration);
-        result += L" }";
-    }
-    result += L']';
+    CUnicodeString result;
+    AppendSecrets(result, secrets);
     return result;
 }
 
 CUnicodeString ParametersToJson(const ParameterMap& parameters)
 {
-    CUnicodeString result(L"{", 1);
-    bool first = true;
-    parameters.ForEach([&](const CUnicodeString& key, const CUnicodeString& value) {
-        if (!first)
-            result += L',';
-        first = false;
-        result += QuoteJsonText(key);
-        result += L':';
-        result += QuoteJsonText(value);
-    });
-    result += L'}';
+    CUnicodeString result;
+    AppendParameters(result, parameters);
     return result;
 }
 

@@ -26,4 +26,24 @@ CUnicodeString SecretsToJson(const CArray<ClientSecret>& secrets);
 // {"key":"value",...} in the map's slot order.
 CUnicodeString ParametersToJson(const ParameterMap& parameters);
 
+// The same renderings appended to a text under construction, so that a whole document is
+// written into one buffer instead of being pieced together from temporaries.
+namespace JsonToolsInternal {
+
+void AppendEscaped(CUnicodeString& out, const wchar_t* text, int32_t length);
+void AppendQuoted(CUnicodeString& out, const wchar_t* text, int32_t length);
+inline void AppendQuoted(CUnicodeString& out, const CUnicodeString& text) { AppendQuoted(out, text.GetText(), text.GetLength()); }
+void AppendTime(CUnicodeString& out, int64_t expiration);
+void AppendSecrets(CUnicodeString& out, const CArray<ClientSecret>& secrets);
+void AppendParameters(CUnicodeString& out, const ParameterMap& parameters);
+
+// Appends a literal whose length the compiler knows.
+template <size_t N>
+inline void AppendLiteral(CUnicodeString& out, const wchar_t (&text)[N])
+{
+    out.Append(text, static_cast<int32_t>(N - 1));
+}
+
+} // namespace JsonToolsInternal
+
 } // namespace Zelkor

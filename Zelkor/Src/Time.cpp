@@ -15,13 +15,13 @@ namespace Zelkor {
 
 namespace TimeInternal {
 
-// Writes the milliseconds in place of every "%L" conversion. The scan has two states so that
-// "%%L" (a literal percent sign followed by L) is left to strftime.
-CUnicodeString ExpandMilliseconds(const wchar_t* format, int32_t length, unsigned milliseconds)
+// Writes the milliseconds in place of every "%L" conversion into expanded; false, and nothing
+// copied, for a format without one. The scan has two states so that "%%L" (a literal percent
+// sign followed by L) is left to strftime.
+bool ExpandMilliseconds(const wchar_t* format, int32_t length, unsigned milliseconds, CUnicodeString& expanded)
 {
     wchar_t digits[4];
     _snwprintf(digits, 4, L"%03u", milliseconds % 1000);
-    CUnicodeString expanded;
     bool copied = false;
     bool afterPercent = false;
     int32_t copiedUpTo = 0; // units of format already in expanded
@@ -38,10 +38,9 @@ CUnicodeString ExpandMilliseconds(const wchar_t* format, int32_t length, unsigne
         expanded.Append(digits, 3);
         copiedUpTo = i + 1;
     }
-    if (!copied)
-        return CUnicodeString(format, length);
-    expanded.Append(format + copiedUpTo, length - copiedUpTo);
-    return expanded;
+    if (copied)
+        expanded.Append(format + copiedUpTo, length - copiedUpTo);
+    return copied;
 }
 
 // msvcrt's _create_locale knows "German_Germany" and "de" but not "de-DE"; newer runtimes know
@@ -129,8 +128,11 @@ CUnicodeString FormatTime(const wchar_t* format, int64_t fileTime, int32_t langu
     fields.tm_yday = 0;
     fields.tm_isdst = -1;
 
-    const CUnicodeString pattern = ExpandMilliseconds(format, static_cast<int32_t>(wcslen(format)), calendar.wMilliseconds);
-    int32_t capacity = pattern.GetLength() + 12;
+    const int32_t formatLength = static_cast<int32_t>(wcslen(format));
+    CUnicodeString expanded;
+    const bool withMilliseconds = ExpandMilliseconds(format, formatLength, calendar.wMilliseconds, expanded);
+    const wchar_t* pattern = withMilliseconds ? expanded.GetText() : format;
+    int32_t capacity = (withMilliseconds ? expanded.GetLength() : formatLength) + 12;
     if (capacity < 48)
         capacity = 48;
 
@@ -139,7 +141,7 @@ CUnicodeString FormatTime(const wchar_t* format, int64_t fileTime, int32_t langu
     for (;;) {
         wchar_t* buffer = result.GetBuffer(capacity);
         errno = 0;
-        const size_t count = locale.Format(buffer, static_cast<size_t>(capacity), pattern.GetText(), fields);
+        const size_t count = locale.Format(buffer, static_cast<size_t>(capacity), pattern, fields);
         const int error = errno;
         // msvcrt under Wine returns the capacity with truncated text instead of 0 and ERANGE
         // when the buffer is too small, so a count that fills the buffer is never accepted.
