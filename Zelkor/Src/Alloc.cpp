@@ -1,0 +1,306 @@
+// The private-heap manager, the current-manager slot, the allocation policies and the string
+// heap.
+//
+// Start-up and shutdown of the memory system (a smaller row is built earlier, destroyed later):
+//   row 3  the current-manager slot (here)
+//   row 5  the page-manager lock (here), DefaultMemoryManager and PageMemoryManager
+//   row 6  the string pools of 32, 64 and 128 bytes, then StringHeap and its shutdown (here)
+//   row 7  CharSetPagePool
+// At unload, the row-6 shutdown runs first: it resets the three string pools and destroys
+// StringHeap with whatever blocks it still counts; then the pools' destructors give their pages
+// back. Strings still alive at that point are never released one by one.
+#include "Alloc.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "AtomicBlockManager.h"
+#include "Errors.h"
+#include "Lock.h"
+#include "StartupOrder.h"
+
+namespace Zelkor {
+
+IMemoryManager::~IMemoryManager() = default;
+
+namespace AllocInternal {
+
+void ReportUnpropagated(CException* exception) noexcept
+{
+    // Memory sits below the message display in the start-up order (and the pools die after
+    // it), so the only channel that always works here is the debugger output.
+    wchar_t text[160] = L"Zelkor: a memory-management failure could not be propagated\n";
+    if (const auto* error = dynamic_cast<const CInternalError*>(exception))
+        _snwprintf(text, 159, L"Zelkor: internal error at %ls, line %d, system error %u\n", error->GetSourceFile(),
+                   static_cast<int>(error->GetLine()), static_cast<unsigned>(error->GetErrorCode()));
+    OutputDebugStringW(text);
+    delete exception;
+}
+
+} // namespace AllocInternal
+
+// ---------------------------------------------------------------------------------------------
+// Current manager
+
+namespace {
+
+// Constant-initialised, so that a thread asking for its manager before row 3 (or after its
+// exit handler) gets DefaultMemoryManager instead of someone else's slot 0.
+DWORD CurrentManagerIndex = TLS_OUT_OF_INDEXES;
+
+class CCurrentManagerSlot {
+public:
+    CCurrentManagerSlot()
+    {
+        const DWORD index = TlsAlloc();
+        if (index == TLS_OUT_OF_INDEXES)
+            OutputDebugStringW(L"Not enough TLS indices\n"); // start-up goes on without the slot
+        CurrentManagerIndex = index;
+    }
+    ~CCurrentManagerSlot()
+    {
+        const DWORD index = CurrentManagerIndex;
+        CurrentManagerIndex = TLS_OUT_OF_INDEXES;
+        if (index != TLS_OUT_OF_INDEXES)
+            TlsFree(index);
+    }
+};
+
+ZELKOR_INIT(ZELKOR_ROW_MEMORY_SLOT) CCurrentManagerSlot CurrentManagerSlot;
+
+} // namespace
+
+IMemoryManager* GetCurrentMemoryManager()
+{
+    const DWORD index = CurrentManagerIndex;
+    if (index == TLS_OUT_OF_INDEXES)
+        return &DefaultMemoryManager;
+    // TlsGetValue clears the last-error code on success; callers that allocate between a
+    // failed platform call and their GetLastError must still see the call's code.
+    const DWORD lastError = GetLastError();
+    void* manager = TlsGetValue(index);
+    SetLastError(lastError);
+    return manager ? static_cast<IMemoryManager*>(manager) : &DefaultMemoryManager;
+}
+
+void SetCurrentMemoryManager(IMemoryManager* manager)
+{
+    const DWORD index = CurrentManagerIndex;
+    if (index == TLS_OUT_OF_INDEXES)
+        return;
+    if (manager == &DefaultMemoryManager)
+        manager = nullptr;
+    TlsSetValue(index, manager);
+}
+
+CMemoryManagerSwitcher::CMemoryManagerSwitcher(IMemoryManager* manager)
+    : previous(GetCurrentMemoryManager())
+{
+    SetCurrentMemoryManager(manager);
+}
+
+CMemoryManagerSwitcher::~CMemoryManagerSwitcher()
+{
+    SetCurrentMemoryManager(previous);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Allocation granularity
+
+namespace {
+
+// Row 5; also makes the one-time read of the granularity exclusive.
+ZELKOR_INIT(ZELKOR_ROW_MEMORY_MANAGERS) CCriticalSection PageMemoryManagerLock;
+
+// 0 until read; written once under PageMemoryManagerLock, then only read.
+std::atomic<uint32_t> AllocationGranularity{0};
+
+} // namespace
+
+uint32_t GetAllocationGranularity()
+{
+    // acquire pairs with the release below; the value carries no other data, but a reader
+    // that sees it must not go on to take the lock and read the platform again.
+    uint32_t granularity = AllocationGranularity.load(std::memory_order_acquire);
+    if (granularity != 0)
+        return granularity;
+    CCriticalSectionLock lock(PageMemoryManagerLock);
+    granularity = AllocationGranularity.load(std::memory_order_relaxed);
+    if (granularity == 0) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        granularity = info.dwAllocationGranularity;
+        ZELKOR_ASSERT_AT(granularity != 0, L"Src/Alloc", 928);
+        AllocationGranularity.store(granularity, std::memory_order_release);
+    }
+    return granularity;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Allocation policies
+
+void* ProcessHeap::Alloc(uint64_t size)
+{
+    void* block = HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(size));
+    if (!block)
+        ThrowMemoryException();
+    return block;
+}
+
+void ProcessHeap::Free(void* block)
+{
+    if (!block)
+        return;
+    ZELKOR_ASSERT_LAST_ERROR_AT(HeapFree(GetProcessHeap(), 0, block), L"Src/Alloc", 894);
+}
+
+void ProcessHeap::FreeNoThrow(void* block) noexcept
+{
+    try {
+        Free(block);
+    } catch (CException* exception) {
+        AllocInternal::ReportUnpropagated(exception);
+    }
+}
+
+void* RuntimeHeap::Alloc(uint64_t size)
+{
+    // malloc(0) may legally return null, which would read as exhaustion.
+    void* block = std::malloc(static_cast<size_t>(size ? size : 1));
+    if (!block)
+        ThrowMemoryException();
+    return block;
+}
+
+void RuntimeHeap::Free(void* block) noexcept
+{
+    std::free(block);
+}
+
+// ---------------------------------------------------------------------------------------------
+// CHeapManager
+
+namespace {
+
+bool IsVersionAtLeast(DWORD major, DWORD minor)
+{
+    OSVERSIONINFOEXW wanted = {};
+    wanted.dwOSVersionInfoSize = sizeof wanted;
+    wanted.dwMajorVersion = major;
+    wanted.dwMinorVersion = minor;
+    DWORDLONG condition = 0;
+    condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    condition = VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
+    return VerifyVersionInfoW(&wanted, VER_MAJORVERSION | VER_MINORVERSION, condition) != FALSE;
+}
+
+void EnableLowFragmentation(HANDLE heap)
+{
+    ZELKOR_ASSERT_AT(heap != nullptr, L"Src/Alloc", 682);
+    if (!heap || !IsVersionAtLeast(5, 1))
+        return;
+    ULONG lowFragmentation = 2;
+    // A refusal (e.g. under a debugger) leaves the heap in its standard mode, which works.
+    HeapSetInformation(heap, HeapCompatibilityInformation, &lowFragmentation, sizeof lowFragmentation);
+}
+
+} // namespace
+
+CHeapManager::CHeapManager(uint64_t initialSize, bool mayDestroyWithLiveBlocks, OnCreationFailure onFailure)
+    : heap(nullptr), mayDestroyWithLiveBlocks(mayDestroyWithLiveBlocks), blockCount(0), byteCount(0)
+{
+    try {
+        heap = HeapCreate(0, static_cast<SIZE_T>(initialSize), 0);
+        if (!heap)
+            ThrowMemoryException();
+        ZELKOR_ASSERT_AT(heap != nullptr, L"Src/Alloc", 520);
+        EnableLowFragmentation(heap);
+    } catch (CException* exception) {
+        if (onFailure == OnCreationFailure::Throw)
+            throw;
+        AllocInternal::ReportUnpropagated(exception);
+    }
+}
+
+CHeapManager::~CHeapManager()
+{
+    if (!heap)
+        return;
+    try {
+        Destroy();
+    } catch (CException* exception) {
+        AllocInternal::ReportUnpropagated(exception);
+    }
+}
+
+void* CHeapManager::Alloc(uint64_t size)
+{
+    void* block = heap ? HeapAlloc(heap, 0, static_cast<SIZE_T>(size)) : nullptr;
+    if (!block)
+        ThrowMemoryException();
+    blockCount.fetch_add(1, std::memory_order_relaxed);
+    const SIZE_T heapSize = HeapSize(heap, 0, block);
+    if (heapSize != static_cast<SIZE_T>(-1))
+        byteCount.fetch_add(heapSize, std::memory_order_relaxed);
+    return block;
+}
+
+void CHeapManager::Free(void* block)
+{
+    // Without a heap the block's memory went with it when the heap was destroyed.
+    if (!block || !heap)
+        return;
+    const SIZE_T heapSize = HeapSize(heap, 0, block);
+    if (heapSize != static_cast<SIZE_T>(-1))
+        byteCount.fetch_sub(heapSize, std::memory_order_relaxed);
+    // A block the heap refuses (not its own, or freed twice) was never counted as live here;
+    // counting it down would let Destroy take the heap away under a live block.
+    if (HeapFree(heap, 0, block))
+        blockCount.fetch_sub(1, std::memory_order_relaxed);
+}
+
+bool CHeapManager::Destroy()
+{
+    ZELKOR_ASSERT_AT(heap != nullptr, L"Src/Alloc", 551);
+    if (!heap)
+        return true;
+    if (blockCount.load(std::memory_order_relaxed) != 0 && !mayDestroyWithLiveBlocks)
+        return false;
+    const HANDLE destroyed = heap;
+    heap = nullptr;
+    blockCount.store(0, std::memory_order_relaxed);
+    byteCount.store(0, std::memory_order_relaxed);
+    ZELKOR_ASSERT_LAST_ERROR_AT(HeapDestroy(destroyed), L"Src/Alloc", 671);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The string heap and the shutdown of the string memory (row 6, after the pools)
+
+ZELKOR_INIT(ZELKOR_ROW_STRING_POOLS + 1)
+CHeapManager StringHeap(0x20000, true, CHeapManager::OnCreationFailure::Report);
+
+namespace {
+
+class CStringMemoryShutdown {
+public:
+    ~CStringMemoryShutdown()
+    {
+        StringPool32.Reset();
+        StringPool64.Reset();
+        StringPool128.Reset();
+        if (!StringHeap.GetHeap())
+            return;
+        try {
+            StringHeap.Destroy();
+        } catch (CException* exception) {
+            AllocInternal::ReportUnpropagated(exception);
+        }
+    }
+};
+
+ZELKOR_INIT(ZELKOR_ROW_STRING_POOLS + 1) CStringMemoryShutdown StringMemoryShutdown;
+
+} // namespace
+
+} // namespace Zelkor
