@@ -7,6 +7,9 @@ target_link_options(MemoryProbe PRIVATE -Wl,--entry=ModuleEntryPoint)
 set_target_properties(MemoryProbe PROPERTIES PREFIX "")
 add_dependencies(AllocTest MemoryProbe)
 
+# ---- Strings --------------------------------------------------------------------------------
+# String-table entries that the resource tests of UnicodeStringTest load.
+target_sources(UnicodeStringTest PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/UnicodeStringTest.rc)
 # --- Catalogue ------------------------------------------------------------------------------
 # The export suite parses the document with an independent JSON parser (Debian's header-only
 # nlohmann-json3-dev); only its folder is copied, since /usr/include as a whole is the host's.

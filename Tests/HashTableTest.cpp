@@ -1,0 +1,378 @@
+// Hash map and set: key hashes, the slot layout (groups, overflow bound, compaction before
+// growth), slot-order enumeration, node pages, reference counts of string nodes, failure
+// guarantees, and a randomised comparison with std::unordered_map.
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Alloc.h"
+#include "HashTable.h"
+#include "Map.h"
+#include "UnicodeString.h"
+
+using namespace Zelkor;
+
+namespace {
+
+// Keys carry their hash in the high half, so tests place nodes in chosen buckets.
+struct ForcedHash {
+    static uint32_t Hash(int64_t key) { return static_cast<uint32_t>(static_cast<uint64_t>(key) >> 32); }
+    static bool Equal(int64_t left, int64_t right) { return left == right; }
+};
+
+int64_t KeyWithHash(uint32_t hash, uint32_t identity)
+{
+    return static_cast<int64_t>((static_cast<uint64_t>(hash) << 32) | identity);
+}
+
+using ForcedMap = CMap<int64_t, int, ForcedHash>;
+
+template <class Map>
+std::vector<int32_t> SlotsInEnumerationOrder(const Map& map)
+{
+    std::vector<int32_t> slots;
+    for (auto it = map.begin(); it != map.end(); ++it)
+        slots.push_back(it.GetSlot());
+    return slots;
+}
+
+class CRefusingManager : public IMemoryManager {
+public:
+    void* Alloc(uint64_t size) override
+    {
+        if (Refuse)
+            ThrowMemoryException();
+        return DefaultMemoryManager.Alloc(size);
+    }
+    void Free(void* block) override { DefaultMemoryManager.Free(block); }
+    bool Refuse = false;
+};
+
+} // namespace
+
+TEST(HashKeys, HashesFollowTheirRules)
+{
+    struct Row {
+        const wchar_t* text;
+        uint32_t plain, path;
+    } rows[] = {
+        {L"", 0, 0},
+        {L"a", 97, 65},
+        {L"access_type", 32689651, 3544350899u},
+        {L"prompt", 227503234, 3231002562u},
+        {L"\\", 92, 0},
+        {L"/\\/", 54266, 0},
+        {L"C:/Dir/", 2957160954u, 2694237496u},
+        {L"c:\\dir", 3946606008u, 2694237496u},
+    };
+    for (const Row& row : rows) {
+        const CUnicodeString key(row.text);
+        EXPECT_EQ(StringKeyTraits::Hash(key), row.plain) << row.text;
+        EXPECT_EQ(PathKeyTraits::Hash(key), row.path) << row.text;
+    }
+    EXPECT_EQ(IntegerKeyTraits<int64_t>::Hash(0x123456789abcdef0), 0x9abcdef0u);
+    EXPECT_EQ(IntegerKeyTraits<int32_t>::Hash(-1), 0xffffffffu);
+}
+
+TEST(HashKeys, PathKeysIgnoreCaseSeparatorKindAndTrailingSeparators)
+{
+    struct Row {
+        const wchar_t* left;
+        const wchar_t* right;
+        bool equal;
+    } rows[] = {
+        {L"C:\\Dir\\File.txt", L"c:/dir/FILE.TXT", true},
+        {L"C:\\Dir\\", L"c:\\dir", true},
+        {L"C:\\Dir//\\", L"C:/DIR", true},
+        {L"\\\\server\\share", L"//SERVER/share/", true},
+        {L"", L"\\/", true},
+        {L"C:\\Dir", L"C:\\Dir2", false},
+        {L"C:\\Dir\\a", L"C:\\Dira", false},
+        {L"\\a", L"a", false},
+    };
+    for (const Row& row : rows) {
+        CUnicodeString left(row.left), right(row.right);
+        EXPECT_EQ(PathKeyTraits::Equal(left, right), row.equal) << row.left << L" | " << row.right;
+        EXPECT_EQ(PathKeyTraits::Equal(right, left), row.equal) << row.left << L" | " << row.right;
+        if (row.equal) {
+            EXPECT_EQ(PathKeyTraits::Hash(left), PathKeyTraits::Hash(right)) << row.left << L" | " << row.right;
+        }
+    }
+    CMap<CUnicodeString, int, PathKeyTraits> paths(50);
+    paths.Set(L"C:\\Temp\\Log.txt", 1);
+    paths.Set(L"c:/temp/log.TXT/", 2);
+    EXPECT_EQ(paths.GetCount(), 1);
+    EXPECT_EQ(*paths.Lookup(L"C:/TEMP/LOG.TXT"), 2);
+    EXPECT_EQ(paths.GetBucketCount(), 53);
+}
+
+TEST(SlotIndex, CollisionMakesAGroupAfterThePrimaryBuckets)
+{
+    ForcedMap map;
+    EXPECT_EQ(map.GetSlotCount(), 0);
+    map.Add(KeyWithHash(5, 1), 1);
+    EXPECT_EQ(map.GetBucketCount(), 31);
+    EXPECT_EQ(map.GetSlotCount(), 31);
+    EXPECT_EQ(map.GetSlotOf(KeyWithHash(5, 1)), 5);
+
+    map.Add(KeyWithHash(5 + 31, 2), 2); // same bucket
+    EXPECT_EQ(map.GetSlotCount(), 35);
+    EXPECT_EQ(map.GetSlotOf(KeyWithHash(5, 1)), 31);
+    EXPECT_EQ(map.GetSlotOf(KeyWithHash(5 + 31, 2)), 32);
+    EXPECT_EQ(SlotsInEnumerationOrder(map), (std::vector<int32_t>{31, 32})); // the link is skipped
+
+    map.Add(KeyWithHash(6, 3), 3);
+    EXPECT_EQ(map.GetSlotOf(KeyWithHash(6, 3)), 6);
+    EXPECT_EQ(SlotsInEnumerationOrder(map), (std::vector<int32_t>{6, 31, 32}));
+}
+
+// One bucket's chain at 31 buckets: primary, then groups of four, each full group handing
+// its last slot to a link; the overflow area stops at 16 slots, 13 nodes in all.
+TEST(SlotIndex, OverflowAreaIsBoundedThenTheIndexGrows)
+{
+    ForcedMap map;
+    const std::vector<int32_t> expectedSlotCounts = {31, 35, 35, 35, 39, 39, 39, 43, 43, 43, 47, 47, 47};
+    for (uint32_t i = 0; i < 13; ++i) {
+        map.Add(KeyWithHash(0, i), static_cast<int>(i));
+        EXPECT_EQ(map.GetSlotCount(), expectedSlotCounts[i]) << "after " << i + 1;
+        EXPECT_EQ(map.GetBucketCount(), 31);
+    }
+    EXPECT_EQ(map.GetSlotOf(KeyWithHash(0, 12)), 46);
+    map.Add(KeyWithHash(0, 13), 13);
+    EXPECT_EQ(map.GetBucketCount(), 53);
+    for (uint32_t i = 0; i < 14; ++i)
+        ASSERT_NE(map.Lookup(KeyWithHash(0, i)), nullptr) << i;
+    EXPECT_EQ(map.GetCount(), 14);
+}
+
+TEST(SlotIndex, CompactsBeforeGrowingWhileUnderAQuarterFull)
+{
+    struct Row {
+        uint32_t kept;      // nodes left in the full chain of bucket 0
+        int32_t bucketsAfter;
+    } rows[] = {{1, 31}, {4, 31}, {5, 53}, {6, 53}};
+    for (const Row& row : rows) {
+        ForcedMap map;
+        for (uint32_t i = 0; i < 13; ++i)
+            map.Add(KeyWithHash(0, i), 0);
+        for (uint32_t i = row.kept; i < 13; ++i)
+            EXPECT_EQ(map.Delete(KeyWithHash(0, i)), 1);
+        map.Add(KeyWithHash(2, 100), 0);
+        map.Add(KeyWithHash(2, 101), 0); // bucket 2 needs a group; the overflow area is spent
+        EXPECT_EQ(map.GetBucketCount(), row.bucketsAfter) << "kept " << row.kept;
+        EXPECT_EQ(map.GetCount(), static_cast<int32_t>(row.kept) + 2) << "kept " << row.kept;
+        for (uint32_t i = 0; i < row.kept; ++i)
+            EXPECT_TRUE(map.Has(KeyWithHash(0, i))) << "kept " << row.kept;
+        EXPECT_TRUE(map.Has(KeyWithHash(2, 100)));
+        EXPECT_TRUE(map.Has(KeyWithHash(2, 101)));
+    }
+}
+
+TEST(SlotIndex, EnumerationFollowsSlotOrderAcrossRehashes)
+{
+    CMap<CUnicodeString, CUnicodeString> map(2);
+    map.Set(L"access_type", L"offline");
+    map.Set(L"prompt", L"consent");
+    std::vector<std::wstring> order;
+    map.ForEach([&](const CUnicodeString& key, const CUnicodeString&) { order.push_back(key.GetText()); });
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"prompt", L"access_type"}));
+    EXPECT_EQ(map.GetSlotOf(L"access_type"), 27);
+    EXPECT_EQ(map.GetSlotOf(L"prompt"), 0);
+
+    map.Rehash(389); // 32689651 mod 389 = 36, 227503234 mod 389 = 85
+    order.clear();
+    map.ForEach([&](const CUnicodeString& key, const CUnicodeString&) { order.push_back(key.GetText()); });
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"access_type", L"prompt"}));
+    EXPECT_EQ(*map.Lookup(L"prompt"), CUnicodeString(L"consent"));
+}
+
+TEST(SlotIndex, DeleteAllStartsAgainFromTheInitialSize)
+{
+    struct Row {
+        int32_t hint, initialBuckets;
+        uint32_t firstPage;
+    } rows[] = {{0, 31, 256}, {2, 31, 256}, {50, 53, 1024}, {1000, 1543, 16384}};
+    for (const Row& row : rows) {
+        CMap<int64_t, int64_t> map(row.hint); // 16-byte nodes
+        EXPECT_EQ(map.GetNextPageSize(), row.firstPage) << row.hint;
+        for (int64_t i = 0; i < 5000; ++i)
+            map.Add(i, i);
+        EXPECT_GT(map.GetBucketCount(), row.initialBuckets);
+        map.DeleteAll();
+        EXPECT_EQ(map.GetCount(), 0);
+        EXPECT_EQ(map.GetBucketCount(), 0);
+        EXPECT_EQ(map.GetSlotCount(), 0);
+        EXPECT_EQ(map.GetNextPageSize(), 256u) << row.hint;
+        EXPECT_FALSE(map.Has(3));
+        map.Add(7, 7);
+        EXPECT_EQ(map.GetBucketCount(), row.initialBuckets) << row.hint;
+        EXPECT_EQ(*map.Lookup(7), 7);
+    }
+}
+
+TEST(NodePages, PagesDoubleUpToOneMebibyte)
+{
+    struct Value16 {
+        void* a;
+        void* b;
+    };
+    // 24-byte nodes with the hint 50: 384 bytes doubled to 1536.
+    CMap<int64_t, Value16> paths(50);
+    EXPECT_EQ(paths.GetNextPageSize(), 1536u);
+    paths.Add(1, Value16{});
+    EXPECT_EQ(paths.GetNextPageSize(), 3072u);
+
+    CMap<int64_t, int64_t> map;
+    std::vector<uint32_t> sizes;
+    for (int64_t i = 0; i < 200000; ++i) {
+        map.Add(i, i);
+        if (sizes.empty() || sizes.back() != map.GetNextPageSize())
+            sizes.push_back(map.GetNextPageSize());
+    }
+    EXPECT_EQ(sizes.front(), 512u);
+    EXPECT_EQ(sizes.back(), 1048576u);
+    for (size_t i = 1; i < sizes.size(); ++i)
+        EXPECT_EQ(sizes[i], sizes[i - 1] * 2);
+}
+
+TEST(StringNodes, KeysAndValuesAreCountedReferences)
+{
+    CUnicodeString key(L"a key long enough to live in a pooled buffer");
+    CUnicodeString value(L"a value long enough to live in a pooled buffer");
+    {
+        CMap<CUnicodeString, CUnicodeString> map;
+        map.Add(key, value);
+        map.Add(key, value); // Add does not look for the key
+        EXPECT_EQ(key.GetReferenceCount(), 3);
+        EXPECT_EQ(value.GetReferenceCount(), 3);
+        map.Set(key, L"other");
+        EXPECT_EQ(value.GetReferenceCount(), 2);
+        EXPECT_EQ(map.Delete(key), 2);
+        EXPECT_EQ(key.GetReferenceCount(), 1);
+        EXPECT_EQ(value.GetReferenceCount(), 1);
+        map.GetOrAdd(key) = value;
+        EXPECT_EQ(value.GetReferenceCount(), 2);
+    }
+    EXPECT_EQ(key.GetReferenceCount(), 1);
+    EXPECT_EQ(value.GetReferenceCount(), 1);
+}
+
+TEST(HashSet, KeysOnly)
+{
+    CHashTable<CUnicodeString, PathKeyTraits> set;
+    set.Set(L"C:\\A");
+    set.Set(L"c:/a/");
+    set.Add(L"C:\\B");
+    set.Add(L"c:\\b");
+    EXPECT_EQ(set.GetCount(), 3);
+    EXPECT_EQ(*set.Lookup(L"C:/A"), CUnicodeString(L"C:\\A"));
+    EXPECT_EQ(set.Delete(L"C:/B"), 2);
+    EXPECT_EQ(set.GetOrAdd(L"D:"), CUnicodeString(L"D:"));
+    std::vector<std::wstring> keys;
+    set.ForEach([&](const CUnicodeString& key) { keys.push_back(key.GetText()); });
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, (std::vector<std::wstring>{L"C:\\A", L"D:"}));
+}
+
+TEST(SlotIndexChecks, SizeBeyondThePrimeTableIsAnInternalError)
+{
+    CMap<int, int> map;
+    map.Add(1, 1);
+    std::wstring path;
+    int32_t line = 0;
+    try {
+        map.Rehash(INT32_MAX);
+    } catch (CInternalError* error) {
+        path = error->GetSourceFile();
+        line = error->GetLine();
+        delete error;
+    }
+    EXPECT_EQ(path, L"Src/HashTable");
+    EXPECT_EQ(line, 88);
+    EXPECT_EQ(*map.Lookup(1), 1);
+}
+
+// Insertions that run out of memory midway (a node page, a group, a rehash) leave every
+// earlier pair in place and the count right.
+TEST(SlotIndexChecks, ExhaustedMemoryLosesNothing)
+{
+    CRefusingManager manager;
+    CMemoryManagerSwitcher switcher(&manager);
+    for (int64_t refuseAfter : {1, 16, 17, 40, 200}) {
+        CMap<int64_t, int64_t, ForcedHash> map;
+        int64_t added = 0;
+        manager.Refuse = false;
+        try {
+            for (int64_t i = 0; i < 1000; ++i) {
+                if (i == refuseAfter)
+                    manager.Refuse = true;
+                map.Add(KeyWithHash(static_cast<uint32_t>(i % 7), static_cast<uint32_t>(i)), i);
+                ++added;
+            }
+        } catch (CMemoryException* e) {
+            delete e;
+        }
+        manager.Refuse = false;
+        EXPECT_EQ(map.GetCount(), added) << refuseAfter;
+        for (int64_t i = 0; i < added; ++i)
+            ASSERT_EQ(*map.Lookup(KeyWithHash(static_cast<uint32_t>(i % 7), static_cast<uint32_t>(i))), i)
+                << refuseAfter;
+        map.Add(KeyWithHash(1, 5000), 1); // and it goes on working
+        EXPECT_EQ(map.GetCount(), added + 1);
+    }
+}
+
+// Thousands of mixed operations against std::unordered_map, with few distinct hashes so that
+// groups fill, empty and compact; the contents are compared in full at intervals.
+TEST(SlotIndexDifferential, MatchesUnorderedMap)
+{
+    struct Row {
+        uint32_t hashes; // distinct hash values in use
+        int64_t keyRange;
+    } rows[] = {{3, 40}, {37, 300}, {1000, 3000}, {1u << 31, 20000}};
+    for (const Row& row : rows) {
+        std::mt19937 random(12345);
+        CMap<int64_t, int64_t, ForcedHash> map;
+        std::unordered_map<int64_t, int64_t> model;
+        for (int step = 0; step < 20000; ++step) {
+            const int64_t identity = static_cast<int64_t>(random() % row.keyRange);
+            const int64_t key = KeyWithHash(static_cast<uint32_t>(identity % row.hashes), static_cast<uint32_t>(identity));
+            switch (random() % 4) {
+            case 0:
+            case 1:
+                map.Set(key, step);
+                model[key] = step;
+                break;
+            case 2:
+                ASSERT_EQ(map.Delete(key), static_cast<int32_t>(model.erase(key))) << row.hashes << " step " << step;
+                break;
+            case 3: {
+                const int64_t* found = map.Lookup(key);
+                const auto it = model.find(key);
+                ASSERT_EQ(found != nullptr, it != model.end()) << row.hashes << " step " << step;
+                if (found) {
+                    ASSERT_EQ(*found, it->second) << row.hashes << " step " << step;
+                }
+                break;
+            }
+            }
+            if (step % 997 == 0 || step == 19999) {
+                ASSERT_EQ(map.GetCount(), static_cast<int32_t>(model.size())) << row.hashes << " step " << step;
+                std::unordered_map<int64_t, int64_t> seen;
+                int32_t previousSlot = -1;
+                for (auto it = map.begin(); it != map.end(); ++it) {
+                    ASSERT_GT(it.GetSlot(), previousSlot);
+                    previousSlot = it.GetSlot();
+                    seen[it->Key] = it->Value;
+                }
+                ASSERT_EQ(seen, model) << row.hashes << " step " << step;
+            }
+        }
+    }
+}

@@ -1,0 +1,227 @@
+// The framework's text type: one pointer to a shared, reference-counted buffer of UTF-16
+// code units. Copying shares the buffer; a holder that writes to a buffer others share
+// copies it first. Every empty string points at one static empty buffer, so making an
+// empty string never allocates.
+//
+// Positions and lengths are 32-bit character counts. A position or count outside the text
+// (negative, or past the end) is a violated contract and reported through
+// GenerateInternalError; an exhausted memory manager throws CMemoryException. On failure the
+// string is left as it was.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+
+namespace Zelkor {
+
+class CString;
+class CUnicodeSet;
+
+namespace StringInternal {
+
+// The block every string points at, followed by Length + 1 characters (the last one zero).
+// Capacity is the byte size of the whole block, header included; it alone decides which
+// pool or heap the block returns to.
+struct CBufferHeader {
+    std::atomic<int32_t> Count; // holders of this block; only changed atomically
+    int32_t Length;             // characters, terminator excluded
+    uint64_t Capacity;          // bytes of the block, header included
+};
+static_assert(sizeof(CBufferHeader) == 16, "characters start 16 bytes into a buffer");
+
+template <class Char>
+struct CStaticEmptyBuffer {
+    CBufferHeader Header;
+    Char Chars[8];
+};
+
+// Count 2: the extra unit is never released, so these never reach a pool.
+extern CStaticEmptyBuffer<wchar_t> EmptyWideBuffer;
+extern CStaticEmptyBuffer<char> EmptyNarrowBuffer;
+
+template <class Char>
+inline Char* CharsOf(CBufferHeader* buffer)
+{
+    return reinterpret_cast<Char*>(buffer + 1);
+}
+
+// Bytes a buffer of n characters of charSize bytes needs: header, characters, terminator.
+inline uint64_t NeededBytes(int64_t n, uint64_t charSize)
+{
+    return sizeof(CBufferHeader) + static_cast<uint64_t>(n + 1) * charSize;
+}
+
+// A new buffer for n characters (count 1, length n, first character zero), taken from the
+// pool of its size class or from StringHeap.
+CBufferHeader* AllocateBuffer(int32_t n, uint64_t charSize);
+
+// Gives the block back by its capacity. Only for a buffer whose last reference went away.
+void FreeBuffer(CBufferHeader* buffer);
+
+// Makes buffer writable for n characters by the growth rule (see UnicodeString.cpp).
+void MakeWritable(CBufferHeader*& buffer, int32_t n, uint64_t charSize);
+
+inline CBufferHeader* AddReference(CBufferHeader* buffer)
+{
+    // The caller already holds a reference, so nothing can free the block meanwhile.
+    buffer->Count.fetch_add(1, std::memory_order_relaxed);
+    return buffer;
+}
+
+inline void ReleaseReference(CBufferHeader* buffer)
+{
+    // acq_rel: the releasing holder's writes happen before the block is reused.
+    if (buffer->Count.fetch_sub(1, std::memory_order_acq_rel) < 2)
+        FreeBuffer(buffer);
+}
+
+// Reports a position or length outside the text as an internal error. It returns only while
+// the thread shows failures instead of throwing; the caller then leaves the string alone.
+void ReportBadArgument(const wchar_t* sourcePath, int32_t line);
+
+} // namespace StringInternal
+
+class CUnicodeString {
+public:
+    CUnicodeString() : buffer(StringInternal::AddReference(&StringInternal::EmptyWideBuffer.Header)) {}
+    CUnicodeString(const wchar_t* text);                 // null or "" share the empty buffer
+    CUnicodeString(const wchar_t* text, int32_t length); // length below 1 gives the empty string
+    CUnicodeString(const CUnicodeString& other) : buffer(StringInternal::AddReference(other.buffer)) {}
+    CUnicodeString(CUnicodeString&& other) noexcept
+        : buffer(other.buffer)
+    {
+        other.buffer = StringInternal::AddReference(&StringInternal::EmptyWideBuffer.Header);
+    }
+    ~CUnicodeString() { StringInternal::ReleaseReference(buffer); }
+
+    CUnicodeString& operator=(const CUnicodeString& other)
+    {
+        StringInternal::CBufferHeader* old = buffer;
+        buffer = StringInternal::AddReference(other.buffer);
+        StringInternal::ReleaseReference(old);
+        return *this;
+    }
+    CUnicodeString& operator=(CUnicodeString&& other) noexcept
+    {
+        if (this != &other) {
+            StringInternal::CBufferHeader* old = buffer;
+            buffer = other.buffer;
+            other.buffer = StringInternal::AddReference(&StringInternal::EmptyWideBuffer.Header);
+            StringInternal::ReleaseReference(old);
+        }
+        return *this;
+    }
+    CUnicodeString& operator=(const wchar_t* text);
+
+    int32_t GetLength() const { return buffer->Length; }
+    bool IsEmpty() const { return buffer->Length == 0; }
+    const wchar_t* GetText() const { return StringInternal::CharsOf<wchar_t>(buffer); } // never null
+    operator const wchar_t*() const { return GetText(); }
+    // Index 0 to the length; the length itself reads the terminator.
+    wchar_t operator[](int32_t index) const
+    {
+        if (static_cast<uint32_t>(index) > static_cast<uint32_t>(buffer->Length)) {
+            StringInternal::ReportBadArgument(L"Inc/UnicodeString", __LINE__);
+            return 0;
+        }
+        return GetText()[index];
+    }
+
+    // Byte size of the block behind the string, header included (32, 64, 128 or exact).
+    uint64_t GetCapacity() const { return buffer->Capacity; }
+    int32_t GetReferenceCount() const { return buffer->Count.load(std::memory_order_relaxed); }
+    bool SharesBufferWith(const CUnicodeString& other) const { return buffer == other.buffer; }
+
+    CUnicodeString Mid(int32_t start, int32_t count) const;
+    CUnicodeString Mid(int32_t start) const;  // to the end
+    CUnicodeString Left(int32_t n) const;     // n is clamped to 0 .. length
+    CUnicodeString Right(int32_t n) const;    // n is clamped to 0 .. length
+
+    static CUnicodeString Concat(const wchar_t* text1, int32_t length1, const wchar_t* text2, int32_t length2);
+
+    void Assign(const wchar_t* text, int32_t length);
+    // text may point into this string's own buffer.
+    void Append(const wchar_t* text, int32_t length);
+    void Append(const CUnicodeString& other);
+    CUnicodeString& operator+=(const CUnicodeString& other);
+    CUnicodeString& operator+=(const wchar_t* text);
+    CUnicodeString& operator+=(wchar_t c);
+    void Insert(const wchar_t* text, int32_t length, int32_t position);
+    void Delete(int32_t position, int32_t count);
+    void ReplacePrefix(int32_t count, const wchar_t* text, int32_t length);
+    void SetAt(int32_t index, wchar_t c);
+    void SetLength(int32_t n); // n not above the current length
+    void Empty();
+
+    // Writable room for n characters; the length stays until ReleaseBuffer, which takes the
+    // length of the zero-terminated text when given -1.
+    wchar_t* GetBuffer(int32_t n);
+    void ReleaseBuffer(int32_t length = -1);
+
+    void Trim();                         // whitespace at both ends
+    void Trim(const CUnicodeSet& set);   // members of set at both ends
+    void MakeUpper();
+    void MakeLower();
+
+    // Runtime wide formatting: %s takes a wide string, %S a narrow one.
+    void Format(const wchar_t* format, ...);
+    void FormatV(const wchar_t* format, va_list args);
+
+    // Fills "%N" placeholders with parameter N; see UnicodeString.cpp for the exact rules.
+    // Null entries count as empty texts.
+    CUnicodeString SubstParam(const wchar_t* const* parameters, int32_t count) const;
+    CUnicodeString SubstParam(const CUnicodeString* parameters, int32_t count) const;
+
+    // False (and the string empty) when the entry loads as nothing and the platform reports
+    // an error; an entry that is there but empty gives true.
+    bool LoadFromResource(HMODULE module, uint32_t id);
+
+    void FromInt(int32_t value, int radix = 10);  // radix 2 to 36
+    void FromUInt(uint32_t value, int radix = 10);
+
+    // On failure the output is left untouched.
+    bool ParseBool(bool& out) const;
+    bool ParseInt(int32_t& out) const;
+
+    // Code page 0 is the system's ANSI code page, 1 its OEM code page.
+    CString ToMultiByte(uint32_t codePage) const;
+    static CString ToMultiByte(const wchar_t* text, int32_t length, uint32_t codePage);
+
+    int32_t Find(wchar_t c, int32_t start = 0) const;               // -1 when absent
+    int32_t Find(const wchar_t* text, int32_t start = 0) const;     // -1 when absent
+    int32_t ReverseFind(wchar_t c) const;                           // -1 when absent
+    bool StartsWith(const wchar_t* text) const;
+    bool EndsWith(const wchar_t* text) const;
+
+    int Compare(const CUnicodeString& other) const;       // ordinal by code unit
+    int CompareNoCase(const CUnicodeString& other) const; // ordinal after upper-casing
+    int Compare(const wchar_t* text) const;
+    int CompareNoCase(const wchar_t* text) const;
+
+private:
+    void MakeWritable(int32_t n) { StringInternal::MakeWritable(buffer, n, sizeof(wchar_t)); }
+    wchar_t* Chars() { return StringInternal::CharsOf<wchar_t>(buffer); }
+    bool PointsIntoBuffer(const wchar_t* text) const;
+    void TrimWith(const CUnicodeSet& set);
+
+    StringInternal::CBufferHeader* buffer; // never null
+};
+
+bool operator==(const CUnicodeString& left, const CUnicodeString& right);
+bool operator==(const CUnicodeString& left, const wchar_t* right);
+bool operator==(const wchar_t* left, const CUnicodeString& right);
+inline bool operator!=(const CUnicodeString& left, const CUnicodeString& right) { return !(left == right); }
+inline bool operator!=(const CUnicodeString& left, const wchar_t* right) { return !(left == right); }
+inline bool operator!=(const wchar_t* left, const CUnicodeString& right) { return !(left == right); }
+
+CUnicodeString operator+(const CUnicodeString& left, const CUnicodeString& right);
+CUnicodeString operator+(const CUnicodeString& left, const wchar_t* right);
+CUnicodeString operator+(const wchar_t* left, const CUnicodeString& right);
+CUnicodeString operator+(const CUnicodeString& left, wchar_t right);
+
+} // namespace Zelkor
+
+#include "String.h"
