@@ -280,7 +280,8 @@ TEST_F(TrevalicExport, SizeProtocol)
         }
         const std::wstring document(buffer.data(), needed - 1);
         std::vector<std::string> ids;
-        for (const auto& record : Parse(document)["Trevalic"])
+        const nlohmann::ordered_json json = Parse(document);
+        for (const auto& record : json["Trevalic"])
             ids.push_back(record["Id"]);
         EXPECT_EQ(ids, row.ids);
         // Records are separated by a comma and a line feed, and nothing else stands between them.
