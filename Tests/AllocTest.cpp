@@ -132,7 +132,7 @@ TEST(HeapManager, DestroyingTwiceIsAnInternalError)
 
 TEST(VirtualMemoryManager, ServesCommittedReadWritePagesAndReleasesThem)
 {
-    const uint64_t sizes[] = {0, 1, 4096, 0x10000, 0x30001};
+    const uint64_t sizes[] = {1, 0x10000, 0x30001};
     for (uint64_t size : sizes) {
         SCOPED_TRACE(testing::Message() << "size " << size);
         char* block = static_cast<char*>(PageMemoryManager.Alloc(size));
@@ -142,18 +142,15 @@ TEST(VirtualMemoryManager, ServesCommittedReadWritePagesAndReleasesThem)
         EXPECT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT));
         EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_READWRITE));
         EXPECT_GE(info.RegionSize, size);
-        block[size ? size - 1 : 0] = 1;
+        block[size - 1] = 1;
         PageMemoryManager.Free(block);
         ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
         EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
     }
-    PageMemoryManager.Free(nullptr);
 }
 
 TEST(VirtualMemoryManager, FailuresAreReported)
 {
-    EXPECT_TRUE(ThrowsMemoryException([] { PageMemoryManager.Alloc(Huge); }));
-
     char* block = static_cast<char*>(PageMemoryManager.Alloc(0x2000));
     CInternalError* error = InternalErrorOf([&] { PageMemoryManager.Free(block + 0x1000); });
     ASSERT_NE(error, nullptr);
@@ -163,18 +160,6 @@ TEST(VirtualMemoryManager, FailuresAreReported)
     EXPECT_NE(error->GetErrorCode(), 0u);
     delete error;
     PageMemoryManager.Free(block);
-}
-
-TEST(RuntimeHeapManager, ServesTheRuntimeHeap)
-{
-    void* block = DefaultMemoryManager.Alloc(40);
-    EXPECT_GE(_msize(block), 40u);
-    DefaultMemoryManager.Free(block);
-    void* empty = DefaultMemoryManager.Alloc(0);
-    EXPECT_NE(empty, nullptr);
-    DefaultMemoryManager.Free(empty);
-    DefaultMemoryManager.Free(nullptr);
-    EXPECT_TRUE(ThrowsMemoryException([] { DefaultMemoryManager.Alloc(Huge); }));
 }
 
 class CMarkManager : public IMemoryManager {
@@ -238,8 +223,31 @@ TEST(AllocatedOn, ObjectsLiveOnTheirHeap)
     auto* runtimeObject = new OnRuntimeHeap;
     EXPECT_GE(_msize(runtimeObject), sizeof(OnRuntimeHeap));
     delete runtimeObject;
-    EXPECT_TRUE(ThrowsMemoryException([] { ProcessHeap::Alloc(Huge); }));
-    EXPECT_TRUE(ThrowsMemoryException([] { RuntimeHeap::Alloc(Huge); }));
+}
+
+TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedAndServesEmptyRequests)
+{
+    struct Row {
+        const char* name;
+        void* (*alloc)(uint64_t);
+        void (*free)(void*);
+    };
+    const Row rows[] = {
+        {"process heap", [](uint64_t n) { return ProcessHeap::Alloc(n); }, [](void* b) { ProcessHeap::Free(b); }},
+        {"runtime heap", [](uint64_t n) { return RuntimeHeap::Alloc(n); }, [](void* b) { RuntimeHeap::Free(b); }},
+        {"default manager", [](uint64_t n) { return DefaultMemoryManager.Alloc(n); },
+         [](void* b) { DefaultMemoryManager.Free(b); }},
+        {"page manager", [](uint64_t n) { return PageMemoryManager.Alloc(n); },
+         [](void* b) { PageMemoryManager.Free(b); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_TRUE(ThrowsMemoryException([&] { row.alloc(Huge); }));
+        void* empty = row.alloc(0);
+        EXPECT_NE(empty, nullptr);
+        row.free(empty);
+        row.free(nullptr);
+    }
 }
 
 TEST(AllocatedOn, RefusedProcessHeapReleaseIsAnInternalError)
@@ -270,14 +278,15 @@ bool IsProcessHeap(HANDLE heap)
 // The unload of a framework module releases its string memory whatever is still in use: the
 // string heap goes although it counts a block, and the pools' pages go back although a block
 // of them is still taken.
-TEST(MemoryShutdown, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
+TEST(MemoryModule, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
 {
     HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
     ASSERT_NE(module, nullptr) << GetLastError();
     auto take = reinterpret_cast<void* (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "TakeStringPoolBlock")));
     auto alloc = reinterpret_cast<void* (*)(uint64_t)>(
         reinterpret_cast<void*>(GetProcAddress(module, "AllocStringHeapBlock")));
-    auto heapOf = reinterpret_cast<HANDLE (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "GetStringHeapHandle")));
+    auto heapOf =
+        reinterpret_cast<HANDLE (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "GetStringHeapHandle")));
     ASSERT_TRUE(take && alloc && heapOf);
 
     char* block = static_cast<char*>(take());
@@ -294,6 +303,31 @@ TEST(MemoryShutdown, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
     EXPECT_FALSE(IsProcessHeap(heap));
     ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
     EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
+}
+
+// Start-up goes on without a current-manager slot; every thread then stays on the default.
+TEST(MemoryModule, ModuleLoadsWithoutThreadLocalSlots)
+{
+    HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
+    ASSERT_NE(module, nullptr) << GetLastError();
+    auto probe = [&] {
+        return reinterpret_cast<bool (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "CanSwitchManager")));
+    };
+    auto canSwitch = probe();
+    ASSERT_TRUE(canSwitch);
+    EXPECT_TRUE(canSwitch());
+    ASSERT_TRUE(FreeLibrary(module));
+
+    std::vector<DWORD> taken;
+    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
+        taken.push_back(index);
+    module = LoadLibraryW(L"MemoryProbe.dll");
+    for (DWORD index : taken)
+        TlsFree(index);
+    ASSERT_NE(module, nullptr) << GetLastError();
+    canSwitch = probe();
+    EXPECT_FALSE(canSwitch());
+    EXPECT_TRUE(FreeLibrary(module));
 }
 
 } // namespace

@@ -20,7 +20,7 @@ namespace {
 using namespace Zelkor;
 
 constexpr int Batch = 16;
-constexpr int PairsPerThread = 3000000;
+constexpr int PairsPerThread = 6000000;
 constexpr int Rounds = 3;
 
 struct PoolAllocator {

@@ -19,3 +19,11 @@ extern "C" __declspec(dllexport) HANDLE GetStringHeapHandle()
 {
     return Zelkor::StringHeap.GetHeap();
 }
+
+// Whether the calling thread can make another manager current (false without a slot).
+extern "C" __declspec(dllexport) bool CanSwitchManager()
+{
+    Zelkor::CHeapManager manager(0x1000, false);
+    Zelkor::CMemoryManagerSwitcher switcher(&manager);
+    return Zelkor::GetCurrentMemoryManager() == &manager;
+}

@@ -8,7 +8,9 @@
 // Reuse safety: a popping thread reads the head's link and then swaps the head for it; if the
 // head block were popped and given back meanwhile, the swap would succeed with a stale link.
 // The takers counter prevents that: while any take is in progress, given-back blocks wait on
-// the deferred list, and the last taker to leave moves them to the free list.
+// the deferred list, and the last taker to leave moves them to the free list. A take that finds
+// the free list empty takes a waiting block straight from the deferred list, which is only ever
+// taken whole and so has no such problem.
 #pragma once
 
 #include <atomic>
@@ -26,7 +28,7 @@ public:
     // Pages come from DefaultMemoryManager when a page is smaller than the platform's
     // allocation granularity, otherwise from PageMemoryManager.
     explicit CAtomicBlockManager(uint64_t blockSize);
-    // Pages come from the given manager.
+    // Pages come from the given manager (null: as above).
     CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pageManager);
     // Gives every page back at once; blocks still taken die with their pages. Afterwards
     // (a static pool used by a late exit handler) Take throws CMemoryException and GiveBack
@@ -66,6 +68,9 @@ private:
     void PushDeferred(CBlock* first, CBlock* last);
     void PushFree(CBlock* first, CBlock* last);
     void Merge();
+    void Settle(CBlock* chain);
+    void ReturnDeferred(CBlock* chain);
+    CBlock* TakeDeferred();
     static CBlock* LoadLink(CBlock* block);
     static void StoreLink(CBlock* block, CBlock* next);
     static CBlock* TailOf(CBlock* first);
@@ -74,7 +79,8 @@ private:
     IMemoryManager* pageManager;
     // Blocks ready for reuse; a block enters only while no take is in progress (see top).
     std::atomic<CBlock*> freeList;
-    // Blocks given back while a take was in progress; moved to freeList when none is.
+    // Blocks given back while a take was in progress; only ever taken whole (exchange), then
+    // moved to freeList when no take is in progress, or handed to a take that found it empty.
     std::atomic<CBlock*> deferredList;
     // Pages that may still have uncarved space; a page enters once (new) and leaves once (full).
     std::atomic<CPage*> openPages;

@@ -36,17 +36,8 @@ uint64_t StrideFor(uint64_t blockSize, uint64_t pageSize)
 
 } // namespace
 
-CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize)
-    : pageManager(nullptr), freeList(nullptr), deferredList(nullptr), openPages(nullptr),
-      fullPages(nullptr), blockSize(blockSize), stride(0), pageSize(PageSize), usableBytes(0), takers(0)
+CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize) : CAtomicBlockManager(blockSize, nullptr)
 {
-    Initialise();
-    // Whole virtual pages only when a page fills at least one granule of address space;
-    // smaller pages would waste the rest of their granule.
-    if (pageSize < GetAllocationGranularity())
-        pageManager = &DefaultMemoryManager;
-    else
-        pageManager = &PageMemoryManager;
 }
 
 CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pageManager)
@@ -54,6 +45,14 @@ CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pag
       fullPages(nullptr), blockSize(blockSize), stride(0), pageSize(PageSize), usableBytes(0), takers(0)
 {
     Initialise();
+    // Whole virtual pages only when a page fills at least one granule of address space;
+    // smaller pages would waste the rest of their granule.
+    if (!this->pageManager) {
+        if (pageSize < GetAllocationGranularity())
+            this->pageManager = &DefaultMemoryManager;
+        else
+            this->pageManager = &PageMemoryManager;
+    }
 }
 
 void CAtomicBlockManager::Initialise()
@@ -150,17 +149,49 @@ bool CAtomicBlockManager::EndTake()
 
 void CAtomicBlockManager::Merge()
 {
+    if (CBlock* chain = deferredList.exchange(nullptr, SeqCst))
+        Settle(chain);
+}
+
+void CAtomicBlockManager::Settle(CBlock* chain)
+{
+    // The counter is read after the chain left the deferred list by exchange: a taker counted
+    // before that might hold a stale link to one of these blocks, so they wait again; a taker
+    // counted after it reads the free list only after these blocks left the shared lists, so
+    // it cannot hold one of them.
+    if (takers.load(SeqCst) != 0)
+        ReturnDeferred(chain);
+    else
+        PushFree(chain, TailOf(chain));
+}
+
+void CAtomicBlockManager::ReturnDeferred(CBlock* chain)
+{
+    // Without walking the chain, which can be long under contention: it goes in whole while
+    // the list is empty; blocks that arrived meanwhile are taken (a short chain) and put in
+    // front of it.
+    CBlock* expected = nullptr;
+    while (!deferredList.compare_exchange_weak(expected, chain, SeqCst, SeqCst)) {
+        if (CBlock* arrived = deferredList.exchange(nullptr, SeqCst)) {
+            StoreLink(TailOf(arrived), chain);
+            chain = arrived;
+        }
+        expected = nullptr;
+    }
+}
+
+CAtomicBlockManager::CBlock* CAtomicBlockManager::TakeDeferred()
+{
     CBlock* chain = deferredList.exchange(nullptr, SeqCst);
     if (!chain)
-        return;
-    CBlock* last = TailOf(chain);
-    // The counter is read after the exchange: a taker counted before it might hold a stale
-    // link to one of these blocks, so they wait again; a taker counted after it read the free
-    // list after these blocks left it, so it cannot hold one of them.
-    if (takers.load(SeqCst) != 0)
-        PushDeferred(chain, last);
-    else
-        PushFree(chain, last);
+        return nullptr;
+    // Handing a deferred block straight to its next owner is safe even while takers are
+    // inside: a stale link can only do harm through the free list, and the block does not
+    // pass through it. This keeps a pool under steady contention from carving a new block
+    // whenever its free list runs dry while the given-back blocks wait.
+    if (CBlock* rest = LoadLink(chain))
+        Settle(rest);
+    return chain;
 }
 
 CAtomicBlockManager::CBlock* CAtomicBlockManager::PopFree()
@@ -190,9 +221,9 @@ void* CAtomicBlockManager::Take()
         if (block)
             return block;
     }
-    if (freeList.load(SeqCst) == nullptr && deferredList.load(SeqCst) != nullptr &&
-        takers.load(SeqCst) == 0)
-        Merge(); // serves later takes; this one carves
+    if (deferredList.load(SeqCst) != nullptr)
+        if (CBlock* block = TakeDeferred())
+            return block;
     return Carve();
 }
 
@@ -256,14 +287,8 @@ void CAtomicBlockManager::GiveBack(void* given)
         return;
     }
     if (deferredList.load(SeqCst) != nullptr) {
-        CBlock* chain = deferredList.exchange(nullptr, SeqCst);
-        StoreLink(block, chain);
-        CBlock* last = chain ? TailOf(chain) : block;
-        // Read after the exchange, for the reason given in Merge.
-        if (takers.load(SeqCst) != 0)
-            PushDeferred(block, last);
-        else
-            PushFree(block, last);
+        StoreLink(block, deferredList.exchange(nullptr, SeqCst));
+        Settle(block);
         return;
     }
     PushFree(block, block);
