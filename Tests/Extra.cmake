@@ -57,3 +57,28 @@ foreach(variant Plain EventLog MessageBox)
   target_link_libraries(MessageHost${variant} PRIVATE ZelkorAll)
   add_dependencies(MessageHandlersTest MessageHost${variant})
 endforeach()
+# --- Catalogue ------------------------------------------------------------------------------
+# The export suite parses the document with an independent JSON parser (Debian's header-only
+# nlohmann-json3-dev); only its folder is copied, since /usr/include as a whole is the host's.
+if(TARGET TrevalicExportTest)
+  if(NOT EXISTS /usr/include/nlohmann/json.hpp)
+    message(FATAL_ERROR "TrevalicExportTest needs nlohmann/json.hpp (apt-get install nlohmann-json3-dev)")
+  endif()
+  file(COPY /usr/include/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/ThirdPartyInclude)
+  target_include_directories(TrevalicExportTest SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/ThirdPartyInclude)
+  target_link_libraries(TrevalicExportTest PRIVATE oleaut32)
+  # The expiry text follows the machine's time zone; run those cases again outside UTC.
+  add_test(NAME TrevalicExport.OutsideUtc COMMAND TrevalicExportTest --gtest_filter=TrevalicExport.Document*)
+  set_tests_properties(TrevalicExport.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe/Berlin TIMEOUT 120)
+endif()
+if(TARGET TimeTest)
+  add_test(NAME Time.OutsideUtc COMMAND TimeTest --gtest_filter=Time.*)
+  set_tests_properties(Time.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe/Berlin TIMEOUT 120)
+endif()
+# A spoiled registrations file must stop the configuration with a clear message.
+add_test(NAME TrevalicRegistrations.Forms
+         COMMAND ${CMAKE_COMMAND} -DCHECKER=${PROJECT_SOURCE_DIR}/cmake/TrevalicRegistrations.cmake
+                 -DGOOD=${PROJECT_SOURCE_DIR}/Trevalic/DevelopmentRegistrations.txt
+                 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/RegistrationsCheck
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicRegistrationsCheck.cmake)
+# --- end of catalogue -----------------------------------------------------------------------

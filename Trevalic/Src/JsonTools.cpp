@@ -1,0 +1,179 @@
+// Rendering of single JSON values.
+#include "JsonTools.h"
+
+#include "Errors.h"
+#include "Time.h"
+
+namespace Zelkor {
+
+namespace {
+
+// The two-character escape of a unit, or 0 when it has none.
+wchar_t ShortEscape(wchar_t unit)
+{
+    switch (unit) {
+    case L'"': return L'"';
+    case L'\\': return L'\\';
+    case L'\b': return L'b';
+    case L'\f': return L'f';
+    case L'\n': return L'n';
+    case L'\r': return L'r';
+    case L'\t': return L't';
+    default: return 0;
+    }
+}
+
+bool IsPlain(wchar_t unit)
+{
+    return unit >= 0x20 && unit <= 0x7E && unit != L'"' && unit != L'\\';
+}
+
+int32_t EscapedLength(wchar_t unit)
+{
+    if (IsPlain(unit))
+        return 1;
+    return ShortEscape(unit) ? 2 : 6;
+}
+
+// Writes \uXXXX for unit at out; returns the position after it.
+wchar_t* WriteUnicodeEscape(wchar_t* out, wchar_t unit)
+{
+    static const wchar_t hexDigits[] = L"0123456789abcdef";
+    wchar_t digits[8];
+    int32_t count = 0;
+    for (uint32_t value = unit; value != 0 || count == 0; value >>= 4)
+        digits[count++] = hexDigits[value & 0xF];
+    ZELKOR_ASSERT_AT(count <= 4, L"Src/JsonTools", 47);
+    *out++ = L'\\';
+    *out++ = L'u';
+    for (int32_t pad = count; pad < 4; ++pad)
+        *out++ = L'0';
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
+}
+
+} // namespace
+
+namespace JsonToolsInternal {
+
+void AppendEscaped(CUnicodeString& out, const wchar_t* text, int32_t length)
+{
+    int32_t escapedLength = 0;
+    for (int32_t i = 0; i < length; ++i)
+        escapedLength += EscapedLength(text[i]);
+    if (escapedLength == length) {
+        out.Append(text, length);
+        return;
+    }
+    const int32_t start = out.GetLength();
+    wchar_t* write = out.GetBuffer(start + escapedLength) + start;
+    for (int32_t i = 0; i < length; ++i) {
+        const wchar_t unit = text[i];
+        if (IsPlain(unit)) {
+            *write++ = unit;
+        } else if (const wchar_t letter = ShortEscape(unit)) {
+            *write++ = L'\\';
+            *write++ = letter;
+        } else {
+            write = WriteUnicodeEscape(write, unit);
+        }
+    }
+    out.ReleaseBuffer(start + escapedLength);
+}
+
+void AppendQuoted(CUnicodeString& out, const wchar_t* text, int32_t length)
+{
+    out += L'"';
+    AppendEscaped(out, text, length);
+    out += L'"';
+}
+
+void AppendTime(CUnicodeString& out, int64_t expiration)
+{
+    if (expiration == NeverExpires) {
+        AppendLiteral(out, L"null");
+        return;
+    }
+    CUnicodeString text = FormatTime(L"%Y-%m-%dT%H:%M:%S", expiration, -1);
+    text += L'Z';
+    AppendQuoted(out, text);
+}
+
+void AppendSecrets(CUnicodeString& out, const CArray<ClientSecret>& secrets)
+{
+    out += L'[';
+    for (int32_t i = 0; i < secrets.GetSize(); ++i) {
+        if (i > 0)
+            out += L',';
+        AppendLiteral(out, L"{ \"Value\": ");
+        AppendQuoted(out, secrets[i].Value);
+        AppendLiteral(out, L",\"Expiration\": ");
+        AppendTime(out, secrets[i].Expiration);
+        AppendLiteral(out, L" }");
+    }
+    out += L']';
+}
+
+void AppendParameters(CUnicodeString& out, const ParameterMap& parameters)
+{
+    out += L'{';
+    bool first = true;
+    parameters.ForEach([&](const CUnicodeString& key, const CUnicodeString& value) {
+        if (!first)
+            out += L',';
+        first = false;
+        AppendQuoted(out, key);
+        out += L':';
+        AppendQuoted(out, value);
+    });
+    out += L'}';
+}
+
+} // namespace JsonToolsInternal
+
+using namespace JsonToolsInternal;
+
+CUnicodeString EscapeJsonText(const CUnicodeString& text)
+{
+    // Text without anything to escape is shared, not copied.
+    const int32_t length = text.GetLength();
+    for (int32_t i = 0; i < length; ++i) {
+        if (!IsPlain(text.GetText()[i])) {
+            CUnicodeString result;
+            AppendEscaped(result, text.GetText(), length);
+            return result;
+        }
+    }
+    return text;
+}
+
+CUnicodeString QuoteJsonText(const CUnicodeString& text)
+{
+    CUnicodeString result;
+    AppendQuoted(result, text);
+    return result;
+}
+
+CUnicodeString FormatJsonTime(int64_t expiration)
+{
+    CUnicodeString result;
+    AppendTime(result, expiration);
+    return result;
+}
+
+CUnicodeString SecretsToJson(const CArray<ClientSecret>& secrets)
+{
+    CUnicodeString result;
+    AppendSecrets(result, secrets);
+    return result;
+}
+
+CUnicodeString ParametersToJson(const ParameterMap& parameters)
+{
+    CUnicodeString result;
+    AppendParameters(result, parameters);
+    return result;
+}
+
+} // namespace Zelkor
