@@ -11,16 +11,6 @@ add_dependencies(AllocTest MemoryProbe)
 # String-table entries that the resource tests of UnicodeStringTest load.
 target_sources(UnicodeStringTest PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/UnicodeStringTest.rc)
 
-# ---- Errors: TEMPORARY stand-ins ------------------------------------------------------------
-# Until per-thread data, resource modules and message display are merged, the framework library
-# finds stand-ins for their headers (Tests/ErrorsInterim/README.txt). Each folder is used only
-# while the real header is missing, so merging the real code retires it.
-if(NOT EXISTS ${PROJECT_SOURCE_DIR}/Zelkor/Inc/ThreadData.h)
-  target_include_directories(Zelkor PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/ErrorsInterim/Start)
-endif()
-if(NOT EXISTS ${PROJECT_SOURCE_DIR}/Zelkor/Inc/MessageHandlers.h)
-  target_include_directories(Zelkor PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/ErrorsInterim/Display)
-endif()
 # ---- Per-thread data, start-up and resource modules -----------------------------------------
 # Helper modules: a framework module whose start-up can be made to fail, two message modules
 # that share a message name, and a module with icons but no message lookup.
@@ -37,16 +27,8 @@ set_target_properties(StartupProbe MessageModuleA MessageModuleB IconModule PROP
 
 add_dependencies(StartupTest StartupProbe)
 add_dependencies(ResourceInfoTest MessageModuleA MessageModuleB IconModule)
-# ---- Paths and message display --------------------------------------------------------------
-# TEMPORARY: stand-ins for the errors, registry, version and per-thread pieces until those
-# facilities are merged. They come before Zelkor/Inc on the include path (Errors.h and Zelkor.h
-# extend the first minimal ones) and step aside by themselves once the real headers are there;
-# then delete this block and the Tests/Interim folder.
-if(NOT EXISTS ${PROJECT_SOURCE_DIR}/Zelkor/Inc/RegistryKey.h OR NOT EXISTS ${PROJECT_SOURCE_DIR}/Zelkor/Inc/ThreadData.h)
-  target_include_directories(Zelkor BEFORE PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/Interim)
-  target_sources(Zelkor PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Interim/Interim.cpp)
-endif()
 
+# ---- Paths and message display --------------------------------------------------------------
 # Hosts for the message-display suite: one program, built three times with a different
 # "MessageHandler" value in its version resource (HOST_HANDLER 0: none).
 foreach(variant Plain EventLog MessageBox)
@@ -57,7 +39,8 @@ foreach(variant Plain EventLog MessageBox)
   target_link_libraries(MessageHost${variant} PRIVATE ZelkorAll)
   add_dependencies(MessageHandlersTest MessageHost${variant})
 endforeach()
-# --- Catalogue ------------------------------------------------------------------------------
+
+# ---- Catalogue ------------------------------------------------------------------------------
 # The export suite parses the document with an independent JSON parser (Debian's header-only
 # nlohmann-json3-dev); only its folder is copied, since /usr/include as a whole is the host's.
 if(TARGET TrevalicExportTest)
@@ -81,4 +64,3 @@ add_test(NAME TrevalicRegistrations.Forms
                  -DGOOD=${PROJECT_SOURCE_DIR}/Trevalic/DevelopmentRegistrations.txt
                  -DWORK=${CMAKE_CURRENT_BINARY_DIR}/RegistrationsCheck
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicRegistrationsCheck.cmake)
-# --- end of catalogue -----------------------------------------------------------------------

@@ -1,3 +1,0 @@
-// TEMPORARY stand-in (see README.txt).
-#pragma once
-#include "UnicodeString.h"
