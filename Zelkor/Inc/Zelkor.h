@@ -89,9 +89,6 @@ BOOL ModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved, ModuleNotifica
 // point that will call ZelkorModuleEntry, so a shown failure can refuse the load.
 bool IsModuleEntryHooked();
 
-// The full path of a module's file, of any length.
-CUnicodeString GetModulePath(HMODULE module);
-
 } // namespace StartupInternal
 
 } // namespace Zelkor

@@ -386,7 +386,7 @@ void CEventLogMessageHandler::RegisterSource()
     const CUnicodeString title = GetMessageTitle();
     CRegistryKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, (CUnicodeString(EventSourceKeyPath) + title).GetText(), CRegistryKey::Write)) {
-        const CUnicodeString directory = ExtractPath(ModuleFileName(GetZelkorModuleHandle()));
+        const CUnicodeString directory = GetZelkorModuleDirectory();
         const CUnicodeString file = StripLongPrefix(MergePath(directory, EventMessageFileName));
         key.SetStringValue(L"EventMessageFile", file.GetText(), uint32_t(file.GetLength() + 1) * 2);
     }

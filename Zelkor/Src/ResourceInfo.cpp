@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include "ResourceInfo.h"
+
+#include "FileSystem.h"
 #include "StartupOrder.h"
 #include "ThreadData.h"
 #include "Zelkor.h"
@@ -31,19 +33,6 @@ const CInterfaceLanguage InterfaceLanguages[InterfaceLanguageCount] = {
 
 namespace {
 
-// Name and extension of a module file: what follows the last separator or drive colon.
-CUnicodeString ModuleFileNamePart(HMODULE module)
-{
-    const CUnicodeString path = StartupInternal::GetModulePath(module);
-    const wchar_t* text = path.GetText();
-    int32_t start = 0;
-    for (int32_t i = 0; i < path.GetLength(); ++i) {
-        if (text[i] == L'\\' || text[i] == L'/' || (i == 1 && text[i] == L':'))
-            start = i + 1;
-    }
-    return CUnicodeString(text + start, path.GetLength() - start);
-}
-
 template <class Function> Function LookUpExport(HMODULE module, const char* name)
 {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -58,7 +47,7 @@ CResourceModule::CResourceModule(HMODULE module, bool selfRegistered, GetResourc
 {
     ZELKOR_ASSERT_AT(module != nullptr, L"Src/ResourceInfo", 317);
     if (module != nullptr)
-        name = ModuleFileNamePart(module);
+        name = ExtractFileName(ModuleFileName(module));
 }
 
 CResourceModule::~CResourceModule()

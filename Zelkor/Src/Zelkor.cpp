@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "FastArray.h"
+#include "MessageHandlers.h"
 #include "ResourceInfo.h"
 #include "StartupOrder.h"
 #include "ThreadData.h"
@@ -157,7 +158,15 @@ void TraceUnpropagated(CException* e) noexcept
 
 void ReportStartupFailure(CException* e)
 {
-    TraceUnpropagated(e);
+    // Shown like every failure of the loading thread; the debugger output is the channel of
+    // last resort when the display itself fails.
+    try {
+        ProcessException(e);
+        delete e;
+    } catch (CException* nested) {
+        delete nested;
+        TraceUnpropagated(e);
+    }
     try {
         ZelkorThreadData.Get().ErrorShown = true;
     } catch (CException* nested) {

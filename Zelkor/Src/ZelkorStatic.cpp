@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "Errors.h"
+#include "FileSystem.h"
 #include "StartupOrder.h"
 #include "Zelkor.h"
 
@@ -56,36 +57,11 @@ bool IsModuleEntryHooked()
     return EntryHooked.load(std::memory_order_acquire);
 }
 
-CUnicodeString GetModulePath(HMODULE module)
-{
-    CUnicodeString path;
-    for (int32_t capacity = MAX_PATH;; capacity *= 2) {
-        wchar_t* buffer = path.GetBuffer(capacity);
-        const DWORD length = GetModuleFileNameW(module, buffer, static_cast<DWORD>(capacity));
-        // A path that does not fit comes back cut to the capacity, without an error on some
-        // systems; only a shorter result is known to be whole.
-        if (length < static_cast<DWORD>(capacity)) {
-            path.ReleaseBuffer(static_cast<int32_t>(length));
-            return path;
-        }
-        if (capacity >= 32768) {
-            path.ReleaseBuffer(0);
-            return path;
-        }
-    }
-}
-
 } // namespace StartupInternal
 
 CUnicodeString GetZelkorModuleDirectory()
 {
-    const CUnicodeString path = StartupInternal::GetModulePath(GetZelkorModuleHandle());
-    int32_t end = 0;
-    for (int32_t i = 0; i < path.GetLength(); ++i) {
-        if (path[i] == L'\\' || path[i] == L'/' || (i == 1 && path[i] == L':'))
-            end = i + 1;
-    }
-    return CUnicodeString(path.GetText(), end);
+    return ExtractPath(ModuleFileName(GetZelkorModuleHandle()));
 }
 
 // Row 12 holds the constant strings; each lives beside its users (the memory-exception text in
