@@ -13,6 +13,7 @@
 #include "MessageName.h"
 #include "RegistryKey.h"
 #include "ResourceInfo.h"
+#include "TestSupport.h"
 #include "ThreadData.h"
 
 using namespace Zelkor;
@@ -101,22 +102,6 @@ protected:
     static HMODULE messageModule;
 };
 HMODULE Errors::messageModule = nullptr;
-
-template <class E, class F>
-E* Catch(F f)
-{
-    try {
-        f();
-    } catch (CException* e) {
-        if (E* typed = dynamic_cast<E*>(e))
-            return typed;
-        delete e;
-        ADD_FAILURE() << "an exception of another class";
-        return nullptr;
-    }
-    ADD_FAILURE() << "nothing thrown";
-    return nullptr;
-}
 
 // ---- File errors and texts ----
 

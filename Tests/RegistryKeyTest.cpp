@@ -14,6 +14,7 @@
 #include "MessageName.h"
 #include "RegistryKey.h"
 #include "ResourceInfo.h"
+#include "TestSupport.h"
 #include "ThreadData.h"
 
 using namespace Zelkor;
@@ -23,22 +24,6 @@ namespace {
 std::wstring Text(const CUnicodeString& s)
 {
     return std::wstring(s.GetText(), s.GetLength());
-}
-
-template <class E, class F>
-E* Catch(F f)
-{
-    try {
-        f();
-    } catch (CException* e) {
-        if (E* typed = dynamic_cast<E*>(e))
-            return typed;
-        delete e;
-        ADD_FAILURE() << "an exception of another class";
-        return nullptr;
-    }
-    ADD_FAILURE() << "nothing thrown";
-    return nullptr;
 }
 
 void ExpectInternalError(int32_t line, const std::function<void()>& f)
