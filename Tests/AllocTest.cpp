@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -10,156 +11,90 @@
 
 #include "Alloc.h"
 #include "Errors.h"
+#include "TestSupport.h"
 
 namespace Zelkor {
 namespace {
 
 constexpr uint64_t Huge = uint64_t(1) << 62; // more than any heap can give
 
-// Runs f and returns the internal error it raised (the caller deletes it), or null.
-template <class F>
-CInternalError* InternalErrorOf(F f)
+void ExpectInternalError(CInternalError* error, const wchar_t* file, int32_t line, bool lastError)
 {
-    try {
-        f();
-    } catch (CInternalError* error) {
-        return error;
+    ASSERT_NE(error, nullptr);
+    EXPECT_STREQ(error->GetSourceFile(), file);
+    EXPECT_EQ(error->GetLine(), line);
+    if (lastError) {
+        EXPECT_EQ(error->GetKind(), FailureKind::AssertLastError);
+        EXPECT_NE(error->GetErrorCode(), 0u);
     }
-    return nullptr;
+    delete error;
 }
 
-template <class F>
-bool ThrowsMemoryException(F f)
+TEST(HeapManager, CountsLiveBlocksAndLeavesThemAloneOnFailureOrForeignFree)
 {
-    try {
-        f();
-    } catch (CMemoryException* exception) {
-        delete exception;
-        return true;
-    }
-    return false;
-}
-
-TEST(HeapManager, CountsLiveBlocksAndTheirHeapSizes)
-{
-    CHeapManager manager(0x1000, false);
-    const uint64_t sizes[] = {1, 24, 100, 4096, 100000};
-    void* blocks[5];
+    CHeapManager manager(0x1000, false), other(0x1000, false);
+    void* blocks[3];
     uint64_t bytes = 0;
-    for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(testing::Message() << "size " << sizes[i]);
-        blocks[i] = manager.Alloc(sizes[i]);
+    for (int i = 0; i < 3; ++i) {
+        const uint64_t size = i == 0 ? 1 : i == 1 ? 4096 : 100000;
+        blocks[i] = manager.Alloc(size);
+        EXPECT_GE(HeapSize(manager.GetHeap(), 0, blocks[i]), size);
         bytes += HeapSize(manager.GetHeap(), 0, blocks[i]);
-        EXPECT_GE(HeapSize(manager.GetHeap(), 0, blocks[i]), sizes[i]);
         EXPECT_EQ(manager.GetBlockCount(), i + 1);
-        EXPECT_EQ(manager.GetByteCount(), bytes);
+        EXPECT_EQ(manager.GetByteCount(), bytes) << "size " << size;
     }
+    delete Catch<CMemoryException>([&] { manager.Alloc(Huge); });
+    void* foreign = other.Alloc(32);
+    manager.Free(foreign);
     manager.Free(nullptr);
-    EXPECT_EQ(manager.GetBlockCount(), 5);
+    EXPECT_EQ(manager.GetBlockCount(), 3);
     EXPECT_EQ(manager.GetByteCount(), bytes);
-    for (int i = 4; i >= 0; --i)
-        manager.Free(blocks[i]);
+    other.Free(foreign);
+    for (void* block : blocks)
+        manager.Free(block);
     EXPECT_EQ(manager.GetBlockCount(), 0);
     EXPECT_EQ(manager.GetByteCount(), 0u);
 }
 
-TEST(HeapManager, ExhaustionThrowsAndLeavesTheCountersAlone)
-{
-    CHeapManager manager(0x1000, false);
-    void* block = manager.Alloc(64);
-    const uint64_t bytes = manager.GetByteCount();
-    EXPECT_TRUE(ThrowsMemoryException([&] { manager.Alloc(Huge); }));
-    EXPECT_EQ(manager.GetBlockCount(), 1);
-    EXPECT_EQ(manager.GetByteCount(), bytes);
-    manager.Free(block);
-}
-
-TEST(HeapManager, ForeignOrRepeatedFreeDoesNotCountDown)
-{
-    CHeapManager manager(0x1000, false);
-    CHeapManager other(0x1000, false);
-    void* mine = manager.Alloc(32);
-    void* foreign = other.Alloc(32);
-    manager.Free(foreign);
-    EXPECT_EQ(manager.GetBlockCount(), 1);
-    other.Free(foreign);
-    manager.Free(mine);
-    EXPECT_EQ(manager.GetBlockCount(), 0);
-}
-
 TEST(HeapManager, DestroyKeepsAHeapWithLiveBlocksUnlessAllowed)
 {
-    struct Row {
-        bool mayDestroyWithLiveBlocks;
-        bool liveBlock;
-        bool destroyed;
-    };
-    const Row rows[] = {{false, false, true}, {false, true, false}, {true, false, true}, {true, true, true}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "may destroy " << row.mayDestroyWithLiveBlocks << ", live block "
-                                        << row.liveBlock);
-        CHeapManager manager(0x1000, row.mayDestroyWithLiveBlocks);
+    const struct { bool mayDestroy, liveBlock, destroyed; } rows[] = {
+        {false, false, true}, {false, true, false}, {true, true, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "may destroy " << row.mayDestroy << ", live " << row.liveBlock);
+        CHeapManager manager(0x1000, row.mayDestroy);
         void* block = row.liveBlock ? manager.Alloc(48) : nullptr;
-        const int32_t blocks = manager.GetBlockCount();
         const uint64_t bytes = manager.GetByteCount();
         EXPECT_EQ(manager.Destroy(), row.destroyed);
-        if (row.destroyed) {
-            EXPECT_EQ(manager.GetHeap(), nullptr);
-            EXPECT_EQ(manager.GetBlockCount(), 0);
-            EXPECT_EQ(manager.GetByteCount(), 0u);
-            // The block went with the heap: freeing it is harmless, allocating is exhaustion.
-            manager.Free(block);
-            EXPECT_TRUE(ThrowsMemoryException([&] { manager.Alloc(8); }));
-        } else {
-            EXPECT_NE(manager.GetHeap(), nullptr);
-            EXPECT_EQ(manager.GetBlockCount(), blocks);
-            EXPECT_EQ(manager.GetByteCount(), bytes);
-            manager.Free(block);
-        }
+        EXPECT_EQ(manager.GetHeap() == nullptr, row.destroyed);
+        EXPECT_EQ(manager.GetBlockCount(), row.destroyed || !row.liveBlock ? 0 : 1);
+        EXPECT_EQ(manager.GetByteCount(), row.destroyed ? 0u : bytes);
+        manager.Free(block); // harmless even when the block went with the heap
+        if (row.destroyed)
+            delete Catch<CMemoryException>([&] { manager.Alloc(8); });
     }
+    CHeapManager twice(0x1000, false);
+    ASSERT_TRUE(twice.Destroy());
+    ExpectInternalError(Catch<CInternalError>([&] { twice.Destroy(); }), L"Src/Alloc", 551, false);
 }
 
-TEST(HeapManager, DestroyingTwiceIsAnInternalError)
+TEST(VirtualMemoryManager, ServesCommittedReadWritePagesAndReportsBadReleases)
 {
-    CHeapManager manager(0x1000, false);
-    ASSERT_TRUE(manager.Destroy());
-    CInternalError* error = InternalErrorOf([&] { manager.Destroy(); });
-    ASSERT_NE(error, nullptr);
-    EXPECT_STREQ(error->GetSourceFile(), L"Src/Alloc");
-    EXPECT_EQ(error->GetLine(), 551);
-    delete error;
-}
-
-TEST(VirtualMemoryManager, ServesCommittedReadWritePagesAndReleasesThem)
-{
-    const uint64_t sizes[] = {1, 0x10000, 0x30001};
-    for (uint64_t size : sizes) {
-        SCOPED_TRACE(testing::Message() << "size " << size);
+    for (uint64_t size : {uint64_t(1), uint64_t(0x30001)}) {
         char* block = static_cast<char*>(PageMemoryManager.Alloc(size));
         MEMORY_BASIC_INFORMATION info;
         ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
         EXPECT_EQ(info.BaseAddress, block);
-        EXPECT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT));
-        EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_READWRITE));
+        EXPECT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT)) << size;
+        EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_READWRITE)) << size;
         EXPECT_GE(info.RegionSize, size);
         block[size - 1] = 1;
+        ExpectInternalError(Catch<CInternalError>([&] { PageMemoryManager.Free(block + 0x1000); }),
+                            L"Src/PrivateAllocators", 130, true);
         PageMemoryManager.Free(block);
         ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
-        EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
+        EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE)) << size;
     }
-}
-
-TEST(VirtualMemoryManager, FailuresAreReported)
-{
-    char* block = static_cast<char*>(PageMemoryManager.Alloc(0x2000));
-    CInternalError* error = InternalErrorOf([&] { PageMemoryManager.Free(block + 0x1000); });
-    ASSERT_NE(error, nullptr);
-    EXPECT_STREQ(error->GetSourceFile(), L"Src/PrivateAllocators");
-    EXPECT_EQ(error->GetLine(), 130);
-    EXPECT_EQ(error->GetKind(), FailureKind::AssertLastError);
-    EXPECT_NE(error->GetErrorCode(), 0u);
-    delete error;
-    PageMemoryManager.Free(block);
 }
 
 class CMarkManager : public IMemoryManager {
@@ -168,44 +103,28 @@ public:
     void Free(void* block) override { DefaultMemoryManager.Free(block); }
 };
 
-TEST(CurrentMemoryManager, SwitchersNestAndRestoreOnScopeExit)
+TEST(CurrentMemoryManager, SwitchersNestPerThreadAndKeepTheLastError)
 {
     CMarkManager outer, inner;
     EXPECT_EQ(GetCurrentMemoryManager(), &DefaultMemoryManager);
     {
         CMemoryManagerSwitcher first(&outer);
-        EXPECT_EQ(GetCurrentMemoryManager(), &outer);
         {
             CMemoryManagerSwitcher second(&inner);
-            EXPECT_EQ(GetCurrentMemoryManager(), &inner);
             {
                 CMemoryManagerSwitcher third(nullptr); // back to the default
                 EXPECT_EQ(GetCurrentMemoryManager(), &DefaultMemoryManager);
             }
+            IMemoryManager* seenElsewhere = nullptr;
+            std::thread([&] { seenElsewhere = GetCurrentMemoryManager(); }).join();
+            EXPECT_EQ(seenElsewhere, &DefaultMemoryManager);
+            SetLastError(1234);
             EXPECT_EQ(GetCurrentMemoryManager(), &inner);
+            EXPECT_EQ(GetLastError(), 1234u);
         }
         EXPECT_EQ(GetCurrentMemoryManager(), &outer);
     }
     EXPECT_EQ(GetCurrentMemoryManager(), &DefaultMemoryManager);
-}
-
-TEST(CurrentMemoryManager, IsPerThread)
-{
-    CMarkManager mine;
-    CMemoryManagerSwitcher switcher(&mine);
-    IMemoryManager* seenElsewhere = nullptr;
-    std::thread([&] { seenElsewhere = GetCurrentMemoryManager(); }).join();
-    EXPECT_EQ(seenElsewhere, &DefaultMemoryManager);
-    EXPECT_EQ(GetCurrentMemoryManager(), &mine);
-}
-
-TEST(CurrentMemoryManager, ReadingItKeepsTheLastErrorCode)
-{
-    CMarkManager mine;
-    CMemoryManagerSwitcher switcher(&mine);
-    SetLastError(1234);
-    EXPECT_EQ(GetCurrentMemoryManager(), &mine);
-    EXPECT_EQ(GetLastError(), 1234u);
 }
 
 struct OnProcessHeap : CAllocatedOn<ProcessHeap> {
@@ -227,12 +146,7 @@ TEST(AllocatedOn, ObjectsLiveOnTheirHeap)
 
 TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedAndServesEmptyRequests)
 {
-    struct Row {
-        const char* name;
-        void* (*alloc)(uint64_t);
-        void (*free)(void*);
-    };
-    const Row rows[] = {
+    const struct { const char* name; void* (*alloc)(uint64_t); void (*free)(void*); } rows[] = {
         {"process heap", [](uint64_t n) { return ProcessHeap::Alloc(n); }, [](void* b) { ProcessHeap::Free(b); }},
         {"runtime heap", [](uint64_t n) { return RuntimeHeap::Alloc(n); }, [](void* b) { RuntimeHeap::Free(b); }},
         {"default manager", [](uint64_t n) { return DefaultMemoryManager.Alloc(n); },
@@ -240,9 +154,9 @@ TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedAndServesEmptyRequests)
         {"page manager", [](uint64_t n) { return PageMemoryManager.Alloc(n); },
          [](void* b) { PageMemoryManager.Free(b); }},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_TRUE(ThrowsMemoryException([&] { row.alloc(Huge); }));
+        delete Catch<CMemoryException>([&] { row.alloc(Huge); });
         void* empty = row.alloc(0);
         EXPECT_NE(empty, nullptr);
         row.free(empty);
@@ -254,13 +168,7 @@ TEST(AllocatedOn, RefusedProcessHeapReleaseIsAnInternalError)
 {
     CHeapManager other(0x1000, false);
     void* foreign = other.Alloc(32);
-    CInternalError* error = InternalErrorOf([&] { ProcessHeap::Free(foreign); });
-    ASSERT_NE(error, nullptr);
-    EXPECT_STREQ(error->GetSourceFile(), L"Src/Alloc");
-    EXPECT_EQ(error->GetLine(), 894);
-    EXPECT_EQ(error->GetKind(), FailureKind::AssertLastError);
-    EXPECT_NE(error->GetErrorCode(), 0u);
-    delete error;
+    ExpectInternalError(Catch<CInternalError>([&] { ProcessHeap::Free(foreign); }), L"Src/Alloc", 894, true);
     ProcessHeap::FreeNoThrow(foreign); // reported, not thrown
     other.Free(foreign);
 }
@@ -269,38 +177,34 @@ bool IsProcessHeap(HANDLE heap)
 {
     std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
     heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
-    for (HANDLE h : heaps)
-        if (h == heap)
-            return true;
-    return false;
+    return std::find(heaps.begin(), heaps.end(), heap) != heaps.end();
 }
 
-// The unload of a framework module releases its string memory whatever is still in use: the
-// string heap goes although it counts a block, and the pools' pages go back although a block
-// of them is still taken.
+template <class F>
+F* Export(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Unload must release the module's string heap and pool pages even with blocks still live.
 TEST(MemoryModule, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
 {
     HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
     ASSERT_NE(module, nullptr) << GetLastError();
-    auto take = reinterpret_cast<void* (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "TakeStringPoolBlock")));
-    auto alloc = reinterpret_cast<void* (*)(uint64_t)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "AllocStringHeapBlock")));
-    auto heapOf =
-        reinterpret_cast<HANDLE (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "GetStringHeapHandle")));
+    auto take = Export<void*()>(module, "TakeStringPoolBlock");
+    auto alloc = Export<void*(uint64_t)>(module, "AllocStringHeapBlock");
+    auto heapOf = Export<HANDLE()>(module, "GetStringHeapHandle");
     ASSERT_TRUE(take && alloc && heapOf);
-
     char* block = static_cast<char*>(take());
     block[31] = 1;
     alloc(1000);
     const HANDLE heap = heapOf();
     ASSERT_NE(heap, StringHeap.GetHeap()) << "the module has its own";
     ASSERT_TRUE(IsProcessHeap(heap));
-    MEMORY_BASIC_INFORMATION info;
-    ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
-    ASSERT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT));
 
     ASSERT_TRUE(FreeLibrary(module));
     EXPECT_FALSE(IsProcessHeap(heap));
+    MEMORY_BASIC_INFORMATION info;
     ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
     EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
 }
@@ -308,26 +212,19 @@ TEST(MemoryModule, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
 // Start-up goes on without a current-manager slot; every thread then stays on the default.
 TEST(MemoryModule, ModuleLoadsWithoutThreadLocalSlots)
 {
-    HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
-    ASSERT_NE(module, nullptr) << GetLastError();
-    auto probe = [&] {
-        return reinterpret_cast<bool (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "CanSwitchManager")));
-    };
-    auto canSwitch = probe();
-    ASSERT_TRUE(canSwitch);
-    EXPECT_TRUE(canSwitch());
-    ASSERT_TRUE(FreeLibrary(module));
-
-    std::vector<DWORD> taken;
-    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
-        taken.push_back(index);
-    module = LoadLibraryW(L"MemoryProbe.dll");
-    for (DWORD index : taken)
-        TlsFree(index);
-    ASSERT_NE(module, nullptr) << GetLastError();
-    canSwitch = probe();
-    EXPECT_FALSE(canSwitch());
-    EXPECT_TRUE(FreeLibrary(module));
+    for (bool slotsLeft : {true, false}) {
+        std::vector<DWORD> taken;
+        for (DWORD index; !slotsLeft && (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
+            taken.push_back(index);
+        HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
+        for (DWORD index : taken)
+            TlsFree(index);
+        ASSERT_NE(module, nullptr) << GetLastError();
+        auto canSwitch = Export<bool()>(module, "CanSwitchManager");
+        ASSERT_TRUE(canSwitch);
+        EXPECT_EQ(canSwitch(), slotsLeft);
+        EXPECT_TRUE(FreeLibrary(module));
+    }
 }
 
 } // namespace
