@@ -1,7 +1,5 @@
-// Loads the built Trevalic.dll the way a host does (from the test's own folder) and checks what
-// the host and the framework's resource loader see: the export table, the message lookups and the
-// English string table. The last test checks the registration list as linked into this program
-// together with the catalogue.
+// Trevalic.dll loaded the way a host does (from the test's own folder): its export table, the
+// message lookups and the English string table; last, the registration list as linked here.
 #include <windows.h>
 
 #include <climits>
@@ -78,179 +76,103 @@ const ExpectedMessage ExpectedMessages[] = {
 constexpr int ExpectedCount = sizeof(ExpectedMessages) / sizeof(ExpectedMessages[0]);
 static_assert(ExpectedCount == 51);
 
-using GetResourceIDFn = uint32_t (*)(const wchar_t*);
-using NumberOfMessagesFn = int32_t (*)();
-using GetMessageNameFn = const wchar_t* (*)(int32_t);
-using GetMessageSystemVersionFn = int32_t (*)();
-
-std::wstring ModuleFolder()
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
-
 class TrevalicDll : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        module = LoadLibraryW((ModuleFolder() + L"Trevalic.dll").c_str());
+        wchar_t path[MAX_PATH];
+        std::wstring folder(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+        module = LoadLibraryW((folder.substr(0, folder.find_last_of(L"\\/") + 1) + L"Trevalic.dll").c_str());
         ASSERT_NE(module, nullptr) << "LoadLibraryW failed with " << GetLastError();
-        getResourceId = Export<GetResourceIDFn>("GetResourceID");
-        numberOfMessages = Export<NumberOfMessagesFn>("NumberOfMessages");
-        getMessageName = Export<GetMessageNameFn>("GetMessageName");
-        getMessageSystemVersion = Export<GetMessageSystemVersionFn>("GetMessageSystemVersion");
-        ASSERT_TRUE(getResourceId && numberOfMessages && getMessageName && getMessageSystemVersion);
+        getResourceId = reinterpret_cast<uint32_t (*)(const wchar_t*)>(Export("GetResourceID"));
+        getMessageName = reinterpret_cast<const wchar_t* (*)(int32_t)>(Export("GetMessageName"));
+        ASSERT_TRUE(getResourceId && getMessageName && Export("NumberOfMessages") && Export("GetMessageSystemVersion"));
     }
+    void TearDown() override { EXPECT_TRUE(!module || FreeLibrary(module)); }
+    void* Export(const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); }
+    int32_t Call(const char* name) { return reinterpret_cast<int32_t (*)()>(Export(name))(); }
 
-    void TearDown() override
-    {
-        if (module) {
-            EXPECT_TRUE(FreeLibrary(module));
-        }
-    }
-
-    template <class Function>
-    Function Export(const char* name)
-    {
-        return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    }
-
-    // The text of a string resource exactly as stored: LoadStringW with no buffer returns a
-    // pointer into the resource and the length, so nothing is cut or terminated.
-    std::wstring LoadText(uint32_t id, int* length)
+    // Exactly as stored: with no buffer LoadStringW gives a pointer into the resource and the length.
+    std::wstring LoadText(uint32_t id)
     {
         const wchar_t* text = nullptr;
-        *length = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
-        return *length > 0 ? std::wstring(text, *length) : std::wstring();
+        const int length = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
+        return length > 0 ? std::wstring(text, length) : std::wstring();
     }
 
     HMODULE module = nullptr;
-    GetResourceIDFn getResourceId = nullptr;
-    NumberOfMessagesFn numberOfMessages = nullptr;
-    GetMessageNameFn getMessageName = nullptr;
-    GetMessageSystemVersionFn getMessageSystemVersion = nullptr;
+    uint32_t (*getResourceId)(const wchar_t*) = nullptr;
+    const wchar_t* (*getMessageName)(int32_t) = nullptr;
 };
 
 TEST_F(TrevalicDll, ExportsTheSixFunctionsUndecoratedAndTheMarkerAsData)
 {
     const auto* base = reinterpret_cast<const BYTE*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     ASSERT_NE(directory.VirtualAddress, 0u);
     const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
     const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
     const auto* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
     const auto* functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
-    const IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
-
-    auto sectionOf = [&](DWORD rva) -> const IMAGE_SECTION_HEADER* {
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i)
-            if (rva >= sections[i].VirtualAddress && rva < sections[i].VirtualAddress + sections[i].Misc.VirtualSize)
-                return &sections[i];
-        return nullptr;
-    };
-
-    const std::set<std::string> functionNames = {"GetProvidersList", "GetTrevalicListJson", "GetResourceID",
-                                                 "NumberOfMessages", "GetMessageName", "GetMessageSystemVersion"};
-    std::set<std::string> seen;
     ASSERT_EQ(exports->NumberOfNames, 7u);
     EXPECT_EQ(exports->NumberOfFunctions, 7u);
+    std::set<std::string> seen;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
         const std::string name = reinterpret_cast<const char*>(base + names[i]);
         seen.insert(name);
         const DWORD rva = functions[ordinals[i]];
-        const IMAGE_SECTION_HEADER* section = sectionOf(rva);
-        ASSERT_NE(section, nullptr) << name;
-        const bool executable = (section->Characteristics & IMAGE_SCN_MEM_EXECUTE) != 0;
-        if (name == "__ZelkorUsed") {
-            EXPECT_FALSE(executable) << name;
+        const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+        const IMAGE_SECTION_HEADER* end = section + nt->FileHeader.NumberOfSections;
+        while (section < end && !(rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize))
+            ++section;
+        ASSERT_NE(section, end) << name;
+        const bool marker = name == "__ZelkorUsed";
+        EXPECT_EQ((section->Characteristics & IMAGE_SCN_MEM_EXECUTE) != 0, !marker) << name;
+        if (marker) {
             EXPECT_EQ(*reinterpret_cast<const int32_t*>(base + rva), 0);
-        } else {
-            EXPECT_TRUE(functionNames.count(name)) << "unexpected export " << name;
-            EXPECT_TRUE(executable) << name;
         }
     }
-    EXPECT_EQ(seen.size(), 7u);
-    EXPECT_TRUE(seen.count("__ZelkorUsed"));
+    EXPECT_EQ(seen, (std::set<std::string>{"GetProvidersList", "GetTrevalicListJson", "GetResourceID", "NumberOfMessages",
+                                           "GetMessageName", "GetMessageSystemVersion", "__ZelkorUsed"}));
 }
 
-TEST_F(TrevalicDll, EveryNameMapsToItsIdAndBack)
+TEST_F(TrevalicDll, EveryMessageHasItsNameIdAndEnglishText)
 {
-    EXPECT_EQ(numberOfMessages(), ExpectedCount);
-    EXPECT_EQ(getMessageSystemVersion(), 200);
+    EXPECT_EQ(Call("NumberOfMessages"), ExpectedCount);
+    EXPECT_EQ(Call("GetMessageSystemVersion"), 200);
     for (int i = 0; i < ExpectedCount; ++i) {
         SCOPED_TRACE(ExpectedMessages[i].Name);
         EXPECT_EQ(getResourceId(ExpectedMessages[i].Name), 4096u + i);
         const wchar_t* name = getMessageName(i);
         ASSERT_NE(name, nullptr);
         EXPECT_STREQ(name, ExpectedMessages[i].Name);
-        EXPECT_EQ(getResourceId(name), 4096u + i);
+        EXPECT_EQ(LoadText(4096 + i), ExpectedMessages[i].Text);
     }
+    for (uint32_t id : {1u, 4095u, 4147u, 4159u, 4160u})
+        EXPECT_EQ(LoadText(id), L"") << "id " << id;
 }
 
 TEST_F(TrevalicDll, LookupIsExactAndOrdinal)
 {
-    struct Case {
-        const wchar_t* Name;
-        uint32_t Id;
+    const std::pair<const wchar_t*, uint32_t> cases[] = {
+        {L"CURRENT_LANGUAGE_NAME", 4096}, {L"MSG_VIRTUAL_MEMORY_FILE", 4146}, // first and last
+        {L"MSG_ASSERT", 4130}, {L"MSG_ASSERTLASTERROR", 4131},               // one a prefix of the other
+        {L"ERR_NO_GDI_RESOURCE", 4124}, {L"ERR_NOT_ENOUGH_BITMAP_MEMORY", 4123}, // "_" sorts after capitals
+        {L"msg_assert", 0}, {L"Msg_Assert", 0}, {L"MSG_ASSER", 0}, {L"MSG_ASSERTLASTERRO", 0}, {L"MSG_ASSERTX", 0},
+        {L"MSG_ASSERT ", 0}, {L" MSG_ASSERT", 0}, {L"", 0}, {L"A", 0}, {L"ZZZ", 0}, {L"MSG_VIRTUAL_MEMORY_FILES", 0},
+        {L"CURRENT_LANGUAGE_NAM", 0}, {L"ERR_FILE_BAD_PATH\x00E9", 0},
+        {L"\xFFFF", 0}, // compared as unsigned 16-bit units
     };
-    const Case cases[] = {
-        {L"CURRENT_LANGUAGE_NAME", 4096},   // first entry
-        {L"MSG_VIRTUAL_MEMORY_FILE", 4146}, // last entry
-        {L"MSG_OAUTH_TITLE_GOOGLE", 4142},
-        {L"MSG_ASSERT", 4130},              // a prefix of its neighbour
-        {L"MSG_ASSERTLASTERROR", 4131},
-        {L"ERR_FILE_BAD_PATH", 4110},
-        {L"msg_assert", 0},                 // case counts
-        {L"Msg_Assert", 0},
-        {L"MSG_ASSER", 0},                  // no prefix matching
-        {L"MSG_ASSERTLASTERRO", 0},
-        {L"MSG_ASSERTX", 0},
-        {L"MSG_ASSERT ", 0},                // spaces count
-        {L" MSG_ASSERT", 0},
-        {L"", 0},
-        {L"A", 0},                          // before the first entry
-        {L"ZZZ", 0},                        // after the last entry
-        {L"MSG_VIRTUAL_MEMORY_FILES", 0},
-        {L"CURRENT_LANGUAGE_NAM", 0},
-        {L"ERR_FILE_BAD_PATH\x00E9", 0},
-        {L"\xFFFF", 0},                     // compared as unsigned 16-bit units
-        {L"ERR_NO_GDI_RESOURCE", 4124},     // "_" sorts after the capital letters
-        {L"ERR_NOT_ENOUGH_BITMAP_MEMORY", 4123},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(getResourceId(c.Name), c.Id) << "name \"" << testing::PrintToString(std::wstring(c.Name)) << "\"";
+    for (const auto& [name, id] : cases)
+        EXPECT_EQ(getResourceId(name), id) << "name " << testing::PrintToString(std::wstring(name));
 }
 
 TEST_F(TrevalicDll, BadArgumentsGiveNoMessageInsteadOfCrashing)
 {
     EXPECT_EQ(getResourceId(nullptr), 0u);
-    for (int32_t index : {-1, 51, 52, INT_MIN, INT_MAX})
+    for (int32_t index : {-1, 51, INT_MIN, INT_MAX})
         EXPECT_EQ(getMessageName(index), nullptr) << "index " << index;
-}
-
-TEST_F(TrevalicDll, StringTableHoldsTheEnglishTexts)
-{
-    for (int i = 0; i < ExpectedCount; ++i) {
-        int length = 0;
-        std::wstring text = LoadText(4096 + i, &length);
-        EXPECT_EQ(text, ExpectedMessages[i].Text) << "id " << 4096 + i;
-        EXPECT_EQ(length, static_cast<int>(wcslen(ExpectedMessages[i].Text))) << "id " << 4096 + i;
-    }
-    // The two escapes most easily lost on the way through the resource compiler.
-    int length = 0;
-    std::wstring language = LoadText(4096, &length);
-    ASSERT_EQ(length, 18);
-    EXPECT_EQ(language.back(), L'\x200E');
-    EXPECT_EQ(LoadText(4130, &length).find(L'\n'), 23u);
-
-    for (uint32_t id = 4147; id <= 4160; ++id)
-        EXPECT_EQ(LoadText(id, &length), L"") << "id " << id;
-    EXPECT_EQ(LoadText(4095, &length), L"");
-    EXPECT_EQ(LoadText(1, &length), L"");
 }
 
 // Only the four blocks of ids 4096 to 4159, only in English (United States).
@@ -258,17 +180,14 @@ TEST_F(TrevalicDll, StringTableHasOnlyTheEnglishMessageBlocks)
 {
     std::vector<ULONG_PTR> blocks;
     EnumResourceNamesW(module, RT_STRING, [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list) -> BOOL {
-        reinterpret_cast<std::vector<ULONG_PTR>*>(list)->push_back(reinterpret_cast<ULONG_PTR>(name));
-        return TRUE;
+        return reinterpret_cast<std::vector<ULONG_PTR>*>(list)->push_back(reinterpret_cast<ULONG_PTR>(name)), TRUE;
     }, reinterpret_cast<LONG_PTR>(&blocks));
     EXPECT_EQ(blocks, (std::vector<ULONG_PTR>{257, 258, 259, 260}));
     for (ULONG_PTR block : blocks) {
         std::vector<WORD> languages;
-        EnumResourceLanguagesW(module, RT_STRING, MAKEINTRESOURCEW(block),
-            [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list) -> BOOL {
-                reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
-                return TRUE;
-            }, reinterpret_cast<LONG_PTR>(&languages));
+        EnumResourceLanguagesW(module, RT_STRING, MAKEINTRESOURCEW(block), [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list) -> BOOL {
+            return reinterpret_cast<std::vector<WORD>*>(list)->push_back(language), TRUE;
+        }, reinterpret_cast<LONG_PTR>(&languages));
         EXPECT_EQ(languages, (std::vector<WORD>{1033})) << "block " << block;
     }
 }
@@ -276,28 +195,19 @@ TEST_F(TrevalicDll, StringTableHasOnlyTheEnglishMessageBlocks)
 TEST(TrevalicMessageNames, CatalogueNamesRegisterLastAfterTheFramework)
 {
     const std::set<std::wstring> unreferenced = {
-        L"ERR_CANT_LOAD_MODULE", L"ERR_NOT_ENOUGH_BITMAP_MEMORY", L"MSG_COMMDLG_BUFFER_TOO_SMALL",
-        L"MSG_COMMDLG_GENERIC_ERROR", L"MSG_COMMDLG_INVALID_FILENAME", L"MSG_COMMDLG_RES_NOT_FOUND",
-        L"MSG_HELP_CANT_RUN_HELP", L"MSG_HELP_NO_HELP_FILE"};
-    // Registration runs in table order, each new object becoming the head: the expected walk is
-    // the two catalogue names, then the framework's in reverse table order.
-    std::vector<std::wstring> expected = {L"MSG_OAUTH_TITLE_GOOGLE", L"MSG_OAUTH_TITLE_MICROSOFT"};
-    for (int i = ExpectedCount - 1; i >= 0; --i) {
-        std::wstring name = ExpectedMessages[i].Name;
-        if (!unreferenced.count(name) && name.find(L"MSG_OAUTH_") != 0)
-            expected.push_back(name);
-    }
+        L"ERR_CANT_LOAD_MODULE", L"ERR_NOT_ENOUGH_BITMAP_MEMORY", L"MSG_COMMDLG_BUFFER_TOO_SMALL", L"MSG_COMMDLG_GENERIC_ERROR",
+        L"MSG_COMMDLG_INVALID_FILENAME", L"MSG_COMMDLG_RES_NOT_FOUND", L"MSG_HELP_CANT_RUN_HELP", L"MSG_HELP_NO_HELP_FILE"};
+    // Each new object becomes the head: the catalogue's two, then the framework's in reverse table order.
+    std::vector<std::wstring> expected = {L"MSG_OAUTH_TITLE_GOOGLE", L"MSG_OAUTH_TITLE_MICROSOFT"}, walked;
+    for (int i = ExpectedCount - 1; i >= 0; --i)
+        if (!unreferenced.count(ExpectedMessages[i].Name) && std::wstring(ExpectedMessages[i].Name).find(L"MSG_OAUTH_") != 0)
+            expected.push_back(ExpectedMessages[i].Name);
     ASSERT_EQ(expected.size(), 43u);
-
-    std::vector<std::wstring> walked;
-    {
-        Zelkor::CCriticalSectionLock lock(Zelkor::MessageNameListLock);
-        const Zelkor::CMessageName* previous = nullptr;
-        for (const Zelkor::CMessageName* n = Zelkor::GetMessageNameListHead(); n; n = n->GetNext()) {
-            EXPECT_EQ(n->GetPrev(), previous) << testing::PrintToString(std::wstring(n->GetName()));
-            walked.push_back(n->GetName());
-            previous = n;
-        }
+    Zelkor::CCriticalSectionLock lock(Zelkor::MessageNameListLock);
+    const Zelkor::CMessageName* previous = nullptr;
+    for (const Zelkor::CMessageName* n = Zelkor::GetMessageNameListHead(); n; previous = n, n = n->GetNext()) {
+        EXPECT_EQ(n->GetPrev(), previous) << testing::PrintToString(std::wstring(n->GetName()));
+        walked.push_back(n->GetName());
     }
     EXPECT_EQ(walked, expected);
     EXPECT_EQ(Zelkor::GetMessageNameListHead(), &Trevalic::Messages::MSG_OAUTH_TITLE_GOOGLE);
