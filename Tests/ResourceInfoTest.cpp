@@ -173,8 +173,7 @@ TEST(InterfaceLanguage, ThreadLanguageOverridesTheProcessLanguage)
     EXPECT_EQ(GetCurrentLanguage(), -1);
     ThreadLanguageData.Get().Language = 2;
     EXPECT_EQ(GetCurrentLanguage(), 2);
-    std::thread other([] { EXPECT_EQ(GetCurrentLanguage(), -1); });
-    other.join();
+    std::thread([] { EXPECT_EQ(GetCurrentLanguage(), -1); }).join();
     ThreadLanguageData.Get().Language = -1;
 }
 

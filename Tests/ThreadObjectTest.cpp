@@ -72,23 +72,21 @@ TEST(ThreadObject, EachThreadSeesOnlyItsOwnValue)
     CThreadObject<CCounted> object;
     object.Get().Value = 1;
     const int base = LiveValues.load();
-    std::atomic<bool> firstSet{false};
-    HANDLE secondMayRead = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> stage{0};
     std::thread first([&] {
         object.Get().Value = 2;
-        firstSet = true;
-        WaitForSingleObject(secondMayRead, INFINITE);
+        for (stage = 1; stage < 2;)
+            Sleep(1);
         EXPECT_EQ(object.Get().Value, 2);
     });
-    while (!firstSet)
+    while (stage < 1)
         Sleep(1);
     RunOnNewThread([&] {
         EXPECT_EQ(object.Get().Value, 7);
         object.Get().Value = 3;
     });
-    SetEvent(secondMayRead);
+    stage = 2;
     first.join();
-    CloseHandle(secondMayRead);
     EXPECT_EQ(object.Get().Value, 1);
     // Two more threads built one value each; the ended ones are not reclaimed yet.
     EXPECT_EQ(LiveValues.load(), base + 2);
