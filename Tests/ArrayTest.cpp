@@ -12,24 +12,20 @@
 #include "Array.h"
 #include "FastArray.h"
 #include "PointerArray.h"
-#include "UnicodeString.h"
+#include "TestSupport.h"
 
 using namespace Zelkor;
 
 namespace {
 
-struct ErrorSite {
-    std::wstring path;
-    int32_t line = 0;
-};
-
+// Source path and line of the internal error f raised; empty when it raised none.
 template <class F>
-ErrorSite InternalErrorOf(F action)
+std::pair<std::wstring, int32_t> ErrorSiteOf(F f)
 {
     try {
-        action();
+        f();
     } catch (CInternalError* error) {
-        ErrorSite site{error->GetSourceFile(), error->GetLine()};
+        std::pair<std::wstring, int32_t> site{error->GetSourceFile(), error->GetLine()};
         delete error;
         return site;
     }
@@ -43,26 +39,11 @@ struct Tracked {
     int Value;
     const Tracked* Self;
 
-    Tracked() : Value(0), Self(this) { ++Live; }
-    Tracked(int value) : Value(value), Self(this) { ++Live; }
+    Tracked(int value = 0) : Value(value), Self(this) { ++Live; }
     Tracked(const Tracked& other) : Value(other.Checked().Value), Self(this) { ++Live; }
-    Tracked(Tracked&& other) noexcept : Value(other.Checked().Value), Self(this)
-    {
-        other.Value = -1;
-        ++Live;
-    }
-    Tracked& operator=(const Tracked& other)
-    {
-        Checked();
-        Value = other.Checked().Value;
-        return *this;
-    }
-    ~Tracked()
-    {
-        Checked();
-        Self = nullptr;
-        --Live;
-    }
+    Tracked(Tracked&& other) noexcept : Value(other.Checked().Value), Self(this) { other.Value = -1, ++Live; }
+    Tracked& operator=(const Tracked& other) { Checked(), Value = other.Checked().Value; return *this; }
+    ~Tracked() { Checked(), Self = nullptr, --Live; }
     const Tracked& Checked() const
     {
         if (Self != this)
@@ -82,15 +63,9 @@ public:
         ++Allocations;
         return DefaultMemoryManager.Alloc(size);
     }
-    void Free(void* block) override
-    {
-        if (block != nullptr)
-            ++Frees;
-        DefaultMemoryManager.Free(block);
-    }
+    void Free(void* block) override { Frees += block != nullptr, DefaultMemoryManager.Free(block); }
     bool Refuse = false;
-    int Allocations = 0;
-    int Frees = 0;
+    int Allocations = 0, Frees = 0;
 };
 
 std::vector<int> ValuesOf(const CArray<Tracked>& array)
@@ -108,36 +83,17 @@ TEST(ArrayGrowth, NewCapacityFollowsTheRule)
     struct Row {
         int32_t capacity, needed, step, expected;
     } rows[] = {
-        {0, 1, 8, 8},
-        {8, 9, 8, 16},
-        {16, 17, 8, 24},
-        {0, 100, 8, 100},
-        {10, 11, 8, 18},
-        {512, 600, 512, 1024},
-        {512, 2000, 512, 2000},
-        {1024, 1025, 512, 1536},
-        {1 << 30, (1 << 30) + 1, 8, (1 << 30) + (1 << 29)},
-        {INT32_MAX - 100, INT32_MAX - 99, 8, INT32_MAX},
-        {INT32_MAX - 3, INT32_MAX, 8, INT32_MAX},
-        {2000000000, 2000000001, 8, INT32_MAX},
+        {0, 1, 8, 8}, {8, 9, 8, 16}, {10, 11, 8, 18}, {0, 100, 8, 100}, {512, 2000, 512, 2000},
+        {1024, 1025, 512, 1536}, {1 << 30, (1 << 30) + 1, 8, (1 << 30) + (1 << 29)},
+        {INT32_MAX - 100, INT32_MAX - 99, 8, INT32_MAX}, {INT32_MAX - 3, INT32_MAX, 8, INT32_MAX},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
         EXPECT_EQ(ArrayInternal::GrownCapacity(row.capacity, row.needed, row.step), row.expected)
             << "capacity " << row.capacity << " needed " << row.needed << " step " << row.step;
-    }
-}
-
-TEST(ArrayGrowth, NineAddsGiveEightThenSixteen)
-{
     CArray<int> array;
-    std::vector<int32_t> capacities;
-    for (int i = 0; i < 9; ++i) {
-        array.Add(i);
-        capacities.push_back(array.GetCapacity());
-    }
-    EXPECT_EQ(capacities, (std::vector<int32_t>{8, 8, 8, 8, 8, 8, 8, 8, 16}));
     for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(array[i], i);
+        array.Add(i);
+    EXPECT_EQ(array.GetCapacity(), 16);
 }
 
 // Each operation runs on arrays filled to both sides of the growth boundaries and is checked
@@ -145,46 +101,38 @@ TEST(ArrayGrowth, NineAddsGiveEightThenSixteen)
 // element of the array itself catches a reference left dangling by growth.
 TEST(ArrayElements, OperationsMatchVectorAcrossGrowthBoundaries)
 {
-    using Model = std::vector<int>;
+    using A = CArray<Tracked>;
+    using M = std::vector<int>;
     struct Row {
         const char* name;
         int32_t minimumSize;
-        void (*ours)(CArray<Tracked>&, int32_t size);
-        void (*model)(Model&, int32_t size);
+        void (*ours)(A&, int32_t size);
+        void (*model)(M&, int32_t size);
     } rows[] = {
-        {"add", 0, [](CArray<Tracked>& a, int32_t) { a.Add(Tracked(7)); }, [](Model& m, int32_t) { m.push_back(7); }},
-        {"insert 1 at front", 0, [](CArray<Tracked>& a, int32_t) { a.InsertAt(0, Tracked(7)); },
-         [](Model& m, int32_t) { m.insert(m.begin(), 7); }},
-        {"insert 3 in the middle", 3, [](CArray<Tracked>& a, int32_t) { a.InsertAt(3, Tracked(7), 3); },
-         [](Model& m, int32_t) { m.insert(m.begin() + 3, 3, 7); }},
-        {"insert 20 at the end", 0, [](CArray<Tracked>& a, int32_t n) { a.InsertAt(n, Tracked(7), 20); },
-         [](Model& m, int32_t) { m.insert(m.end(), 20, 7); }},
-        {"delete first", 1, [](CArray<Tracked>& a, int32_t) { a.DeleteAt(0); }, [](Model& m, int32_t) { m.erase(m.begin()); }},
-        {"delete 2 in the middle", 4, [](CArray<Tracked>& a, int32_t) { a.DeleteAt(2, 2); },
-         [](Model& m, int32_t) { m.erase(m.begin() + 2, m.begin() + 4); }},
-        {"delete last", 1, [](CArray<Tracked>& a, int32_t n) { a.DeleteAt(n - 1); }, [](Model& m, int32_t) { m.pop_back(); }},
-        {"delete none at the end", 0, [](CArray<Tracked>& a, int32_t n) { a.DeleteAt(n, 0); }, [](Model&, int32_t) {}},
-        {"size + 9", 0, [](CArray<Tracked>& a, int32_t n) { a.SetSize(n + 9); }, [](Model& m, int32_t n) { m.resize(n + 9); }},
-        {"size 2", 2, [](CArray<Tracked>& a, int32_t) { a.SetSize(2); }, [](Model& m, int32_t) { m.resize(2); }},
-        {"buffer size + 1", 0, [](CArray<Tracked>& a, int32_t n) { a.SetBufferSize(n + 1); }, [](Model&, int32_t) {}},
-        {"delete all", 0, [](CArray<Tracked>& a, int32_t) { a.DeleteAll(); }, [](Model& m, int32_t) { m.clear(); }},
-        {"add own last element", 1, [](CArray<Tracked>& a, int32_t n) { a.Add(a[n - 1]); },
-         [](Model& m, int32_t) { m.push_back(m.back()); }},
-        {"insert own last element twice", 1, [](CArray<Tracked>& a, int32_t n) { a.InsertAt(0, a[n - 1], 2); },
-         [](Model& m, int32_t) { m.insert(m.begin(), 2, m.back()); }},
+        {"add", 0, [](A& a, int32_t) { a.Add(Tracked(7)); }, [](M& m, int32_t) { m.push_back(7); }},
+        {"insert 3 in the middle", 3, [](A& a, int32_t) { a.InsertAt(3, Tracked(7), 3); },
+         [](M& m, int32_t) { m.insert(m.begin() + 3, 3, 7); }},
+        {"insert 20 at the end", 0, [](A& a, int32_t n) { a.InsertAt(n, Tracked(7), 20); },
+         [](M& m, int32_t) { m.insert(m.end(), 20, 7); }},
+        {"delete 2 in the middle", 4, [](A& a, int32_t) { a.DeleteAt(2, 2); },
+         [](M& m, int32_t) { m.erase(m.begin() + 2, m.begin() + 4); }},
+        {"size + 9", 0, [](A& a, int32_t n) { a.SetSize(n + 9); }, [](M& m, int32_t n) { m.resize(n + 9); }},
+        {"size 2", 2, [](A& a, int32_t) { a.SetSize(2); }, [](M& m, int32_t) { m.resize(2); }},
+        {"buffer size + 1", 0, [](A& a, int32_t n) { a.SetBufferSize(n + 1); }, [](M&, int32_t) {}},
+        {"add own last element", 1, [](A& a, int32_t n) { a.Add(a[n - 1]); }, [](M& m, int32_t) { m.push_back(m.back()); }},
+        {"insert own last element twice", 1, [](A& a, int32_t n) { a.InsertAt(0, a[n - 1], 2); },
+         [](M& m, int32_t) { m.insert(m.begin(), 2, m.back()); }},
     };
-    for (int32_t size : {0, 4, 7, 8, 9, 15, 16, 17}) {
+    for (int32_t size : {0, 7, 8, 9, 16, 17}) {
         for (const Row& row : rows) {
             if (size < row.minimumSize)
                 continue;
             SCOPED_TRACE(std::string(row.name) + " at size " + std::to_string(size));
             {
-                CArray<Tracked> array;
-                Model model;
-                for (int i = 0; i < size; ++i) {
-                    array.Add(Tracked(100 + i));
-                    model.push_back(100 + i);
-                }
+                A array;
+                M model;
+                for (int i = 0; i < size; ++i)
+                    array.Add(Tracked(100 + i)), model.push_back(100 + i);
                 row.ours(array, size);
                 row.model(model, size);
                 EXPECT_EQ(ValuesOf(array), model);
@@ -194,24 +142,6 @@ TEST(ArrayElements, OperationsMatchVectorAcrossGrowthBoundaries)
             EXPECT_EQ(Tracked::Live, 0);
         }
     }
-}
-
-TEST(ArrayElements, StringsKeepTheirReferenceCounts)
-{
-    const CUnicodeString text(L"a text long enough for a pooled buffer of its own");
-    {
-        CArray<CUnicodeString> array;
-        for (int i = 0; i < 9; ++i)
-            array.Add(text);
-        array.InsertAt(3, text, 8);
-        EXPECT_EQ(text.GetReferenceCount(), 18);
-        array.DeleteAt(0, 4);
-        array.SetSize(9);
-        array.SetSize(12);
-        EXPECT_EQ(text.GetReferenceCount(), 10);
-        EXPECT_TRUE(array[11].IsEmpty());
-    }
-    EXPECT_EQ(text.GetReferenceCount(), 1);
 }
 
 TEST(ArrayChecks, BadIndicesAndSizesAreInternalErrors)
@@ -225,7 +155,6 @@ TEST(ArrayChecks, BadIndicesAndSizesAreInternalErrors)
     } rows[] = {
         {"index -1", [](CArray<int>& a) { (void)a[-1]; }},
         {"index = size", [](CArray<int>& a) { (void)a[3]; }},
-        {"GetAt past the end", [](CArray<int>& a) { (void)a.GetAt(7); }},
         {"insert past the end", [](CArray<int>& a) { a.InsertAt(4, 9); }},
         {"insert negative count", [](CArray<int>& a) { a.InsertAt(0, 9, -1); }},
         {"insert beyond 32 bits", [](CArray<int>& a) { a.InsertAt(0, 9, INT32_MAX); }},
@@ -235,7 +164,7 @@ TEST(ArrayChecks, BadIndicesAndSizesAreInternalErrors)
         {"buffer below size", [](CArray<int>& a) { a.SetBufferSize(2); }},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(InternalErrorOf([&] { row.action(array); }).path, L"Inc/Array") << row.name;
+        EXPECT_EQ(ErrorSiteOf([&] { row.action(array); }).first, L"Inc/Array") << row.name;
         EXPECT_EQ(array.GetSize(), 3) << row.name;
         EXPECT_EQ(array.GetCapacity(), 8) << row.name;
     }
@@ -284,14 +213,7 @@ TEST(ArrayPolicies, FailedGrowthChangesNothing)
             {"set buffer size", [](CArray<Tracked>& a) { a.SetBufferSize(30); }},
         };
         for (const Row& row : rows) {
-            bool thrown = false;
-            try {
-                row.action(array);
-            } catch (CMemoryException* e) {
-                delete e;
-                thrown = true;
-            }
-            EXPECT_TRUE(thrown) << row.name;
+            delete Catch<CMemoryException>([&] { row.action(array); });
             EXPECT_EQ(array.GetSize(), 8) << row.name;
             EXPECT_EQ(array.GetCapacity(), 8) << row.name;
             EXPECT_EQ(array.GetBuffer(), buffer) << row.name;
@@ -303,40 +225,31 @@ TEST(ArrayPolicies, FailedGrowthChangesNothing)
     EXPECT_EQ(Tracked::Live, 0);
 }
 
-TEST(FastArray, StaysInlineUpToItsSizeThenDoubles)
+TEST(FastArray, StaysInlineUpToItsSizeThenGrows)
 {
     CFastArray<wchar_t, 512> buffer;
     buffer.Grow(512);
     EXPECT_FALSE(buffer.IsOnHeap());
-    EXPECT_EQ(buffer.GetCapacity(), 512);
     for (int i = 0; i < 300; ++i)
         buffer.Add(static_cast<wchar_t>(L'a' + i % 26));
-
     buffer.Grow(600);
     EXPECT_TRUE(buffer.IsOnHeap());
     EXPECT_EQ(buffer.GetCapacity(), 1024);
-    EXPECT_EQ(buffer.GetSize(), 300);
-    for (int i = 0; i < 300; ++i)
-        ASSERT_EQ(buffer[i], static_cast<wchar_t>(L'a' + i % 26)) << i;
-
+    EXPECT_EQ(buffer[299], static_cast<wchar_t>(L'a' + 299 % 26));
     buffer.Grow(1000);
     EXPECT_EQ(buffer.GetCapacity(), 1024); // it only grows when it must
     buffer.Grow(1025);
     EXPECT_EQ(buffer.GetCapacity(), 1536);
-    EXPECT_EQ(InternalErrorOf([&] { (void)buffer[300]; }).path, L"Inc/FastArray");
-}
-
-TEST(FastArray, ObjectElementsSurviveTheMoveToTheHeap)
-{
+    EXPECT_EQ(ErrorSiteOf([&] { (void)buffer[300]; }).first, L"Inc/FastArray");
     {
-        CFastArray<Tracked, 4> array;
+        CFastArray<Tracked, 4> objects;
         for (int i = 0; i < 9; ++i)
-            array.Add(Tracked(i));
-        EXPECT_EQ(array.GetCapacity(), 12);
-        array.SetSize(3);
+            objects.Add(Tracked(i));
+        EXPECT_EQ(objects.GetCapacity(), 12);
+        objects.SetSize(3);
         EXPECT_EQ(Tracked::Live, 3);
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(array[i].Checked().Value, i);
+            EXPECT_EQ(objects[i].Checked().Value, i);
     }
     EXPECT_EQ(Tracked::Live, 0);
 }
@@ -366,22 +279,18 @@ TEST(PointerArray, DeleteAtChecksEachBoundInOrder)
         int32_t line; // 0: passes
         int32_t sizeAfter;
     } rows[] = {
-        {3, 0, 0, 3}, {0, 0, 0, 3}, {4, 0, 526, 3}, {-1, 0, 525, 3}, {-1, -1, 525, 3}, {0, -1, 527, 3},
-        {2, 2, 528, 3}, {3, 1, 528, 3}, {1, 2, 0, 1},  {0, 3, 0, 0},
+        {3, 0, 0, 3}, {4, 0, 526, 3}, {-1, -1, 525, 3}, {0, -1, 527, 3}, {2, 2, 528, 3}, {1, 2, 0, 1}, {0, 3, 0, 0},
     };
     for (const Row& row : rows) {
         CPointerArray<CBase> array;
         array.Add(new CDerived);
         array.Add(nullptr);
         array.Add(new CBase);
-        const ErrorSite site = InternalErrorOf([&] { array.DeleteAt(row.index, row.count); });
-        if (row.line != 0) {
-            EXPECT_EQ(site.path, L"Inc/PointerArray") << row.index << "," << row.count;
-        }
-        EXPECT_EQ(site.line, row.line) << row.index << "," << row.count;
+        const auto site = ErrorSiteOf([&] { array.DeleteAt(row.index, row.count); });
+        EXPECT_EQ(site.first, row.line ? L"Inc/PointerArray" : L"") << row.index << "," << row.count;
+        EXPECT_EQ(site.second, row.line) << row.index << "," << row.count;
         EXPECT_EQ(array.GetSize(), row.sizeAfter) << row.index << "," << row.count;
-        EXPECT_EQ(CBase::Live, array.GetSize() == 3 ? 2 : array.GetSize() == 1 ? 1 : 0)
-            << row.index << "," << row.count;
+        EXPECT_EQ(CBase::Live, array.GetSize() == 3 ? 2 : array.GetSize()) << row.index << "," << row.count;
     }
     EXPECT_EQ(CBase::Live, 0);
     EXPECT_EQ(CDerived::Live, 0);
@@ -393,7 +302,6 @@ TEST(PointerArray, EveryWayOutDestroysTheObject)
     for (int i = 0; i < 6; ++i)
         array.Add(i % 2 ? static_cast<CBase*>(new CDerived) : new CBase);
     array.InsertAt(0, new CDerived);
-    EXPECT_EQ(CBase::Live, 7);
     array.DeleteAt(1, 2);
     EXPECT_EQ(CBase::Live, 5);
     array.SetAt(0, new CBase);

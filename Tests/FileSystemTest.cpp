@@ -8,6 +8,7 @@
 
 #include "Errors.h"
 #include "FileSystem.h"
+#include "TestSupport.h"
 
 using namespace Zelkor;
 
@@ -30,15 +31,12 @@ TEST(PathNames, KindsAndLongPrefixes)
         const wchar_t* stripped;
     } rows[] = {
         {L"", PK_Relative, L""}, {L"a\\b", PK_Relative, L"a\\b"}, {L"a:b", PK_DriveRelative, L"a:b"},
-        {L"\\", PK_Rooted, L"\\"}, {L"/", PK_Rooted, L"/"}, {L"\\/x", PK_Rooted, L"\\/x"},
-        {L"/\\x", PK_Rooted, L"/\\x"}, {L"\\\\", PK_Unc, L"\\\\"}, {L"//srv", PK_Unc, L"//srv"},
-        {L"C:", PK_DriveRelative, L"C:"}, {L"C:x", PK_DriveRelative, L"C:x"}, {L"::", PK_DriveRelative, L"::"},
-        {L"C:\\", PK_Absolute, L"C:\\"}, {L"C:/x", PK_Absolute, L"C:/x"},
+        {L"/", PK_Rooted, L"/"}, {L"\\/x", PK_Rooted, L"\\/x"}, {L"//srv", PK_Unc, L"//srv"},
+        {L"C:", PK_DriveRelative, L"C:"}, {L"::", PK_DriveRelative, L"::"}, {L"C:/x", PK_Absolute, L"C:/x"},
         {L"\\\\?\\UNC\\srv\\s", PK_Unc, L"//srv\\s"}, {L"\\\\?\\unc\\srv", PK_Unc, L"//srv"},
         {L"\\\\?\\C:\\x", PK_Absolute, L"C:\\x"}, {L"\\\\?\\c:", PK_DriveRelative, L"c:"},
         {L"\\\\?\\UNC", PK_Relative, L"UNC"}, {L"\\\\?\\", PK_Relative, L""},
         {L"\\\\?", PK_Unc, L"\\\\?"}, {L"//?/C:\\x", PK_Unc, L"//?/C:\\x"}, // '/' makes no long prefix
-        {L"\\\\.\\C:", PK_Unc, L"\\\\.\\C:"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(GetPathKind(row.path), row.kind) << ROW(row.path);
@@ -55,9 +53,8 @@ TEST(PathNames, AddLongPrefix)
         const wchar_t *path, *result;
         bool changed;
     } rows[] = {
-        {L"//srv/share/x", L"\\\\?\\UNC\\srv\\share\\x", true}, {L"\\\\srv", L"\\\\?\\UNC\\srv", true},
-        {L"C:/a/b", L"\\\\?\\C:\\a\\b", true},                  {L"\\\\?\\C:/x", L"\\\\?\\C:/x", false},
-        {L"\\\\?\\unc\\srv", L"\\\\?\\unc\\srv", false},
+        {L"//srv/share/x", L"\\\\?\\UNC\\srv\\share\\x", true}, {L"C:/a/b", L"\\\\?\\C:\\a\\b", true},
+        {L"\\\\?\\C:/x", L"\\\\?\\C:/x", false}, {L"\\\\?\\unc\\srv", L"\\\\?\\unc\\srv", false},
     };
     for (const auto& row : rows) {
         CUnicodeString path(row.path);
@@ -66,12 +63,8 @@ TEST(PathNames, AddLongPrefix)
     }
     for (const wchar_t* path : {L"", L"a\\b", L"\\a", L"C:x"}) {
         CUnicodeString text(path);
-        try {
-            AddLongPrefix(text);
-            ADD_FAILURE() << "no internal error for " << ROW(path);
-        } catch (CException* e) {
-            auto* internal = dynamic_cast<CInternalError*>(e);
-            EXPECT_TRUE(internal && std::wstring(internal->GetSourceFile()) == L"Src/FileSystem") << ROW(path);
+        if (CInternalError* e = Catch<CInternalError>([&] { AddLongPrefix(text); })) {
+            EXPECT_STREQ(e->GetSourceFile(), L"Src/FileSystem") << ROW(path);
             delete e;
         }
         EXPECT_EQ(W(text), path);
@@ -88,7 +81,6 @@ TEST(PathNames, SplitIntoComponents)
         {L"", PK_Relative, L""},
         {L"\\\\?\\C:\\a\\\\b\\", PK_Absolute, L"C:|a|b"},
         {L"C:x\\y", PK_DriveRelative, L"C:|x|y"},
-        {L"C:", PK_DriveRelative, L"C:"},
         {L"/", PK_Rooted, L""},
         {L"\\\\?\\UNC\\srv\\share\\", PK_Unc, L"srv|share"},
         {L" \ta/b//c \n", PK_Relative, L"a|b|c"},
@@ -111,9 +103,8 @@ TEST(PathNames, JoinAndAddSeparator)
     const struct {
         const wchar_t *base, *tail, *joined;
     } joins[] = {
-        {L"a\\", L"\\b", L"a\\b"}, {L"a", L"b", L"a\\b"}, {L"", L"b", L"b"},      {L"a/", L"b", L"a/b"},
-        {L"a", L"/b", L"a/b"},     {L"a/b", L"c", L"a/b/c"}, {L"a", L"", L"a\\"}, {L"\\", L"b", L"\\b"},
-        {L"C:", L"x", L"C:\\x"},   {L"a//", L"/b", L"a//b"},
+        {L"a\\", L"\\b", L"a\\b"}, {L"a", L"b", L"a\\b"}, {L"", L"b", L"b"}, {L"a", L"/b", L"a/b"},
+        {L"a/b", L"c", L"a/b/c"}, {L"a", L"", L"a\\"}, {L"C:", L"x", L"C:\\x"}, {L"a//", L"/b", L"a//b"},
     };
     for (const auto& row : joins)
         EXPECT_EQ(W(JoinPath(row.base, row.tail)), row.joined) << ROW(row.base) << " + " << ROW(row.tail);
@@ -121,8 +112,7 @@ TEST(PathNames, JoinAndAddSeparator)
     const struct {
         const wchar_t *path, *result;
     } separators[] = {
-        {L"", L"\\"},          {L"\\", L"\\"},        {L"/", L"/"},        {L"a", L"a\\"},
-        {L"a/b", L"a/b/"},     {L"a\\", L"a\\"},      {L"C:\\a/b", L"C:\\a/b/"}, {L"/a", L"/a\\"},
+        {L"", L"\\"}, {L"/", L"/"}, {L"a", L"a\\"}, {L"a\\", L"a\\"}, {L"C:\\a/b", L"C:\\a/b/"}, {L"/a", L"/a\\"},
         {L"\\\\?\\C:", L"\\\\?\\C:\\"}, {L"\\\\?\\C:/x", L"\\\\?\\C:/x/"},
     };
     for (const auto& row : separators)
@@ -135,10 +125,8 @@ TEST(PathNames, RemoveLastComponent)
         const wchar_t *path, *result; // result equal to path: false expected
     } rows[] = {
         {L"C:\\a\\b", L"C:\\a"}, {L"C:\\a", L"C:\\a"}, {L"C:\\a\\", L"C:\\a\\"}, {L"C:a\\b", L"C:a"},
-        {L"\\\\srv\\share", L"\\\\srv"}, {L"\\\\srv", L"\\\\srv"}, {L"\\\\srv\\", L"\\\\srv\\"},
-        {L"", L""}, {L"\\", L"\\"}, {L"a", L"a"}, {L"\\a", L"\\a"}, {L"\\a\\b", L"\\a"}, {L"a/b/", L"a"},
-        {L"\\\\?\\C:\\a\\b", L"\\\\?\\C:\\a"}, {L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
-        {L"\\\\?\\UNC\\srv\\share", L"\\\\?\\UNC\\srv"}, {L"\\\\?\\UNC\\srv", L"\\\\?\\UNC\\srv"},
+        {L"\\\\srv\\share", L"\\\\srv"}, {L"\\\\srv", L"\\\\srv"}, {L"", L""}, {L"a", L"a"}, {L"\\a", L"\\a"},
+        {L"a/b/", L"a"}, {L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"}, {L"\\\\?\\UNC\\srv\\share", L"\\\\?\\UNC\\srv"},
     };
     for (const auto& row : rows) {
         CUnicodeString path(row.path);
@@ -152,11 +140,9 @@ TEST(PathNames, Root)
     const struct {
         const wchar_t *path, *root;
     } rows[] = {
-        {L"\\\\srv\\share\\dir\\f", L"\\\\srv\\share\\"}, {L"//srv/share/x", L"//srv/share/"},
-        {L"\\\\srv\\share", L"\\\\srv\\share\\"},        {L"\\\\srv", L"\\\\srv\\"},
-        {L"\\\\?\\UNC\\srv\\share\\x", L"\\\\?\\UNC\\srv\\share\\"},
-        {L"\\\\?\\C:\\x", L"\\\\?\\C:\\"}, {L" C:\\x\\y ", L"C:\\"}, {L"C:x", L"C:\\"},
-        {L"\\a", L"\\"}, {L"a", L"\\"}, {L"", L"\\"},
+        {L"//srv/share/x", L"//srv/share/"}, {L"\\\\srv\\share", L"\\\\srv\\share\\"}, {L"\\\\srv", L"\\\\srv\\"},
+        {L"\\\\?\\UNC\\srv\\share\\x", L"\\\\?\\UNC\\srv\\share\\"}, {L"\\\\?\\C:\\x", L"\\\\?\\C:\\"},
+        {L" C:\\x\\y ", L"C:\\"}, {L"C:x", L"C:\\"}, {L"a", L"\\"}, {L"", L"\\"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(W(GetRoot(row.path)), row.root) << ROW(row.path);
@@ -171,7 +157,6 @@ TEST(PathNames, ExtractParts)
         {L"C:\\a\\b.txt", L"C:", L"\\a\\", L"b", L".txt", L"C:\\a\\", L"b.txt"},
         {L"\\\\?\\C:\\a\\b.txt", L"C:", L"\\a\\", L"b", L".txt", L"\\\\?\\C:\\a\\", L"b.txt"},
         {L"\\\\?\\UNC\\srv\\sh\\f.t", L"", L"//srv\\sh\\", L"f", L".t", L"\\\\?\\UNC\\srv\\sh\\", L"f.t"},
-        {L"\\\\srv\\sh\\f", L"", L"\\\\srv\\sh\\", L"f", L"", L"\\\\srv\\sh\\", L"f"},
         {L"dir.x\\a.b.c", L"", L"dir.x\\", L"a.b", L".c", L"dir.x\\", L"a.b.c"},
         {L"C:x.y", L"C:", L"", L"x", L".y", L"C:", L"x.y"},
         {L".hidden", L"", L"", L"", L".hidden", L"", L".hidden"},
@@ -193,7 +178,7 @@ TEST(PathNames, MakeMergeAndMakeAbsolute)
         const wchar_t *drive, *directory, *name, *extension, *path;
     } makes[] = {
         {L"C", L"\\dir", L"name", L"txt", L"C:\\dir\\name.txt"}, {L"C:", L"dir\\", L"n", L".x", L"C:dir\\n.x"},
-        {L"", L"a/", L"b", L"", L"a/b"}, {L"", L"", L"", L"", L""}, {L"", L"", L"", L"x", L".x"},
+        {L"", L"", L"", L"", L""}, {L"", L"", L"", L"x", L".x"},
     };
     for (const auto& row : makes)
         EXPECT_EQ(W(MakePath(row.drive, row.directory, row.name, row.extension)), row.path) << ROW(row.path);
@@ -204,9 +189,8 @@ TEST(PathNames, MakeMergeAndMakeAbsolute)
         const wchar_t *directory, *file, *merged;
     } merges[] = {
         {L"C:\\logs", L"d\\name.txt", L"C:\\logs\\name.txt"}, {L" C:\\a\t", L"b", L"C:\\a\\b"},
-        {L"C:", L"f.txt", L"C:\\f.txt"}, {L"", L"dir\\x.txt", L"x.txt"}, {L"\\\\srv\\sh", L"x", L"\\\\srv\\sh\\x"},
-        {L"\\\\?\\C:\\logs", L"x.txt", L"\\\\?\\C:\\logs\\x.txt"}, {L"\\\\?\\UNC\\srv\\sh", L"x", L"\\\\?\\UNC\\srv\\sh\\x"},
-        {L"\\", L"x", L"\\x"},
+        {L"C:", L"f.txt", L"C:\\f.txt"}, {L"", L"dir\\x.txt", L"x.txt"}, {L"\\", L"x", L"\\x"},
+        {L"\\\\?\\UNC\\srv\\sh", L"x", L"\\\\?\\UNC\\srv\\sh\\x"},
     };
     for (const auto& row : merges)
         EXPECT_EQ(W(MergePath(row.directory, row.file)), row.merged) << ROW(row.directory) << " " << ROW(row.file);
@@ -215,7 +199,7 @@ TEST(PathNames, MakeMergeAndMakeAbsolute)
         const wchar_t *base, *path, *result;
     } absolutes[] = {
         {L"C:\\base", L"x", L"C:\\base\\x"}, {L"C:\\base", L"\\x", L"C:\\x"}, {L"\\\\srv\\sh\\d", L"\\x", L"\\\\srv\\sh\\x"},
-        {L"C:\\b", L"D:\\x", L"D:\\x"},      {L"C:\\b", L"\\\\s\\x", L"\\\\s\\x"},
+        {L"C:\\b", L"\\\\s\\x", L"\\\\s\\x"},
     };
     for (const auto& row : absolutes)
         EXPECT_EQ(W(MakeAbsolutePath(row.base, row.path)), row.result) << ROW(row.base) << " " << ROW(row.path);
@@ -224,8 +208,6 @@ TEST(PathNames, MakeMergeAndMakeAbsolute)
     EXPECT_EQ(W(MakeAbsolutePath(L"D:\\ignored", L"C:x")), std::wstring(expected, n));
 }
 
-// ---- Platform calls ---------------------------------------------------------------------
-
 TEST(PathNames, FullPathAgreesWithPlatform)
 {
     const std::wstring deep = L"C:\\" + std::wstring(300, L'a') + L"\\..\\b";
@@ -233,7 +215,7 @@ TEST(PathNames, FullPathAgreesWithPlatform)
     const struct {
         std::wstring input, given; // given to the platform: without surrounding blanks
     } rows[] = {
-        {L".", L"."}, {L"x", L"x"}, {L"a\\..\\b", L"a\\..\\b"}, {L"C:x", L"C:x"}, {L"\\x", L"\\x"},
+        {L"a\\..\\b", L"a\\..\\b"}, {L"C:x", L"C:x"}, {L"\\x", L"\\x"},
         {L"//srv/share/../x", L"//srv/share/../x"}, {L"  C:\\a \t", L"C:\\a"}, {L"\u00A0x", L"\u00A0x"},
         {deep, deep}, {huge, huge}, {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\a\\..\\b"},
     };
@@ -260,13 +242,9 @@ TEST(PathNames, CurrentDirectoryAndModuleFileName)
     }
     // Not a module: the platform's failure is raised, not an empty name returned.
     static int notAModule;
-    try {
-        ModuleFileName(reinterpret_cast<HMODULE>(&notAModule));
-        ADD_FAILURE() << "nothing raised";
-    } catch (CException* e) {
-        EXPECT_EQ(dynamic_cast<CInternalError*>(e), nullptr);
-        delete e;
-    }
+    CException* e = Catch<CException>([] { ModuleFileName(reinterpret_cast<HMODULE>(&notAModule)); });
+    EXPECT_EQ(dynamic_cast<CInternalError*>(e), nullptr);
+    delete e;
 }
 
 // A module whose name exceeds the first capacity of 260 characters needs the doubling.

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,15 +37,19 @@ protected:
     {
         while (ResourceModuleRegistry.GetModuleCount() > 0)
             UnregisterResourceModule(ResourceModuleRegistry.GetModuleAt(0));
-        FreeLibrary(a);
-        FreeLibrary(b);
-        FreeLibrary(icons);
+        FreeLibrary(a), FreeLibrary(b), FreeLibrary(icons);
     }
 
-    void RegisterInOrder(std::initializer_list<HMODULE> order)
+    // Registers the modules in order on a freshly loaded set.
+    void Restart(const std::vector<HMODULE>& order)
     {
+        std::vector<int> which;
         for (HMODULE module : order)
-            RegisterResourceModule(module);
+            which.push_back(module == a ? 0 : module == b ? 1 : 2);
+        TearDown();
+        SetUp();
+        for (int i : which)
+            RegisterResourceModule(i == 0 ? a : i == 1 ? b : icons);
     }
 
     std::wstring Describe(HMODULE module) const
@@ -54,9 +57,7 @@ protected:
         return module == a ? L"A" : module == b ? L"B" : module == icons ? L"icons" : module ? L"?" : L"none";
     }
 
-    HMODULE a = nullptr;
-    HMODULE b = nullptr;
-    HMODULE icons = nullptr;
+    HMODULE a = nullptr, b = nullptr, icons = nullptr;
 };
 
 template <class F> bool ReportsCheckAt(const wchar_t* source, int32_t line, uint32_t errorCode, F f)
@@ -85,7 +86,6 @@ TEST_F(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
     const Case cases[] = {
         {"A B", {a, b}, &Shared, L"Shared, from B"},
         {"B A", {b, a}, &Shared, L"Shared, from A"},
-        {"A B A", {a, b, a}, &Shared, L"Shared, from A"},
         {"A B (B has an id but no string)", {a, b}, &OnlyA, L"Only in A"},
         {"A icons (no lookup export)", {a, icons}, &OnlyA, L"Only in A"},
         {"icons", {icons}, &OnlyA, nullptr},
@@ -93,22 +93,16 @@ TEST_F(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
         {"none", {}, &Shared, nullptr},
     };
     for (const Case& c : cases) {
-        for (HMODULE module : c.Modules)
-            RegisterResourceModule(module);
+        Restart(c.Modules);
         CUnicodeString text;
-        const bool found = LoadMessageText(*c.Name, text);
-        EXPECT_EQ(found, c.Text != nullptr) << c.Order << " " << testing::PrintToString(std::wstring(c.Name->GetName()));
-        if (found && c.Text != nullptr) {
-            EXPECT_EQ(std::wstring(text.GetText()), c.Text) << c.Order;
-        }
-        TearDown();
-        SetUp();
+        EXPECT_EQ(LoadMessageText(*c.Name, text) ? std::wstring(text.GetText()) : L"(none)", c.Text ? c.Text : L"(none)")
+            << c.Order << " " << testing::PrintToString(std::wstring(c.Name->GetName()));
     }
 }
 
 TEST_F(ResourceModules, RegisteringAgainMovesTheModuleToTheEnd)
 {
-    RegisterInOrder({a, b, a});
+    Restart({a, b, a});
     ASSERT_EQ(ResourceModuleRegistry.GetModuleCount(), 2);
     EXPECT_EQ(ResourceModuleRegistry.GetModuleAt(0), b);
     EXPECT_EQ(ResourceModuleRegistry.GetModuleAt(1), a);
@@ -122,23 +116,16 @@ TEST_F(ResourceModules, IconsAreSearchedInEveryModuleNewestFirst)
     struct Case {
         std::vector<HMODULE> Modules;
         const wchar_t* Icon;
-        HMODULE Expected;
+        int Expected; // 0: A, 2: icons, -1: none
     };
     const Case cases[] = {
-        {{a, icons}, L"PROBEICON", icons},
-        {{icons, a}, L"PROBEICON", icons},
-        {{a, icons}, L"SHAREDICON", icons},
-        {{icons, a}, L"SHAREDICON", a},
-        {{a, b}, L"PROBEICON", nullptr},
-        {{icons}, L"NOSUCHICON", nullptr},
+        {{icons, a}, L"PROBEICON", 2}, {{a, icons}, L"SHAREDICON", 2}, {{icons, a}, L"SHAREDICON", 0},
+        {{a, b}, L"PROBEICON", -1}, {{icons}, L"NOSUCHICON", -1},
     };
     for (const Case& c : cases) {
-        for (HMODULE module : c.Modules)
-            RegisterResourceModule(module);
-        const HMODULE found = FindIconModule(c.Icon);
-        EXPECT_EQ(Describe(found), Describe(c.Expected)) << testing::PrintToString(std::wstring(c.Icon));
-        TearDown();
-        SetUp();
+        Restart(c.Modules);
+        const HMODULE expected = c.Expected == 0 ? a : c.Expected == 2 ? icons : nullptr;
+        EXPECT_EQ(Describe(FindIconModule(c.Icon)), Describe(expected)) << testing::PrintToString(std::wstring(c.Icon));
     }
 }
 
@@ -186,8 +173,7 @@ TEST(InterfaceLanguage, ThreadLanguageOverridesTheProcessLanguage)
     EXPECT_EQ(GetCurrentLanguage(), -1);
     ThreadLanguageData.Get().Language = 2;
     EXPECT_EQ(GetCurrentLanguage(), 2);
-    std::thread other([] { EXPECT_EQ(GetCurrentLanguage(), -1); });
-    other.join();
+    std::thread([] { EXPECT_EQ(GetCurrentLanguage(), -1); }).join();
     ThreadLanguageData.Get().Language = -1;
 }
 
@@ -230,12 +216,10 @@ TEST(InterfaceLanguage, LocaleNames)
         const wchar_t* Name;
     };
     const Case cases[] = {
-        {0, nullptr, L"en-US"},      {2, nullptr, L"de-DE"},     {13, nullptr, L"pt-PT"},
-        {35, nullptr, L"sr-SP-Cyrl"}, {69, nullptr, L"th-TH"},   {12, nullptr, L""},
-        {47, nullptr, L""},          {2, fake, L"xx-CONVERTED"}, {12, fake, L""},
+        {0, nullptr, L"en-US"}, {35, nullptr, L"sr-SP-Cyrl"}, {69, nullptr, L"th-TH"},
+        {12, nullptr, L""}, {2, fake, L"xx-CONVERTED"}, {12, fake, L""},
     };
     for (const Case& c : cases) {
-        askedFor = 0;
         const CUnicodeString name = ResourceInfoInternal::GetLanguageLocaleName(c.Language, c.Converter);
         EXPECT_EQ(std::wstring(name.GetText()), c.Name) << "slot " << c.Language;
         EXPECT_EQ(name.GetLength(), static_cast<int32_t>(wcslen(c.Name))) << "slot " << c.Language;
@@ -252,18 +236,10 @@ TEST(InterfaceLanguage, LocaleNames)
 
 TEST(InterfaceLanguage, IndexOutOfRangeIsAnAssertion)
 {
-    for (int32_t language : {-1, 70, 1000}) {
+    for (int32_t language : {-1, 70}) {
         EXPECT_TRUE(ReportsCheckAt(L"Src/ResourceInfo", 120, 0, [&] { IsLanguageSupported(language); })) << language;
         EXPECT_TRUE(ReportsCheckAt(L"Src/ResourceInfo", 165, 0, [&] { GetLanguageLocaleName(language); })) << language;
     }
-}
-
-TEST(InterfaceLanguage, SupportFollowsTheInstalledLocales)
-{
-    EXPECT_TRUE(IsLanguageSupported(0));
-    EXPECT_TRUE(IsLanguageSupported(2));
-    EXPECT_FALSE(IsLanguageSupported(12)) << "empty slot";
-    EXPECT_FALSE(IsLanguageSupported(68)) << "empty slot";
 }
 
 TEST(InterfaceLanguage, SlotsAreWhereTheLanguagesAre)
@@ -275,15 +251,16 @@ TEST(InterfaceLanguage, SlotsAreWhereTheLanguagesAre)
         const CInterfaceLanguage& slot = InterfaceLanguages[language];
         EXPECT_EQ(slot.LocaleName == nullptr, isEmpty) << "slot " << language;
         EXPECT_EQ(slot.LanguageId == 0, isEmpty) << "slot " << language;
+        EXPECT_TRUE(!(language == 0 || language == 2 || isEmpty) || IsLanguageSupported(language) == !isEmpty)
+            << "slot " << language << " supported or not";
     }
     struct Case {
         int32_t Language;
         const wchar_t* Name;
         LANGID Id;
     };
-    const Case cases[] = {{1, L"ru-RU", 0x0419},  {11, L"nb-NO", 0x0414},      {29, L"he-IL", 0x040D},
-                          {34, L"hi-IN", 0x0439}, {43, L"sr-SP-Latn", 0x081A}, {61, L"ar-SA", 0x0401},
-                          {65, L"zh-TW", 0x0404}, {69, L"th-TH", 0x041E}};
+    const Case cases[] = {{1, L"ru-RU", 0x0419}, {11, L"nb-NO", 0x0414}, {43, L"sr-SP-Latn", 0x081A},
+                          {61, L"ar-SA", 0x0401}, {69, L"th-TH", 0x041E}};
     for (const Case& c : cases) {
         EXPECT_STREQ(InterfaceLanguages[c.Language].LocaleName, c.Name) << "slot " << c.Language;
         EXPECT_EQ(InterfaceLanguages[c.Language].LanguageId, c.Id) << "slot " << c.Language;
