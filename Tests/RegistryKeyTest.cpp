@@ -68,6 +68,7 @@ TEST_F(RegistryKeyTest, StringValues)
     // Written: the given number of bytes of units, then the sentinel.
     const struct { const wchar_t* name; DWORD type; std::wstring units; DWORD bytes; std::wstring expected; } cases[] = {
         {L"SixtyThree", REG_SZ, s63 + L'\0', 128, s63},
+        {L"SixtyThreeBare", REG_SZ, s63, 126, s63},
         {L"SixtyFourBare", REG_SZ, s64, 128, s64},
         {L"LongBare", REG_SZ, s1000, 2000, s1000},
         {L"Inner", REG_SZ, std::wstring(L"AB\0CD\0", 6), 12, L"AB"},
