@@ -11,7 +11,6 @@
 
 #include "Errors.h"
 #include "MessageName.h"
-#include "RegistryKey.h"
 #include "ResourceInfo.h"
 #include "TestSupport.h"
 #include "ThreadData.h"
@@ -22,10 +21,7 @@ namespace {
 
 CMessageName MissingMessage(L"ERR_TEST_IN_NO_MODULE");
 
-struct Shown {
-    std::wstring text;
-    uint32_t flags;
-};
+struct Shown { std::wstring text; uint32_t flags; };
 std::vector<Shown> ShownMessages;
 int32_t ShowAnswer = IDOK;
 
@@ -34,6 +30,8 @@ int32_t CaptureShow(const wchar_t* text, uint32_t flags)
     ShownMessages.push_back({text, flags});
     return ShowAnswer;
 }
+
+std::wstring Text(const CUnicodeString& s) { return s.GetText(); }
 
 std::wstring SystemText(uint32_t code)
 {
@@ -47,10 +45,9 @@ std::wstring SystemText(uint32_t code)
 // Wine's system texts differ from Windows', and some codes have none.
 std::wstring ExpectedLastErrorText(uint32_t code)
 {
-    const std::wstring system = SystemText(code);
     wchar_t hex[16];
     _ultow(code, hex, 16);
-    return system.empty() ? L"Unknown error. Error code: 0x" + std::wstring(hex) : system;
+    return SystemText(code).empty() ? L"Unknown error. Error code: 0x" + std::wstring(hex) : SystemText(code);
 }
 
 // The same program with one disabled test selected; returns its exit code.
@@ -74,15 +71,17 @@ DWORD RunChild(const wchar_t* test)
     return code;
 }
 
+void ExpectInternalError(CInternalError* e, const wchar_t* file, int32_t line)
+{
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(std::wstring(e->GetSourceFile()) + L", " + std::to_wstring(e->GetLine()),
+              std::wstring(file) + L", " + std::to_wstring(line));
+    delete e;
+}
+
 class Errors : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        messageModule = LoadLibraryW(L"Trevalic.dll");
-        ASSERT_NE(messageModule, nullptr);
-        RegisterResourceModule(messageModule);
-    }
-
+    static void SetUpTestSuite() { RegisterResourceModule(LoadLibraryW(L"Trevalic.dll")); }
     void SetUp() override
     {
         ShownMessages.clear();
@@ -90,38 +89,24 @@ protected:
         ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
         ErrorsInternal::ResetInternalErrorCountForTest();
     }
-
     void TearDown() override
     {
         ZelkorThreadData.Get() = CZelkorThreadData();
         ErrorsInternal::SetShowMessageHookForTest(nullptr);
     }
-
     static void Suppress() { ZelkorThreadData.Get().SuppressExceptions = true; }
-
-    static HMODULE messageModule;
 };
-HMODULE Errors::messageModule = nullptr;
-
-// ---- File errors and texts ----
 
 TEST_F(Errors, FileExceptionKindsAndTexts)
 {
     const CUnicodeString name(L"C:\\a.txt");
-    const struct {
-        uint32_t code;
-        FileErrorKind kind;
-        std::wstring text;
-    } cases[] = {
+    const struct { uint32_t code; FileErrorKind kind; std::wstring text; } cases[] = {
         {2, FileErrorKind::NotFound, L"C:\\a.txt was not found."},
-        {107, FileErrorKind::NotFound, L"C:\\a.txt was not found."},
         {267, FileErrorKind::BadPath, L"C:\\a.txt contains an invalid path."},
         {80, FileErrorKind::AccessDenied, L"Access to C:\\a.txt was denied."}, // not AlreadyExists
-        {999, FileErrorKind::AccessDenied, L"Access to C:\\a.txt was denied."},
         {183, FileErrorKind::AlreadyExists, L"Cannot create C:\\a.txt. The specified file already exists."},
         {32, FileErrorKind::SharingViolation, L"A sharing violation occurred while accessing C:\\a.txt."},
         {145, FileErrorKind::DirNotEmpty, L"C:\\a.txt could not be removed because it is not empty."},
-        {1234, FileErrorKind::Generic, L"An error occurred while accessing C:\\a.txt: \n" + ExpectedLastErrorText(1234)},
         {0xFFFFFFFF, FileErrorKind::Generic, L"An error occurred while accessing C:\\a.txt: \n" + ExpectedLastErrorText(0xFFFFFFFF)},
     };
     for (const auto& c : cases) {
@@ -130,18 +115,16 @@ TEST_F(Errors, FileExceptionKindsAndTexts)
         ASSERT_NE(e, nullptr);
         EXPECT_EQ(e->GetErrorCode(), c.code);
         EXPECT_EQ(e->GetKind(), c.kind);
-        EXPECT_EQ(std::wstring(e->GetMessageText().GetText()), c.text);
+        EXPECT_EQ(Text(e->GetMessageText()), c.text);
         delete e;
     }
-    const struct {
-        uint32_t code;
-        FileErrorKind kind;
-    } kinds[] = {{4, FileErrorKind::TooManyOpenFiles}, {193, FileErrorKind::InvalidFile},
-                 {16, FileErrorKind::RemoveCurrentDir}, {62, FileErrorKind::DirectoryFull},
-                 {132, FileErrorKind::BadSeek}, {997, FileErrorKind::HardIO}, {167, FileErrorKind::LockViolation},
-                 {39, FileErrorKind::DiskFull}, {38, FileErrorKind::EndOfFile}, {87, FileErrorKind::Generic}};
-    for (const auto& c : kinds)
-        EXPECT_EQ(KindFromSystemError(c.code), c.kind) << "code " << c.code;
+    const std::pair<uint32_t, FileErrorKind> kinds[] = {
+        {107, FileErrorKind::NotFound}, {999, FileErrorKind::AccessDenied}, {4, FileErrorKind::TooManyOpenFiles},
+        {193, FileErrorKind::InvalidFile}, {16, FileErrorKind::RemoveCurrentDir}, {62, FileErrorKind::DirectoryFull},
+        {132, FileErrorKind::BadSeek}, {997, FileErrorKind::HardIO}, {167, FileErrorKind::LockViolation},
+        {39, FileErrorKind::DiskFull}, {38, FileErrorKind::EndOfFile}, {87, FileErrorKind::Generic}};
+    for (const auto& k : kinds)
+        EXPECT_EQ(KindFromSystemError(k.first), k.second) << "code " << k.first;
 }
 
 TEST_F(Errors, FileExceptionOfKind)
@@ -150,114 +133,66 @@ TEST_F(Errors, FileExceptionOfKind)
     CFileException* e = Catch<CFileException>([&] { ThrowFileExceptionOfKind(FileErrorKind::BadPath, name); });
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->GetErrorCode(), 0u);
-    EXPECT_EQ(std::wstring(e->GetMessageText().GetText()), L"x\\y contains an invalid path.");
+    EXPECT_EQ(Text(e->GetMessageText()), L"x\\y contains an invalid path.");
     delete e;
-
     // Beyond the last kind: the generic text, with the text of error code 0.
-    CFileException beyond(static_cast<FileErrorKind>(17), name);
-    EXPECT_EQ(std::wstring(beyond.GetMessageText().GetText()),
+    EXPECT_EQ(Text(CFileException(static_cast<FileErrorKind>(17), name).GetMessageText()),
               L"An error occurred while accessing x\\y: \nUnknown error. Error code: 0x0");
-
     // Kind None and code 0 are internal errors.
     CFileException none(FileErrorKind::None, name);
-    CInternalError* internal = Catch<CInternalError>([&] { none.GetMessageText(); });
-    ASSERT_NE(internal, nullptr);
-    EXPECT_EQ(internal->GetLine(), 853);
-    delete internal;
-    internal = Catch<CInternalError>([] { KindFromSystemError(0); });
-    ASSERT_NE(internal, nullptr);
-    EXPECT_EQ(std::wstring(internal->GetSourceFile()), L"Src/Errors");
-    EXPECT_EQ(internal->GetLine(), 812);
-    delete internal;
+    ExpectInternalError(Catch<CInternalError>([&] { none.GetMessageText(); }), L"Src/Errors", 853);
+    ExpectInternalError(Catch<CInternalError>([] { KindFromSystemError(0); }), L"Src/Errors", 812);
 }
 
-TEST_F(Errors, LastErrorTexts)
+TEST_F(Errors, LastErrorAndMessageTexts)
 {
-    EXPECT_EQ(std::wstring(GetLastErrorText(0).GetText()), L"Unknown error. Error code: 0x0");
-    for (uint32_t code : {2u, 5u, 87u, 14109u})
-        EXPECT_EQ(std::wstring(GetLastErrorText(code).GetText()), ExpectedLastErrorText(code)) << code;
-    // The customer bit: no system has a text for it.
-    EXPECT_EQ(std::wstring(GetLastErrorText(0x2000ABCD).GetText()), L"Unknown error. Error code: 0x2000abcd");
-    EXPECT_EQ(std::wstring(CLastErrorException(5).GetMessageText().GetText()), SystemText(5));
-}
+    EXPECT_EQ(Text(GetLastErrorText(0)), L"Unknown error. Error code: 0x0");
+    EXPECT_EQ(Text(GetLastErrorText(14109)), ExpectedLastErrorText(14109));
+    EXPECT_EQ(Text(GetLastErrorText(0x2000ABCD)), L"Unknown error. Error code: 0x2000abcd"); // the customer bit
+    EXPECT_EQ(Text(CLastErrorException(5).GetMessageText()), SystemText(5));
 
-TEST_F(Errors, MessageTexts)
-{
     const CUnicodeString params[3] = {L"C:\\a.txt", L"", L"b"};
-    EXPECT_EQ(std::wstring(FormatMessageText(MissingMessage, params, 0).GetText()), L"ERR_TEST_IN_NO_MODULE");
-    EXPECT_EQ(std::wstring(FormatMessageText(MissingMessage, params, 3).GetText()),
-              L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");
+    EXPECT_EQ(Text(FormatMessageText(MissingMessage, params, 0)), L"ERR_TEST_IN_NO_MODULE");
+    EXPECT_EQ(Text(FormatMessageText(MissingMessage, params, 3)), L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");
     EXPECT_FALSE(MessageExists(MissingMessage));
-    EXPECT_EQ(std::wstring(LoadMessageOrName(MissingMessage).GetText()), L"ERR_TEST_IN_NO_MODULE");
-    EXPECT_TRUE(MessageExists(Messages::ERR_FILE_NOT_FOUND));
-    EXPECT_EQ(std::wstring(LoadMessageOrName(Messages::ERR_FILE_NOT_FOUND).GetText()), L"%0 was not found.");
+    EXPECT_EQ(Text(LoadMessageOrName(MissingMessage)), L"ERR_TEST_IN_NO_MODULE");
+    EXPECT_EQ(Text(LoadMessageOrName(Messages::ERR_FILE_NOT_FOUND)), L"%0 was not found.");
 
     CCheckException* e = Catch<CCheckException>(
         [] { ThrowCheckException(Messages::ERR_CANT_WRITE_TO_REGISTRY, CUnicodeString(L"HKEY_X\\a"), CUnicodeString(L"p1")); });
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(&e->GetMessageName(), &Messages::ERR_CANT_WRITE_TO_REGISTRY);
-    EXPECT_EQ(std::wstring(e->GetParam(1).GetText()), L"p1");
+    EXPECT_EQ(Text(e->GetParam(1)), L"p1");
     EXPECT_TRUE(e->GetParam(2).IsEmpty());
-    EXPECT_EQ(std::wstring(e->GetMessageText().GetText()), L"Access to the Windows registry key HKEY_X\\a is prohibited.");
+    EXPECT_EQ(Text(e->GetMessageText()), L"Access to the Windows registry key HKEY_X\\a is prohibited.");
     delete e;
-    // Three parameters, the last one empty, each after a blank.
     CCheckException missing(MissingMessage, CUnicodeString(L"p"), CUnicodeString(L"q"), CUnicodeString());
-    EXPECT_EQ(std::wstring(missing.GetMessageText().GetText()), L"ERR_TEST_IN_NO_MODULE p q ");
+    EXPECT_EQ(Text(missing.GetMessageText()), L"ERR_TEST_IN_NO_MODULE p q "); // the empty last one after a blank
 }
 
-TEST_F(Errors, InternalErrorTexts)
+TEST_F(Errors, InternalErrorAndFailureTexts)
 {
-    const struct {
-        FailureKind kind;
-        int32_t line;
-        uint32_t code;
-        std::wstring text;
-    } cases[] = {
-        {FailureKind::Assert, 17, 0, L"Internal Program Error:\nSrc/A, 17."},
-        {FailureKind::Presume, -1, 7, L"Internal Program Error:\nSrc/A, -1."},
-        {FailureKind::AssertLastError, 17, 255, L"Internal Program Error:\nSrc/A, 17.\nError code: 0xff"},
-        {FailureKind::PresumeLastError, 0, 0xDEADBEEF, L"Internal Program Error:\nSrc/A, 0.\nError code: 0xdeadbeef"},
-    };
-    for (const auto& c : cases) {
-        CInternalError e(c.kind, L"Src/A", c.line, c.code);
-        EXPECT_EQ(std::wstring(e.GetMessageText().GetText()), c.text) << static_cast<int>(c.kind);
-    }
-}
-
-TEST_F(Errors, BuildFailureTextTemplates)
-{
-    const struct {
-        FailureKind kind;
-        const wchar_t* function;
-        const wchar_t* expression;
-        int32_t line;
-        uint32_t code;
-        std::wstring text;
-    } cases[] = {
-        {FailureKind::Assert, L"", L"", 12, 0, L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  )."},
+    EXPECT_EQ(Text(CInternalError(FailureKind::Presume, L"Src/A", -1, 7).GetMessageText()), L"Internal Program Error:\nSrc/A, -1.");
+    EXPECT_EQ(Text(CInternalError(FailureKind::PresumeLastError, L"Src/A", 0, 0xDEADBEEF).GetMessageText()),
+              L"Internal Program Error:\nSrc/A, 0.\nError code: 0xdeadbeef");
+    const struct { FailureKind kind; const wchar_t *function, *expression; int32_t line; uint32_t code; std::wstring text; } cases[] = {
         {FailureKind::Assert, L"F", L"x > 0", -1, 0, L"Internal Program Error:\nAssertion failed: ( x > 0 )\na.cpp, -1.\n( F )."},
-        {FailureKind::Presume, L"", L"", 3, 9, L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 3.\n(  )."},
         {FailureKind::AssertLastError, L"", L"", 12, 5,
          L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x5 - " + SystemText(5)},
         {FailureKind::PresumeLastError, L"", L"", 12, 0,
          L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x0 - Unknown error. Error code: 0x0"},
     };
-    for (const auto& c : cases) {
-        const CUnicodeString text = BuildFailureText(c.kind, c.function, c.expression, L"a.cpp", c.line, c.code);
-        EXPECT_EQ(std::wstring(text.GetText()), c.text) << static_cast<int>(c.kind) << " " << c.line;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(Text(BuildFailureText(c.kind, c.function, c.expression, L"a.cpp", c.line, c.code)), c.text)
+            << static_cast<int>(c.kind);
 
-    CInternalError* e = Catch<CInternalError>([] { BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0); });
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->GetLine(), 474);
-    delete e;
+    ExpectInternalError(Catch<CInternalError>([] { BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0); }),
+                        L"Src/Errors", 474);
     Suppress();
     EXPECT_TRUE(BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0).IsEmpty());
     ASSERT_EQ(ShownMessages.size(), 1u);
     EXPECT_NE(ShownMessages[0].text.find(L"Src/Errors, 474."), std::wstring::npos);
 }
-
-// ---- Reports ----
 
 TEST_F(Errors, InternalErrorReportsOfferCancelFromTheThird)
 {
@@ -270,31 +205,24 @@ TEST_F(Errors, InternalErrorReportsOfferCancelFromTheThird)
         EXPECT_EQ(ShownMessages[i].flags, expected[i]) << "report " << i + 1;
         EXPECT_EQ(ShownMessages[i].text, L"Internal Program Error:\nSrc/A, 1.");
     }
-
-    CFileException file(FileErrorKind::NotFound, CUnicodeString(L"f"));
-    file.Report();
+    CFileException(FileErrorKind::NotFound, CUnicodeString(L"f")).Report();
     EXPECT_EQ(ShownMessages.back().flags, 0u);
     EXPECT_EQ(ShownMessages.back().text, L"f was not found.");
 }
-
-// ---- Failure operations ----
 
 TEST_F(Errors, SuppressedFailuresAreShownInstead)
 {
     Suppress();
     EXPECT_FALSE(GenerateInternalError(FailureKind::Assert, L"", L"", L"a.cpp", 12, 0));
-    ASSERT_EQ(ShownMessages.size(), 1u);
-    EXPECT_EQ(ShownMessages[0].text, L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  ).");
-    EXPECT_EQ(ShownMessages[0].flags, 0x1010u);
-    EXPECT_TRUE(ZelkorThreadData.Get().ErrorShown);
-
     ThrowLastErrorException(5);
     ThrowCheckException(Messages::ERR_CANT_WRITE_TO_REGISTRY, CUnicodeString(L"K"), CUnicodeString(L"unused"));
     ASSERT_EQ(ShownMessages.size(), 3u);
+    EXPECT_EQ(ShownMessages[0].text, L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  ).");
+    EXPECT_EQ(ShownMessages[0].flags, 0x1010u);
     EXPECT_EQ(ShownMessages[1].text, SystemText(5));
     EXPECT_EQ(ShownMessages[2].text, L"Access to the Windows registry key K is prohibited.");
+    EXPECT_TRUE(ZelkorThreadData.Get().ErrorShown);
     EXPECT_FALSE(ErrorInfo.Get().IsReporting);
-
     // Memory and file exceptions are thrown all the same.
     delete Catch<CFileException>([] { ThrowFileException(2, CUnicodeString(L"f")); });
     delete Catch<CFileException>([] { ThrowFileExceptionOfKind(FileErrorKind::DiskFull, CUnicodeString(L"f")); });
@@ -318,82 +246,45 @@ TEST_F(Errors, ScopesRestoreTheThreadState)
     }
     EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&privateManager));
     EXPECT_FALSE(ErrorInfo.Get().IsReporting);
-    CLastErrorException* e = Catch<CLastErrorException>([] { ThrowLastErrorException(1234); });
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->GetErrorCode(), 1234u);
-    delete e;
-    EXPECT_EQ(GetCurrentMemoryManager(), static_cast<IMemoryManager*>(&privateManager));
     SetCurrentMemoryManager(nullptr);
     EXPECT_TRUE(ShownMessages.empty()); // thrown, never shown
-    EXPECT_FALSE(ZelkorThreadData.Get().ErrorShown);
 }
 
-// ---- Stop modes ----
-
-TEST_F(Errors, StopModeNames)
+TEST_F(Errors, StopModes)
 {
     // The default is Always here, so a text that names no mode stands out.
-    const struct {
-        const wchar_t* text;
-        StopMode mode;
-    } cases[] = {{L"ALWAYS", StopMode::Always}, {L"never", StopMode::Never}, {L"DeBuG", StopMode::Debug},
-                 {L"", StopMode::Always},       {L"Alway", StopMode::Always}, {L"Never ", StopMode::Always}};
+    const struct { const wchar_t* text; StopMode mode; } cases[] = {
+        {L"ALWAYS", StopMode::Always}, {L"never", StopMode::Never}, {L"DeBuG", StopMode::Debug},
+        {L"", StopMode::Always}, {L"Alway", StopMode::Always}, {L"Never ", StopMode::Always}};
     for (const auto& c : cases)
         EXPECT_EQ(StopModeFromText(c.text, StopMode::Always), c.mode) << "\"" << std::wstring(c.text) << "\"";
     EXPECT_EQ(StopModeFromText(L"other", StopMode::Debug), StopMode::Debug);
-}
 
-// Only modes that never trap without a debugger are written, so concurrent tests in this prefix
-// are safe whatever they read.
-class StopModeSettings : public Errors {
-protected:
-    void SetUp() override
-    {
-        Errors::SetUp();
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quorell\\Zelkor", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegDeleteValueW(key, L"AssertStopMode");
-        RegDeleteValueW(key, L"ErrorStopMode");
-        ErrorsInternal::ResetStopModesForTest();
-    }
-    void TearDown() override
-    {
-        RegDeleteValueW(key, L"AssertStopMode");
-        RegDeleteValueW(key, L"ErrorStopMode");
-        RegCloseKey(key);
-        ErrorsInternal::ResetStopModesForTest();
-        Errors::TearDown();
-    }
-    void Write(const wchar_t* name, const wchar_t* value)
-    {
-        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                       static_cast<DWORD>((wcslen(value) + 1) * 2));
-    }
+    // Read once per process. Only modes that never trap without a debugger are written, so
+    // concurrent tests in this prefix are safe whatever they read.
     HKEY key = nullptr;
-};
-
-TEST_F(StopModeSettings, ReadOncePerProcess)
-{
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quorell\\Zelkor", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    auto write = [&](const wchar_t* name, const wchar_t* value) {
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), DWORD(wcslen(value) + 1) * 2);
+    };
+    auto clear = [&] {
+        RegDeleteValueW(key, L"AssertStopMode");
+        RegDeleteValueW(key, L"ErrorStopMode");
+        ErrorsInternal::ResetStopModesForTest();
+    };
+    clear();
     EXPECT_EQ(GetAssertStopMode(), StopMode::Debug); // no values: the defaults
     EXPECT_EQ(GetErrorStopMode(), StopMode::Never);
     ErrorsInternal::ResetStopModesForTest();
-    Write(L"AssertStopMode", L"NEVER");
-    Write(L"ErrorStopMode", L"debug");
+    write(L"AssertStopMode", L"NEVER");
+    write(L"ErrorStopMode", L"debug");
     EXPECT_EQ(GetAssertStopMode(), StopMode::Never);
     EXPECT_EQ(GetErrorStopMode(), StopMode::Debug);
-
-    Write(L"AssertStopMode", L"Debug");
-    Write(L"ErrorStopMode", L"bogus");
+    write(L"AssertStopMode", L"Debug");
     EXPECT_EQ(GetAssertStopMode(), StopMode::Never);
-    EXPECT_EQ(GetErrorStopMode(), StopMode::Debug);
-
-    ErrorsInternal::ResetStopModesForTest();
-    EXPECT_EQ(GetAssertStopMode(), StopMode::Debug);
-    EXPECT_EQ(GetErrorStopMode(), StopMode::Never);
+    clear();
+    RegCloseKey(key);
 }
-
-// ---- The memory-exception reserve ----
 
 TEST_F(Errors, MemoryExceptionReserve)
 {
@@ -402,20 +293,16 @@ TEST_F(Errors, MemoryExceptionReserve)
         live.push_back(new CMemoryException());
     for (int i = 1; i < 64; ++i)
         ASSERT_LT(live[i - 1], live[i]) << "slot " << i;
-
     delete live[20];
     delete live[10];
-    CMemoryException* again = new CMemoryException();
-    EXPECT_EQ(again, live[10]);
-    live[10] = again;
-    again = new CMemoryException();
-    EXPECT_EQ(again, live[20]);
-    live[20] = again;
-
-    EXPECT_EQ(std::wstring(live[0]->GetMessageText().GetText()), L"Not enough memory!");
+    for (int i : {10, 20}) { // the lowest free slot first
+        CMemoryException* again = new CMemoryException();
+        EXPECT_EQ(again, live[i]);
+        live[i] = again;
+    }
+    EXPECT_EQ(Text(live[0]->GetMessageText()), L"Not enough memory!");
     for (CMemoryException* e : live)
         delete e;
-
     CMemoryException* e = Catch<CMemoryException>([] { ThrowMemoryException(); });
     EXPECT_EQ(e, live[0]); // all free again: the lowest slot
     delete e;
@@ -436,17 +323,13 @@ TEST_F(Errors, BadReleaseIsAnInternalError)
     EXPECT_NE(ShownMessages[1].text.find(L"Src/PrivateAllocators, 318."), std::wstring::npos);
 }
 
-// ---- Failures that end the process (abort: exit code 3), each in a child ----
-
+// Each in a child; abort gives exit code 3. Cancel is offered from the third report only.
 TEST_F(Errors, ProcessEndings)
 {
-    const struct {
-        const wchar_t* child;
-        DWORD exitCode;
-    } cases[] = {
+    const struct { const wchar_t* child; DWORD exitCode; } cases[] = {
         {L"ErrorsChild.DISABLED_DoubleReporting", 3},
         {L"ErrorsChild.DISABLED_CancelThirdReport", 3},
-        {L"ErrorsChild.DISABLED_CancelSecondReport", 0}, // Cancel is not offered yet
+        {L"ErrorsChild.DISABLED_CancelSecondReport", 0},
         {L"ErrorsChild.DISABLED_SixtyFiveMemoryExceptions", 3},
     };
     for (const auto& c : cases)
@@ -460,23 +343,16 @@ TEST(ErrorsChild, DISABLED_DoubleReporting)
     CErrorScope second(CErrorScope::Reporting);
 }
 
-TEST(ErrorsChild, DISABLED_CancelThirdReport)
+void CancelReports(int count)
 {
     ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
     ShowAnswer = IDCANCEL;
     CInternalError e(FailureKind::Assert, L"Src/A", 1, 0);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < count; ++i)
         e.Report();
 }
-
-TEST(ErrorsChild, DISABLED_CancelSecondReport)
-{
-    ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
-    ShowAnswer = IDCANCEL;
-    CInternalError e(FailureKind::Assert, L"Src/A", 1, 0);
-    for (int i = 0; i < 2; ++i)
-        e.Report();
-}
+TEST(ErrorsChild, DISABLED_CancelThirdReport) { CancelReports(3); }
+TEST(ErrorsChild, DISABLED_CancelSecondReport) { CancelReports(2); }
 
 TEST(ErrorsChild, DISABLED_SixtyFiveMemoryExceptions)
 {
