@@ -1,3 +1,6 @@
+// The file-system interface and path names. Callers never name a file system: GetFileSystem
+// picks the native or the virtual one from the text of a path.
+//
 // Path names: classifying, splitting, composing and normalising them. Both '\' and '/' count
 // as separators everywhere. All functions but GetFullPath, CurrentDirectory and ModuleFileName
 // are pure text operations and keep no state, so they may run on any thread. The three that ask
@@ -12,7 +15,13 @@
 #include "Array.h"
 #include "UnicodeString.h"
 
+// winbase.h still defines GetFreeSpace of 16-bit Windows as a constant; the name is ours here.
+#undef GetFreeSpace
+
 namespace Zelkor {
+
+class CBaseFile;
+class CFileException;
 
 enum PathKind : int32_t {
     PK_Relative = 0,      // "", "a", "a\b"
@@ -62,5 +71,98 @@ bool RemoveLastPathComponent(CUnicodeString& path);
 void GetFullPath(CUnicodeString& path);
 CUnicodeString CurrentDirectory();
 CUnicodeString ModuleFileName(HMODULE module);
+
+// Open modes: an access field (mode & 7), a sharing field (mode & 0x70) and creation bits.
+using FileOpenMode = uint32_t;
+constexpr FileOpenMode FM_Read = 0x1;
+constexpr FileOpenMode FM_Write = 0x2;
+constexpr FileOpenMode FM_ReadWrite = 0x3;
+constexpr FileOpenMode FM_ReadExecute = 0x4;
+constexpr FileOpenMode FM_ReadWriteExecute = 0x7;
+constexpr FileOpenMode FM_DenyRead = 0x10;
+constexpr FileOpenMode FM_DenyWrite = 0x20;
+constexpr FileOpenMode FM_DenyAll = 0x30;
+constexpr FileOpenMode FM_DenyNone = 0x40;
+constexpr FileOpenMode FM_Create = 0x1000;
+constexpr FileOpenMode FM_NoTruncate = 0x2000;
+constexpr FileOpenMode FM_CreateNew = 0x4000;
+constexpr FileOpenMode FM_Exists = 0xFF00FF00; // FileExists only: an entry of that name exists
+
+// GENERIC_* bits of the access field; an access field of 0, 5 or 6 is an internal error (0).
+uint32_t AccessFromMode(FileOpenMode mode);
+// FILE_SHARE_* bits of the sharing field; 0 or 0x50 and above is an internal error (0).
+uint32_t ShareFromMode(FileOpenMode mode);
+
+// One directory entry. Times are file times (see Time.h).
+struct CFileStatus {
+    CUnicodeString FullName;
+    CUnicodeString FileName; // name and extension, no directory
+    int64_t CreationTime = 0;
+    int64_t LastWriteTime = 0;
+    int64_t LastAccessTime = 0;
+    int64_t FileLength = 0;
+    uint32_t FileAttributes = 0; // FILE_ATTRIBUTE_*
+    bool IsSymbolicLink = false; // reparse tag 0xA000000C
+    bool IsMountPoint = false;   // reparse tag 0xA0000003
+};
+
+class IFileErrorHandler {
+public:
+    virtual ~IFileErrorHandler() = default;
+    // True: the error is handled and the operation goes on. The handler does not delete it.
+    virtual bool HandleError(CFileException* exception) = 0;
+};
+
+// The contract both file systems keep. Failures raise a CFileException built from a platform
+// error code and the path. Note the argument order: CopyFile, MoveFile and ReplaceFile take
+// the destination first, RenameFile the source first.
+class CFileSystemBase {
+public:
+    virtual ~CFileSystemBase() = default;
+
+    // The caller owns the result until it hands it to CloseFile of the same file system. The
+    // template handle and the initial size matter only to the virtual file system.
+    virtual CBaseFile* OpenFile(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
+                                SECURITY_ATTRIBUTES* security, uint32_t creationDisposition,
+                                uint32_t flagsAndAttributes, HANDLE templateFile, int64_t initialSize) = 0;
+    // Closes (abort: ignoring errors) and destroys the file, also when closing raises.
+    virtual void CloseFile(CBaseFile* file, bool abort) = 0;
+    virtual bool DirectoryExists(const CUnicodeString& path) = 0; // never raises for a missing path
+    // FM_Exists: an entry of that name exists; otherwise: it opens with the mode's access and sharing.
+    virtual bool FileExists(const CUnicodeString& path, FileOpenMode mode) = 0;
+    virtual void SetAttributes(const CUnicodeString& path, uint32_t attributes) = 0;
+    virtual uint32_t GetAttributes(const CUnicodeString& path) = 0;
+    virtual void DeleteFile(const CUnicodeString& path) = 0;
+    virtual bool TryDeleteFile(const CUnicodeString& path) = 0; // false instead of raising
+    virtual void CopyFile(const CUnicodeString& destination, const CUnicodeString& source) = 0;
+    virtual void MoveFile(const CUnicodeString& destination, const CUnicodeString& source) = 0;
+    virtual void ReplaceFile(const CUnicodeString& destination, const CUnicodeString& source) = 0;
+    virtual void RenameFile(const CUnicodeString& source, const CUnicodeString& destination) = 0;
+    virtual int32_t GetFreeSpace(const CUnicodeString& path) = 0; // KiB, at most 2147483647
+    virtual void CreateDirectory(const CUnicodeString& path, bool failIfExists) = 0; // parents too
+    virtual void RemoveDirectory(const CUnicodeString& path) = 0;
+    virtual bool IsDirectoryEmpty(const CUnicodeString& path) = 0;
+    // Appends the entries of directory that match mask; handler (may be null) may absorb errors.
+    virtual void FindFiles(const CUnicodeString& directory, CArray<CFileStatus>& list, const CUnicodeString& mask,
+                           IFileErrorHandler* handler) = 0;
+    virtual void GetStatus(const CUnicodeString& path, CFileStatus& status) = 0;
+    virtual void SetStatus(const CUnicodeString& path, const CFileStatus& status) = 0; // attributes and times
+};
+
+// "\\Quorell\Zelkor\VirtualFiles$\": every path that begins with it, in any letter case, is
+// served by the virtual file system. Built at start-up.
+extern const CUnicodeString VirtualFilesPrefix;
+
+bool IsVirtualPath(const CUnicodeString& path);
+// The virtual file system for a virtual path, the native one otherwise; an instance that is
+// not registered is an internal error.
+CFileSystemBase& GetFileSystem(const CUnicodeString& path);
+
+namespace FileSystemInternal {
+// The two process-wide file systems register themselves at start-up and leave at exit
+// (null). Registering over a registered instance is an internal error.
+void RegisterNativeFileSystem(CFileSystemBase* instance);
+void RegisterVirtualFileSystem(CFileSystemBase* instance);
+} // namespace FileSystemInternal
 
 } // namespace Zelkor

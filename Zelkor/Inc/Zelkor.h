@@ -75,10 +75,6 @@ private:
 
 extern CModuleRegistry ModuleRegistry;
 
-// The root prefix of the in-memory file system, "\\Quorell\Zelkor\VirtualFiles$\", built at
-// start-up.
-extern const CUnicodeString VirtualFilesPrefix;
-
 namespace StartupInternal {
 
 // ZelkorModuleEntry with the module's own notification callbacks.

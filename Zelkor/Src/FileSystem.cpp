@@ -438,4 +438,49 @@ CUnicodeString ModuleFileName(HMODULE module)
     }
 }
 
+// The file-system registry. The instances register from their static constructors and leave
+// from their destructors, one thread at a time, so plain pointers suffice.
+namespace {
+CFileSystemBase* NativeInstance = nullptr;
+CFileSystemBase* VirtualInstance = nullptr;
+
+void Register(CFileSystemBase*& slot, CFileSystemBase* instance, const CCheckSite& site)
+{
+    if (instance != nullptr && !Check(slot == nullptr, site))
+        return;
+    slot = instance;
+}
+} // namespace
+
+bool IsVirtualPath(const CUnicodeString& path)
+{
+    return StartsWith(path, VirtualFilesPrefix.GetText(), true);
+}
+
+CFileSystemBase& GetFileSystem(const CUnicodeString& path)
+{
+    const bool isVirtual = IsVirtualPath(path);
+    CFileSystemBase* instance = isVirtual ? VirtualInstance : NativeInstance;
+    if (instance == nullptr) {
+        Check(false, isVirtual ? ZELKOR_HERE(L"Src/VirtualFileSystem") : ZELKOR_HERE(L"Src/NativeFileSystem"));
+        // Reached only while failures are shown instead of thrown; there is nothing to hand out.
+        ThrowFileExceptionOfKind(FileErrorKind::Generic, path);
+    }
+    return *instance;
+}
+
+namespace FileSystemInternal {
+
+void RegisterNativeFileSystem(CFileSystemBase* instance)
+{
+    Register(NativeInstance, instance, ZELKOR_HERE(L"Src/NativeFileSystem"));
+}
+
+void RegisterVirtualFileSystem(CFileSystemBase* instance)
+{
+    Register(VirtualInstance, instance, ZELKOR_HERE(L"Src/VirtualFileSystem"));
+}
+
+} // namespace FileSystemInternal
+
 } // namespace Zelkor
