@@ -107,6 +107,7 @@ TEST(UnicodeString, WritingToACopyLeavesTheOriginal)
         {"SetLength", [](Str& s) { s.SetLength(4); }, L"hell"},
         {"GetBuffer", [](Str& s) { s.GetBuffer(11)[0] = L'c'; s.ReleaseBuffer(); }, L"cello world"},
         {"MakeUpper", [](Str& s) { s.MakeUpper(); }, L"HELLO WORLD"}, {"FromInt", [](Str& s) { s.FromInt(7); }, L"7"},
+        {"Assign", [](Str& s) { s.Assign(L"bye", 3); }, L"bye"},
     };
     for (const auto& c : cases) {
         const CUnicodeString original = L"hello world";

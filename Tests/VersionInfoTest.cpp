@@ -1,5 +1,5 @@
 // Version resources of real files: Trevalic.dll (with a resource, translation 0409/1200) and
-// this test program (without one); and the platform version check.
+// this test program (without one).
 #include <windows.h>
 
 #include <string>
@@ -52,28 +52,6 @@ TEST(VersionInfo, FilesWithoutVersionResource)
         EXPECT_FALSE(info.IsValid()) << path;
         EXPECT_TRUE(info.GetStringValue(L"FileVersion").IsEmpty()) << path;
     }
-}
-
-TEST(VersionInfo, WindowsVersionComparisons)
-{
-    OSVERSIONINFOW actual = {};
-    actual.dwOSVersionInfoSize = sizeof(actual);
-    ASSERT_TRUE(GetVersionExW(&actual));
-    const uint32_t major = actual.dwMajorVersion, minor = actual.dwMinorVersion;
-    const struct {
-        uint32_t major, minor;
-        bool expected;
-    } cases[] = {
-        {5, 1, true},
-        {major, minor, true},
-        {major, 0, true},
-        {major, minor + 1, false},
-        {major + 1, 0, false},
-        {major - 1, 99, true},
-        {0xFFFFFFFF, 0, false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(IsWindowsVersionAtLeast(c.major, c.minor), c.expected) << c.major << "." << c.minor;
 }
 
 } // namespace
