@@ -247,15 +247,9 @@ TEST_F(MessageDisplay, ContractViolationsAreInternalErrors)
     CTempFile file;
     CConsoleMessageHandler console(file.handle, FILE_TYPE_DISK);
     CMessageBoxHandler box;
-    const struct { std::function<void()> call; int32_t line; } rows[] = {
-        {[&] { console.Show(nullptr, nullptr, L"c", MB_OK); }, 47},
-        {[&] { box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, L"NO_SUCH_ICON_ANYWHERE"); }, 287},
-    };
-    for (const auto& row : rows) {
-        CInternalError* e = Catch<CInternalError>(row.call);
-        EXPECT_TRUE(e && std::wstring(e->GetSourceFile()) == L"Src/MessageHandlers" && e->GetLine() == row.line) << row.line;
-        delete e;
-    }
+    EXPECT_TRUE(ReportsAt(CheckSite::ConsoleNullText, [&] { console.Show(nullptr, nullptr, L"c", MB_OK); }));
+    EXPECT_TRUE(ReportsAt(CheckSite::MessageIconModuleNotFound,
+                          [&] { box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, L"NO_SUCH_ICON_ANYWHERE"); }));
     EXPECT_TRUE(Seen.boxes.empty());
     console.Show(nullptr, L"ok", L"c", MB_OK); // the console lock was left
     EXPECT_EQ(file.Read(), "ok\r\n");

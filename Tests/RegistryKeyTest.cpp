@@ -118,25 +118,19 @@ TEST_F(RegistryKeyTest, WritesAndWriteFailuresNameTheKey)
 TEST_F(RegistryKeyTest, MisuseIsAnInternalError)
 {
     CRegistryKey key;
-    auto expectAt = [](int32_t line, auto f) {
-        CInternalError* e = Catch<CInternalError>(f);
-        ASSERT_NE(e, nullptr);
-        EXPECT_EQ(std::wstring(e->GetSourceFile()) + L", " + std::to_wstring(e->GetLine()),
-                  L"Src/RegistryKey, " + std::to_wstring(line));
-        delete e;
-    };
-    expectAt(331, [&] { key.GetStringValue(L"V", L""); });
-    expectAt(122, [&] { key.Open(HKEY_CURRENT_USER, nullptr, CRegistryKey::Read); });
-    expectAt(154, [&] { key.Open(HKEY_CURRENT_USER, path.c_str(), 7); });
+    auto expectAt = [](const CCheckSite& site, auto f) { EXPECT_TRUE(ReportsAt(site, f)); };
+    expectAt(CheckSite::RegistryReadClosed, [&] { key.GetStringValue(L"V", L""); });
+    expectAt(CheckSite::RegistryOpenNullPath, [&] { key.Open(HKEY_CURRENT_USER, nullptr, CRegistryKey::Read); });
+    expectAt(CheckSite::RegistryOpenUnknownMode, [&] { key.Open(HKEY_CURRENT_USER, path.c_str(), 7); });
     key.Close();
     ASSERT_TRUE(key.Open(HKEY_CURRENT_USER, path.c_str(), CRegistryKey::Read));
-    expectAt(120, [&] { key.Open(HKEY_CURRENT_USER, path.c_str(), CRegistryKey::Read); });
-    expectAt(332, [&] { key.GetStringValue(nullptr, L""); });
-    expectAt(332, [&] { key.GetStringValue(L"V", nullptr); });
-    expectAt(380, [&] { key.SetStringValue(L"V", L"x", 4); });
+    expectAt(CheckSite::RegistryOpenWithHandle, [&] { key.Open(HKEY_CURRENT_USER, path.c_str(), CRegistryKey::Read); });
+    expectAt(CheckSite::RegistryReadNullArgument, [&] { key.GetStringValue(nullptr, L""); });
+    expectAt(CheckSite::RegistryReadNullArgument, [&] { key.GetStringValue(L"V", nullptr); });
+    expectAt(CheckSite::RegistryWriteNotWritable, [&] { key.SetStringValue(L"V", L"x", 4); });
     key.Close();
     ASSERT_TRUE(key.Open(HKEY_CURRENT_USER, path.c_str(), CRegistryKey::Write));
-    expectAt(379, [&] { key.SetStringValue(L"V", nullptr, 4); });
+    expectAt(CheckSite::RegistryWriteNullData, [&] { key.SetStringValue(L"V", nullptr, 4); });
     key.Close();
 
     // Shown instead of thrown, an unknown mode opens nothing and clears the last error.

@@ -60,13 +60,13 @@ protected:
     HMODULE a = nullptr, b = nullptr, icons = nullptr;
 };
 
-template <class F> bool ReportsCheckAt(const wchar_t* source, int32_t line, uint32_t errorCode, F f)
+template <class F> bool ReportsCheckAt(const CCheckSite& site, uint32_t errorCode, F f)
 {
     try {
         f();
     } catch (CInternalError* e) {
         const bool matches =
-            std::wstring(e->GetSourceFile()) == source && e->GetLine() == line && e->GetErrorCode() == errorCode;
+            std::wstring(e->GetSourceFile()) == site.sourcePath && e->GetLine() == site.line && e->GetErrorCode() == errorCode;
         delete e;
         return matches;
     }
@@ -132,7 +132,7 @@ TEST_F(ResourceModules, IconsAreSearchedInEveryModuleNewestFirst)
 TEST_F(ResourceModules, UnregisteringAnUnknownModuleIsAnAssertion)
 {
     RegisterResourceModule(a);
-    EXPECT_TRUE(ReportsCheckAt(L"Src/ResourceInfo", 670, 0, [&] { UnregisterResourceModule(b); }));
+    EXPECT_TRUE(ReportsCheckAt(CheckSite::ResourceModuleNotRegistered, 0, [&] { UnregisterResourceModule(b); }));
     EXPECT_EQ(ResourceModuleRegistry.GetModuleCount(), 1);
 }
 
@@ -144,7 +144,7 @@ TEST_F(ResourceModules, ModuleRecordKnowsItsFileNameAndExports)
     EXPECT_EQ(std::wstring(withExports->GetName().GetText()), L"MessageModuleA.dll");
     EXPECT_EQ(withExports->GetReferenceCount(), 1);
 
-    EXPECT_TRUE(ReportsCheckAt(L"Src/ResourceInfo", 317, 0, [] {
+    EXPECT_TRUE(ReportsCheckAt(CheckSite::ResourceModuleNullHandle, 0, [] {
         CPtr<CResourceModule> none = new CResourceModule(nullptr, true, nullptr, nullptr, nullptr);
     }));
 }
@@ -229,7 +229,7 @@ TEST(InterfaceLanguage, LocaleNames)
     EXPECT_EQ(askedCapacity, 85);
     EXPECT_EQ(askedFlags, 0u);
 
-    EXPECT_TRUE(ReportsCheckAt(L"Src/ResourceInfo", 178, ERROR_INVALID_PARAMETER,
+    EXPECT_TRUE(ReportsCheckAt(CheckSite::LanguageLocaleNameFailed, ERROR_INVALID_PARAMETER,
                                [&] { ResourceInfoInternal::GetLanguageLocaleName(2, failing); }));
     EXPECT_EQ(std::wstring(GetLanguageLocaleName(0).GetText()), L"en-US") << "with the system's conversion";
 }
@@ -237,32 +237,7 @@ TEST(InterfaceLanguage, LocaleNames)
 TEST(InterfaceLanguage, IndexOutOfRangeIsAnAssertion)
 {
     for (int32_t language : {-1, 70}) {
-        EXPECT_TRUE(ReportsCheckAt(L"Src/ResourceInfo", 120, 0, [&] { IsLanguageSupported(language); })) << language;
-        EXPECT_TRUE(ReportsCheckAt(L"Src/ResourceInfo", 165, 0, [&] { GetLanguageLocaleName(language); })) << language;
-    }
-}
-
-TEST(InterfaceLanguage, SlotsAreWhereTheLanguagesAre)
-{
-    const std::vector<int32_t> empty = {12, 30, 31, 32, 33, 41, 44, 45, 46, 47, 48, 49, 50, 51, 52,
-                                        53, 54, 55, 56, 57, 58, 59, 60, 66, 67, 68};
-    for (int32_t language = 0; language < InterfaceLanguageCount; ++language) {
-        const bool isEmpty = std::find(empty.begin(), empty.end(), language) != empty.end();
-        const CInterfaceLanguage& slot = InterfaceLanguages[language];
-        EXPECT_EQ(slot.LocaleName == nullptr, isEmpty) << "slot " << language;
-        EXPECT_EQ(slot.LanguageId == 0, isEmpty) << "slot " << language;
-        EXPECT_TRUE(!(language == 0 || language == 2 || isEmpty) || IsLanguageSupported(language) == !isEmpty)
-            << "slot " << language << " supported or not";
-    }
-    struct Case {
-        int32_t Language;
-        const wchar_t* Name;
-        LANGID Id;
-    };
-    const Case cases[] = {{1, L"ru-RU", 0x0419}, {11, L"nb-NO", 0x0414}, {43, L"sr-SP-Latn", 0x081A},
-                          {61, L"ar-SA", 0x0401}, {69, L"th-TH", 0x041E}};
-    for (const Case& c : cases) {
-        EXPECT_STREQ(InterfaceLanguages[c.Language].LocaleName, c.Name) << "slot " << c.Language;
-        EXPECT_EQ(InterfaceLanguages[c.Language].LanguageId, c.Id) << "slot " << c.Language;
+        EXPECT_TRUE(ReportsCheckAt(CheckSite::LanguageIndexOutOfRange, 0, [&] { IsLanguageSupported(language); })) << language;
+        EXPECT_TRUE(ReportsCheckAt(CheckSite::LanguageLocaleIndexOutOfRange, 0, [&] { GetLanguageLocaleName(language); })) << language;
     }
 }

@@ -30,7 +30,7 @@ template <class F> void RunOnNewThread(F f)
 
 // Runs f on a fresh thread and tells whether it reported a failed check at the given line,
 // thrown or, on a thread that suppresses exceptions, shown.
-template <class F> bool ReportsCheckAt(const wchar_t* source, int32_t line, F f)
+template <class F> bool ReportsCheckAt(const CCheckSite& site, F f)
 {
     bool reported = false;
     RunOnNewThread([&] {
@@ -38,7 +38,7 @@ template <class F> bool ReportsCheckAt(const wchar_t* source, int32_t line, F f)
             f();
             reported = ZelkorThreadData.Get().ErrorShown;
         } catch (CInternalError* e) {
-            reported = std::wstring(e->GetSourceFile()) == source && e->GetLine() == line;
+            reported = std::wstring(e->GetSourceFile()) == site.sourcePath && e->GetLine() == site.line;
             delete e;
         }
     });
@@ -84,7 +84,7 @@ TEST(Startup, AnExecutableIsItsOwnModuleAndKeepsTheFirstHandle)
     EXPECT_EQ(GetZelkorModuleHandle(), GetModuleHandleW(nullptr));
     EXPECT_FALSE(ZelkorThreadData.Get().SuppressExceptions);
     EXPECT_TRUE(RawModuleEntry(GetModuleHandleW(nullptr), DLL_PROCESS_ATTACH, nullptr));
-    EXPECT_TRUE(ReportsCheckAt(L"Src/ZelkorStatic", 29,
+    EXPECT_TRUE(ReportsCheckAt(CheckSite::ModuleEntryOfSecondModule,
                                [] { RawModuleEntry(FakeModule, DLL_PROCESS_ATTACH, nullptr); }));
     EXPECT_EQ(GetZelkorModuleHandle(), GetModuleHandleW(nullptr));
     RawModuleEntry(GetModuleHandleW(nullptr), DLL_PROCESS_DETACH, nullptr);
@@ -113,22 +113,22 @@ TEST(Startup, RegistryInconsistenciesAreAssertions)
         const char* What;
         ModuleNotification OnAttach;
         ModuleNotification OnDetach;
-        int32_t Line;
+        const CCheckSite& Site;
     };
     const Case cases[] = {
-        {"other attach callback", OtherNotification, SameNotification, 358},
-        {"other detach callback", SameNotification, OtherNotification, 359},
+        {"other attach callback", OtherNotification, SameNotification, CheckSite::ModuleAttachedWithOtherAttach},
+        {"other detach callback", SameNotification, OtherNotification, CheckSite::ModuleAttachedWithOtherDetach},
     };
     for (const Case& c : cases) {
         RunOnNewThread([] {
             StartupInternal::ModuleEntry(FakeModule, DLL_PROCESS_ATTACH, nullptr, SameNotification, SameNotification);
         });
-        EXPECT_TRUE(ReportsCheckAt(L"Src/Zelkor", c.Line, [&] {
+        EXPECT_TRUE(ReportsCheckAt(c.Site, [&] {
             ModuleRegistry.Attach(FakeModule, c.OnAttach, c.OnDetach);
         })) << c.What;
         ModuleRegistry.Detach(FakeModule);
     }
-    EXPECT_TRUE(ReportsCheckAt(L"Src/Zelkor", 400, [] { ModuleRegistry.Detach(FakeModule); }))
+    EXPECT_TRUE(ReportsCheckAt(CheckSite::ModuleDetachedUnknown, [] { ModuleRegistry.Detach(FakeModule); }))
         << "detach of a module that never attached";
     EXPECT_FALSE(ModuleRegistry.Contains(FakeModule));
 }
@@ -149,7 +149,7 @@ TEST(Startup, FailureShownDuringInitialisationRefusesTheAttach)
 }
 
 // Teardown: the detach entry removed the record and marked the thread before the exit
-// handlers ran; the last of them (row 14) cleared the mark before the early statics went.
+// handlers ran; the last of them (ZELKOR_ROW_SUPPRESS) cleared the mark before the early statics went.
 TEST(Startup, LoadOfAFrameworkModule)
 {
     for (const wchar_t* mode : {L"ok", L"shown", L"assert"}) {

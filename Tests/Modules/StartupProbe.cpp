@@ -54,7 +54,7 @@ public:
             Zelkor::ZelkorThreadData.Get().ErrorShown = true;
         } else if (mode == L"assert") {
             try {
-                ZELKOR_ASSERT_AT(false, L"Src/StartupProbe", 1);
+                Zelkor::Check(false, ZELKOR_HERE(L"Src/StartupProbe"));
             } catch (Zelkor::CException* e) {
                 Zelkor::ReportStartupFailure(e);
             }

@@ -20,7 +20,7 @@ const wchar_t* FindEnumName(const EnumClassItem<E>* table, E value)
         if (table->Value == value)
             return table->Name;
     }
-    GenerateInternalError(FailureKind::Assert, L"FindEnumName", L"value in table", L"Inc/EnumClassItem", 48, 0);
+    ReportFailedCheck(CheckSite::EnumValueWithoutName);
     return L"";
 }
 

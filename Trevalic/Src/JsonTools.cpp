@@ -43,7 +43,7 @@ wchar_t* WriteUnicodeEscape(wchar_t* out, wchar_t unit)
     int32_t count = 0;
     for (uint32_t value = unit; value != 0 || count == 0; value >>= 4)
         digits[count++] = hexDigits[value & 0xF];
-    ZELKOR_ASSERT_AT(count <= 4, L"Src/JsonTools", 47);
+    Check(count <= 4, CheckSite::JsonEscapeTooManyDigits);
     *out++ = L'\\';
     *out++ = L'u';
     for (int32_t pad = count; pad < 4; ++pad)

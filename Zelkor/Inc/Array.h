@@ -25,15 +25,6 @@ namespace Zelkor {
 
 namespace ArrayInternal {
 
-// An always-on check. While the thread shows failures instead of throwing, the internal
-// error returns; callers then leave the container untouched rather than go on with bad input.
-inline bool Holds(bool condition, const wchar_t* sourcePath, int32_t line)
-{
-    if (!condition)
-        GenerateInternalError(FailureKind::Assert, L"", L"", sourcePath, line, 0);
-    return condition;
-}
-
 inline int32_t GrownCapacity(int32_t capacity, int32_t needed, int32_t minimumStep)
 {
     const int64_t current = capacity;
@@ -173,9 +164,9 @@ public:
 
     void InsertAt(int32_t index, const T& element, int32_t count = 1)
     {
-        using ArrayInternal::Holds;
-        if (!Holds(index >= 0 && index <= size, L"Inc/Array", __LINE__) ||
-            !Holds(count >= 0 && count <= INT32_MAX - size, L"Inc/Array", __LINE__) || count == 0)
+        ZELKOR_CHECK_ARGUMENT(index >= 0 && index <= size && count >= 0 && count <= INT32_MAX - size,
+                              ZELKOR_HERE(L"Inc/Array"));
+        if (count == 0)
             return;
         if (ArrayInternal::PointsInto(&element, data, size)) {
             // The element would move (or be freed) under our feet.
@@ -199,8 +190,7 @@ public:
 
     void SetSize(int32_t newSize)
     {
-        if (!ArrayInternal::Holds(newSize >= 0, L"Inc/Array", __LINE__))
-            return;
+        ZELKOR_CHECK_ARGUMENT(newSize >= 0, ZELKOR_HERE(L"Inc/Array"));
         if (newSize > size) {
             Reserve(newSize);
             ArrayInternal::FillDefault(data + size, newSize - size);
@@ -213,16 +203,15 @@ public:
     // Reallocates to exactly newCapacity elements; it may not drop elements.
     void SetBufferSize(int32_t newCapacity)
     {
-        if (ArrayInternal::Holds(newCapacity >= size, L"Inc/Array", __LINE__) && newCapacity != capacity)
+        if (Check(newCapacity >= size, ZELKOR_HERE(L"Inc/Array")) && newCapacity != capacity)
             Reallocate(newCapacity);
     }
 
     void DeleteAt(int32_t index, int32_t count = 1)
     {
-        using ArrayInternal::Holds;
-        if (!Holds(index >= 0, L"Inc/Array", __LINE__) || !Holds(index <= size, L"Inc/Array", __LINE__) ||
-            !Holds(count >= 0, L"Inc/Array", __LINE__) || !Holds(index <= size - count, L"Inc/Array", __LINE__) ||
-            count == 0)
+        ZELKOR_CHECK_ARGUMENT(index >= 0 && index <= size && count >= 0 && index <= size - count,
+                              ZELKOR_HERE(L"Inc/Array"));
+        if (count == 0)
             return;
         ArrayInternal::Destroy(data + index, count);
         ArrayInternal::Shift(data + index + count, size - index - count, -count);
@@ -254,12 +243,12 @@ public:
 private:
     void CheckIndex(int32_t index) const
     {
-        ZELKOR_ASSERT_AT(static_cast<uint32_t>(index) < static_cast<uint32_t>(size), L"Inc/Array", __LINE__);
+        Check(static_cast<uint32_t>(index) < static_cast<uint32_t>(size), ZELKOR_HERE(L"Inc/Array"));
     }
 
     static T* AllocateElements(int32_t count)
     {
-        ZELKOR_ASSERT_AT(static_cast<uint64_t>(count) <= UINT64_MAX / sizeof(T), L"Inc/Array", 1047);
+        Check(static_cast<uint64_t>(count) <= UINT64_MAX / sizeof(T), CheckSite::ArrayByteSizeOverflow);
         return static_cast<T*>(Policy::Alloc(static_cast<uint64_t>(count) * sizeof(T)));
     }
 
@@ -275,8 +264,7 @@ private:
     template <class U>
     void Emplace(U&& element)
     {
-        if (!ArrayInternal::Holds(size < INT32_MAX, L"Inc/Array", __LINE__))
-            return;
+        ZELKOR_CHECK_ARGUMENT(size < INT32_MAX, ZELKOR_HERE(L"Inc/Array"));
         if (size < capacity) {
             new (data + size) T(std::forward<U>(element));
             ++size;

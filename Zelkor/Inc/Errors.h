@@ -183,23 +183,6 @@ void ThrowCheckException(const CMessageName& messageName, const CUnicodeString& 
 [[noreturn]] void ThrowFileException(uint32_t errorCode, const CUnicodeString& fileName);
 [[noreturn]] void ThrowFileExceptionOfKind(FileErrorKind kind, const CUnicodeString& fileName);
 
-// The one check: true when the condition holds. Otherwise the failure is reported at the site,
-// which throws a CInternalError, or returns false while the thread shows failures instead.
-inline bool Check(bool holds, const CCheckSite& site)
-{
-    return holds || GenerateInternalError(FailureKind::Assert, L"", L"", site.sourcePath, site.line, 0);
-}
-
-// The same for a platform call: the report carries the thread's last-error code, read before
-// anything else can change it.
-inline bool CheckLastError(bool holds, const CCheckSite& site)
-{
-    if (holds)
-        return true;
-    const uint32_t errorCode = ::GetLastError();
-    return GenerateInternalError(FailureKind::AssertLastError, L"", L"", site.sourcePath, site.line, errorCode);
-}
-
 // The display text of a failed check when it is shown instead of thrown.
 CUnicodeString BuildFailureText(FailureKind kind, const wchar_t* functionName, const wchar_t* expressionText,
                                 const wchar_t* sourceFile, int32_t line, uint32_t errorCode);

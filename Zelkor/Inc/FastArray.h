@@ -48,7 +48,7 @@ public:
         if (needed <= capacity)
             return;
         const int32_t newCapacity = ArrayInternal::GrownCapacity(capacity, needed, N);
-        ZELKOR_ASSERT_AT(static_cast<uint64_t>(newCapacity) <= UINT64_MAX / sizeof(T), L"Inc/FastArray", 800);
+        Check(static_cast<uint64_t>(newCapacity) <= UINT64_MAX / sizeof(T), CheckSite::FastArrayByteSizeOverflow);
         T* fresh = static_cast<T*>(
             CurrentManager::Alloc(static_cast<uint64_t>(newCapacity) * sizeof(T)));
         ArrayInternal::Relocate(fresh, data, size);
@@ -60,8 +60,7 @@ public:
 
     void SetSize(int32_t newSize)
     {
-        if (!ArrayInternal::Holds(newSize >= 0, L"Inc/FastArray", __LINE__))
-            return;
+        ZELKOR_CHECK_ARGUMENT(newSize >= 0, ZELKOR_HERE(L"Inc/FastArray"));
         if (newSize > size) {
             Grow(newSize);
             ArrayInternal::FillDefault(data + size, newSize - size);
@@ -73,8 +72,7 @@ public:
 
     void Add(const T& element)
     {
-        if (!ArrayInternal::Holds(size < INT32_MAX, L"Inc/FastArray", __LINE__))
-            return;
+        ZELKOR_CHECK_ARGUMENT(size < INT32_MAX, ZELKOR_HERE(L"Inc/FastArray"));
         if (size == capacity) {
             T copy(element); // the element may live in the block about to be freed
             Grow(size + 1);
@@ -88,7 +86,7 @@ public:
 private:
     void CheckIndex(int32_t index) const
     {
-        ZELKOR_ASSERT_AT(static_cast<uint32_t>(index) < static_cast<uint32_t>(size), L"Inc/FastArray", __LINE__);
+        Check(static_cast<uint32_t>(index) < static_cast<uint32_t>(size), ZELKOR_HERE(L"Inc/FastArray"));
     }
 
     T* InlineElements() { return reinterpret_cast<T*>(inlineStorage); }

@@ -9,8 +9,7 @@ namespace Zelkor {
 namespace HashInternal {
 
 struct HashTableLinkCheck {
-    static constexpr const wchar_t* Path = L"Inc/HashTable";
-    static constexpr int32_t Line = 925;
+    static constexpr const CCheckSite& Site = CheckSite::HashTableLinkWhereNodeBelongs;
 };
 
 } // namespace HashInternal

@@ -218,14 +218,14 @@ inline int32_t NextInChain(const CSlotArray& table, int32_t buckets, int32_t s)
 
 // A free slot on the chain of hash, appending a group when the chain is full and the
 // overflow area allows; -1 when there is none. A link met where a node or a free slot
-// belongs is reported at linkPath/linkLine and ends the walk.
+// belongs is reported at linkSite and ends the walk.
 template <class Policy>
-int32_t FindFreeSlot(CSlotArray& table, int32_t buckets, uint32_t hash, const wchar_t* linkPath, int32_t linkLine)
+int32_t FindFreeSlot(CSlotArray& table, int32_t buckets, uint32_t hash, const CCheckSite& linkSite)
 {
     int32_t last = -1;
     for (int32_t s = ChainStart(table, buckets, hash); s >= 0; s = NextInChain(table, buckets, s)) {
         const uint64_t slot = table.slots[s];
-        if (!ArrayInternal::Holds(!IsLink(slot), linkPath, linkLine))
+        if (!Check(!IsLink(slot), linkSite))
             return -1;
         if (slot == 0)
             return s;
@@ -296,13 +296,13 @@ public:
     int32_t FindSlot(const Key& key, uint32_t hash) const
     {
         if (bucketCount < 1) {
-            ArrayInternal::Holds(elementCount == 0, L"Inc/Map", 768);
+            Check(elementCount == 0, CheckSite::MapElementsWithoutBuckets);
             return -1;
         }
         for (int32_t s = ChainStart(table, bucketCount, hash); s >= 0;
              s = NextInChain(table, bucketCount, s)) {
             const uint64_t slot = table.slots[s];
-            if (!ArrayInternal::Holds(!IsLink(slot), LinkCheck::Path, LinkCheck::Line))
+            if (!Check(!IsLink(slot), LinkCheck::Site))
                 return -1;
             if (slot != 0 && KeyTraits::Equal(reinterpret_cast<const Node*>(slot)->Key, key))
                 return s;
@@ -331,14 +331,14 @@ public:
             CreateSlots<Policy>(table, initialBucketCount);
             bucketCount = initialBucketCount;
         }
-        int32_t s = FindFreeSlot<Policy>(table, bucketCount, hash, LinkCheck::Path, LinkCheck::Line);
+        int32_t s = FindFreeSlot<Policy>(table, bucketCount, hash, LinkCheck::Site);
         if (s < 0 && elementCount + 1 < bucketCount / 4) {
             Rehash(bucketCount); // compacts the overflow groups
-            s = FindFreeSlot<Policy>(table, bucketCount, hash, LinkCheck::Path, LinkCheck::Line);
+            s = FindFreeSlot<Policy>(table, bucketCount, hash, LinkCheck::Site);
         }
         while (s < 0) {
             Rehash(static_cast<int64_t>(bucketCount) + 1);
-            s = FindFreeSlot<Policy>(table, bucketCount, hash, LinkCheck::Path, LinkCheck::Line);
+            s = FindFreeSlot<Policy>(table, bucketCount, hash, LinkCheck::Site);
         }
         void* memory = nodes.Take(NodeSize);
         Node* node;
@@ -357,14 +357,14 @@ public:
     int32_t Delete(const Key& key)
     {
         if (bucketCount < 1) {
-            ArrayInternal::Holds(elementCount == 0, L"Inc/Map", 768);
+            Check(elementCount == 0, CheckSite::MapElementsWithoutBuckets);
             return 0;
         }
         int32_t removed = 0;
         for (int32_t s = ChainStart(table, bucketCount, KeyTraits::Hash(key)); s >= 0;
              s = NextInChain(table, bucketCount, s)) {
             const uint64_t slot = table.slots[s];
-            if (!ArrayInternal::Holds(!IsLink(slot), LinkCheck::Path, LinkCheck::Line))
+            if (!Check(!IsLink(slot), LinkCheck::Site))
                 break;
             auto* node = reinterpret_cast<Node*>(slot);
             if (slot != 0 && KeyTraits::Equal(node->Key, key)) {
@@ -394,7 +394,7 @@ public:
                     if (slot == 0 || IsLink(slot))
                         continue;
                     const uint32_t hash = KeyTraits::Hash(reinterpret_cast<const Node*>(slot)->Key);
-                    const int32_t s = FindFreeSlot<Policy>(fresh, buckets, hash, LinkCheck::Path, LinkCheck::Line);
+                    const int32_t s = FindFreeSlot<Policy>(fresh, buckets, hash, LinkCheck::Site);
                     if (s < 0)
                         placed = false;
                     else
@@ -472,8 +472,7 @@ private:
 };
 
 struct MapLinkCheck {
-    static constexpr const wchar_t* Path = L"Inc/Map";
-    static constexpr int32_t Line = 944;
+    static constexpr const CCheckSite& Site = CheckSite::MapLinkWhereNodeBelongs;
 };
 
 } // namespace HashInternal

@@ -20,7 +20,7 @@ public:
     // Reserved for interface queries; nothing here supports them.
     virtual IObject* QueryObject(uint32_t kind)
     {
-        ZELKOR_ASSERT_AT(false, L"Inc/Object", 39);
+        Check(false, CheckSite::ObjectQueryUnsupported);
         return nullptr;
     }
 
@@ -74,7 +74,7 @@ public:
     // Null when shown instead of thrown, so callers skip the entry.
     T* GetChecked() const
     {
-        ZELKOR_ASSERT_AT(object != nullptr, L"Inc/Object", 385);
+        Check(object != nullptr, CheckSite::ObjectNullEntry);
         return object;
     }
 

@@ -67,8 +67,7 @@ public:
 
     void SetSize(int32_t newSize)
     {
-        if (!ArrayInternal::Holds(newSize >= 0, L"Inc/PointerArray", __LINE__))
-            return;
+        ZELKOR_CHECK_ARGUMENT(newSize >= 0, ZELKOR_HERE(L"Inc/PointerArray"));
         for (int32_t i = items.GetSize() - 1; i >= newSize; --i) {
             delete items[i];
             items[i] = nullptr;
@@ -81,10 +80,11 @@ public:
     void DeleteAt(int32_t index, int32_t count = 1)
     {
         const int32_t size = items.GetSize();
-        using ArrayInternal::Holds;
-        if (!Holds(index >= 0, L"Inc/PointerArray", 525) || !Holds(index <= size, L"Inc/PointerArray", 526) ||
-            !Holds(count >= 0, L"Inc/PointerArray", 527) || !Holds(index <= size - count, L"Inc/PointerArray", 528) ||
-            count == 0)
+        ZELKOR_CHECK_ARGUMENT(index >= 0, CheckSite::PointerArrayDeleteNegativeIndex);
+        ZELKOR_CHECK_ARGUMENT(index <= size, CheckSite::PointerArrayDeleteIndexPastEnd);
+        ZELKOR_CHECK_ARGUMENT(count >= 0, CheckSite::PointerArrayDeleteNegativeCount);
+        ZELKOR_CHECK_ARGUMENT(index <= size - count, CheckSite::PointerArrayDeleteCountPastEnd);
+        if (count == 0)
             return;
         for (int32_t i = index; i < index + count; ++i) {
             delete items[i];

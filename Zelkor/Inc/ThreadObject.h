@@ -135,7 +135,7 @@ public:
             // An index taken over by another thread object would mean another type.
             if (record->GetOwner() == this)
                 return static_cast<CThreadData*>(record)->GetValue();
-            ZELKOR_ASSERT_AT(false, L"Inc/ThreadObject", 177);
+            Check(false, CheckSite::ThreadObjectForeignRecord);
             // Shown instead of thrown: replace the foreign record rather than misread it.
         }
         return CreateValue();

@@ -37,7 +37,7 @@ CUnicodeString GetZelkorModuleDirectory();
 // soon as the memory managers are built.
 void DebugTrace(const wchar_t* format, ...);
 
-// Row 16: the module registers itself as a resource module and unregisters at unload.
+// ZELKOR_ROW_RESOURCE_MODULE: the module registers itself as a resource module and unregisters at unload.
 void RegisterOwnResourceModule();
 void UnregisterOwnResourceModule();
 

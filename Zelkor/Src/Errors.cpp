@@ -25,12 +25,15 @@ namespace {
 
 // Guards the two stop-mode caches. Re-entrant: reading a setting may itself fail.
 // A failure can come before the locks are built (the module entry's raw hook runs ahead of
-// every static initialiser) or after they are gone; ready is false then, by zero-initialisation
-// or by the destructor, and the defaults stand in without touching the lock or the registry.
+// every static initialiser) or after they are gone; ErrorsLockReady is false then, by
+// zero-initialisation or by the destructor, and the defaults stand in without touching the lock
+// or the registry. The flag lives outside the lock: a destructor's store to its own dying object
+// is dead to the optimiser, so a flag kept inside would never read false in a release build.
+bool ErrorsLockReady = false;
 struct CErrorsLock {
     CCriticalSection section;
-    bool ready = true;
-    ~CErrorsLock() { ready = false; }
+    CErrorsLock() { ErrorsLockReady = true; }
+    ~CErrorsLock() { ErrorsLockReady = false; }
 };
 ZELKOR_INIT(ZELKOR_ROW_LOCKS + 3) CErrorsLock ErrorsLock;
 uint32_t AssertStopModeCache = 0; // a StopMode, 0 while not read
@@ -107,7 +110,7 @@ const struct {
 
 StopMode ReadStopMode(uint32_t& cache, const wchar_t* setting, StopMode defaultMode)
 {
-    if (!ErrorsLock.ready)
+    if (!ErrorsLockReady)
         return defaultMode;
     CCriticalSectionLock lock(ErrorsLock.section);
     if (cache != 0)
@@ -182,17 +185,19 @@ private:
 // The reserve of memory exceptions. Static storage, so it exists before any heap does and a
 // CMemoryException never needs memory; the flags start clear by zero-initialisation. Memory
 // can run out while the rows before this one are built, so the reserve serves before its lock
-// exists too.
+// exists too. Whether the lock exists is kept outside the pool, for the reason ErrorsLockReady is.
+bool MemoryExceptionLockBuilt = false;
 class CMemoryExceptionPool {
 public:
     static constexpr int32_t SlotCount = 64;
 
-    ~CMemoryExceptionPool() { built = false; }
+    CMemoryExceptionPool() { MemoryExceptionLockBuilt = true; }
+    ~CMemoryExceptionPool() { MemoryExceptionLockBuilt = false; }
 
     void* Take()
     {
         {
-            CLockIfBuilt hold(lock, built);
+            CLockIfBuilt hold(lock, MemoryExceptionLockBuilt);
             for (Slot& slot : slots) {
                 if (!slot.inUse) {
                     slot.inUse = true;
@@ -205,21 +210,21 @@ public:
         abort();
     }
 
-    // Returns false for a pointer of no slot or of a free one.
-    bool GiveBack(void* block, int32_t& failedLine)
+    // Returns false for a pointer of no slot or of a free one, with the site that reports it.
+    bool GiveBack(void* block, const CCheckSite*& failedSite)
     {
-        CLockIfBuilt hold(lock, built);
+        CLockIfBuilt hold(lock, MemoryExceptionLockBuilt);
         for (Slot& slot : slots) {
             if (slot.storage == block) {
                 if (!slot.inUse) {
-                    failedLine = 312;
+                    failedSite = &CheckSite::ExceptionReserveFreeSlotGivenBack;
                     return false;
                 }
                 slot.inUse = false;
                 return true;
             }
         }
-        failedLine = 318;
+        failedSite = &CheckSite::ExceptionReserveForeignBlock;
         return false;
     }
 
@@ -230,7 +235,6 @@ private:
     };
     Slot slots[SlotCount];
     CCriticalSection lock;
-    bool built = true; // false until constructed and after destruction
 };
 
 ZELKOR_INIT(ZELKOR_ROW_EXCEPTION_RESERVE) CMemoryExceptionPool MemoryExceptionPool;
@@ -253,13 +257,13 @@ void CMemoryException::operator delete(void* block) noexcept
 {
     if (!block)
         return;
-    int32_t failedLine = 0;
-    if (MemoryExceptionPool.GiveBack(block, failedLine))
+    const CCheckSite* failedSite = nullptr;
+    if (MemoryExceptionPool.GiveBack(block, failedSite))
         return;
     // Deleting destructors must not throw; the internal error goes where failures that cannot
     // propagate go.
     try {
-        GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/PrivateAllocators", failedLine, 0);
+        ReportFailedCheck(*failedSite);
     } catch (CException* e) {
         ProcessException(e);
         delete e;
@@ -320,10 +324,10 @@ CFileException::CFileException(FileErrorKind kind, const CUnicodeString& fileNam
 CUnicodeString CFileException::GetMessageText() const
 {
     const uint32_t index = static_cast<uint32_t>(kind);
-    if (kind == FileErrorKind::None)
-        GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/Errors", 853, 0);
-    else if (index >= static_cast<uint32_t>(FileErrorKind::NotFound) &&
-             index <= static_cast<uint32_t>(FileErrorKind::DirNotEmpty))
+    // Without a kind the generic text stands in, once the failure has been shown.
+    if (Check(kind != FileErrorKind::None, CheckSite::FileExceptionWithoutKind) &&
+        index >= static_cast<uint32_t>(FileErrorKind::NotFound) &&
+        index <= static_cast<uint32_t>(FileErrorKind::DirNotEmpty))
         return FormatMessageText(*FileKindMessages[index], &fileName, 1);
     const CUnicodeString params[2] = {fileName, GetLastErrorText(errorCode)};
     return FormatMessageText(Messages::ERR_FILE_GENERIC, params, 2);
@@ -335,7 +339,7 @@ FileErrorKind KindFromSystemError(uint32_t errorCode)
 {
     switch (errorCode) {
     case 0:
-        GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/Errors", 812, 0);
+        ReportFailedCheck(CheckSite::FileErrorKindOfSuccess);
         return FileErrorKind::None;
     case 2: case 6: case 18: case 107:
         return FileErrorKind::NotFound;
@@ -383,7 +387,8 @@ CUnicodeString GetLastErrorText(uint32_t errorCode)
         return FormatMessageText(Messages::ERR_UNKNOWN_LAST_ERROR_TEXT, &zero, 1);
     }
     wchar_t* buffer = nullptr;
-    // 0x3100: the system allocates the buffer, from the system's table, no inserts expanded.
+    // 0x3100: the system allocates the buffer and takes the text from its own table; inserts would
+    // be read from an argument array, and none is passed.
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                             FORMAT_MESSAGE_ARGUMENT_ARRAY,
                                         nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
@@ -438,7 +443,7 @@ CUnicodeString BuildFailureText(FailureKind kind, const wchar_t* functionName, c
     if (index < sizeof(FailureTemplates) / sizeof(FailureTemplates[0]))
         format = CUnicodeString(FailureTemplates[index]);
     else
-        GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/Errors", 474, 0); // returns only when shown
+        ReportFailedCheck(CheckSite::FailureKindUnknown); // returns only when shown
     CUnicodeString params[6] = {TextOrEmpty(expressionText), TextOrEmpty(functionName), TextOrEmpty(sourceFile),
                                 DecimalText(line), L"0x" + HexText(errorCode), CUnicodeString()};
     int32_t count = 5;
@@ -510,6 +515,16 @@ bool GenerateInternalError(FailureKind kind, const wchar_t* functionName, const 
         throw new CInternalError(kind, sourceFile, line, errorCode);
     ShowInsteadOfThrowing(BuildFailureText(kind, functionName, expressionText, sourceFile, line, errorCode));
     return false;
+}
+
+bool ReportFailedCheck(const CCheckSite& site)
+{
+    return GenerateInternalError(FailureKind::Assert, L"", L"", site.sourcePath, site.line, 0);
+}
+
+bool ReportFailedPlatformCheck(const CCheckSite& site, uint32_t errorCode)
+{
+    return GenerateInternalError(FailureKind::AssertLastError, L"", L"", site.sourcePath, site.line, errorCode);
 }
 
 void ThrowLastErrorException(uint32_t errorCode)

@@ -22,7 +22,7 @@ int32_t ChooseBucketCount(int64_t atLeast)
             return size;
     }
     // Reached only while failures are shown instead of thrown.
-    GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/HashTable", 88, 0);
+    Check(false, CheckSite::HashTableSizeBeyondLargest);
     return INT32_MAX;
 }
 

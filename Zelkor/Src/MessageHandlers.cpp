@@ -19,7 +19,6 @@
 namespace Zelkor {
 
 namespace {
-constexpr const wchar_t* SourcePath = L"Src/MessageHandlers";
 constexpr int32_t ConsolePieceLength = 16384;
 constexpr const wchar_t* EventSourceKeyPath = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 constexpr const wchar_t* EventMessageFileName = L"ZelkorEventSrc.dll";
@@ -208,10 +207,8 @@ int32_t CMessageBoxHandler::ShowWithIcon(HWND window, const wchar_t* text, const
         return Show(window, text, caption, flags);
     CMemoryManagerSwitcher useDefault(&DefaultMemoryManager);
     HMODULE iconModule = FindIconModule(iconName);
-    if (iconModule == nullptr) {
-        GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, 287, 0);
+    if (!Check(iconModule != nullptr, CheckSite::MessageIconModuleNotFound))
         return Show(window, text, caption, flags);
-    }
     MSGBOXPARAMSW box = {};
     box.cbSize = sizeof(box);
     box.hwndOwner = window;
@@ -262,10 +259,8 @@ int32_t CConsoleMessageHandler::Show(HWND, const wchar_t* text, const wchar_t*, 
         encodingDecided = true;
         DecideEncoding();
     }
-    if (text == nullptr) {
-        GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, 47, 0);
+    if (!Check(text != nullptr, CheckSite::ConsoleNullText))
         text = L"";
-    }
     Write(WithLineBreaks(text));
     return GetMessageTableAnswer(flags);
 }
@@ -390,10 +385,8 @@ void CEventLogMessageHandler::RegisterSource()
         const CUnicodeString file = StripLongPrefix(MergePath(directory, EventMessageFileName));
         key.SetStringValue(L"EventMessageFile", file.GetText(), uint32_t(file.GetLength() + 1) * 2);
     }
-    if (source != nullptr) {
-        GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, 553, 0);
+    if (!Check(source == nullptr, CheckSite::EventSourceAlreadyRegistered))
         return;
-    }
     source = Calls.RegisterSource ? Calls.RegisterSource(nullptr, title.GetText())
                                   : RegisterEventSourceW(nullptr, title.GetText());
     key.Close();

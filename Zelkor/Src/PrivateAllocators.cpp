@@ -1,4 +1,4 @@
-// The runtime-heap and the virtual-memory managers and their static objects (row 5).
+// The runtime-heap and the virtual-memory managers and their static objects (ZELKOR_ROW_MEMORY_MANAGERS).
 #include "Alloc.h"
 #include "Errors.h"
 #include "StartupOrder.h"
@@ -29,10 +29,10 @@ void CVirtualMemoryManager::Free(void* block)
 {
     if (!block)
         return;
-    ZELKOR_ASSERT_LAST_ERROR_AT(VirtualFree(block, 0, MEM_RELEASE), L"Src/PrivateAllocators", 130);
+    CheckLastError(VirtualFree(block, 0, MEM_RELEASE), CheckSite::VirtualMemoryFreeFailed);
 }
 
-// Both are constant-initialised (constexpr constructors), so they serve even before row 5.
+// Both are constant-initialised (constexpr constructors), so they serve even before ZELKOR_ROW_MEMORY_MANAGERS.
 ZELKOR_INIT(ZELKOR_ROW_MEMORY_MANAGERS + 1) CRuntimeHeapManager DefaultMemoryManager;
 ZELKOR_INIT(ZELKOR_ROW_MEMORY_MANAGERS + 1) CVirtualMemoryManager PageMemoryManager;
 

@@ -51,9 +51,9 @@ CRegistryKey::~CRegistryKey()
 
 bool CRegistryKey::Open(HKEY root, const wchar_t* path, uint32_t newMode)
 {
-    ZELKOR_ASSERT_AT(handle == nullptr, L"Src/RegistryKey", 120);
-    ZELKOR_ASSERT_AT(mode == Closed, L"Src/RegistryKey", 121);
-    ZELKOR_ASSERT_AT(path != nullptr, L"Src/RegistryKey", 122);
+    Check(handle == nullptr, CheckSite::RegistryOpenWithHandle);
+    Check(mode == Closed, CheckSite::RegistryOpenWhileOpen);
+    Check(path != nullptr, CheckSite::RegistryOpenNullPath);
     if (!path)
         path = L""; // only reached when the failure above was shown instead of thrown
     if (handle)
@@ -75,7 +75,7 @@ bool CRegistryKey::Open(HKEY root, const wchar_t* path, uint32_t newMode)
     } else if (newMode == Write) {
         result = RegOpenKeyExW(root, path, 0, WriteAccess, &handle);
     } else {
-        GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/RegistryKey", 154, 0);
+        Check(false, CheckSite::RegistryOpenUnknownMode);
         SetLastError(0);
         return false;
     }
@@ -97,8 +97,8 @@ void CRegistryKey::Close()
 
 CUnicodeString CRegistryKey::GetStringValue(const wchar_t* valueName, const wchar_t* defaultText)
 {
-    ZELKOR_ASSERT_AT(mode != Closed, L"Src/RegistryKey", 331);
-    ZELKOR_ASSERT_AT(valueName != nullptr && defaultText != nullptr, L"Src/RegistryKey", 332);
+    Check(mode != Closed, CheckSite::RegistryReadClosed);
+    Check(valueName != nullptr && defaultText != nullptr, CheckSite::RegistryReadNullArgument);
     const wchar_t* const fallback = defaultText ? defaultText : L"";
     if (!handle || !valueName)
         return CUnicodeString(fallback);
@@ -134,7 +134,7 @@ CUnicodeString CRegistryKey::GetStringValue(const wchar_t* valueName, const wcha
         }
         if (status == ERROR_MORE_DATA) {
             result.ReleaseBuffer(0);
-            GenerateInternalError(FailureKind::Assert, L"", L"", L"Src/RegistryKey", 367, 0);
+            Check(false, CheckSite::RegistryValueGrewWhileRead);
             return CUnicodeString(fallback);
         }
         // A value stored without terminator fills its bytes exactly; stop at a NUL if there is one.
@@ -148,8 +148,8 @@ CUnicodeString CRegistryKey::GetStringValue(const wchar_t* valueName, const wcha
 
 void CRegistryKey::SetStringValue(const wchar_t* valueName, const wchar_t* data, uint32_t sizeInBytes)
 {
-    ZELKOR_ASSERT_AT(data != nullptr, L"Src/RegistryKey", 379);
-    ZELKOR_ASSERT_AT(mode == Write, L"Src/RegistryKey", 380);
+    Check(data != nullptr, CheckSite::RegistryWriteNullData);
+    Check(mode == Write, CheckSite::RegistryWriteNotWritable);
     if (!data || mode != Write)
         return; // only reached when the failure above was shown instead of thrown
     if (!handle) {

@@ -45,7 +45,7 @@ CResourceModule::CResourceModule(HMODULE module, bool selfRegistered, GetResourc
     : module(module), selfRegistered(selfRegistered), getResourceId(getResourceId),
       numberOfMessages(numberOfMessages), getMessageName(getMessageName)
 {
-    ZELKOR_ASSERT_AT(module != nullptr, L"Src/ResourceInfo", 317);
+    Check(module != nullptr, CheckSite::ResourceModuleNullHandle);
     if (module != nullptr)
         name = ExtractFileName(ModuleFileName(module));
 }
@@ -109,7 +109,7 @@ void CResourceModuleRegistry::Unregister(HMODULE module)
     CCriticalSectionLock guard(lock);
     const int32_t found = FindInGeneralListLocked(module);
     if (found < 0) {
-        ZELKOR_ASSERT_AT(false, L"Src/ResourceInfo", 670);
+        Check(false, CheckSite::ResourceModuleNotRegistered);
         return;
     }
     entry = modules[found];
@@ -240,7 +240,7 @@ int32_t GetCurrentLanguage()
 bool IsLanguageSupported(int32_t language)
 {
     if (language < 0 || language >= InterfaceLanguageCount) {
-        ZELKOR_ASSERT_AT(false, L"Src/ResourceInfo", 120);
+        Check(false, CheckSite::LanguageIndexOutOfRange);
         return false;
     }
     const LANGID id = InterfaceLanguages[language].LanguageId;
@@ -252,7 +252,7 @@ namespace ResourceInfoInternal {
 CUnicodeString GetLanguageLocaleName(int32_t language, LocaleNameConverter converter)
 {
     if (language < 0 || language >= InterfaceLanguageCount) {
-        ZELKOR_ASSERT_AT(false, L"Src/ResourceInfo", 165);
+        Check(false, CheckSite::LanguageLocaleIndexOutOfRange);
         return CUnicodeString();
     }
     const CInterfaceLanguage& slot = InterfaceLanguages[language];
@@ -265,7 +265,7 @@ CUnicodeString GetLanguageLocaleName(int32_t language, LocaleNameConverter conve
     wchar_t buffer[Capacity];
     const int written = converter(MAKELCID(slot.LanguageId, SORT_DEFAULT), buffer, Capacity, 0);
     if (written <= 0) {
-        ZELKOR_ASSERT_LAST_ERROR_AT(false, L"Src/ResourceInfo", 178);
+        CheckLastError(false, CheckSite::LanguageLocaleNameFailed);
         return CUnicodeString();
     }
     // The count includes the terminating NUL.

@@ -21,7 +21,7 @@ CThreadDataBase::CThreadDataBase(CThreadObjectBase* owner) : owner(owner)
     if (!duplicated) {
         thread = nullptr;
         // Thrown from here, the half-built record is freed by the new-expression.
-        ZELKOR_ASSERT_LAST_ERROR_AT(false, L"Src/ThreadObject", 27);
+        CheckLastError(false, CheckSite::ThreadHandleNotDuplicated);
     }
 }
 
@@ -145,7 +145,7 @@ void CThreadDataRegistry::ReclaimEndedThreads()
     while (i < arrays.GetSize()) {
         CRecordArray* records = arrays[i];
         if (records == nullptr) {
-            ZELKOR_ASSERT_AT(false, L"Src/ThreadObject", 126);
+            Check(false, CheckSite::ThreadRecordArrayMissing);
             arrays.DeleteAt(i);
             continue;
         }
@@ -157,7 +157,7 @@ void CThreadDataRegistry::ReclaimEndedThreads()
         }
         const DWORD state = WaitForSingleObject(first->GetThread(), 0);
         if (state == WAIT_FAILED) {
-            ZELKOR_ASSERT_LAST_ERROR_AT(false, L"Src/ThreadObject", 131);
+            CheckLastError(false, CheckSite::ThreadStateUnknown);
             ++i;
             continue;
         }
@@ -187,7 +187,7 @@ void CThreadDataRegistry::RemoveRecordsOf(uint32_t index)
     };
     for (int32_t i = 0; i < arrays.GetSize(); ++i) {
         if (arrays[i] == nullptr) {
-            ZELKOR_ASSERT_AT(false, L"Src/ThreadObject", 62);
+            Check(false, CheckSite::ThreadRecordArrayMissingOnRemove);
             continue;
         }
         removeFrom(arrays[i]);

@@ -18,7 +18,7 @@ CVersionInfo::CVersionInfo(const wchar_t* filePath)
         return; // no version resource, or the file cannot be read
     valid = true;
     data.SetSize(static_cast<int32_t>(size));
-    ZELKOR_ASSERT_AT(GetFileVersionInfoW(filePath, 0, size, data.GetBuffer()), L"Src/VersionInfo", 83);
+    Check(GetFileVersionInfoW(filePath, 0, size, data.GetBuffer()), CheckSite::VersionResourceUnreadable);
 }
 
 CUnicodeString CVersionInfo::GetStringValue(const wchar_t* name)
@@ -35,7 +35,7 @@ CUnicodeString CVersionInfo::GetStringValue(const wchar_t* name)
 
     wchar_t path[256];
     const int written = _snwprintf(path, 256, L"\\StringFileInfo\\%08lx\\", block);
-    ZELKOR_ASSERT_AT(written > 0 && written < 256, L"Src/VersionInfo", 108);
+    Check(written > 0 && written < 256, CheckSite::VersionBlockPathTooLong);
     if (written <= 0 || written >= 256)
         return CUnicodeString();
     CUnicodeString query(path, written);
@@ -65,7 +65,7 @@ bool IsWindowsVersionAtLeast(uint32_t major, uint32_t minor)
     if (!PlatformVersionQueried) {
         OSVERSIONINFOEXW version = {};
         version.dwOSVersionInfoSize = sizeof(version); // 284 bytes
-        ZELKOR_ASSERT_AT(GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)), L"Src/Zelkor", 1388);
+        Check(GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)), CheckSite::PlatformVersionUnreadable);
         PlatformVersion = version;
         InterlockedExchange(&PlatformVersionQueried, 1);
     }

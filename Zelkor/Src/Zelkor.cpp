@@ -22,7 +22,7 @@ void NoModuleNotification(HMODULE)
 {
 }
 
-// Row 14: from here to the entry's verdict the loading thread shows failures instead of
+// ZELKOR_ROW_SUPPRESS: from here to the entry's verdict the loading thread shows failures instead of
 // throwing them. An executable has no entry hook that would clear the flag again, so there
 // it stays clear.
 class CLoadingThreadMark {
@@ -75,8 +75,8 @@ void CModuleRegistry::Attach(HMODULE module, ModuleNotification onAttach, Module
     CCriticalSectionLock guard(ModuleRegistryLock);
     const int32_t found = FindLocked(module);
     if (found >= 0) {
-        ZELKOR_ASSERT_AT(records[found].OnAttach == onAttach, L"Src/Zelkor", 358);
-        ZELKOR_ASSERT_AT(records[found].OnDetach == onDetach, L"Src/Zelkor", 359);
+        Check(records[found].OnAttach == onAttach, CheckSite::ModuleAttachedWithOtherAttach);
+        Check(records[found].OnDetach == onDetach, CheckSite::ModuleAttachedWithOtherDetach);
         return;
     }
     records.Add(CModuleRecord{module, onAttach, onDetach});
@@ -87,7 +87,7 @@ void CModuleRegistry::Detach(HMODULE module)
     CCriticalSectionLock guard(ModuleRegistryLock);
     const int32_t found = FindLocked(module);
     if (found < 0) {
-        ZELKOR_ASSERT_AT(false, L"Src/Zelkor", 400);
+        Check(false, CheckSite::ModuleDetachedUnknown);
         return;
     }
     records.DeleteAt(found);
@@ -106,7 +106,7 @@ BOOL ModuleEntry(HINSTANCE module, DWORD reason, LPVOID, ModuleNotification onAt
             return thread.ErrorShown ? FALSE : TRUE;
         }
         if (reason == DLL_PROCESS_DETACH) {
-            // Cleared again by the last exit handler (row 14).
+            // Cleared again by the last exit handler (ZELKOR_ROW_SUPPRESS).
             ZelkorThreadData.Get().SuppressExceptions = true;
             ModuleRegistry.Detach(module);
         }
@@ -130,7 +130,7 @@ BOOL ZelkorModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved)
 void RegisterOwnResourceModule()
 {
     const HMODULE module = GetZelkorModuleHandle();
-    ZELKOR_ASSERT_AT(module != nullptr, L"Src/Zelkor", 418);
+    Check(module != nullptr, CheckSite::OwnResourceModuleNullHandle);
     if (module != nullptr)
         RegisterResourceModule(module);
 }

@@ -25,7 +25,7 @@ BOOL RawModuleEntry(HINSTANCE module, DWORD reason, LPVOID)
         HMODULE expected = nullptr;
         if (!ZelkorModule.compare_exchange_strong(expected, module, std::memory_order_acq_rel) &&
             expected != module) {
-            ZELKOR_ASSERT_AT(false, L"Src/ZelkorStatic", 29);
+            Check(false, CheckSite::ModuleEntryOfSecondModule);
             return TRUE;
         }
         EntryHooked.store(true, std::memory_order_release);
@@ -46,7 +46,7 @@ HMODULE GetZelkorModuleHandle()
         if (!ZelkorModule.compare_exchange_strong(expected, module, std::memory_order_acq_rel))
             module = expected;
     }
-    ZELKOR_ASSERT_AT(module != nullptr, L"Src/ZelkorStatic", 50);
+    Check(module != nullptr, CheckSite::ZelkorModuleHandleNull);
     return module;
 }
 
@@ -64,7 +64,7 @@ CUnicodeString GetZelkorModuleDirectory()
     return ExtractPath(ModuleFileName(GetZelkorModuleHandle()));
 }
 
-// Row 12 holds the constant strings; each lives beside its users (the memory-exception text in
+// ZELKOR_ROW_CONSTANT_STRINGS holds the constant strings; each lives beside its users (the memory-exception text in
 // Src/Errors, the long-path prefixes in Src/FileSystem, the caption in Src/MessageHandlers) at
 // its own offset in the row.
 ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 10) const CUnicodeString VirtualFilesPrefix(L"\\\\Quorell\\Zelkor\\VirtualFiles$\\");
