@@ -12,7 +12,7 @@
 #include "RedirectSettings.h"
 #include "TestSupport.h"
 
-using namespace Zelkor;
+using namespace Trevalic;
 
 namespace {
 

@@ -50,10 +50,10 @@ public:
     std::wstring Render() const
     {
         std::wstring out = L"{\"Trevalic\": [";
-        for (int32_t i = 0; i < Zelkor::BuiltInProviderCount; ++i) {
+        for (int32_t i = 0; i < Trevalic::BuiltInProviderCount; ++i) {
             if (i > 0)
                 out += L",\n";
-            Record(out, *Zelkor::BuiltInProviders[i]);
+            Record(out, *Trevalic::BuiltInProviders[i]);
         }
         out += L"]}";
         return out;
@@ -87,7 +87,7 @@ private:
     }
     static void String(std::wstring& out, const Zelkor::CUnicodeString& text) { String(out, text.GetText(), text.GetLength()); }
 
-    void Record(std::wstring& out, const Zelkor::ProviderEntry& record) const
+    void Record(std::wstring& out, const Trevalic::ProviderEntry& record) const
     {
         out += L"{\"Id\":";
         String(out, record.Id);
@@ -116,8 +116,8 @@ private:
         String(out, record.RedirectUrl);
         out += L",\"RedirectPort\":" + std::to_wstring(record.RedirectPort);
         out += L",\"ProviderType\":";
-        out += record.ProviderType == Zelkor::ProviderType::IMAP ? L"\"IMAP\""
-             : record.ProviderType == Zelkor::ProviderType::Graph ? L"\"Graph\"" : L"\"SharePoint\"";
+        out += record.ProviderType == Trevalic::ProviderType::IMAP ? L"\"IMAP\""
+             : record.ProviderType == Trevalic::ProviderType::Graph ? L"\"Graph\"" : L"\"SharePoint\"";
         out += L",\"ExtraParameters\": {";
         bool first = true;
         record.ExtraParameters.ForEach([&](const Zelkor::CUnicodeString& key, const Zelkor::CUnicodeString& value) {
@@ -133,7 +133,7 @@ private:
 
     static void Expiration(std::wstring& out, int64_t expiration)
     {
-        if (expiration == Zelkor::NeverExpires) {
+        if (expiration == Trevalic::NeverExpires) {
             out += L"null";
             return;
         }

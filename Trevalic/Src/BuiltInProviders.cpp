@@ -5,12 +5,12 @@
 #include "StartupOrder.h"
 #include "TrevalicRegistrations.h"
 
-namespace Zelkor {
+namespace Trevalic {
 
 namespace {
 
-using Trevalic::Messages::MSG_OAUTH_TITLE_GOOGLE;
-using Trevalic::Messages::MSG_OAUTH_TITLE_MICROSOFT;
+using Messages::MSG_OAUTH_TITLE_GOOGLE;
+using Messages::MSG_OAUTH_TITLE_MICROSOFT;
 
 constexpr const wchar_t* GoogleAuthorizationEndpoint = L"https://accounts.google.com/o/oauth2/v2/auth";
 constexpr const wchar_t* GoogleTokenEndpoint = L"https://oauth2.googleapis.com/token";
@@ -70,4 +70,4 @@ const ProviderEntry* const BuiltInProviders[BuiltInProviderCount] = {
     &GoogleImap, &MicrosoftImap, &MicrosoftImapV2, &MicrosoftGraph, &MicrosoftGraphV2, &MicrosoftSharePoint, &MicrosoftSharePointV2,
 };
 
-} // namespace Zelkor
+} // namespace Trevalic

@@ -4,7 +4,7 @@
 
 #include "Errors.h"
 
-namespace Zelkor {
+namespace Trevalic {
 
 template <class E>
 struct EnumClassItem {
@@ -20,8 +20,8 @@ const wchar_t* FindEnumName(const EnumClassItem<E>* table, E value)
         if (table->Value == value)
             return table->Name;
     }
-    ReportFailedCheck(CheckSite::EnumValueWithoutName);
+    Zelkor::ReportFailedCheck(Zelkor::CheckSite::EnumValueWithoutName);
     return L"";
 }
 
-} // namespace Zelkor
+} // namespace Trevalic

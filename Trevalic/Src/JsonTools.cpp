@@ -4,7 +4,7 @@
 #include "Errors.h"
 #include "Time.h"
 
-namespace Zelkor {
+namespace Trevalic {
 
 namespace {
 
@@ -176,4 +176,4 @@ CUnicodeString ParametersToJson(const ParameterMap& parameters)
     return result;
 }
 
-} // namespace Zelkor
+} // namespace Trevalic

@@ -7,7 +7,7 @@
 #include "ProviderEntry.h"
 #include "UnicodeString.h"
 
-namespace Zelkor {
+namespace Trevalic {
 
 // One UTF-16 unit at a time: the two-character escapes for " \ and b f n r t, printable ASCII
 // as is ("/" included), every other unit as \u and four lowercase hex digits, each half of a
@@ -46,4 +46,4 @@ inline void AppendLiteral(CUnicodeString& out, const wchar_t (&text)[N])
 
 } // namespace JsonToolsInternal
 
-} // namespace Zelkor
+} // namespace Trevalic

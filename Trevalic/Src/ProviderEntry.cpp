@@ -8,7 +8,7 @@
 
 #include <cwchar>
 
-namespace Zelkor {
+namespace Trevalic {
 
 const EnumClassItem<ProviderType> ProviderTypeNames[] = {
     {ProviderType::Any, L"Any"},
@@ -137,4 +137,4 @@ CUnicodeString ProviderListToJson(int32_t providerType)
     return document;
 }
 
-} // namespace Zelkor
+} // namespace Trevalic

@@ -11,7 +11,10 @@
 #include "MessageName.h"
 #include "UnicodeString.h"
 
-namespace Zelkor {
+namespace Trevalic {
+
+// The library is written in the framework's vocabulary.
+using namespace Zelkor;
 
 enum class ProviderType : int32_t {
     Any = 0, // the filter value that selects every record; no record carries it
@@ -72,7 +75,7 @@ public:
     CUnicodeString Scope;
     CUnicodeString RedirectUrl; // shares the buffer of RedirectUrlSetting
     uint32_t RedirectPort;
-    Zelkor::ProviderType ProviderType;
+    Trevalic::ProviderType ProviderType;
     ParameterMap ExtraParameters;
 };
 
@@ -88,12 +91,8 @@ extern const ProviderEntry* const BuiltInProviders[BuiltInProviderCount];
 // The record as one JSON object of the provider list document.
 CUnicodeString ProviderToJson(const ProviderEntry& record);
 
-} // namespace Zelkor
-
-namespace Zelkor {
-
 // The provider list document: every record for 0, otherwise the records of that kind (none
 // for a value that names no kind). Rebuilt at every call; titles are looked up each time.
 CUnicodeString ProviderListToJson(int32_t providerType);
 
-} // namespace Zelkor
+} // namespace Trevalic

@@ -6,7 +6,7 @@
 #include "RedirectSettings.h"
 #include "StartupOrder.h"
 
-namespace Zelkor {
+namespace Trevalic {
 
 namespace RedirectSettingsInternal {
 
@@ -91,4 +91,4 @@ ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 10) CRedirectPortReader RedirectPortReader;
 
 } // namespace
 
-} // namespace Zelkor
+} // namespace Trevalic

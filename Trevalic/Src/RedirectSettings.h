@@ -9,7 +9,10 @@
 
 #include "UnicodeString.h"
 
-namespace Zelkor {
+namespace Trevalic {
+
+// The library is written in the framework's vocabulary.
+using namespace Zelkor;
 
 // The maker's redirect page unless "RedirectUrl" (REG_SZ) overrides it.
 extern CUnicodeString RedirectUrlSetting;
@@ -30,4 +33,4 @@ uint32_t ReadRedirectPort(HKEY root);
 
 } // namespace RedirectSettingsInternal
 
-} // namespace Zelkor
+} // namespace Trevalic

@@ -10,7 +10,7 @@
 #include "Errors.h"
 #include "ProviderEntry.h"
 
-namespace Zelkor {
+namespace Trevalic {
 
 namespace {
 
@@ -36,18 +36,18 @@ uint32_t FillProviderList(int32_t providerType, wchar_t* buffer, size_t* length)
 
 } // namespace
 
-} // namespace Zelkor
+} // namespace Trevalic
 
 extern "C" bool GetProvidersList(int32_t providerType, wchar_t* buffer, size_t* length)
 {
-    const uint32_t outcome = Zelkor::FillProviderList(providerType, buffer, length);
+    const uint32_t outcome = Trevalic::FillProviderList(providerType, buffer, length);
     SetLastError(outcome);
     return outcome == ERROR_SUCCESS;
 }
 
 extern "C" BSTR GetTrevalicListJson()
 {
-    using namespace Zelkor;
+    using namespace Trevalic;
     size_t count = 0;
     if (GetProvidersList(0, nullptr, &count) || count == 0)
         GenerateInternalError(FailureKind::Assert, L"GetTrevalicListJson", L"size query", L"Src/TrevalicDotNetExport", 17, 0);
