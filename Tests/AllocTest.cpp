@@ -56,6 +56,46 @@ TEST(HeapManager, CountsLiveBlocksAndLeavesThemAloneOnFailureOrForeignFree)
     EXPECT_EQ(manager.GetByteCount(), 0u);
 }
 
+// The string heap's calls: the caller names each block's size, and the counters must read as
+// they would after Alloc and Free, whatever happens to the block in between.
+TEST(HeapManager, SizedBlocksCountLikeOthersThroughGrowthAndRefusals)
+{
+    CHeapManager manager(0x1000, false), other(0x1000, false);
+    auto* block = static_cast<unsigned char*>(manager.AllocSized(300));
+    for (int i = 0; i < 300; ++i)
+        block[i] = static_cast<unsigned char>(i);
+    void* plain = manager.Alloc(5000);
+    EXPECT_EQ(manager.GetBlockCount(), 2);
+    EXPECT_EQ(manager.GetByteCount(), 5300u);
+
+    for (const uint64_t size : {uint64_t(400), uint64_t(200000), uint64_t(250)}) {
+        block = static_cast<unsigned char*>(manager.ReallocSized(block, HeapSize(manager.GetHeap(), 0, block), size));
+        ASSERT_NE(block, nullptr) << size;
+        EXPECT_EQ(HeapSize(manager.GetHeap(), 0, block), size);
+        EXPECT_EQ(manager.GetByteCount(), 5000 + size);
+        for (int i = 0; i < 250; ++i)
+            ASSERT_EQ(block[i], static_cast<unsigned char>(i)) << "size " << size << ", byte " << i;
+    }
+    SetLastError(1234);
+    EXPECT_EQ(manager.ReallocSized(block, 250, Huge), nullptr);
+    EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_EQ(block[249], 249);
+    EXPECT_EQ(manager.ReallocSized(nullptr, 0, 10), nullptr);
+    delete Catch<CMemoryException>([&] { manager.AllocSized(Huge); });
+    void* foreign = other.AllocSized(64);
+    manager.FreeSized(foreign, 64);
+    manager.FreeSized(nullptr, 0);
+    EXPECT_EQ(manager.GetBlockCount(), 2);
+    EXPECT_EQ(manager.GetByteCount(), 5250u);
+
+    other.FreeSized(foreign, 64);
+    manager.FreeSized(block, 250);
+    manager.Free(plain);
+    EXPECT_EQ(manager.GetBlockCount(), 0);
+    EXPECT_EQ(manager.GetByteCount(), 0u);
+    EXPECT_EQ(other.GetByteCount(), 0u);
+}
+
 TEST(HeapManager, DestroyKeepsAHeapWithLiveBlocksUnlessAllowed)
 {
     const struct { bool mayDestroy, liveBlock, destroyed; } rows[] = {

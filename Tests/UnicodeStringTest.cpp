@@ -186,6 +186,54 @@ TEST(UnicodeString, WritingFromItsOwnTextIsSafe)
     EXPECT_EQ(Std(s), L"<" + std::wstring(1000, L'z') + L">, again");
 }
 
+// Appends that fit are done inline; every other case (a sharer, a source in the string's own
+// block, growth) must still leave sharers alone and keep the string heap's counters exact.
+TEST(UnicodeString, AppendsFillTheRoomInPlaceAndOtherwiseCopyOrGrowExactly)
+{
+    CUnicodeString s;
+    s.GetBuffer(300);
+    s.ReleaseBuffer(0);
+    const wchar_t* room = s.GetText();
+    const int32_t blocks = StringHeap.GetBlockCount();
+    std::wstring expected;
+    for (int i = 0; i < 30; ++i) {
+        s.Append(L"0123456789", 10);
+        expected += L"0123456789";
+    }
+    s += L'!';
+    s += CUnicodeString(L"?");
+    expected += L"!?";
+    EXPECT_EQ(Std(s), expected);
+    EXPECT_EQ(s.GetText(), room);
+    EXPECT_EQ(StringHeap.GetBlockCount(), blocks);
+
+    const CUnicodeString sharer = s;
+    s.Append(L"x", 1);
+    EXPECT_EQ(Std(sharer), expected);
+    EXPECT_EQ(Std(s), expected + L"x");
+    EXPECT_NE(s.GetText(), room);
+
+    // Growth by a fifth of a heap block, which the heap may do where the block lies.
+    CUnicodeString grown = Repeat(L'g', 200);
+    const uint64_t bytes = StringHeap.GetByteCount();
+    grown.Append(Repeat(L'h', 10));
+    EXPECT_EQ(grown.GetCapacity(), 16u + 241 * 2);
+    EXPECT_EQ(StringHeap.GetByteCount(), bytes - 418 + grown.GetCapacity());
+    EXPECT_EQ(Std(grown), std::wstring(200, L'g') + std::wstring(10, L'h'));
+
+    CString narrow;
+    narrow.GetBuffer(300);
+    narrow.ReleaseBuffer(0);
+    const char* narrowRoom = narrow.GetText();
+    for (int i = 0; i < 30; ++i)
+        narrow.Append("0123456789", 10);
+    EXPECT_EQ(narrow.GetText(), narrowRoom);
+    const CString narrowSharer = narrow;
+    narrow.Append(narrow.GetText() + 5, 3);
+    EXPECT_EQ(std::string(narrowSharer.GetText()).size(), 300u);
+    EXPECT_EQ(std::string(narrow.GetText()).substr(298), "89567");
+}
+
 TEST(UnicodeString, CountsStayExactUnderConcurrentCopies)
 {
     const CUnicodeString shared = Repeat(L's', 40);

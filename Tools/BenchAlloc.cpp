@@ -99,11 +99,13 @@ void Compare(size_t size, int threads)
         mallocTime = std::min(mallocTime, Measure(MallocAllocator{}, size, threads));
         heapTime = std::min(heapTime, Measure(ProcessHeapAllocator{}, size, threads));
     }
-    std::printf("%3zu bytes, %d thread%s: pool %6.1f ns/pair, malloc/free %6.1f (x%.1f), "
-                "HeapAlloc/HeapFree %6.1f (x%.1f)\n",
-                size, threads, threads == 1 ? " " : "s", poolTime, mallocTime, mallocTime / poolTime, heapTime,
-                heapTime / poolTime);
-    std::fflush(stdout);
+    char name[64];
+    std::snprintf(name, sizeof name, "pool, %zu bytes, %d thread%s vs malloc", size, threads,
+                  threads == 1 ? "" : "s");
+    Bench::Report(name, poolTime / 1000, mallocTime / 1000);
+    std::snprintf(name, sizeof name, "pool, %zu bytes, %d thread%s vs HeapAlloc", size, threads,
+                  threads == 1 ? "" : "s");
+    Bench::Report(name, poolTime / 1000, heapTime / 1000);
 }
 
 void BenchBlockPool()
@@ -113,6 +115,6 @@ void BenchBlockPool()
             Compare(size, threads);
 }
 
-Bench::Register registration("block pool against malloc and HeapAlloc", BenchBlockPool);
+Bench::Register registration("pools", BenchBlockPool);
 
 } // namespace

@@ -175,12 +175,11 @@ void BenchProviderList()
     // The reference must render the very document the export returns.
     const std::wstring exported(buffer.data(), buffer.size() - 1);
     std::printf("documents agree: %s (%zu characters)\n", exported == document ? "yes" : "NO", exported.size());
-    std::printf("GetProvidersList size query and fill, all seven: %8.2f us per call (%.2fx)\n", protocol, protocol / reference);
-    std::printf("GetTrevalicListJson:                             %8.2f us per call (%.2fx)\n", system, system / reference);
-    std::printf("std::wstring renderer of the same records:       %8.2f us per call\n", reference);
+    Bench::Report("catalogue: GetProvidersList vs std::wstring", protocol, reference);
+    Bench::Report("catalogue: GetTrevalicListJson vs std::wstring", system, reference);
     FreeLibrary(module);
 }
 
-Bench::Register registerProviderList("catalogue document", BenchProviderList);
+Bench::Register registerProviderList("catalogue", BenchProviderList);
 
 } // namespace

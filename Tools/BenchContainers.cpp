@@ -1,6 +1,7 @@
 // Containers against their standard counterparts: CMap insert, lookup and delete with
 // integer and string keys, CArray appends. Goal: lookups no slower than std::unordered_map,
-// inserts within 1.5 times.
+// inserts within 1.5 times. Each case is one pass over all keys, as the map's state moves on
+// from case to case.
 #include <windows.h>
 
 #include <cstdio>
@@ -20,12 +21,9 @@ namespace {
 
 volatile int64_t Sink;
 
-void Report(const char* what, double oursMicroseconds, double standardMicroseconds)
-{
-    std::printf("%-34s ours %9.1f ms  std %9.1f ms  ratio %.2f\n", what, oursMicroseconds / 1000.0,
-                standardMicroseconds / 1000.0, oursMicroseconds / standardMicroseconds);
-    std::fflush(stdout);
-}
+// The goals of the header comment, as least speedups.
+constexpr double LookupGoal = 1;
+constexpr double InsertGoal = 1 / 1.5;
 
 template <class F>
 double Time(F action)
@@ -57,29 +55,31 @@ void CompareMaps(const char* label, const std::vector<Key>& keys, const std::vec
     const size_t n = keys.size();
     char what[64];
 
-    std::snprintf(what, sizeof what, "%s insert (Set)", label);
-    Report(what, Time([&] {
+    std::snprintf(what, sizeof what, "map, %s: insert (Set)", label);
+    Bench::Report(what, Time([&] {
                for (size_t i = 0; i < n; ++i)
                    ours.Set(keys[i], static_cast<int64_t>(i));
            }),
            Time([&] {
                for (size_t i = 0; i < n; ++i)
                    standard.insert_or_assign(standardKeys[i], static_cast<int64_t>(i));
-           }));
+           }),
+           InsertGoal);
 
     int64_t sum = 0;
-    std::snprintf(what, sizeof what, "%s lookup", label);
-    Report(what, Time([&] {
+    std::snprintf(what, sizeof what, "map, %s: lookup", label);
+    Bench::Report(what, Time([&] {
                for (size_t i = 0; i < n; ++i)
                    sum += *ours.Lookup(keys[i]);
            }),
            Time([&] {
                for (size_t i = 0; i < n; ++i)
                    sum += standard.find(standardKeys[i])->second;
-           }));
+           }),
+           LookupGoal);
 
-    std::snprintf(what, sizeof what, "%s delete", label);
-    Report(what, Time([&] {
+    std::snprintf(what, sizeof what, "map, %s: delete", label);
+    Bench::Report(what, Time([&] {
                for (size_t i = 0; i < n; ++i)
                    sum += ours.Delete(keys[i]);
            }),
@@ -89,15 +89,16 @@ void CompareMaps(const char* label, const std::vector<Key>& keys, const std::vec
            }));
 
     // Adding without the look-up, into a warm map whose nodes come from the free list.
-    std::snprintf(what, sizeof what, "%s insert again (Add)", label);
-    Report(what, Time([&] {
+    std::snprintf(what, sizeof what, "map, %s: insert again (Add)", label);
+    Bench::Report(what, Time([&] {
                for (size_t i = 0; i < n; ++i)
                    ours.Add(keys[i], static_cast<int64_t>(i));
            }),
            Time([&] {
                for (size_t i = 0; i < n; ++i)
                    standard.emplace(standardKeys[i], static_cast<int64_t>(i));
-           }));
+           }),
+           InsertGoal);
     Sink = sum + ours.GetCount();
 }
 
@@ -125,7 +126,7 @@ void ArrayAppends()
     const int n = 10000000;
     CArray<int> ours;
     std::vector<int> standard;
-    Report("10M CArray<int> appends", Time([&] {
+    Bench::Report("array: 10M CArray<int> appends", Time([&] {
                for (int i = 0; i < n; ++i)
                    ours.Add(i);
            }),
@@ -136,8 +137,13 @@ void ArrayAppends()
     Sink = ours[n - 1] + standard[n - 1];
 }
 
-Bench::Register integerMap("CMap, 1 000 000 integer keys", IntegerMap);
-Bench::Register stringMap("CMap, 100 000 string keys", StringMap);
-Bench::Register arrayAppends("CArray appends", ArrayAppends);
+void Containers()
+{
+    IntegerMap();
+    StringMap();
+    ArrayAppends();
+}
+
+Bench::Register containers("containers", Containers);
 
 } // namespace

@@ -44,6 +44,17 @@ public:
     void* Alloc(uint64_t size) override;
     void Free(void* block) override;
 
+    // The same for a caller that keeps the size of each block (string buffers hold it as their
+    // capacity): the byte counter takes that size instead of asking the heap, which would take
+    // the heap's lock once more per call. The heap's size of a block is the size asked for, so
+    // both pairs count alike; a block from AllocSized goes back through FreeSized with its size.
+    void* AllocSized(uint64_t size);
+    void FreeSized(void* block, uint64_t size);
+    // Gives a block from AllocSized a new size, where it lies if the heap has room, otherwise
+    // moved with its contents; returns the block's address. Null when the heap has no room at
+    // all: then the block, the counters and the thread's last-error code are untouched.
+    void* ReallocSized(void* block, uint64_t oldSize, uint64_t newSize);
+
     // Releases the heap with every block in it, unless blocks are still counted and the heap
     // may not be destroyed with live blocks: then heap and counters stay as they are. Returns
     // whether the heap is gone. After that, Alloc throws CMemoryException and Free ignores

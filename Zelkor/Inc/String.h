@@ -45,13 +45,20 @@ public:
     bool SharesBufferWith(const CString& other) const { return buffer == other.buffer; }
 
     void Assign(const char* text, int32_t length);
-    void Append(const char* text, int32_t length); // text may point into this string
+    // text may point into this string.
+    void Append(const char* text, int32_t length)
+    {
+        if (length > 0 && !StringInternal::AppendInPlace(buffer, text, length))
+            AppendSlowPath(text, length);
+    }
     void SetLength(int32_t n);                     // n not above the current length
     void Empty();
     char* GetBuffer(int32_t n);
     void ReleaseBuffer(int32_t length = -1);
 
 private:
+    void AppendSlowPath(const char* text, int32_t length);
+
     StringInternal::CBufferHeader* buffer; // never null
 };
 

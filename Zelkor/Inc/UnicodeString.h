@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 
 namespace Zelkor {
 
@@ -73,9 +74,33 @@ inline CBufferHeader* AddReference(CBufferHeader* buffer)
 
 inline void ReleaseReference(CBufferHeader* buffer)
 {
-    // acq_rel: the releasing holder's writes happen before the block is reused.
-    if (buffer->Count.fetch_sub(1, std::memory_order_acq_rel) < 2)
+    // A count of 1 is the caller's own reference: no other holder is left to add one, so the
+    // block goes back without the locked decrement (acquire: the writes of holders that left
+    // before happen before the block is reused). Otherwise acq_rel, for the same reason.
+    if (buffer->Count.load(std::memory_order_acquire) == 1 || buffer->Count.fetch_sub(1, std::memory_order_acq_rel) < 2)
         FreeBuffer(buffer);
+}
+
+// The common append, inline so that it costs no more than the copy: the sole holder's buffer
+// has room and the text lies outside the buffer. Returns false, having changed nothing, in
+// every other case (growth, a shared buffer, a text from this very buffer, a null text), which
+// the caller's out-of-line path handles by the growth rule.
+template <class Char>
+inline bool AppendInPlace(CBufferHeader* buffer, const Char* text, int32_t length)
+{
+    const int32_t current = buffer->Length;
+    const uint64_t capacity = buffer->Capacity;
+    // One unsigned compare covers both sides: a text below the block wraps to a large offset.
+    const bool outside = reinterpret_cast<uintptr_t>(text) - reinterpret_cast<uintptr_t>(buffer) >= capacity;
+    // acquire: another holder's release of its reference happens before we write.
+    if (text == nullptr || !outside || capacity < NeededBytes(static_cast<int64_t>(current) + length, sizeof(Char)) ||
+        buffer->Count.load(std::memory_order_acquire) != 1)
+        return false;
+    Char* chars = CharsOf<Char>(buffer);
+    std::memcpy(chars + current, text, static_cast<size_t>(length) * sizeof(Char));
+    chars[current + length] = 0;
+    buffer->Length = current + length; // capacity bounds the sum, so it cannot overflow
+    return true;
 }
 
 // Reports a position or length outside the text as an internal error. It returns only while
@@ -144,11 +169,28 @@ public:
 
     void Assign(const wchar_t* text, int32_t length);
     // text may point into this string's own buffer.
-    void Append(const wchar_t* text, int32_t length);
-    void Append(const CUnicodeString& other);
-    CUnicodeString& operator+=(const CUnicodeString& other);
+    void Append(const wchar_t* text, int32_t length)
+    {
+        if (length > 0 && !StringInternal::AppendInPlace(buffer, text, length))
+            AppendSlowPath(text, length);
+    }
+    void Append(const CUnicodeString& other)
+    {
+        // A string appended to itself shares this buffer, so it never takes the inline copy.
+        if (!other.IsEmpty() && !StringInternal::AppendInPlace(buffer, other.GetText(), other.GetLength()))
+            AppendSlowPath(other);
+    }
+    CUnicodeString& operator+=(const CUnicodeString& other)
+    {
+        Append(other);
+        return *this;
+    }
     CUnicodeString& operator+=(const wchar_t* text);
-    CUnicodeString& operator+=(wchar_t c);
+    CUnicodeString& operator+=(wchar_t c)
+    {
+        Append(&c, 1);
+        return *this;
+    }
     void Insert(const wchar_t* text, int32_t length, int32_t position);
     void Delete(int32_t position, int32_t count);
     void ReplacePrefix(int32_t count, const wchar_t* text, int32_t length);
@@ -202,6 +244,11 @@ public:
     int CompareNoCase(const wchar_t* text) const;
 
 private:
+    struct Adopt {};
+    // Takes over the caller's reference.
+    CUnicodeString(StringInternal::CBufferHeader* adopted, Adopt) : buffer(adopted) {}
+    void AppendSlowPath(const wchar_t* text, int32_t length);
+    void AppendSlowPath(const CUnicodeString& other);
     void MakeWritable(int32_t n) { StringInternal::MakeWritable(buffer, n, sizeof(wchar_t)); }
     wchar_t* Chars() { return StringInternal::CharsOf<wchar_t>(buffer); }
     bool PointsIntoBuffer(const wchar_t* text) const;

@@ -259,6 +259,41 @@ void CHeapManager::Free(void* block)
         blockCount.fetch_sub(1, std::memory_order_relaxed);
 }
 
+void* CHeapManager::AllocSized(uint64_t size)
+{
+    void* block = heap ? HeapAlloc(heap, 0, static_cast<SIZE_T>(size)) : nullptr;
+    if (!block)
+        ThrowMemoryException();
+    blockCount.fetch_add(1, std::memory_order_relaxed);
+    byteCount.fetch_add(size, std::memory_order_relaxed);
+    return block;
+}
+
+void CHeapManager::FreeSized(void* block, uint64_t size)
+{
+    if (!block || !heap)
+        return;
+    // As in Free: a block the heap refuses was never counted here.
+    if (HeapFree(heap, 0, block)) {
+        byteCount.fetch_sub(size, std::memory_order_relaxed);
+        blockCount.fetch_sub(1, std::memory_order_relaxed);
+    }
+}
+
+void* CHeapManager::ReallocSized(void* block, uint64_t oldSize, uint64_t newSize)
+{
+    if (!block || !heap)
+        return nullptr;
+    const DWORD lastError = GetLastError();
+    void* resized = HeapReAlloc(heap, 0, block, static_cast<SIZE_T>(newSize));
+    if (!resized) {
+        SetLastError(lastError);
+        return nullptr;
+    }
+    byteCount.fetch_add(newSize - oldSize, std::memory_order_relaxed); // wraps down when shrinking
+    return resized;
+}
+
 bool CHeapManager::Destroy()
 {
     ZELKOR_ASSERT_AT(heap != nullptr, L"Src/Alloc", 551);

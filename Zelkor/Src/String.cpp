@@ -70,10 +70,10 @@ void CString::Assign(const char* text, int32_t length)
     ReleaseReference(old);
 }
 
-void CString::Append(const char* text, int32_t length)
+// Growth, a shared buffer, a source inside this buffer and bad arguments; the header's inline
+// part has done the rest.
+void CString::AppendSlowPath(const char* text, int32_t length)
 {
-    if (length <= 0)
-        return;
     CHECK_ARGUMENT(text != nullptr);
     const auto address = reinterpret_cast<uintptr_t>(text);
     const auto begin = reinterpret_cast<uintptr_t>(buffer);

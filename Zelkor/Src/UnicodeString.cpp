@@ -37,6 +37,18 @@ bool IsStaticEmpty(const CBufferHeader* buffer)
 void Reallocate(CBufferHeader*& buffer, int32_t target, uint64_t charSize)
 {
     const int32_t current = buffer->Length;
+    // A sole holder's heap buffer that grows is handed to the heap as it is: one heap call,
+    // which needs no copy when the heap has room behind the block. The capacity is the one a
+    // fresh buffer would get.
+    const uint64_t needed = NeededBytes(current > target ? current : target, charSize);
+    if (buffer->Capacity > LargeBlock && needed > buffer->Capacity &&
+        buffer->Count.load(std::memory_order_acquire) == 1) {
+        if (void* resized = StringHeap.ReallocSized(buffer, buffer->Capacity, needed)) {
+            buffer = static_cast<CBufferHeader*>(resized);
+            buffer->Capacity = needed;
+            return;
+        }
+    }
     CBufferHeader* fresh = AllocateBuffer(current > target ? current : target, charSize);
     fresh->Length = current;
     std::memcpy(CharsOf<char>(fresh), CharsOf<char>(buffer), static_cast<uint64_t>(current + 1) * charSize);
@@ -62,7 +74,7 @@ CBufferHeader* AllocateBuffer(int32_t n, uint64_t charSize)
         block = StringPool128.Take();
         capacity = LargeBlock;
     } else {
-        block = StringHeap.Alloc(needed);
+        block = StringHeap.AllocSized(needed);
         capacity = needed;
     }
     if (block == nullptr)
@@ -88,7 +100,7 @@ void FreeBuffer(CBufferHeader* buffer)
         // Runs in destructors, which must not throw; a heap that refuses the block has
         // already reported it.
         try {
-            StringHeap.Free(buffer);
+            StringHeap.FreeSized(buffer, capacity);
         } catch (CException* e) {
             delete e;
         }
@@ -255,17 +267,16 @@ CUnicodeString CUnicodeString::Concat(const wchar_t* text1, int32_t length1, con
     CHECK_ARGUMENT(length1 >= 0 && length2 >= 0 && (text1 != nullptr || length1 == 0) &&
                        (text2 != nullptr || length2 == 0),
                    CUnicodeString());
-    CUnicodeString result;
     const int32_t total = SumOfLengths(length1, length2);
     if (total == 0)
-        return result;
-    result.MakeWritable(total);
-    result.buffer->Length = total;
-    wchar_t* chars = result.Chars();
+        return CUnicodeString();
+    // Straight into a buffer of the exact size: no detour through the empty buffer's count.
+    CBufferHeader* joined = AllocateBuffer(total, sizeof(wchar_t));
+    wchar_t* chars = CharsOf<wchar_t>(joined);
     std::wmemcpy(chars, text1, length1);
     std::wmemcpy(chars + length1, text2, length2);
     chars[total] = 0;
-    return result;
+    return CUnicodeString(joined, Adopt{});
 }
 
 void CUnicodeString::Assign(const wchar_t* text, int32_t length)
@@ -287,10 +298,10 @@ void CUnicodeString::Assign(const wchar_t* text, int32_t length)
     ReleaseReference(old);
 }
 
-void CUnicodeString::Append(const wchar_t* text, int32_t length)
+// Growth, a shared buffer, a source inside this buffer and bad arguments; the header's inline
+// part has done the rest.
+void CUnicodeString::AppendSlowPath(const wchar_t* text, int32_t length)
 {
-    if (length <= 0)
-        return;
     CHECK_ARGUMENT(text != nullptr);
     CHeldBuffer source;
     if (PointsIntoBuffer(text)) {
@@ -306,10 +317,8 @@ void CUnicodeString::Append(const wchar_t* text, int32_t length)
     Chars()[total] = 0;
 }
 
-void CUnicodeString::Append(const CUnicodeString& other)
+void CUnicodeString::AppendSlowPath(const CUnicodeString& other)
 {
-    if (other.IsEmpty())
-        return;
     // Holding other's buffer makes appending a string to itself copy from a stable source.
     CUnicodeString keep(other);
     const int32_t current = GetLength();
@@ -320,21 +329,9 @@ void CUnicodeString::Append(const CUnicodeString& other)
     Chars()[total] = 0;
 }
 
-CUnicodeString& CUnicodeString::operator+=(const CUnicodeString& other)
-{
-    Append(other);
-    return *this;
-}
-
 CUnicodeString& CUnicodeString::operator+=(const wchar_t* text)
 {
     Append(text, LengthOf(text));
-    return *this;
-}
-
-CUnicodeString& CUnicodeString::operator+=(wchar_t c)
-{
-    Append(&c, 1);
     return *this;
 }
 
