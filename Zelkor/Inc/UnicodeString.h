@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "CheckSites.h"
+
 namespace Zelkor {
 
 class CString;
@@ -103,10 +105,6 @@ inline bool AppendInPlace(CBufferHeader* buffer, const Char* text, int32_t lengt
     return true;
 }
 
-// Reports a position or length outside the text as an internal error. It returns only while
-// the thread shows failures instead of throwing; the caller then leaves the string alone.
-void ReportBadArgument(const wchar_t* sourcePath, int32_t line);
-
 } // namespace StringInternal
 
 class CUnicodeString {
@@ -149,7 +147,7 @@ public:
     wchar_t operator[](int32_t index) const
     {
         if (static_cast<uint32_t>(index) > static_cast<uint32_t>(buffer->Length)) {
-            StringInternal::ReportBadArgument(L"Inc/UnicodeString", __LINE__);
+            ReportFailedCheck(ZELKOR_HERE(L"Inc/UnicodeString"));
             return 0;
         }
         return GetText()[index];

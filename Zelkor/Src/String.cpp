@@ -9,11 +9,7 @@ namespace Zelkor {
 
 using namespace StringInternal;
 
-#define CHECK_ARGUMENT(condition, ...)                                                             \
-    if (!(condition)) {                                                                            \
-        ReportBadArgument(L"Src/String", __LINE__);                                                \
-        return __VA_ARGS__;                                                                        \
-    }
+constexpr const wchar_t* SourcePath = L"Src/String";
 
 namespace {
 
@@ -49,14 +45,14 @@ CString::CString(const char* text, int32_t length)
     : buffer(NewNarrowBuffer(text, text == nullptr ? 0 : length))
 {
     if (text == nullptr && length > 0)
-        ReportBadArgument(L"Src/String", __LINE__);
+        ReportFailedCheck(ZELKOR_HERE(SourcePath));
 }
 
 void CString::Assign(const char* text, int32_t length)
 {
     if (length < 0)
         length = 0;
-    CHECK_ARGUMENT(text != nullptr || length == 0);
+    ZELKOR_CHECK_ARGUMENT(text != nullptr || length == 0, ZELKOR_HERE(SourcePath));
     if (buffer->Count.load(std::memory_order_acquire) == 1 && buffer->Capacity >= NeededBytes(length, 1)) {
         char* chars = CharsOf<char>(buffer);
         std::memmove(chars, text, length); // text may be a part of this very buffer
@@ -74,12 +70,12 @@ void CString::Assign(const char* text, int32_t length)
 // part has done the rest.
 void CString::AppendSlowPath(const char* text, int32_t length)
 {
-    CHECK_ARGUMENT(text != nullptr);
+    ZELKOR_CHECK_ARGUMENT(text != nullptr, ZELKOR_HERE(SourcePath));
     const auto address = reinterpret_cast<uintptr_t>(text);
     const auto begin = reinterpret_cast<uintptr_t>(buffer);
     CString source; // holds this buffer when text is a part of it
     if (address >= begin && address < begin + buffer->Capacity) {
-        CHECK_ARGUMENT(text + length <= GetText() + GetLength());
+        ZELKOR_CHECK_ARGUMENT(text + length <= GetText() + GetLength(), ZELKOR_HERE(SourcePath));
         // The extra reference keeps the source alive (and forces a fresh buffer) while copying.
         source = *this;
     }
@@ -97,7 +93,7 @@ void CString::AppendSlowPath(const char* text, int32_t length)
 void CString::SetLength(int32_t n)
 {
     const int32_t current = GetLength();
-    CHECK_ARGUMENT(n >= 0 && n <= current);
+    ZELKOR_CHECK_ARGUMENT(n >= 0 && n <= current, ZELKOR_HERE(SourcePath));
     if (n == current)
         return;
     if (n == 0) {
@@ -126,7 +122,7 @@ void CString::Empty()
 char* CString::GetBuffer(int32_t n)
 {
     if (n < 0) {
-        ReportBadArgument(L"Src/String", __LINE__);
+        ReportFailedCheck(ZELKOR_HERE(SourcePath));
         n = GetLength();
     }
     MakeWritable(buffer, n, sizeof(char));
@@ -137,7 +133,7 @@ char* CString::GetBuffer(int32_t n)
 void CString::ReleaseBuffer(int32_t length)
 {
     if (buffer == &EmptyNarrowBuffer.Header) {
-        CHECK_ARGUMENT(length <= 0);
+        ZELKOR_CHECK_ARGUMENT(length <= 0, ZELKOR_HERE(SourcePath));
         return;
     }
     // Without a GetBuffer before, the buffer may still be shared.
@@ -146,7 +142,7 @@ void CString::ReleaseBuffer(int32_t length)
     const int32_t room = static_cast<int32_t>(buffer->Capacity - sizeof(CBufferHeader)) - 1;
     if (length < 0)
         length = static_cast<int32_t>(strnlen(chars, room));
-    CHECK_ARGUMENT(length <= room);
+    ZELKOR_CHECK_ARGUMENT(length <= room, ZELKOR_HERE(SourcePath));
     buffer->Length = length;
     chars[length] = 0;
 }

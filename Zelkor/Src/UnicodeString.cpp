@@ -131,22 +131,13 @@ void MakeWritable(CBufferHeader*& buffer, int32_t n, uint64_t charSize)
     Reallocate(buffer, n > grown ? n : static_cast<int32_t>(grown), charSize);
 }
 
-void ReportBadArgument(const wchar_t* sourcePath, int32_t line)
-{
-    GenerateInternalError(FailureKind::Assert, L"", L"", sourcePath, line, 0);
-}
-
 } // namespace StringInternal
 
 using namespace StringInternal;
 
 // A violated contract is reported; where reporting returns (the thread shows failures instead
 // of throwing) the operation is skipped and the string stays as it was.
-#define CHECK_ARGUMENT(condition, ...)                                                             \
-    if (!(condition)) {                                                                            \
-        ReportBadArgument(L"Src/UnicodeString", __LINE__);                                         \
-        return __VA_ARGS__;                                                                        \
-    }
+constexpr const wchar_t* SourcePath = L"Src/UnicodeString";
 
 namespace {
 
@@ -217,7 +208,7 @@ CUnicodeString::CUnicodeString(const wchar_t* text, int32_t length)
     : buffer(NewWideBuffer(text, text == nullptr ? 0 : length))
 {
     if (text == nullptr && length > 0)
-        ReportBadArgument(L"Src/UnicodeString", __LINE__);
+        ReportFailedCheck(ZELKOR_HERE(SourcePath));
 }
 
 CUnicodeString& CUnicodeString::operator=(const wchar_t* text)
@@ -236,7 +227,7 @@ bool CUnicodeString::PointsIntoBuffer(const wchar_t* text) const
 CUnicodeString CUnicodeString::Mid(int32_t start, int32_t count) const
 {
     const int32_t length = GetLength();
-    CHECK_ARGUMENT(start >= 0 && count >= 0 && start <= length && count <= length - start, CUnicodeString());
+    ZELKOR_CHECK_ARGUMENT(start >= 0 && count >= 0 && start <= length && count <= length - start, ZELKOR_HERE(SourcePath), CUnicodeString());
     if (count == 0)
         return CUnicodeString();
     if (start == 0 && count == length)
@@ -246,7 +237,7 @@ CUnicodeString CUnicodeString::Mid(int32_t start, int32_t count) const
 
 CUnicodeString CUnicodeString::Mid(int32_t start) const
 {
-    CHECK_ARGUMENT(start >= 0 && start <= GetLength(), CUnicodeString());
+    ZELKOR_CHECK_ARGUMENT(start >= 0 && start <= GetLength(), ZELKOR_HERE(SourcePath), CUnicodeString());
     return Mid(start, GetLength() - start);
 }
 
@@ -264,8 +255,8 @@ CUnicodeString CUnicodeString::Right(int32_t n) const
 
 CUnicodeString CUnicodeString::Concat(const wchar_t* text1, int32_t length1, const wchar_t* text2, int32_t length2)
 {
-    CHECK_ARGUMENT(length1 >= 0 && length2 >= 0 && (text1 != nullptr || length1 == 0) &&
-                       (text2 != nullptr || length2 == 0),
+    ZELKOR_CHECK_ARGUMENT(length1 >= 0 && length2 >= 0 && (text1 != nullptr || length1 == 0) &&
+                       (text2 != nullptr || length2 == 0), ZELKOR_HERE(SourcePath),
                    CUnicodeString());
     const int32_t total = SumOfLengths(length1, length2);
     if (total == 0)
@@ -283,7 +274,7 @@ void CUnicodeString::Assign(const wchar_t* text, int32_t length)
 {
     if (length < 0)
         length = 0;
-    CHECK_ARGUMENT(text != nullptr || length == 0);
+    ZELKOR_CHECK_ARGUMENT(text != nullptr || length == 0, ZELKOR_HERE(SourcePath));
     if (buffer->Count.load(std::memory_order_acquire) == 1 &&
         buffer->Capacity >= NeededBytes(length, sizeof(wchar_t))) {
         std::wmemmove(Chars(), text, length); // text may be a part of this very buffer
@@ -302,10 +293,10 @@ void CUnicodeString::Assign(const wchar_t* text, int32_t length)
 // part has done the rest.
 void CUnicodeString::AppendSlowPath(const wchar_t* text, int32_t length)
 {
-    CHECK_ARGUMENT(text != nullptr);
+    ZELKOR_CHECK_ARGUMENT(text != nullptr, ZELKOR_HERE(SourcePath));
     CHeldBuffer source;
     if (PointsIntoBuffer(text)) {
-        CHECK_ARGUMENT(text + length <= GetText() + GetLength());
+        ZELKOR_CHECK_ARGUMENT(text + length <= GetText() + GetLength(), ZELKOR_HERE(SourcePath));
         // The extra reference keeps the source alive (and forces a fresh buffer) while copying.
         source.Hold(buffer);
     }
@@ -340,10 +331,10 @@ void CUnicodeString::Insert(const wchar_t* text, int32_t length, int32_t positio
     if (length <= 0)
         return;
     const int32_t current = GetLength();
-    CHECK_ARGUMENT(text != nullptr && position >= 0 && position <= current);
+    ZELKOR_CHECK_ARGUMENT(text != nullptr && position >= 0 && position <= current, ZELKOR_HERE(SourcePath));
     CHeldBuffer source;
     if (PointsIntoBuffer(text)) {
-        CHECK_ARGUMENT(text + length <= GetText() + current);
+        ZELKOR_CHECK_ARGUMENT(text + length <= GetText() + current, ZELKOR_HERE(SourcePath));
         source.Hold(buffer);
     }
     const int32_t total = SumOfLengths(current, length);
@@ -359,7 +350,7 @@ void CUnicodeString::Delete(int32_t position, int32_t count)
     if (count <= 0)
         return;
     const int32_t current = GetLength();
-    CHECK_ARGUMENT(position >= 0 && position <= current && count <= current - position);
+    ZELKOR_CHECK_ARGUMENT(position >= 0 && position <= current && count <= current - position, ZELKOR_HERE(SourcePath));
     if (count == current) {
         Empty();
         return;
@@ -373,10 +364,10 @@ void CUnicodeString::Delete(int32_t position, int32_t count)
 void CUnicodeString::ReplacePrefix(int32_t count, const wchar_t* text, int32_t length)
 {
     const int32_t current = GetLength();
-    CHECK_ARGUMENT(count >= 0 && count <= current && length >= 0 && (text != nullptr || length == 0));
+    ZELKOR_CHECK_ARGUMENT(count >= 0 && count <= current && length >= 0 && (text != nullptr || length == 0), ZELKOR_HERE(SourcePath));
     CHeldBuffer source;
     if (length > 0 && PointsIntoBuffer(text)) {
-        CHECK_ARGUMENT(text + length <= GetText() + current);
+        ZELKOR_CHECK_ARGUMENT(text + length <= GetText() + current, ZELKOR_HERE(SourcePath));
         source.Hold(buffer);
     }
     if (count == 0 && length == 0)
@@ -395,7 +386,7 @@ void CUnicodeString::ReplacePrefix(int32_t count, const wchar_t* text, int32_t l
 
 void CUnicodeString::SetAt(int32_t index, wchar_t c)
 {
-    CHECK_ARGUMENT(index >= 0 && index < GetLength());
+    ZELKOR_CHECK_ARGUMENT(index >= 0 && index < GetLength(), ZELKOR_HERE(SourcePath));
     MakeWritable(GetLength());
     Chars()[index] = c;
 }
@@ -403,7 +394,7 @@ void CUnicodeString::SetAt(int32_t index, wchar_t c)
 void CUnicodeString::SetLength(int32_t n)
 {
     const int32_t current = GetLength();
-    CHECK_ARGUMENT(n >= 0 && n <= current);
+    ZELKOR_CHECK_ARGUMENT(n >= 0 && n <= current, ZELKOR_HERE(SourcePath));
     if (n == current)
         return;
     if (n == 0) {
@@ -432,7 +423,7 @@ void CUnicodeString::Empty()
 wchar_t* CUnicodeString::GetBuffer(int32_t n)
 {
     if (n < 0) {
-        ReportBadArgument(L"Src/UnicodeString", __LINE__);
+        ReportFailedCheck(ZELKOR_HERE(SourcePath));
         n = GetLength();
     }
     MakeWritable(n);
@@ -443,7 +434,7 @@ wchar_t* CUnicodeString::GetBuffer(int32_t n)
 void CUnicodeString::ReleaseBuffer(int32_t length)
 {
     if (buffer == &EmptyWideBuffer.Header) {
-        CHECK_ARGUMENT(length <= 0);
+        ZELKOR_CHECK_ARGUMENT(length <= 0, ZELKOR_HERE(SourcePath));
         return;
     }
     // Without a GetBuffer before, the buffer may still be shared.
@@ -451,7 +442,7 @@ void CUnicodeString::ReleaseBuffer(int32_t length)
     const int32_t room = static_cast<int32_t>((buffer->Capacity - sizeof(CBufferHeader)) / sizeof(wchar_t)) - 1;
     if (length < 0)
         length = static_cast<int32_t>(wcsnlen(Chars(), room));
-    CHECK_ARGUMENT(length <= room);
+    ZELKOR_CHECK_ARGUMENT(length <= room, ZELKOR_HERE(SourcePath));
     buffer->Length = length;
     Chars()[length] = 0;
 }
@@ -520,7 +511,7 @@ void CUnicodeString::Format(const wchar_t* format, ...)
 
 void CUnicodeString::FormatV(const wchar_t* format, va_list args)
 {
-    CHECK_ARGUMENT(format != nullptr);
+    ZELKOR_CHECK_ARGUMENT(format != nullptr, ZELKOR_HERE(SourcePath));
     // A text that never fits (an encoding error also gives a negative result) must not
     // double the limit forever.
     constexpr int32_t LimitOfLimits = 1 << 27;
@@ -542,7 +533,7 @@ void CUnicodeString::FormatV(const wchar_t* format, va_list args)
             result.Chars()[written] = 0;
             break;
         }
-        CHECK_ARGUMENT(limit < LimitOfLimits);
+        ZELKOR_CHECK_ARGUMENT(limit < LimitOfLimits, ZELKOR_HERE(SourcePath));
     }
     *this = static_cast<CUnicodeString&&>(result);
 }
@@ -552,7 +543,7 @@ void CUnicodeString::FormatV(const wchar_t* format, va_list args)
 // overflows 32 bits stays as written, and an index beyond the parameters vanishes.
 CUnicodeString CUnicodeString::SubstParam(const wchar_t* const* parameters, int32_t count) const
 {
-    CHECK_ARGUMENT(count >= 0 && (parameters != nullptr || count == 0), *this);
+    ZELKOR_CHECK_ARGUMENT(count >= 0 && (parameters != nullptr || count == 0), ZELKOR_HERE(SourcePath), *this);
     if (IsEmpty())
         return CUnicodeString();
     const wchar_t* text = GetText();
@@ -594,7 +585,7 @@ CUnicodeString CUnicodeString::SubstParam(const wchar_t* const* parameters, int3
 
 CUnicodeString CUnicodeString::SubstParam(const CUnicodeString* parameters, int32_t count) const
 {
-    CHECK_ARGUMENT(count >= 0 && (parameters != nullptr || count == 0), *this);
+    ZELKOR_CHECK_ARGUMENT(count >= 0 && (parameters != nullptr || count == 0), ZELKOR_HERE(SourcePath), *this);
     constexpr int32_t OnStack = 16;
     const wchar_t* local[OnStack] = {};
     std::unique_ptr<const wchar_t*[]> onHeap;
@@ -610,14 +601,14 @@ CUnicodeString CUnicodeString::SubstParam(const CUnicodeString* parameters, int3
 
 bool CUnicodeString::LoadFromResource(HMODULE module, uint32_t id)
 {
-    CHECK_ARGUMENT(module != nullptr, false);
+    ZELKOR_CHECK_ARGUMENT(module != nullptr, ZELKOR_HERE(SourcePath), false);
     int count = 0;
     // A count of limit - 1 may be a text the platform cut to fit; try again with more room.
     for (int32_t limit = 127;; limit *= 2) {
         MakeWritable(2 * limit);
         SetLastError(0);
         count = LoadStringW(module, id, Chars(), limit);
-        CHECK_ARGUMENT(count >= 0 && count < 2 * limit, false);
+        ZELKOR_CHECK_ARGUMENT(count >= 0 && count < 2 * limit, ZELKOR_HERE(SourcePath), false);
         buffer->Length = count;
         Chars()[count] = 0;
         if (count < limit - 1)
@@ -634,7 +625,7 @@ bool CUnicodeString::LoadFromResource(HMODULE module, uint32_t id)
 
 void CUnicodeString::FromInt(int32_t value, int radix)
 {
-    CHECK_ARGUMENT(radix >= 2 && radix <= 36);
+    ZELKOR_CHECK_ARGUMENT(radix >= 2 && radix <= 36, ZELKOR_HERE(SourcePath));
     MakeWritable(40);
     _itow_s(value, Chars(), 41, radix);
     buffer->Length = static_cast<int32_t>(std::wcslen(Chars()));
@@ -642,7 +633,7 @@ void CUnicodeString::FromInt(int32_t value, int radix)
 
 void CUnicodeString::FromUInt(uint32_t value, int radix)
 {
-    CHECK_ARGUMENT(radix >= 2 && radix <= 36);
+    ZELKOR_CHECK_ARGUMENT(radix >= 2 && radix <= 36, ZELKOR_HERE(SourcePath));
     MakeWritable(40);
     _ultow_s(value, Chars(), 41, radix);
     buffer->Length = static_cast<int32_t>(std::wcslen(Chars()));
@@ -720,7 +711,7 @@ CString CUnicodeString::ToMultiByte(const wchar_t* text, int32_t length, uint32_
     const uint32_t resolved = codePage == 0 ? GetACP() : (codePage == 1 ? GetOEMCP() : codePage);
     const DWORD flags = TakesNoFlags(resolved) ? 0 : WC_COMPOSITECHECK | WC_SEPCHARS;
     const int size = WideCharToMultiByte(resolved, flags, text, length, nullptr, 0, nullptr, nullptr);
-    ZELKOR_ASSERT_LAST_ERROR_AT(size != 0, L"Src/UnicodeString", __LINE__);
+    CheckLastError(size != 0, ZELKOR_HERE(SourcePath));
     if (size == 0)
         return CString();
     CString result;
@@ -735,7 +726,7 @@ CString CUnicodeString::ToMultiByte(const wchar_t* text, int32_t length, uint32_
 
 int32_t CUnicodeString::Find(wchar_t c, int32_t start) const
 {
-    CHECK_ARGUMENT(start >= 0, -1);
+    ZELKOR_CHECK_ARGUMENT(start >= 0, ZELKOR_HERE(SourcePath), -1);
     if (start >= GetLength())
         return -1;
     const wchar_t* found = std::wmemchr(GetText() + start, c, GetLength() - start);
@@ -744,7 +735,7 @@ int32_t CUnicodeString::Find(wchar_t c, int32_t start) const
 
 int32_t CUnicodeString::Find(const wchar_t* text, int32_t start) const
 {
-    CHECK_ARGUMENT(start >= 0 && text != nullptr, -1);
+    ZELKOR_CHECK_ARGUMENT(start >= 0 && text != nullptr, ZELKOR_HERE(SourcePath), -1);
     const int32_t length = LengthOf(text);
     for (int32_t i = start; i <= GetLength() - length; ++i) {
         if (std::wmemcmp(GetText() + i, text, length) == 0)
