@@ -49,6 +49,8 @@ if(TARGET TrevalicExportTest)
   endif()
   file(COPY /usr/include/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/ThirdPartyInclude)
   target_include_directories(TrevalicExportTest SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/ThirdPartyInclude)
+  # The JSON escaping fuzz checks every result with the same independent parser.
+  target_include_directories(FuzzTest SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/ThirdPartyInclude)
   target_link_libraries(TrevalicExportTest PRIVATE oleaut32)
   # The expiry text follows the machine's time zone; run those cases again outside UTC.
   add_test(NAME TrevalicExport.OutsideUtc COMMAND TrevalicExportTest --gtest_filter=TrevalicExport.Document*)

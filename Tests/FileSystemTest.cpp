@@ -86,6 +86,7 @@ TEST(PathNames, SplitIntoComponents)
         {L" \ta/b//c \n", PK_Relative, L"a|b|c"},
         {L"\u00A0a\\b", PK_Relative, L"\u00A0a|b"}, // a no-break space belongs to the name
         {L"\u3000\\a", PK_Rooted, L"a"},
+        {L"\\\\?\\\\\\?\\C:x", PK_Unc, L"?|C:x"}, // a second prefix is a name, not a drive
     };
     for (const auto& row : rows) {
         CArray<CUnicodeString> parts;
@@ -127,6 +128,7 @@ TEST(PathNames, RemoveLastComponent)
         {L"C:\\a\\b", L"C:\\a"}, {L"C:\\a", L"C:\\a"}, {L"C:\\a\\", L"C:\\a\\"}, {L"C:a\\b", L"C:a"},
         {L"\\\\srv\\share", L"\\\\srv"}, {L"\\\\srv", L"\\\\srv"}, {L"", L""}, {L"a", L"a"}, {L"\\a", L"\\a"},
         {L"a/b/", L"a"}, {L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"}, {L"\\\\?\\UNC\\srv\\share", L"\\\\?\\UNC\\srv"},
+        {L"\\\\?\\Volume{5}\\a\\b", L"\\\\?\\Volume{5}\\a"}, {L"\\\\?\\Volume{5}\\a", L"\\\\?\\Volume{5}\\a"},
     };
     for (const auto& row : rows) {
         CUnicodeString path(row.path);
@@ -143,6 +145,9 @@ TEST(PathNames, Root)
         {L"//srv/share/x", L"//srv/share/"}, {L"\\\\srv\\share", L"\\\\srv\\share\\"}, {L"\\\\srv", L"\\\\srv\\"},
         {L"\\\\?\\UNC\\srv\\share\\x", L"\\\\?\\UNC\\srv\\share\\"}, {L"\\\\?\\C:\\x", L"\\\\?\\C:\\"},
         {L" C:\\x\\y ", L"C:\\"}, {L"C:x", L"C:\\"}, {L"a", L"\\"}, {L"", L"\\"},
+        // Volumes without a drive letter keep the prefix; the volume name is the root.
+        {L"\\\\?\\Volume{5d1e}\\dir\\f", L"\\\\?\\Volume{5d1e}\\"}, {L"\\\\?\\Volume{5d1e}", L"\\\\?\\Volume{5d1e}\\"},
+        {L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\x", L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(W(GetRoot(row.path)), row.root) << ROW(row.path);
@@ -161,6 +166,8 @@ TEST(PathNames, ExtractParts)
         {L"C:x.y", L"C:", L"", L"x", L".y", L"C:", L"x.y"},
         {L".hidden", L"", L"", L"", L".hidden", L"", L".hidden"},
         {L"a/b/", L"", L"a/b/", L"", L"", L"a/b/", L""},
+        {L"\\\\?\\Volume{5}\\d\\f.x", L"", L"Volume{5}\\d\\", L"f", L".x", L"\\\\?\\Volume{5}\\d\\", L"f.x"},
+        {L"\\\\?\\GLOBALROOT\\Device\\X", L"", L"GLOBALROOT\\Device\\", L"X", L"", L"\\\\?\\GLOBALROOT\\Device\\X\\", L"X"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(W(ExtractDrive(row.path)), row.drive) << ROW(row.path);
@@ -191,6 +198,7 @@ TEST(PathNames, MakeMergeAndMakeAbsolute)
         {L"C:\\logs", L"d\\name.txt", L"C:\\logs\\name.txt"}, {L" C:\\a\t", L"b", L"C:\\a\\b"},
         {L"C:", L"f.txt", L"C:\\f.txt"}, {L"", L"dir\\x.txt", L"x.txt"}, {L"\\", L"x", L"\\x"},
         {L"\\\\?\\UNC\\srv\\sh", L"x", L"\\\\?\\UNC\\srv\\sh\\x"},
+        {L"\\\\?\\Volume{5}", L"d\\x.y", L"\\\\?\\Volume{5}\\x.y"}, {L"\\\\?\\Volume{5}\\d", L"x", L"\\\\?\\Volume{5}\\d\\x"},
     };
     for (const auto& row : merges)
         EXPECT_EQ(W(MergePath(row.directory, row.file)), row.merged) << ROW(row.directory) << " " << ROW(row.file);

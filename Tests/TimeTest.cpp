@@ -90,14 +90,22 @@ TEST(Time, ReportsContractViolationsAndPlatformFailures)
     EXPECT_EQ(InternalErrorOf([] { FormatTime(L"%Y", -1); }), std::make_pair(std::wstring(L"Src/Time"), 504));
     // A pattern the runtime refuses (a lone percent sign at the end) is not a short buffer.
     EXPECT_EQ(InternalErrorOf([] { FormatTime(L"L%", 0); }), std::make_pair(std::wstring(L"Src/Time"), 574));
-    EXPECT_EQ(InternalErrorOf([&] { LocalSystemTimeToFileTime(month13); }), std::make_pair(std::wstring(L"Src/Time"), 255));
+    const CCheckSite calendar = CheckSite::TimeCalendarToFileTime;
+    EXPECT_EQ(InternalErrorOf([&] { LocalSystemTimeToFileTime(month13); }), std::make_pair(std::wstring(calendar.sourcePath), calendar.line));
 }
 
-TEST(Time, LocalTimeConvertsWithTheCurrentBias)
+TEST(Time, LocalTimeConvertsWithTheRulesOfItsDate)
 {
-    const int64_t utc = LocalSystemTimeToFileTime(SYSTEMTIME{2027, 8, 0, 27, 0, 0, 0, 0});
+    // Summer and winter dates: each must use its own offset, whatever the season today.
+    for (const SYSTEMTIME local : {SYSTEMTIME{2027, 8, 0, 27, 0, 0, 0, 0}, SYSTEMTIME{2027, 1, 0, 15, 12, 0, 0, 0}}) {
+        SYSTEMTIME utc{};
+        ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc));
+        FILETIME expected{};
+        ASSERT_TRUE(SystemTimeToFileTime(&utc, &expected));
+        EXPECT_EQ(LocalSystemTimeToFileTime(local), static_cast<int64_t>(uint64_t(expected.dwHighDateTime) << 32 | expected.dwLowDateTime));
+    }
+    // Outside UTC the two dates straddle a change of offset, which a current-bias conversion misses.
     TIME_ZONE_INFORMATION zone;
-    const DWORD mode = GetTimeZoneInformation(&zone);
-    const LONG bias = zone.Bias + (mode == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightBias : mode == TIME_ZONE_ID_STANDARD ? zone.StandardBias : 0);
-    EXPECT_EQ(utc, UtcFileTime(2027, 8, 27) + static_cast<int64_t>(bias) * 60 * 10000000); // UTC = local + bias minutes
+    if (GetTimeZoneInformation(&zone) != TIME_ZONE_ID_UNKNOWN && zone.Bias == -60)
+        EXPECT_EQ(LocalSystemTimeToFileTime(SYSTEMTIME{2027, 8, 0, 27, 0, 0, 0, 0}), UtcFileTime(2027, 8, 26, 22));
 }

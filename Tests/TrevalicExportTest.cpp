@@ -60,13 +60,12 @@ public:
     GetTrevalicListJsonFn getTrevalicListJson = nullptr;
 };
 
-// 2027-08-27 00:00 local time of this machine as UTC text: the second Microsoft registration's expiry.
+// 2027-08-27 00:00 local time of this machine, by the rules of that date, as UTC text: the second
+// Microsoft registration's expiry.
 std::wstring MicrosoftBExpiryText()
 {
     SYSTEMTIME local{2027, 8, 0, 27, 0, 0, 0, 0}, utc;
-    FILETIME localTime, utcTime;
-    EXPECT_TRUE(SystemTimeToFileTime(&local, &localTime) && LocalFileTimeToFileTime(&localTime, &utcTime) &&
-                FileTimeToSystemTime(&utcTime, &utc));
+    EXPECT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc));
     wchar_t text[32];
     _snwprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
     return text;

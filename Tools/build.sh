@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine, builds and runs. Usage:
 #   Tools/build.sh run    install what is missing, build, print the catalogue through the host
-#   Tools/build.sh test   install what is missing, build with checks, run every test
+#   Tools/build.sh test   install what is missing, run every test in the checked build and in
+#                         the Release build (what ships); fails if either fails
 #   Tools/build.sh bench  install what is missing, build, run the benchmark program
-# BUILD_DIR overrides the build folder (default: build for run and bench, build-tests for test).
+# BUILD_DIR overrides the build folder (default: build for run and bench; for test, the checked
+# build in build-tests and the Release build in build-tests-release, or BUILD_DIR and
+# BUILD_DIR-release).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -51,9 +54,19 @@ run)
     ;;
 test)
     dir=${BUILD_DIR:-$root/build-tests}
-    configure_and_build "$dir" -DZELKOR_CHECKED=ON
-    start_wine "$dir"
-    ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" "$@"
+    failed=0
+    for config in checked release; do
+        if [ $config = checked ]; then
+            configure_and_build "$dir" -DZELKOR_CHECKED=ON
+        else
+            dir=$dir-release
+            configure_and_build "$dir" -DZELKOR_CHECKED=OFF -DCMAKE_BUILD_TYPE=Release
+        fi
+        echo "== tests of the $config build ($dir)"
+        # One Wine server per build folder, stopped before the next one starts.
+        ( start_wine "$dir" && ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" "$@" ) || failed=1
+    done
+    exit $failed
     ;;
 bench)
     dir=${BUILD_DIR:-$root/build}

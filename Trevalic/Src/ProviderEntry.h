@@ -80,7 +80,8 @@ public:
 };
 
 // The instant after which the secrets of the second Microsoft registration are no longer
-// valid: 2027-08-27 00:00 local time of this machine, converted with the current bias.
+// valid: 2027-08-27 00:00 local time of this machine, converted with the time-zone rules in
+// force on that date.
 int64_t MicrosoftBExpiration();
 
 constexpr int32_t BuiltInProviderCount = 7;

@@ -47,15 +47,8 @@ extern "C" bool GetProvidersList(int32_t providerType, wchar_t* buffer, size_t* 
 
 extern "C" BSTR GetTrevalicListJson()
 {
-    using namespace Trevalic;
-    size_t count = 0;
-    if (GetProvidersList(0, nullptr, &count) || count == 0)
-        GenerateInternalError(FailureKind::Assert, L"GetTrevalicListJson", L"size query", L"Src/TrevalicDotNetExport", 17, 0);
-    CUnicodeString document;
-    wchar_t* text = document.GetBuffer(static_cast<int32_t>(count));
-    const bool filled = GetProvidersList(0, text, &count);
-    document.ReleaseBuffer(static_cast<int32_t>(wcsnlen(text, count)));
-    if (!filled)
-        GenerateInternalError(FailureKind::Assert, L"GetTrevalicListJson", L"filled", L"Src/TrevalicDotNetExport", 22, 0);
-    return SysAllocString(document.GetText());
+    // One rendering: a size query followed by a fill could see the interface language change
+    // in between and a title grow past the size it reported.
+    const Trevalic::CUnicodeString document = Trevalic::ProviderListToJson(0);
+    return SysAllocStringLen(document.GetText(), static_cast<UINT>(document.GetLength()));
 }

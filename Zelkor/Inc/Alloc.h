@@ -150,6 +150,17 @@ namespace AllocInternal {
 // Where memory code sends a failure that must not propagate (deleting destructors, exit
 // handlers, static initialisers); takes ownership of the exception.
 void ReportUnpropagated(CException* exception) noexcept;
+
+// Failure injection for tests. While a hook is set, every CHeapManager allocation and every
+// take from a block pool asks it first, and a true answer fails that allocation as exhausted
+// memory would (CMemoryException, nothing changed). Null outside tests: one relaxed load.
+using FailureHook = bool (*)();
+extern std::atomic<FailureHook> InjectedFailureHook;
+inline bool InjectedFailure()
+{
+    const FailureHook hook = InjectedFailureHook.load(std::memory_order_relaxed);
+    return hook && hook();
+}
 } // namespace AllocInternal
 
 } // namespace Zelkor

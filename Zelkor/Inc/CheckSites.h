@@ -105,6 +105,10 @@ inline constexpr CCheckSite FileWriteNullBuffer{L"Src/File", 153};
 inline constexpr CCheckSite FileWriteBadCount{L"Src/File", 154};
 inline constexpr CCheckSite FileWriteClosed{L"Src/File", 155};
 
+// Src/Time: LocalSystemTimeToFileTime
+inline constexpr CCheckSite TimeCalendarToFileTime{L"Src/Time", 255};
+inline constexpr CCheckSite TimeLocalToUtc{L"Src/Time", 240};
+
 } // namespace CheckSite
 
 // Both throw a CInternalError at the site, or return false while the thread shows failures

@@ -10,8 +10,8 @@
 
 namespace Zelkor {
 
-// Converts a calendar time taken as local time of this machine into a UTC file time. The
-// current time-zone bias is used, not the one in force at that date.
+// Converts a calendar time taken as local time of this machine into a UTC file time, with the
+// time-zone rules in force at that date (so the result does not depend on today's season).
 int64_t LocalSystemTimeToFileTime(const SYSTEMTIME& localTime);
 
 // Formats the calendar fields of fileTime itself (no shift to local time) with a wcsftime

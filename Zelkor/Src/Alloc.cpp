@@ -37,6 +37,8 @@ void ReportUnpropagated(CException* exception) noexcept
     delete exception;
 }
 
+std::atomic<FailureHook> InjectedFailureHook{nullptr};
+
 } // namespace AllocInternal
 
 // ---------------------------------------------------------------------------------------------
@@ -235,6 +237,8 @@ CHeapManager::~CHeapManager()
 
 void* CHeapManager::Alloc(uint64_t size)
 {
+    if (AllocInternal::InjectedFailure())
+        ThrowMemoryException();
     void* block = heap ? HeapAlloc(heap, 0, static_cast<SIZE_T>(size)) : nullptr;
     if (!block)
         ThrowMemoryException();

@@ -214,6 +214,8 @@ void* CAtomicBlockManager::Take()
 {
     if (usableBytes == 0)
         TakeFromUnusablePool();
+    if (AllocInternal::InjectedFailure())
+        ThrowMemoryException();
     if (freeList.load(SeqCst) != nullptr) {
         BeginTake();
         CBlock* block = PopFree();

@@ -89,6 +89,37 @@ int32_t NextSeparator(const CUnicodeString& text, int32_t from)
     return -1;
 }
 
+// A long-prefixed name of a volume without a drive letter ("\\?\Volume{...}\dir",
+// "\\?\GLOBALROOT\Device\X\dir"): the length of its root, prefix and separator included
+// (the whole text when the root has no closing separator); 0 for every other path.
+int32_t VolumeRootLength(const CUnicodeString& path)
+{
+    const int32_t n = path.GetLength();
+    if (!HasPlainLongPrefix(path) || HasLongUncPrefix(path) || n == LongPrefixLength ||
+        IsSeparator(path[LongPrefixLength]) || (n > LongPrefixLength + 1 && path[LongPrefixLength + 1] == L':'))
+        return 0;
+    // Below GLOBALROOT the device names the volume: "GLOBALROOT\Device\X" is one root.
+    const int32_t first = NextSeparator(path, LongPrefixLength);
+    const bool globalRoot = first == LongPrefixLength + 10 && StartsWith(path, L"\\\\?\\GLOBALROOT", true);
+    int32_t end = LongPrefixLength;
+    for (int32_t component = globalRoot ? 3 : 1; component > 0; --component) {
+        const int32_t separator = NextSeparator(path, end);
+        if (separator < 0)
+            return n;
+        end = separator + 1;
+    }
+    return end;
+}
+
+// A result built from the stripped text of a long-prefixed path gets the prefix back where the
+// prefix applies (shares and absolute paths); "\\?\C:" stays the drive-relative "C:".
+void RestoreLongPrefix(const CUnicodeString& original, CUnicodeString& result)
+{
+    const PathKind kind = GetPathKind(result);
+    if (HasLongPrefix(original) && (kind == PK_Unc || kind == PK_Absolute))
+        AddLongPrefix(result);
+}
+
 // The four pieces of a path without long prefix: drive, directory, name, extension.
 struct PathParts {
     CUnicodeString Drive, Directory, Name, Extension;
@@ -169,8 +200,11 @@ bool AddLongPrefix(CUnicodeString& path)
 
 PathKind SplitPath(const CUnicodeString& path, CArray<CUnicodeString>& components)
 {
-    const CUnicodeString text = StripLongPrefix(TrimStrict(path));
-    const PathKind kind = GetPathKind(text);
+    const CUnicodeString trimmed = TrimStrict(path);
+    const CUnicodeString text = StripLongPrefix(trimmed);
+    // The kind of the text that is cut: classifying the stripped text would strip a second
+    // prefix ("\\?\\\?\C:x") and take a first component without ':' for a drive.
+    const PathKind kind = GetPathKind(trimmed);
     components.DeleteAll();
     int32_t end = text.GetLength();
     for (int32_t i = end - 1; i >= -1; --i) {
@@ -269,9 +303,10 @@ CUnicodeString MergePath(const CUnicodeString& directory, const CUnicodeString& 
         base = AddPathSeparator(base);
     const PathParts where = SplitParts(base);
     const PathParts what = SplitParts(file);
+    if (VolumeRootLength(base) != 0)
+        return ExtractPath(base) + what.Name + what.Extension;
     CUnicodeString result = MakePath(where.Drive, where.Directory, what.Name, what.Extension);
-    if (HasLongPrefix(base))
-        AddLongPrefix(result);
+    RestoreLongPrefix(base, result);
     return result;
 }
 
@@ -295,10 +330,11 @@ CUnicodeString MakeAbsolutePath(const CUnicodeString& base, const CUnicodeString
 CUnicodeString GetRoot(const CUnicodeString& path)
 {
     const CUnicodeString text = TrimStrict(path);
+    if (const int32_t volume = VolumeRootLength(text))
+        return AddPathSeparator(text.Left(volume));
     if (GetPathKind(text) != PK_Unc) {
         CUnicodeString root = AddPathSeparator(SplitParts(text).Drive);
-        if (HasPlainLongPrefix(text))
-            AddLongPrefix(root);
+        RestoreLongPrefix(text, root);
         return root;
     }
     const int32_t skip = HasLongUncPrefix(text) ? LongUncPrefixLength : 2;
@@ -331,10 +367,14 @@ CUnicodeString ExtractExtension(const CUnicodeString& path)
 
 CUnicodeString ExtractPath(const CUnicodeString& path)
 {
+    if (const int32_t root = VolumeRootLength(path)) {
+        // A separator inside the root ("\\?\GLOBALROOT\Device\X") does not end a directory.
+        const int32_t last = LastSeparator(path, LongPrefixLength);
+        return last + 1 < root ? AddPathSeparator(path.Left(root)) : path.Left(last + 1);
+    }
     const PathParts parts = SplitParts(path);
     CUnicodeString result = parts.Drive + parts.Directory;
-    if (HasLongPrefix(path))
-        AddLongPrefix(result);
+    RestoreLongPrefix(path, result);
     return result;
 }
 
@@ -359,6 +399,8 @@ bool RemoveLastPathComponent(CUnicodeString& path)
         return false;
     if (last == prefix + 2 && text[prefix + 1] == L':')
         return false; // the parent would be a bare drive
+    if (last < VolumeRootLength(text))
+        return false; // the parent would be a volume without its root directory
     if (last == 1 && GetPathKind(text) == PK_Unc)
         return false; // the parent would be the bare "\\"
     text.SetLength(last);

@@ -96,10 +96,15 @@ using namespace TimeInternal;
 
 int64_t LocalSystemTimeToFileTime(const SYSTEMTIME& localTime)
 {
+    // A calendar time that does not exist is reported as such before any zone is applied.
     FILETIME local{};
+    CheckLastError(SystemTimeToFileTime(&localTime, &local), CheckSite::TimeCalendarToFileTime);
+    // The time-zone rules in force on that date, not today's bias: the same local time must
+    // give the same instant whether the library was loaded in summer or in winter.
+    SYSTEMTIME utcTime{};
+    CheckLastError(TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &utcTime), CheckSite::TimeLocalToUtc);
     FILETIME utc{};
-    ZELKOR_ASSERT_LAST_ERROR_AT(SystemTimeToFileTime(&localTime, &local), L"Src/Time", 255);
-    ZELKOR_ASSERT_LAST_ERROR_AT(LocalFileTimeToFileTime(&local, &utc), L"Src/Time", 240);
+    CheckLastError(SystemTimeToFileTime(&utcTime, &utc), CheckSite::TimeCalendarToFileTime);
     const int64_t result = static_cast<int64_t>((static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime);
     ZELKOR_ASSERT_AT(result >= 0, L"Src/Time", 233);
     return result;

@@ -1,0 +1,221 @@
+// Exhausted memory at every allocation an operation makes, one allocation at a time: the
+// operation must raise the memory exception, leak nothing and keep what it promises to keep.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Array.h"
+#include "AtomicBlockManager.h"
+#include "FileSystem.h"
+#include "Map.h"
+#include "ProviderEntry.h"
+#include "UnicodeString.h"
+
+extern "C" bool GetProvidersList(int32_t providerType, wchar_t* buffer, size_t* length);
+extern "C" BSTR GetTrevalicListJson();
+
+namespace Zelkor {
+
+class CAtomicBlockManagerProbe {
+public:
+    // Blocks carved and on neither list: those still held by someone.
+    static int64_t HeldBlocks(const CAtomicBlockManager& pool)
+    {
+        int64_t blocks = 0;
+        for (auto* list : {pool.openPages.load(), pool.fullPages.load()})
+            for (auto* page = list; page; page = page->next)
+                blocks += std::min<uint64_t>(page->carved.load(), pool.usableBytes) / pool.stride;
+        for (auto* list : {pool.freeList.load(), pool.deferredList.load()})
+            for (auto* block = list; block; block = block->next)
+                --blocks;
+        return blocks;
+    }
+};
+
+} // namespace Zelkor
+
+using namespace Zelkor;
+using namespace Trevalic;
+
+namespace {
+
+// The containers' storage during a run: a private heap through the current-manager switch.
+CHeapManager& TestHeap()
+{
+    static CHeapManager heap(0, true);
+    return heap;
+}
+
+DWORD injectingThread;
+int64_t failAt, allocations;
+
+bool FailsNow()
+{
+    return GetCurrentThreadId() == injectingThread && ++allocations == failAt;
+}
+
+using Counters = std::array<int64_t, 8>;
+
+Counters Snapshot()
+{
+    using Probe = CAtomicBlockManagerProbe;
+    return {TestHeap().GetBlockCount(), int64_t(TestHeap().GetByteCount()), StringHeap.GetBlockCount(),
+            int64_t(StringHeap.GetByteCount()), Probe::HeldBlocks(StringPool32), Probe::HeldBlocks(StringPool64),
+            Probe::HeldBlocks(StringPool128), Probe::HeldBlocks(CharSetPagePool)};
+}
+
+} // namespace
+
+// Runs op with its k-th allocation failing, for k = 1, 2, ... until a run succeeds. Every failed
+// run must raise CMemoryException and bring every counter back. op owns what it builds; state
+// it builds lazily once (caches, first pages) is built by a first run without failures. Other
+// threads are never failed. Returns the allocation count of the successful run (-1: failed).
+template <class Op>
+int64_t FailEachAllocation(Op op)
+{
+    CMemoryManagerSwitcher useTestHeap(&TestHeap());
+    op();
+    for (int64_t k = 1;; ++k) {
+        const Counters before = Snapshot();
+        injectingThread = GetCurrentThreadId();
+        failAt = k;
+        allocations = 0;
+        AllocInternal::InjectedFailureHook.store(FailsNow);
+        bool failed = false;
+        try {
+            op();
+        } catch (CMemoryException* exception) {
+            delete exception;
+            failed = true;
+        } catch (CException* exception) {
+            delete exception;
+            ADD_FAILURE() << "another exception than CMemoryException at allocation " << k;
+        }
+        AllocInternal::InjectedFailureHook.store(nullptr);
+        if (!failed) {
+            EXPECT_LT(allocations, k) << "allocation " << k << " failed, yet the operation succeeded";
+            return testing::Test::HasFailure() ? -1 : allocations;
+        }
+        EXPECT_EQ(Snapshot(), before) << "leak after failing allocation " << k;
+        if (testing::Test::HasFailure())
+            return -1; // one report, not one per allocation
+    }
+}
+
+// Runs action; if it fails for lack of memory, check runs before the exception goes on.
+template <class Action, class Check>
+void OnMemoryFailure(Action action, Check check)
+{
+    try {
+        action();
+    } catch (CMemoryException*) {
+        check();
+        throw;
+    }
+}
+
+TEST(FailureInjection, CatalogueDocuments)
+{
+    for (int32_t type : {0, 1, 2, 3, 5}) {
+        const CUnicodeString expected = ProviderListToJson(type);
+        EXPECT_GT(FailEachAllocation([&] {
+            size_t count = 0;
+            GetProvidersList(type, nullptr, &count);
+            std::vector<wchar_t> text(count);
+            ASSERT_TRUE(GetProvidersList(type, text.data(), &count));
+            EXPECT_STREQ(text.data(), expected.GetText());
+        }), 0) << "type " << type;
+    }
+    const CUnicodeString expected = ProviderListToJson(0);
+    EXPECT_GT(FailEachAllocation([&] {
+        BSTR text = GetTrevalicListJson();
+        EXPECT_STREQ(text, expected.GetText());
+        SysFreeString(text);
+    }), 0);
+}
+
+TEST(FailureInjection, StringEditsKeepTheOldValue)
+{
+    using Edit = void (*)(CUnicodeString&);
+    static const CUnicodeString params[] = {L"first", CUnicodeString(std::wstring(150, L'p').c_str())};
+    const struct {
+        const char* what;
+        Edit edit;
+    } rows[] = {
+        {"append", [](CUnicodeString& s) { s += L" and a tail long enough for the next size class"; }},
+        {"insert", [](CUnicodeString& s) { s.Insert(L"inserted", 8, 1); }},
+        {"delete", [](CUnicodeString& s) { s.Delete(1, 2); }},
+        {"replace prefix", [](CUnicodeString& s) { s.ReplacePrefix(1, L"\\\\?\\UNC\\", 8); }},
+        {"set at", [](CUnicodeString& s) { s.SetAt(0, L'Z'); }},
+        {"upper", [](CUnicodeString& s) { s.MakeUpper(); }},
+        {"trim", [](CUnicodeString& s) { s.Trim(); }},
+        {"buffer", [](CUnicodeString& s) { s.ReleaseBuffer(int32_t(wcslen(s.GetBuffer(400)))); }},
+        {"format", [](CUnicodeString& s) { s.Format(L"%ls|%d|%ls", s.GetText(), -42, params[1].GetText()); }},
+        {"from int", [](CUnicodeString& s) { s.FromInt(-123456789, 3); }},
+        {"subst", [](CUnicodeString& s) { s = s.SubstParam(params, 2); }},
+    };
+    for (const wchar_t* start : {L" short %1 %2 ", L" a text of more than sixty-four bytes, %1 and %2, in the 128 class "}) {
+        for (const CUnicodeString& old : {CUnicodeString(start), CUnicodeString(start) + params[1]})
+            for (const auto& row : rows)
+                EXPECT_GE(FailEachAllocation([&] {
+                    CUnicodeString subject = old; // shared: every edit must copy first
+                    OnMemoryFailure([&] { row.edit(subject); }, [&] { EXPECT_EQ(subject, old) << row.what; });
+                }), 0) << row.what;
+    }
+}
+
+TEST(FailureInjection, ContainerGrowthKeepsTheElements)
+{
+    auto text = [](int32_t i) { return CUnicodeString(std::to_wstring(i).c_str()) + L" a key of the 64-byte class"; };
+    EXPECT_GT(FailEachAllocation([&] {
+        CArray<CUnicodeString> array;
+        do
+            array.Add(text(array.GetSize()));
+        while (array.GetSize() < array.GetCapacity());
+        const int32_t size = array.GetSize();
+        OnMemoryFailure([&] { array.Add(text(size)); }, [&] {
+            ASSERT_EQ(array.GetSize(), size);
+            for (int32_t i = 0; i < size; ++i)
+                EXPECT_EQ(array[i], text(i));
+        });
+    }), 0);
+    EXPECT_GT(FailEachAllocation([&] {
+        CMap<CUnicodeString, int32_t> map;
+        int32_t added = 0;
+        OnMemoryFailure([&] {
+            for (; added < 100; ++added)
+                map.Set(text(added), added);
+        }, [&] {
+            // Whatever was added before the failure is there, nothing else.
+            EXPECT_EQ(map.GetCount(), added);
+            for (int32_t i = 0; i < added; ++i)
+                EXPECT_TRUE(map.Lookup(text(i)) && *map.Lookup(text(i)) == i);
+            map.Set(L"still usable", -1);
+        });
+    }), 0);
+}
+
+TEST(FailureInjection, PathFunctions)
+{
+    const wchar_t* paths[] = {L"C:\\dir\\sub\\name.ext", L"\\\\?\\C:\\a/b\\c.txt", L"//srv/share/dir/f",
+                              L"\\\\?\\UNC\\srv\\share\\x", L"\\\\?\\Volume{5d1e}\\dir\\f.x", L"rel\\x", L"C:x\\y"};
+    for (const wchar_t* text : paths) {
+        const CUnicodeString path(text);
+        EXPECT_GT(FailEachAllocation([&] {
+            CArray<CUnicodeString> components;
+            SplitPath(path, components);
+            CUnicodeString copy = path;
+            RemoveLastPathComponent(copy);
+            JoinPath(GetRoot(path), MergePath(ExtractPath(path), L"other.name"));
+            StripLongPrefix(path);
+            MakePath(ExtractDrive(path), ExtractDirectory(path), ExtractName(path), ExtractExtension(path));
+            CUnicodeString full = path;
+            GetFullPath(full);
+        }), 0) << path.GetText();
+    }
+}
