@@ -18,11 +18,11 @@ namespace {
 
 constexpr uint64_t Huge = uint64_t(1) << 62; // more than any heap can give
 
-void ExpectInternalError(CInternalError* error, const wchar_t* file, int32_t line, bool lastError)
+void ExpectInternalError(CInternalError* error, const CCheckSite& site, bool lastError)
 {
     ASSERT_NE(error, nullptr);
-    EXPECT_STREQ(error->GetSourceFile(), file);
-    EXPECT_EQ(error->GetLine(), line);
+    EXPECT_STREQ(error->GetSourceFile(), site.sourcePath);
+    EXPECT_EQ(error->GetLine(), site.line);
     if (lastError) {
         EXPECT_EQ(error->GetKind(), FailureKind::AssertLastError);
         EXPECT_NE(error->GetErrorCode(), 0u);
@@ -115,7 +115,7 @@ TEST(HeapManager, DestroyKeepsAHeapWithLiveBlocksUnlessAllowed)
     }
     CHeapManager twice(0x1000, false);
     ASSERT_TRUE(twice.Destroy());
-    ExpectInternalError(Catch<CInternalError>([&] { twice.Destroy(); }), L"Src/Alloc", 551, false);
+    ExpectInternalError(Catch<CInternalError>([&] { twice.Destroy(); }), CheckSite::HeapDestroyedTwice, false);
 }
 
 TEST(VirtualMemoryManager, ServesCommittedReadWritePagesAndReportsBadReleases)
@@ -130,7 +130,7 @@ TEST(VirtualMemoryManager, ServesCommittedReadWritePagesAndReportsBadReleases)
         EXPECT_GE(info.RegionSize, size);
         block[size - 1] = 1;
         ExpectInternalError(Catch<CInternalError>([&] { PageMemoryManager.Free(block + 0x1000); }),
-                            L"Src/PrivateAllocators", 130, true);
+                            CheckSite::VirtualMemoryFreeFailed, true);
         PageMemoryManager.Free(block);
         ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
         EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE)) << size;
@@ -208,7 +208,7 @@ TEST(AllocatedOn, RefusedProcessHeapReleaseIsAnInternalError)
 {
     CHeapManager other(0x1000, false);
     void* foreign = other.Alloc(32);
-    ExpectInternalError(Catch<CInternalError>([&] { ProcessHeap::Free(foreign); }), L"Src/Alloc", 894, true);
+    ExpectInternalError(Catch<CInternalError>([&] { ProcessHeap::Free(foreign); }), CheckSite::ProcessHeapFreeRefused, true);
     ProcessHeap::FreeNoThrow(foreign); // reported, not thrown
     other.Free(foreign);
 }

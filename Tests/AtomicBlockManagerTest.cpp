@@ -107,14 +107,11 @@ TEST(AtomicBlockManager, GeometryFollowsTheBlockSizeAndRefusesImpossibleOnes)
         EXPECT_EQ(pool.GetUsableBytes(), row.blocksPerPage * row.stride) << row.blockSize;
     }
     // The last would wrap when rounded up to the stride.
-    const struct { uint64_t blockSize; int32_t line; } bad[] = {{0, 24}, {65521, 45}, {UINT64_MAX - 7, 45}};
-    for (const auto& row : bad) {
-        CInternalError* error = Catch<CInternalError>([&] { CAtomicBlockManager pool(row.blockSize, &pages); });
-        ASSERT_NE(error, nullptr) << row.blockSize;
-        EXPECT_STREQ(error->GetSourceFile(), L"Src/AtomicBlockManager");
-        EXPECT_EQ(error->GetLine(), row.line) << row.blockSize;
-        delete error;
-    }
+    const struct { uint64_t blockSize; const CCheckSite& site; } bad[] = {
+        {0, CheckSite::BlockSizeZero}, {65521, CheckSite::PageNotDivisibleIntoBlocks},
+        {UINT64_MAX - 7, CheckSite::PageNotDivisibleIntoBlocks}};
+    for (const auto& row : bad)
+        EXPECT_TRUE(ReportsAt(row.site, [&] { CAtomicBlockManager pool(row.blockSize, &pages); })) << row.blockSize;
     EXPECT_EQ(pages.allocations, 0);
     ASSERT_EQ(GetAllocationGranularity(), 0x10000u); // the platform's usual granularity
     for (CAtomicBlockManager* pool : {&StringPool32, &StringPool64, &StringPool128, &CharSetPagePool})

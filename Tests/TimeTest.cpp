@@ -7,6 +7,7 @@
 
 #include "Errors.h"
 #include "ResourceInfo.h"
+#include "TestSupport.h"
 #include "Time.h"
 
 using namespace Zelkor;
@@ -86,12 +87,11 @@ TEST(Time, FormatsInTheLanguageOrElseTheCurrentLocale)
 TEST(Time, ReportsContractViolationsAndPlatformFailures)
 {
     const SYSTEMTIME month13{2027, 13, 0, 1, 0, 0, 0, 0};
-    EXPECT_EQ(InternalErrorOf([] { FormatTime(nullptr, 0); }), std::make_pair(std::wstring(L"Src/Time"), 496));
-    EXPECT_EQ(InternalErrorOf([] { FormatTime(L"%Y", -1); }), std::make_pair(std::wstring(L"Src/Time"), 504));
+    EXPECT_TRUE(ReportsAt(CheckSite::TimeFormatNull, [] { FormatTime(nullptr, 0); }));
+    EXPECT_TRUE(ReportsAt(CheckSite::FileTimeNotConvertible, [] { FormatTime(L"%Y", -1); }));
     // A pattern the runtime refuses (a lone percent sign at the end) is not a short buffer.
-    EXPECT_EQ(InternalErrorOf([] { FormatTime(L"L%", 0); }), std::make_pair(std::wstring(L"Src/Time"), 574));
-    const CCheckSite calendar = CheckSite::TimeCalendarToFileTime;
-    EXPECT_EQ(InternalErrorOf([&] { LocalSystemTimeToFileTime(month13); }), std::make_pair(std::wstring(calendar.sourcePath), calendar.line));
+    EXPECT_TRUE(ReportsAt(CheckSite::TimeFormatFailed, [] { FormatTime(L"L%", 0); }));
+    EXPECT_TRUE(ReportsAt(CheckSite::TimeCalendarToFileTime, [&] { LocalSystemTimeToFileTime(month13); }));
 }
 
 TEST(Time, LocalTimeConvertsWithTheRulesOfItsDate)

@@ -21,6 +21,19 @@ struct CCheckSite {
 
 namespace CheckSite {
 
+// Src/Alloc
+inline constexpr CCheckSite HeapNotCreatedOnAllocate{L"Src/Alloc", 520};
+inline constexpr CCheckSite HeapDestroyedTwice{L"Src/Alloc", 551};
+inline constexpr CCheckSite HeapDestroyRefused{L"Src/Alloc", 671};
+inline constexpr CCheckSite HeapNotCreated{L"Src/Alloc", 682};
+inline constexpr CCheckSite ProcessHeapFreeRefused{L"Src/Alloc", 894};
+inline constexpr CCheckSite AllocationGranularityUnknown{L"Src/Alloc", 928};
+
+// Src/AtomicBlockManager: a pool whose geometry leaves no block
+inline constexpr CCheckSite BlockSizeZero{L"Src/AtomicBlockManager", 24};
+inline constexpr CCheckSite PageTooSmallForHeader{L"Src/AtomicBlockManager", 43};
+inline constexpr CCheckSite PageNotDivisibleIntoBlocks{L"Src/AtomicBlockManager", 45};
+
 // Inc/Array, Inc/FastArray, Inc/PointerArray
 inline constexpr CCheckSite ArrayByteSizeOverflow{L"Inc/Array", 1047};
 inline constexpr CCheckSite FastArrayByteSizeOverflow{L"Inc/FastArray", 800};
@@ -105,9 +118,13 @@ inline constexpr CCheckSite FileWriteNullBuffer{L"Src/File", 153};
 inline constexpr CCheckSite FileWriteBadCount{L"Src/File", 154};
 inline constexpr CCheckSite FileWriteClosed{L"Src/File", 155};
 
-// Src/Time: LocalSystemTimeToFileTime
+// Src/Time
 inline constexpr CCheckSite TimeCalendarToFileTime{L"Src/Time", 255};
 inline constexpr CCheckSite TimeLocalToUtc{L"Src/Time", 240};
+inline constexpr CCheckSite TimeBeforeEpoch{L"Src/Time", 233};
+inline constexpr CCheckSite TimeFormatNull{L"Src/Time", 496};
+inline constexpr CCheckSite FileTimeNotConvertible{L"Src/Time", 504};
+inline constexpr CCheckSite TimeFormatFailed{L"Src/Time", 574};
 
 } // namespace CheckSite
 

@@ -220,22 +220,3 @@ void ResetInternalErrorCountForTest();
 } // namespace ErrorsInternal
 
 } // namespace Zelkor
-
-// A check that must hold; sourcePath is the framework-relative path ("Src/Alloc") and line the
-// documented line of the check. Callers whose line is not documented pass __LINE__.
-#define ZELKOR_ASSERT_AT(condition, sourcePath, line)                                               \
-    do {                                                                                            \
-        if (!(condition))                                                                           \
-            ::Zelkor::GenerateInternalError(::Zelkor::FailureKind::Assert, L"", L"", sourcePath,    \
-                                            line, 0);                                               \
-    } while (0)
-
-// A platform call that must succeed; reports the thread's last-error code read right after it.
-#define ZELKOR_ASSERT_LAST_ERROR_AT(condition, sourcePath, line)                                    \
-    do {                                                                                            \
-        if (!(condition)) {                                                                         \
-            const unsigned long zelkorLastError = ::GetLastError();                                 \
-            ::Zelkor::GenerateInternalError(::Zelkor::FailureKind::AssertLastError, L"", L"",       \
-                                            sourcePath, line, zelkorLastError);                     \
-        }                                                                                           \
-    } while (0)

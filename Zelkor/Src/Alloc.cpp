@@ -2,13 +2,15 @@
 // heap.
 //
 // Start-up and shutdown of the memory system (a smaller row is built earlier, destroyed later):
-//   row 3  the current-manager slot (here)
-//   row 5  the page-manager lock (here), DefaultMemoryManager and PageMemoryManager
-//   row 6  the string pools of 32, 64 and 128 bytes, then StringHeap and its shutdown (here)
-//   row 7  CharSetPagePool
-// At unload, the row-6 shutdown runs first: it resets the three string pools and destroys
-// StringHeap with whatever blocks it still counts; then the pools' destructors give their pages
-// back. Strings still alive at that point are never released one by one.
+//   ZELKOR_ROW_MEMORY_SLOT      the current-manager slot (here)
+//   ZELKOR_ROW_MEMORY_MANAGERS  the page-manager lock (here), DefaultMemoryManager and
+//                               PageMemoryManager
+//   ZELKOR_ROW_STRING_POOLS     the string pools of 32, 64 and 128 bytes, then StringHeap and
+//                               its shutdown (here)
+//   ZELKOR_ROW_CHARSET_POOL     CharSetPagePool
+// At unload, the shutdown in ZELKOR_ROW_STRING_POOLS runs first: it resets the three string
+// pools and destroys StringHeap with whatever blocks it still counts; then the pools'
+// destructors give their pages back. Strings still alive at that point are never released one by one.
 #include "Alloc.h"
 
 #include <cstdio>
@@ -46,8 +48,8 @@ std::atomic<FailureHook> InjectedFailureHook{nullptr};
 
 namespace {
 
-// Constant-initialised, so that a thread asking for its manager before row 3 (or after its
-// exit handler) gets DefaultMemoryManager instead of someone else's slot 0.
+// Constant-initialised, so that a thread asking for its manager before ZELKOR_ROW_MEMORY_SLOT
+// (or after its exit handler) gets DefaultMemoryManager instead of someone else's slot 0.
 DWORD CurrentManagerIndex = TLS_OUT_OF_INDEXES;
 
 class CCurrentManagerSlot {
@@ -111,7 +113,7 @@ CMemoryManagerSwitcher::~CMemoryManagerSwitcher()
 
 namespace {
 
-// Row 5; also makes the one-time read of the granularity exclusive.
+// ZELKOR_ROW_MEMORY_MANAGERS; also makes the one-time read of the granularity exclusive.
 ZELKOR_INIT(ZELKOR_ROW_MEMORY_MANAGERS) CCriticalSection PageMemoryManagerLock;
 
 // 0 until read; written once under PageMemoryManagerLock, then only read.
@@ -132,7 +134,7 @@ uint32_t GetAllocationGranularity()
         SYSTEM_INFO info;
         GetSystemInfo(&info);
         granularity = info.dwAllocationGranularity;
-        ZELKOR_ASSERT_AT(granularity != 0, L"Src/Alloc", 928);
+        Check(granularity != 0, CheckSite::AllocationGranularityUnknown);
         AllocationGranularity.store(granularity, std::memory_order_release);
     }
     return granularity;
@@ -153,7 +155,7 @@ void ProcessHeap::Free(void* block)
 {
     if (!block)
         return;
-    ZELKOR_ASSERT_LAST_ERROR_AT(HeapFree(GetProcessHeap(), 0, block), L"Src/Alloc", 894);
+    CheckLastError(HeapFree(GetProcessHeap(), 0, block), CheckSite::ProcessHeapFreeRefused);
 }
 
 void ProcessHeap::FreeNoThrow(void* block) noexcept
@@ -198,7 +200,7 @@ bool IsVersionAtLeast(DWORD major, DWORD minor)
 
 void EnableLowFragmentation(HANDLE heap)
 {
-    ZELKOR_ASSERT_AT(heap != nullptr, L"Src/Alloc", 682);
+    Check(heap != nullptr, CheckSite::HeapNotCreated);
     if (!heap || !IsVersionAtLeast(5, 1))
         return;
     ULONG lowFragmentation = 2;
@@ -215,7 +217,7 @@ CHeapManager::CHeapManager(uint64_t initialSize, bool mayDestroyWithLiveBlocks, 
         heap = HeapCreate(0, static_cast<SIZE_T>(initialSize), 0);
         if (!heap)
             ThrowMemoryException();
-        ZELKOR_ASSERT_AT(heap != nullptr, L"Src/Alloc", 520);
+        Check(heap != nullptr, CheckSite::HeapNotCreatedOnAllocate);
         EnableLowFragmentation(heap);
     } catch (CException* exception) {
         if (onFailure == OnCreationFailure::Throw)
@@ -300,7 +302,7 @@ void* CHeapManager::ReallocSized(void* block, uint64_t oldSize, uint64_t newSize
 
 bool CHeapManager::Destroy()
 {
-    ZELKOR_ASSERT_AT(heap != nullptr, L"Src/Alloc", 551);
+    Check(heap != nullptr, CheckSite::HeapDestroyedTwice);
     if (!heap)
         return true;
     if (blockCount.load(std::memory_order_relaxed) != 0 && !mayDestroyWithLiveBlocks)
@@ -309,12 +311,12 @@ bool CHeapManager::Destroy()
     heap = nullptr;
     blockCount.store(0, std::memory_order_relaxed);
     byteCount.store(0, std::memory_order_relaxed);
-    ZELKOR_ASSERT_LAST_ERROR_AT(HeapDestroy(destroyed), L"Src/Alloc", 671);
+    CheckLastError(HeapDestroy(destroyed), CheckSite::HeapDestroyRefused);
     return true;
 }
 
 // ---------------------------------------------------------------------------------------------
-// The string heap and the shutdown of the string memory (row 6, after the pools)
+// The string heap and the shutdown of the string memory (ZELKOR_ROW_STRING_POOLS, after the pools)
 
 ZELKOR_INIT(ZELKOR_ROW_STRING_POOLS + 1)
 CHeapManager StringHeap(0x20000, true, CHeapManager::OnCreationFailure::Report);

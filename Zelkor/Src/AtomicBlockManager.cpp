@@ -57,12 +57,12 @@ CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pag
 
 void CAtomicBlockManager::Initialise()
 {
-    ZELKOR_ASSERT_AT(blockSize != 0, L"Src/AtomicBlockManager", 24);
+    Check(blockSize != 0, CheckSite::BlockSizeZero);
     stride = StrideFor(blockSize, pageSize);
-    ZELKOR_ASSERT_AT(pageSize != PageHeaderSize, L"Src/AtomicBlockManager", 43);
+    Check(pageSize != PageHeaderSize, CheckSite::PageTooSmallForHeader);
     const uint64_t room = pageSize > PageHeaderSize ? pageSize - PageHeaderSize : 0;
     usableBytes = room / stride * stride;
-    ZELKOR_ASSERT_AT(usableBytes != 0 && usableBytes % stride == 0, L"Src/AtomicBlockManager", 45);
+    Check(usableBytes != 0 && usableBytes % stride == 0, CheckSite::PageNotDivisibleIntoBlocks);
 }
 
 CAtomicBlockManager::~CAtomicBlockManager()
@@ -234,7 +234,7 @@ void CAtomicBlockManager::TakeFromUnusablePool()
     // Either the pool failed its construction check while failures were shown instead of
     // thrown, or it is already destroyed; neither has a block to give.
     if (pageManager)
-        ZELKOR_ASSERT_AT(false, L"Src/AtomicBlockManager", 45);
+        ReportFailedCheck(CheckSite::PageNotDivisibleIntoBlocks);
     ThrowMemoryException();
 }
 

@@ -189,7 +189,7 @@ bool AddLongPrefix(CUnicodeString& path)
         path.Insert(LongPathPrefix.GetText(), LongPathPrefix.GetLength(), 0);
         break;
     default:
-        GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, __LINE__, 0);
+        ReportFailedCheck(ZELKOR_HERE(SourcePath));
         return false;
     }
     for (int32_t i = 0; i < path.GetLength(); ++i)
@@ -218,7 +218,7 @@ PathKind SplitPath(const CUnicodeString& path, CArray<CUnicodeString>& component
         const CUnicodeString first = components[0];
         const int32_t colon = first.Find(L':');
         if (colon < 0) {
-            GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, __LINE__, 0);
+            ReportFailedCheck(ZELKOR_HERE(SourcePath));
             return kind;
         }
         if (colon + 1 < first.GetLength()) {
@@ -428,7 +428,7 @@ void GetFullPath(CUnicodeString& path)
             size += MAX_PATH;
         result = GetFullPathNameW(input.GetText(), size, full.GetBuffer(int32_t(size - 1)), nullptr);
         if (result >= size) {
-            GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, __LINE__, 0);
+            ReportFailedCheck(ZELKOR_HERE(SourcePath));
             return;
         }
     }
@@ -451,7 +451,7 @@ CUnicodeString CurrentDirectory()
     CUnicodeString directory;
     const DWORD result = GetCurrentDirectoryW(size, directory.GetBuffer(int32_t(size - 1)));
     if (result >= size) {
-        GenerateInternalError(FailureKind::Assert, L"", L"", SourcePath, __LINE__, 0);
+        ReportFailedCheck(ZELKOR_HERE(SourcePath));
         return CUnicodeString();
     }
     if (result == 0) {

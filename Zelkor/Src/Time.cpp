@@ -106,13 +106,13 @@ int64_t LocalSystemTimeToFileTime(const SYSTEMTIME& localTime)
     FILETIME utc{};
     CheckLastError(SystemTimeToFileTime(&utcTime, &utc), CheckSite::TimeCalendarToFileTime);
     const int64_t result = static_cast<int64_t>((static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime);
-    ZELKOR_ASSERT_AT(result >= 0, L"Src/Time", 233);
+    Check(result >= 0, CheckSite::TimeBeforeEpoch);
     return result;
 }
 
 CUnicodeString FormatTime(const wchar_t* format, int64_t fileTime, int32_t language)
 {
-    ZELKOR_ASSERT_AT(format != nullptr, L"Src/Time", 496);
+    Check(format != nullptr, CheckSite::TimeFormatNull);
     if (!format || !*format)
         return CUnicodeString();
 
@@ -120,7 +120,7 @@ CUnicodeString FormatTime(const wchar_t* format, int64_t fileTime, int32_t langu
     time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(fileTime));
     time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(fileTime) >> 32);
     SYSTEMTIME calendar{};
-    ZELKOR_ASSERT_LAST_ERROR_AT(FileTimeToSystemTime(&time, &calendar), L"Src/Time", 504);
+    CheckLastError(FileTimeToSystemTime(&time, &calendar), CheckSite::FileTimeNotConvertible);
 
     tm fields{};
     fields.tm_sec = calendar.wSecond;
@@ -155,11 +155,11 @@ CUnicodeString FormatTime(const wchar_t* format, int64_t fileTime, int32_t langu
             result.ReleaseBuffer(static_cast<int32_t>(count));
             // 0 without an error number is a pattern whose output is empty (such as "%p" in a
             // locale without day-period names); any other error number is a bad pattern.
-            ZELKOR_ASSERT_AT(count > 0 || error == 0, L"Src/Time", 574);
+            Check(count > 0 || error == 0, CheckSite::TimeFormatFailed);
             return result;
         }
         result.ReleaseBuffer(0);
-        ZELKOR_ASSERT_AT(capacity < (1 << 24), L"Src/Time", 574);
+        Check(capacity < (1 << 24), CheckSite::TimeFormatFailed);
         if (capacity >= (1 << 24))
             return CUnicodeString();
         capacity += capacity / 4;

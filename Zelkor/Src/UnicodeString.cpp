@@ -227,7 +227,8 @@ bool CUnicodeString::PointsIntoBuffer(const wchar_t* text) const
 CUnicodeString CUnicodeString::Mid(int32_t start, int32_t count) const
 {
     const int32_t length = GetLength();
-    ZELKOR_CHECK_ARGUMENT(start >= 0 && count >= 0 && start <= length && count <= length - start, ZELKOR_HERE(SourcePath), CUnicodeString());
+    ZELKOR_CHECK_ARGUMENT(start >= 0 && count >= 0 && start <= length && count <= length - start,
+                          ZELKOR_HERE(SourcePath), CUnicodeString());
     if (count == 0)
         return CUnicodeString();
     if (start == 0 && count == length)
@@ -364,7 +365,8 @@ void CUnicodeString::Delete(int32_t position, int32_t count)
 void CUnicodeString::ReplacePrefix(int32_t count, const wchar_t* text, int32_t length)
 {
     const int32_t current = GetLength();
-    ZELKOR_CHECK_ARGUMENT(count >= 0 && count <= current && length >= 0 && (text != nullptr || length == 0), ZELKOR_HERE(SourcePath));
+    ZELKOR_CHECK_ARGUMENT(count >= 0 && count <= current && length >= 0 && (text != nullptr || length == 0),
+                          ZELKOR_HERE(SourcePath));
     CHeldBuffer source;
     if (length > 0 && PointsIntoBuffer(text)) {
         ZELKOR_CHECK_ARGUMENT(text + length <= GetText() + current, ZELKOR_HERE(SourcePath));

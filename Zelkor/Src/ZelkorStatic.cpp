@@ -64,9 +64,9 @@ CUnicodeString GetZelkorModuleDirectory()
     return ExtractPath(ModuleFileName(GetZelkorModuleHandle()));
 }
 
-// ZELKOR_ROW_CONSTANT_STRINGS holds the constant strings; each lives beside its users (the memory-exception text in
-// Src/Errors, the long-path prefixes in Src/FileSystem, the caption in Src/MessageHandlers) at
-// its own offset in the row.
+// ZELKOR_ROW_CONSTANT_STRINGS holds the constant strings; each lives beside its users (the
+// memory-exception text in Src/Errors, the long-path prefixes in Src/FileSystem, the caption in
+// Src/MessageHandlers) at its own offset in the row.
 ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 10) const CUnicodeString VirtualFilesPrefix(L"\\\\Quorell\\Zelkor\\VirtualFiles$\\");
 
 } // namespace Zelkor
