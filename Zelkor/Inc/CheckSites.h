@@ -20,6 +20,9 @@ inline constexpr CCheckSite FileWriteNullBuffer{L"Src/File", 153};
 inline constexpr CCheckSite FileWriteBadCount{L"Src/File", 154};
 inline constexpr CCheckSite FileWriteClosed{L"Src/File", 155};
 
+// Src/Time: the local time of the message log's records
+inline constexpr CCheckSite TimeLocalFileTime{L"Src/Time", 410};
+
 } // namespace CheckSite
 
 } // namespace Zelkor
