@@ -375,17 +375,31 @@ TEST_P(FileSystemContract, BadPathsRaiseFileExceptions)
         {"set status", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString&) { f.SetStatus(p, {}); }},
         {"is empty", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString&) { f.IsDirectoryEmpty(p); }},
     };
+    // Through GetFileSystem, as callers reach them: the empty path is no virtual one.
     for (const CUnicodeString& path : paths) {
         const std::string row = testing::PrintToString(W(path).substr(0, 80));
+        CFileSystemBase& owner = GetFileSystem(path);
         for (const auto& op : operations)
-            EXPECT_NE(ErrorOf([&] { op.run(*fs, path, At(L"good")); }), 0u) << op.name << " " << row;
-        EXPECT_FALSE(fs->DirectoryExists(path)) << row;
-        EXPECT_FALSE(fs->FileExists(path, FM_Exists)) << row;
-        EXPECT_FALSE(fs->FileExists(path, FM_Read | FM_DenyNone)) << row;
-        EXPECT_FALSE(fs->TryDeleteFile(path)) << row;
+            EXPECT_NE(ErrorOf([&] { op.run(owner, path, At(L"good")); }), 0u) << op.name << " " << row;
+        EXPECT_FALSE(owner.DirectoryExists(path)) << row;
+        EXPECT_FALSE(owner.FileExists(path, FM_Exists)) << row;
+        EXPECT_FALSE(owner.FileExists(path, FM_Read | FM_DenyNone)) << row;
+        EXPECT_FALSE(owner.TryDeleteFile(path)) << row;
     }
     EXPECT_FALSE(fs->FileExists(At(L"good"), FM_Exists));
 }
 
 INSTANTIATE_TEST_SUITE_P(Native, FileSystemContract, testing::Values(FileSystemUnderTest{"Native", NativeBase, ERROR_FILE_EXISTS}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+namespace {
+CUnicodeString VirtualBase()
+{
+    return VirtualFilesPrefix.Left(VirtualFilesPrefix.GetLength() - 1);
+}
+} // namespace
+
+// The virtual file system refuses CREATE_NEW over an existing file as access denied.
+INSTANTIATE_TEST_SUITE_P(Virtual, FileSystemContract,
+                         testing::Values(FileSystemUnderTest{"Virtual", VirtualBase, ERROR_ACCESS_DENIED}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -127,7 +127,7 @@ public:
     // Without write access: the sharing-violation kind, even for 0 bytes.
     void Write(const void* buffer, int32_t count) override;
     int64_t GetPosition() override { return position; }
-    // Before the start: position 0 and the bad-seek kind.
+    // Before the start: the bad-seek kind, and the position stays.
     int64_t Seek(int64_t offset, uint32_t origin) override;
     // Without write access: the access-denied kind, as a platform file refuses it.
     void SetLength(int64_t length) override;
@@ -143,6 +143,7 @@ public:
 
     CVirtualFileData* GetNode() const { return node.Get(); }
     uint32_t GetShareMode() const { return shareMode; }
+    uint32_t GetDesiredAccess() const { return desiredAccess; }
     uint32_t GetViewSize() const { return viewSize; }
     int32_t GetCachedViewCount() const { return viewCount; }
 

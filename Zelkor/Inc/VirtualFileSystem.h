@@ -57,6 +57,7 @@ private:
     CVirtualFileData* CreateFileNode(const CUnicodeString& path, uint32_t attributes, HANDLE adoptedSection,
                                      int64_t initialSize);
     void RemoveNode(CVirtualFileBase* node);
+    bool IsSameFile(const CUnicodeString& destination, const CUnicodeString& source);
     void CopyVirtualToVirtual(const CUnicodeString& destination, const CUnicodeString& source);
     void CopyVirtualToNative(const CUnicodeString& destination, const CUnicodeString& source);
     void CopyNativeToVirtual(const CUnicodeString& destination, const CUnicodeString& source);

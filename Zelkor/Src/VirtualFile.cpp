@@ -248,10 +248,9 @@ int64_t CVirtualFile::Seek(int64_t offset, uint32_t origin)
     case FILE_END: target = offset + GetLength(); break;
     default: Check(false, ZELKOR_HERE(SourcePath)); return position;
     }
-    if (target < 0) {
-        position = 0;
-        ThrowFileExceptionOfKind(FileErrorKind::BadSeek, GetFileName());
-    }
+    // As on disk, a seek before the start fails and leaves the position where it was.
+    if (target < 0)
+        ThrowFileException(ERROR_NEGATIVE_SEEK, GetFileName());
     position = target;
     return position;
 }

@@ -2,6 +2,7 @@
 #include "VirtualFileSystem.h"
 
 #include <algorithm>
+#include <cwchar>
 
 #include "Errors.h"
 #include "File.h"
@@ -37,6 +38,17 @@ int32_t PrefixComponentCount()
     CArray<CUnicodeString> components;
     SplitPath(VirtualFilesPrefix, components);
     return components.GetSize();
+}
+
+// The platform refuses these in a name; a virtual file must stay copyable to disk.
+void CheckComponents(const CArray<CUnicodeString>& components, int32_t first, const CUnicodeString& path)
+{
+    for (int32_t i = first; i < components.GetSize(); ++i)
+        for (int32_t j = 0; j < components[i].GetLength(); ++j) {
+            const wchar_t c = components[i][j];
+            if (c < 32 || std::wcschr(L"<>:\"|?*", c) != nullptr)
+                ThrowFileException(ERROR_INVALID_NAME, path);
+        }
 }
 
 bool HasOpenHandles(CVirtualFileData* file)
@@ -145,6 +157,7 @@ CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CUnicodeString& p
     const int32_t first = PrefixComponentCount();
     if (!Check(components.GetSize() >= first, ZELKOR_HERE(SourcePath)))
         return nullptr;
+    CheckComponents(components, first, path);
     CUnicodeString current = VirtualFilesPrefix;
     CVirtualDirectory* directory = root.Get();
     for (int32_t i = first; i < components.GetSize(); ++i) {
@@ -168,6 +181,9 @@ CVirtualFileData* CVirtualFileSystem::CreateFileNode(const CUnicodeString& path,
     if (!Check(initialSize >= 0, ZELKOR_HERE(SourcePath)))
         return nullptr;
     const CUnicodeString name = ExtractFileName(path);
+    CArray<CUnicodeString> last;
+    last.Add(name);
+    CheckComponents(last, 0, path);
     if (name.IsEmpty())
         ThrowFileException(ERROR_INVALID_NAME, path);
     CVirtualDirectory* directory = CreateDirectories(ExtractPath(path));
@@ -241,11 +257,17 @@ CBaseFile* CVirtualFileSystem::OpenFile(const CUnicodeString& path, uint32_t des
     if (file->HasAdoptedStorage() && (desiredAccess & GENERIC_WRITE) != 0)
         ThrowFileException(ERROR_ACCESS_DENIED, path);
     if (!file->OpenHandles.IsEmpty()) {
-        uint32_t shared = FILE_SHARE_READ | FILE_SHARE_WRITE;
-        for (CVirtualFile* handle : file->OpenHandles)
+        uint32_t shared = FILE_SHARE_READ | FILE_SHARE_WRITE, accessed = 0;
+        for (CVirtualFile* handle : file->OpenHandles) {
             shared &= handle->GetShareMode();
+            accessed |= handle->GetDesiredAccess();
+        }
+        // Both ways, as on disk: an open that denies writing must not be granted while a
+        // writer is present, or it would trust bytes that still change under it.
         if (((desiredAccess & GENERIC_READ) != 0 && (shared & FILE_SHARE_READ) == 0) ||
-            ((desiredAccess & GENERIC_WRITE) != 0 && (shared & FILE_SHARE_WRITE) == 0))
+            ((desiredAccess & GENERIC_WRITE) != 0 && (shared & FILE_SHARE_WRITE) == 0) ||
+            ((accessed & GENERIC_READ) != 0 && (shareMode & FILE_SHARE_READ) == 0) ||
+            ((accessed & GENERIC_WRITE) != 0 && (shareMode & FILE_SHARE_WRITE) == 0))
             ThrowFileException(ERROR_SHARING_VIOLATION, path);
     } else if ((file->Attributes & FILE_ATTRIBUTE_READONLY) != 0 && (desiredAccess & GENERIC_WRITE) != 0) {
         ThrowFileException(ERROR_SHARING_VIOLATION, path);
@@ -354,10 +376,23 @@ bool CVirtualFileSystem::TryDeleteFile(const CUnicodeString& path)
     return true;
 }
 
+// Two spellings of one virtual file: a copy or move between them would replace the file by
+// itself, and the move would then delete it.
+bool CVirtualFileSystem::IsSameFile(const CUnicodeString& destination, const CUnicodeString& source)
+{
+    if (!IsVirtualPath(destination) || !IsVirtualPath(source))
+        return false;
+    CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> node = FindNode(source);
+    return AsFile(node) != nullptr && FindNode(destination).Get() == node.Get();
+}
+
 void CVirtualFileSystem::CopyFile(const CUnicodeString& destination, const CUnicodeString& source)
 {
     CCriticalSectionLock guard(lock);
     const bool virtualTarget = IsVirtualPath(destination), virtualSource = IsVirtualPath(source);
+    if (IsSameFile(destination, source))
+        return;
     if (virtualTarget && virtualSource)
         CopyVirtualToVirtual(destination, source);
     else if (virtualSource)
@@ -368,6 +403,8 @@ void CVirtualFileSystem::CopyFile(const CUnicodeString& destination, const CUnic
 
 void CVirtualFileSystem::MoveFile(const CUnicodeString& destination, const CUnicodeString& source)
 {
+    if (IsSameFile(destination, source))
+        return;
     CopyFile(destination, source);
     GetFileSystem(source).DeleteFile(source);
 }
@@ -393,11 +430,13 @@ int32_t CVirtualFileSystem::GetFreeSpace(const CUnicodeString& path)
     return int32_t(std::min<uint64_t>(status.ullAvailPageFile / 1024, INT32_MAX));
 }
 
-void CVirtualFileSystem::CreateDirectory(const CUnicodeString& path, bool)
+void CVirtualFileSystem::CreateDirectory(const CUnicodeString& path, bool failIfExists)
 {
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
+    if (failIfExists && FindNode(path))
+        ThrowFileException(ERROR_ALREADY_EXISTS, path);
     CreateDirectories(path);
 }
 
@@ -408,7 +447,7 @@ void CVirtualFileSystem::RemoveDirectory(const CUnicodeString& path)
     CCriticalSectionLock guard(lock);
     CPtr<CVirtualFileBase> node = FindNode(path);
     if (!node)
-        return;
+        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
     CVirtualDirectory* directory = AsDirectory(node);
     if (directory == nullptr)
         ThrowFileException(ERROR_PATH_NOT_FOUND, path);
@@ -438,6 +477,7 @@ void CVirtualFileSystem::FindFiles(const CUnicodeString& path, CArray<CFileStatu
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
+    list.DeleteAll(); // as on disk: the list holds this directory's entries only
     CPtr<CVirtualFileBase> node = FindNode(path);
     CVirtualDirectory* directory = AsDirectory(node);
     if (directory == nullptr)
@@ -456,9 +496,13 @@ void CVirtualFileSystem::GetStatus(const CUnicodeString& path, CFileStatus& stat
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
+    // As on disk: a missing entry names itself and leaves the rest of the record alone.
     CPtr<CVirtualFileBase> node = FindNode(path);
-    if (!node)
-        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    if (!node) {
+        status.FullName = path;
+        status.FileName = ExtractFileName(path);
+        return;
+    }
     FillStatus(*node.Get(), status);
 }
 
@@ -471,9 +515,13 @@ void CVirtualFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus
     if (!node)
         ThrowFileException(ERROR_FILE_NOT_FOUND, path);
     node->Attributes = status.FileAttributes;
-    node->CreationTime = status.CreationTime;
-    node->LastAccessTime = status.LastAccessTime;
-    node->LastWriteTime = status.LastWriteTime;
+    // A zero time means "not given", as the platform reads it.
+    if (status.CreationTime != 0)
+        node->CreationTime = status.CreationTime;
+    if (status.LastAccessTime != 0)
+        node->LastAccessTime = status.LastAccessTime;
+    if (status.LastWriteTime != 0)
+        node->LastWriteTime = status.LastWriteTime;
 }
 
 // A handle of this file system, closed (ignoring errors) when it goes out of scope.
