@@ -72,6 +72,36 @@ std::vector<unsigned char> ReadAt(CBaseFile* f, int64_t offset, int64_t size)
 
 } // namespace
 
+TEST(VirtualFileMapping, WindowsAtAnyOffsetResizeAndDestruction)
+{
+    void* leftMapped = nullptr;
+    {
+        CMemoryMapping mapping;
+        mapping.Create(MM_ReadWrite, 3 * G);
+        // An offset inside a granule: the window starts at the granule, the pointer at the offset.
+        auto* inside = static_cast<char*>(mapping.MapView(FILE_MAP_WRITE, G + 5, 10));
+        std::memcpy(inside, "0123456789", 10);
+        auto* whole = static_cast<char*>(mapping.MapView(FILE_MAP_READ, G, 0)); // size 0: to the end
+        EXPECT_EQ(std::string(whole + 5, 10), "0123456789");
+        EXPECT_EQ(whole[2 * G - 1], 0);
+        EXPECT_EQ(mapping.GetWindowCount(), 2);
+        mapping.UnmapView(inside);
+        EXPECT_EQ(mapping.GetWindowCount(), 1);
+        delete Catch<CInternalError>([&] { mapping.UnmapView(inside); }); // no longer recorded
+        delete Catch<CInternalError>([&] { mapping.Resize(0); });
+        mapping.Resize(G); // unmaps every window; the old contents are gone
+        EXPECT_EQ(mapping.GetWindowCount(), 0);
+        EXPECT_EQ(static_cast<char*>(mapping.MapView(FILE_MAP_READ, 5, 1))[0], 0);
+        leftMapped = mapping.MapView(FILE_MAP_READ, 0, 0);
+    }
+    MEMORY_BASIC_INFORMATION info{};
+    ASSERT_NE(VirtualQuery(leftMapped, &info, sizeof info), 0u);
+    EXPECT_EQ(info.State, DWORD(MEM_FREE)); // destruction unmapped the windows still mapped
+    CMapping empty;
+    delete Catch<CInternalError>([&] { empty.MapView(FILE_MAP_READ, 0, 0); });
+    delete Catch<CInternalError>([&] { empty.Resize(G); });
+}
+
 TEST(VirtualFileStorage, GrowthAndWindows)
 {
     const struct {
