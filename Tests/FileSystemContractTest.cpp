@@ -1,5 +1,5 @@
-// The contract every file system keeps. Each instantiation names a file system by a base
-// directory; every case works in a fresh directory below it, only through GetFileSystem and
+// The contract every file system keeps. An instantiation names a file system by a base
+// directory; each case works in a fresh directory below it, only through GetFileSystem and
 // CFile, and checks only what all file systems promise alike.
 #include <windows.h>
 
@@ -11,17 +11,20 @@
 
 #include "Errors.h"
 #include "File.h"
-#include "FileSystem.h"
-#include "TestSupport.h"
 
 using namespace Zelkor;
 
-// Outside the anonymous namespace: GoogleTest's factories hold a copy.
 struct FileSystemUnderTest {
     const char* name;
-    CUnicodeString (*base)(); // a directory below which each case makes its own
+    CUnicodeString (*base)();         // the directory below which each case makes its own
     uint32_t createNewOnExistingCode; // the error of CREATE_NEW over an existing file
 };
+
+// Keeps CTest's test names free of the parameter's bytes.
+void PrintTo(const FileSystemUnderTest& fileSystem, std::ostream* out)
+{
+    *out << fileSystem.name;
+}
 
 namespace {
 
@@ -33,8 +36,22 @@ std::wstring W(const CUnicodeString& s)
 CUnicodeString NativeBase()
 {
     wchar_t temp[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    return CUnicodeString(temp).Left(int32_t(n) - 1); // without the trailing separator
+    return CUnicodeString(temp, int32_t(GetTempPathW(MAX_PATH + 1, temp)) - 1);
+}
+
+// The error code of the file exception f raised; 0 for none, 0xDEAD for another class.
+template <class F>
+uint32_t ErrorOf(F f)
+{
+    try {
+        f();
+    } catch (CException* e) {
+        const auto* fileError = dynamic_cast<CFileException*>(e);
+        const uint32_t code = fileError ? fileError->GetErrorCode() : 0xDEAD;
+        delete e;
+        return code;
+    }
+    return 0;
 }
 
 void RemoveTree(CFileSystemBase& fs, const CUnicodeString& directory)
@@ -42,12 +59,10 @@ void RemoveTree(CFileSystemBase& fs, const CUnicodeString& directory)
     CArray<CFileStatus> entries;
     fs.FindFiles(directory, entries, L"*", nullptr);
     for (const CFileStatus& entry : entries) {
-        if (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             RemoveTree(fs, entry.FullName);
-        } else {
-            fs.SetAttributes(entry.FullName, FILE_ATTRIBUTE_NORMAL);
-            fs.DeleteFile(entry.FullName);
-        }
+        else
+            fs.SetAttributes(entry.FullName, FILE_ATTRIBUTE_NORMAL), fs.DeleteFile(entry.FullName);
     }
     fs.RemoveDirectory(directory);
 }
@@ -58,59 +73,29 @@ class FileSystemContract : public testing::TestWithParam<FileSystemUnderTest> {
 protected:
     void SetUp() override
     {
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        root = JoinPath(GetParam().base(), CUnicodeString(L"Contract-") + std::to_wstring(GetCurrentProcessId()).c_str() +
-                                               L"-" + std::wstring(test->name(), test->name() + strlen(test->name())).c_str());
-        for (int32_t i = 0; i < root.GetLength(); ++i)
-            if (root[i] == L'/')
-                root.SetAt(i, L'-'); // the parameter's index
+        std::wstring name = L"Contract-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+        for (const char* c = testing::UnitTest::GetInstance()->current_test_info()->name(); *c; ++c)
+            name += *c == '/' ? L'-' : wchar_t(*c);
+        root = JoinPath(GetParam().base(), name.c_str());
         fs = &GetFileSystem(root);
         fs->CreateDirectory(root, false);
-        ASSERT_TRUE(fs->IsDirectoryEmpty(root));
     }
-    void TearDown() override
-    {
-        try {
-            RemoveTree(*fs, root);
-        } catch (CException* e) {
-            ADD_FAILURE() << "cleaning up: " << testing::PrintToString(W(e->GetMessageText()));
-            delete e;
-        }
-    }
+    void TearDown() override { RemoveTree(*fs, root); }
 
     CUnicodeString At(const wchar_t* name) const { return JoinPath(root, name); }
-
-    void Put(const CUnicodeString& path, const std::string& bytes)
+    static void Put(const CUnicodeString& path, const std::string& bytes)
     {
         CFile file;
         file.Open(path, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
         file.Write(bytes.data(), int32_t(bytes.size()));
-        file.Close();
     }
-    std::string Get(const CUnicodeString& path)
+    static std::string Get(const CUnicodeString& path)
     {
         CFile file;
-        file.Open(path, FM_Read | FM_DenyWrite, FILE_ATTRIBUTE_NORMAL);
+        file.Open(path, FM_Read | FM_DenyWrite, 0);
         std::string bytes(size_t(file.GetLength()), '?');
-        if (!bytes.empty()) {
-            EXPECT_EQ(file.Read(bytes.data(), int32_t(bytes.size())), int32_t(bytes.size()));
-        }
+        bytes.resize(size_t(file.Read(bytes.data(), int32_t(bytes.size()))));
         return bytes;
-    }
-    // The error code of a raised file exception, 0 when nothing was raised.
-    template <class F>
-    uint32_t ErrorOf(F f)
-    {
-        try {
-            f();
-        } catch (CException* e) {
-            auto* fileError = dynamic_cast<CFileException*>(e);
-            const uint32_t code = fileError ? fileError->GetErrorCode() : 0xDEAD;
-            EXPECT_TRUE(fileError) << testing::PrintToString(W(e->GetMessageText()));
-            delete e;
-            return code;
-        }
-        return 0;
     }
 
     CUnicodeString root;
@@ -119,35 +104,30 @@ protected:
 
 TEST_P(FileSystemContract, OpenWithEveryDisposition)
 {
-    const uint32_t exists = GetParam().createNewOnExistingCode;
     const struct {
         FileOpenMode mode;
         bool existsBefore;
-        uint32_t error;  // of the open
-        int64_t length;  // afterwards, of the file that had "abc"
+        uint32_t error;
+        int64_t length; // of the file that held "abc"; -1: no file
     } rows[] = {
         {FM_Read | FM_DenyNone, false, ERROR_FILE_NOT_FOUND, -1},
         {FM_Read | FM_DenyNone, true, 0, 3},
-        {FM_ReadWrite | FM_DenyNone | FM_CreateNew, false, 0, 0},
-        {FM_ReadWrite | FM_DenyNone | FM_CreateNew, true, exists, 3},
+        {FM_Write | FM_DenyNone | FM_CreateNew, false, 0, 0},
+        {FM_Write | FM_DenyNone | FM_CreateNew, true, GetParam().createNewOnExistingCode, 3},
         {FM_Write | FM_DenyAll | FM_Create, true, 0, 0},
         {FM_Write | FM_DenyAll | FM_Create, false, 0, 0},
         {FM_Write | FM_DenyWrite | FM_Create | FM_NoTruncate, true, 0, 3},
         {FM_Write | FM_DenyWrite | FM_Create | FM_NoTruncate, false, 0, 0},
     };
-    int index = 0;
-    for (const auto& row : rows) {
-        const CUnicodeString path = At((L"f" + std::to_wstring(index++)).c_str());
-        if (row.existsBefore)
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        const CUnicodeString path = At(std::to_wstring(i).c_str());
+        if (rows[i].existsBefore)
             Put(path, "abc");
         CFile file;
-        EXPECT_EQ(ErrorOf([&] { file.Open(path, row.mode, FILE_ATTRIBUTE_NORMAL); }), row.error) << index;
-        EXPECT_EQ(file.IsOpen(), row.error == 0) << index;
+        EXPECT_EQ(ErrorOf([&] { file.Open(path, rows[i].mode, FILE_ATTRIBUTE_NORMAL); }), rows[i].error) << i;
+        EXPECT_EQ(file.IsOpen(), rows[i].error == 0) << i;
         file.Close();
-        EXPECT_EQ(fs->FileExists(path, FM_Exists), row.length >= 0) << index;
-        if (row.length >= 0) {
-            EXPECT_EQ(int64_t(Get(path).size()), row.length) << index;
-        }
+        EXPECT_EQ(fs->FileExists(path, FM_Exists) ? int64_t(Get(path).size()) : -1, rows[i].length) << i;
     }
 }
 
@@ -156,32 +136,25 @@ TEST_P(FileSystemContract, ReadWriteSeekAndLength)
     CFile file;
     file.Open(At(L"data"), FM_ReadWrite | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
     file.Write("hello world", 11);
-    EXPECT_EQ(file.GetPosition(), 11);
     EXPECT_TRUE(file.IsEndOfFile());
     EXPECT_EQ(file.Seek(-5, FILE_END), 6);
     char buffer[16] = {};
     EXPECT_EQ(file.Read(buffer, 16), 5);
-    EXPECT_EQ(std::string(buffer, 5), "world");
     EXPECT_EQ(file.Read(buffer, 16), 0);
-    EXPECT_EQ(file.Seek(-5, FILE_CURRENT), 6);
-    // A seek before the start fails and leaves the position.
-    EXPECT_NE(ErrorOf([&] { file.Seek(-7, FILE_CURRENT); }), 0u);
-    EXPECT_EQ(file.GetPosition(), 6);
-    // Growth reads as zeros; the position stays at the new length.
-    file.SetLength(20);
-    EXPECT_EQ(file.GetPosition(), 20);
+    EXPECT_EQ(std::string(buffer, 5), "world");
+    EXPECT_NE(ErrorOf([&] { file.Seek(-12, FILE_CURRENT); }), 0u); // before the start: position kept
+    EXPECT_EQ(file.GetPosition(), 11);
+    file.SetLength(16); // grows with zeros; the position is at the new length
     EXPECT_TRUE(file.IsEndOfFile());
     file.Seek(0, FILE_BEGIN);
     EXPECT_EQ(file.Read(buffer, 16), 16);
-    EXPECT_EQ(std::string(buffer, 16), std::string("hello world") + std::string(5, '\0'));
+    EXPECT_EQ(std::string(buffer, 16), std::string("hello world\0\0\0\0\0", 16));
     file.SetLength(5);
-    EXPECT_EQ(file.GetLength(), 5);
-    file.Seek(100, FILE_BEGIN); // beyond the end is allowed; a write there fills the gap with zeros
+    file.Seek(9, FILE_BEGIN); // a write past the end fills the gap with zeros
     EXPECT_FALSE(file.IsEndOfFile());
     file.Write("!", 1);
-    file.Flush();
     file.Close();
-    EXPECT_EQ(Get(At(L"data")), std::string("hello") + std::string(95, '\0') + "!");
+    EXPECT_EQ(Get(At(L"data")), std::string("hello\0\0\0\0!", 10));
 }
 
 TEST_P(FileSystemContract, SharingBetweenTwoOpens)
@@ -193,96 +166,77 @@ TEST_P(FileSystemContract, SharingBetweenTwoOpens)
         {FM_Read | FM_DenyWrite, FM_Read | FM_DenyNone, 0},
         {FM_Read | FM_DenyWrite, FM_Write | FM_DenyNone, ERROR_SHARING_VIOLATION},
         {FM_Write | FM_DenyAll, FM_Read | FM_DenyNone, ERROR_SHARING_VIOLATION},
-        {FM_Read | FM_DenyNone, FM_Read | FM_DenyWrite, 0},
-        {FM_Write | FM_DenyNone, FM_Read | FM_DenyWrite, ERROR_SHARING_VIOLATION}, // denies a present writer
+        {FM_Write | FM_DenyNone, FM_Read | FM_DenyWrite, ERROR_SHARING_VIOLATION},
         {FM_Write | FM_DenyRead, FM_Write | FM_DenyNone, 0},
     };
     const CUnicodeString path = At(L"shared");
     Put(path, "0123");
-    int index = 0;
     for (const auto& row : rows) {
-        ++index;
         CFile first, second;
-        first.Open(path, row.first, FILE_ATTRIBUTE_NORMAL);
-        EXPECT_EQ(ErrorOf([&] { second.Open(path, row.second | FM_NoTruncate, FILE_ATTRIBUTE_NORMAL); }), row.error)
-            << index;
-        EXPECT_EQ(fs->FileExists(path, row.second), row.error == 0) << index;
+        first.Open(path, row.first, 0);
+        EXPECT_EQ(ErrorOf([&] { second.Open(path, row.second, 0); }), row.error) << row.first << " " << row.second;
+        EXPECT_EQ(fs->FileExists(path, row.second), row.error == 0) << row.first << " " << row.second;
     }
-    // What one open writes, another reads at once.
-    CFile writer, reader;
-    writer.Open(path, FM_Write | FM_DenyNone, FILE_ATTRIBUTE_NORMAL);
-    reader.Open(path, FM_Read | FM_DenyNone, FILE_ATTRIBUTE_NORMAL);
+    CFile writer, reader; // what one open writes, another reads at once
+    writer.Open(path, FM_Write | FM_DenyNone, 0);
+    reader.Open(path, FM_Read | FM_DenyNone, 0);
     writer.Write("ab", 2);
     char got[4] = {};
     EXPECT_EQ(reader.Read(got, 4), 4);
     EXPECT_EQ(std::string(got, 4), "ab23");
 }
 
-TEST_P(FileSystemContract, AttributesAndRecreatingAHiddenFile)
+TEST_P(FileSystemContract, RecreatingAHiddenFileKeepsItHidden)
 {
     const CUnicodeString path = At(L"hidden");
     Put(path, "abc");
     fs->SetAttributes(path, FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(fs->GetAttributes(path) & 0x7, uint32_t(FILE_ATTRIBUTE_HIDDEN));
-    Put(path, "x"); // CREATE_ALWAYS with FILE_ATTRIBUTE_NORMAL over a hidden file
+    Put(path, "x"); // CREATE_ALWAYS with FILE_ATTRIBUTE_NORMAL
     EXPECT_EQ(Get(path), "x");
-    EXPECT_EQ(fs->GetAttributes(path) & FILE_ATTRIBUTE_HIDDEN, uint32_t(FILE_ATTRIBUTE_HIDDEN));
-    EXPECT_EQ(fs->GetAttributes(root) & FILE_ATTRIBUTE_DIRECTORY, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(ErrorOf([&] { fs->GetAttributes(At(L"missing")); }), uint32_t(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(ErrorOf([&] { fs->SetAttributes(At(L"missing"), 0); }), uint32_t(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(fs->GetAttributes(path) & 7, uint32_t(FILE_ATTRIBUTE_HIDDEN));
 }
 
 TEST_P(FileSystemContract, CopyMoveReplaceRenameArgumentOrder)
 {
+    using Operation = void (*)(CFileSystemBase&, const CUnicodeString&, const CUnicodeString&);
     const struct {
-        const char* name;
-        void (*run)(CFileSystemBase&, const CUnicodeString& source, const CUnicodeString& target);
-        bool sourceStays;
+        Operation run; // (file system, source, target)
+        bool sourceStays, targetExists;
     } rows[] = {
-        {"copy", [](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.CopyFile(t, s); }, true},
-        {"move", [](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.MoveFile(t, s); }, false},
-        {"replace", [](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.ReplaceFile(t, s); }, false},
-        {"rename", [](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.RenameFile(s, t); }, false},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.CopyFile(t, s); }, true, true},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.MoveFile(t, s); }, false, true},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.ReplaceFile(t, s); }, false, true},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.RenameFile(s, t); }, false, false},
     };
-    for (const auto& row : rows) {
-        const CUnicodeString source = At(L"source"), target = At(L"target");
-        Put(source, "new");
-        if (std::string(row.name) != "rename")
-            Put(target, "old"); // replaced
-        row.run(*fs, source, target);
-        EXPECT_EQ(Get(target), "new") << row.name;
-        EXPECT_EQ(fs->FileExists(source, FM_Exists), row.sourceStays) << row.name;
-        fs->TryDeleteFile(source);
-        fs->DeleteFile(target);
-        EXPECT_FALSE(fs->TryDeleteFile(target)) << row.name;
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        Put(At(L"source"), "new");
+        if (rows[i].targetExists)
+            Put(At(L"target"), "old");
+        rows[i].run(*fs, At(L"source"), At(L"target"));
+        EXPECT_EQ(Get(At(L"target")), "new") << i;
+        EXPECT_EQ(fs->TryDeleteFile(At(L"source")), rows[i].sourceStays) << i;
+        fs->DeleteFile(At(L"target"));
     }
-    // Copying a file onto itself keeps it.
     Put(At(L"self"), "me");
     fs->CopyFile(At(L"self"), At(L"self"));
     EXPECT_EQ(Get(At(L"self")), "me");
 }
 
-TEST_P(FileSystemContract, DirectoriesCreatedWithParentsFoundAndRemoved)
+TEST_P(FileSystemContract, DirectoriesWithTheirParents)
 {
-    const CUnicodeString deep = At(L"a\\b\\c");
+    const CUnicodeString deep = At(L"a\\b\\c"), file = At(L"a\\b\\c\\f");
     fs->CreateDirectory(deep, false);
-    fs->CreateDirectory(deep, false); // existing is fine
+    fs->CreateDirectory(deep, false);
     EXPECT_EQ(ErrorOf([&] { fs->CreateDirectory(deep, true); }), uint32_t(ERROR_ALREADY_EXISTS));
-    Put(JoinPath(deep, L"f.txt"), "1");
-    const struct {
-        CUnicodeString path;
-        bool isDirectory;
-    } rows[] = {{At(L"a"), true}, {deep, true}, {JoinPath(deep, L"f.txt"), false}, {At(L"none"), false}};
-    for (const auto& row : rows)
-        EXPECT_EQ(fs->DirectoryExists(row.path), row.isDirectory) << testing::PrintToString(W(row.path));
-    EXPECT_FALSE(fs->IsDirectoryEmpty(deep));
-    EXPECT_FALSE(fs->IsDirectoryEmpty(At(L"a")));
+    Put(file, "1");
+    EXPECT_TRUE(fs->DirectoryExists(At(L"a")) && fs->DirectoryExists(deep));
+    EXPECT_FALSE(fs->DirectoryExists(file) || fs->DirectoryExists(At(L"none")));
+    EXPECT_FALSE(fs->IsDirectoryEmpty(deep) || fs->IsDirectoryEmpty(At(L"a")));
     EXPECT_NE(ErrorOf([&] { fs->RemoveDirectory(deep); }), 0u);
-    fs->DeleteFile(JoinPath(deep, L"f.txt"));
+    fs->DeleteFile(file);
     EXPECT_TRUE(fs->IsDirectoryEmpty(deep));
     fs->RemoveDirectory(deep);
     EXPECT_FALSE(fs->DirectoryExists(deep));
-    EXPECT_TRUE(fs->DirectoryExists(At(L"a\\b")));
 }
 
 TEST_P(FileSystemContract, FindFilesByMask)
@@ -301,95 +255,145 @@ TEST_P(FileSystemContract, FindFilesByMask)
         std::vector<std::wstring> names;
         for (const CFileStatus& entry : list) {
             names.push_back(W(entry.FileName));
-            EXPECT_EQ(W(entry.FullName), W(JoinPath(root, entry.FileName)));
-            const bool isDirectory = entry.FileName == L"d.txt";
-            EXPECT_EQ((entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, isDirectory);
-            EXPECT_EQ(entry.FileLength, isDirectory ? 0 : 5);
-            EXPECT_GT(entry.LastWriteTime, 0);
+            EXPECT_EQ(W(entry.FullName), W(At(entry.FileName.GetText())));
+            EXPECT_EQ(entry.FileLength, entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY ? 0 : 5);
         }
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, row.names) << testing::PrintToString(std::wstring(row.mask));
     }
 }
 
-TEST_P(FileSystemContract, StatusRoundTripWithReadOnlyEitherWay)
+// Wine's files have no creation time of their own, so only write and access times are compared.
+TEST_P(FileSystemContract, StatusWithReadOnlySetOrCleared)
 {
     const CUnicodeString path = At(L"status.txt");
     Put(path, "1234567");
-    const int64_t day = 864000000000LL, base = 132000000000000000LL; // 2019
+    const int64_t day = 864000000000LL, base = 132000000000000000LL;
     const struct {
         uint32_t attributes;
-        int64_t creation, write, access;
-    } rows[] = {
-        {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, base, base + day, base + 2 * day}, // becomes read-only
-        {FILE_ATTRIBUTE_ARCHIVE, base + 3 * day, base + 4 * day, base + 5 * day},             // stops being
-        {FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE, 0, 0, 0},                            // attributes only
-    };
-    int64_t write = 0, access = 0;
+        int64_t write, access; // 0: left alone
+    } rows[] = {{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, base, base + day},
+                {FILE_ATTRIBUTE_ARCHIVE, base + 2 * day, base + 3 * day},
+                {FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE, 0, 0}};
     for (const auto& row : rows) {
-        CFileStatus wanted;
-        wanted.FileAttributes = row.attributes;
-        wanted.CreationTime = row.creation;
-        wanted.LastWriteTime = row.write;
-        wanted.LastAccessTime = row.access;
+        CFileStatus wanted, got;
+        wanted.FileAttributes = row.attributes, wanted.LastWriteTime = row.write, wanted.LastAccessTime = row.access;
         fs->SetStatus(path, wanted);
-        if (row.creation)
-            write = row.write, access = row.access;
-        CFileStatus got;
         fs->GetStatus(path, got);
         EXPECT_EQ(W(got.FileName), L"status.txt");
         EXPECT_EQ(got.FileLength, 7);
         EXPECT_EQ(got.FileAttributes & 0x27, row.attributes);
-        EXPECT_NE(got.CreationTime, 0); // Wine's files have no creation time of their own: not compared
-        EXPECT_EQ(got.LastWriteTime, write);
-        EXPECT_EQ(got.LastAccessTime, access);
+        EXPECT_EQ(got.LastWriteTime, row.write ? row.write : base + 2 * day);
+        EXPECT_EQ(got.LastAccessTime, row.access ? row.access : base + 3 * day);
     }
-    // A missing entry leaves the record's other fields as they were.
     CFileStatus untouched;
     untouched.FileLength = 42;
-    fs->GetStatus(At(L"missing"), untouched);
+    fs->GetStatus(At(L"missing"), untouched); // nothing found: nothing raised, nothing changed
     EXPECT_EQ(untouched.FileLength, 42);
 }
 
-TEST_P(FileSystemContract, BadPathsRaiseFileExceptions)
+// Bad input gets a file exception that names the path (as given or made full), never an
+// internal error or a crash.
+TEST_P(FileSystemContract, BadPathsRaiseFileExceptionsNamingThem)
 {
-    const CUnicodeString paths[] = {
-        L"", JoinPath(root, std::wstring(32767, L'x').c_str()), At(L"missing\\"), At(L"missing/x"),
-        At(L"a<b"), At(L"a|b"), At(L"a*b"),
-    };
+    const CUnicodeString good = At(L"good"), existing = At(L"existing");
+    Put(existing, "keep");
+    std::wstring longest = W(At(L""));
+    longest.resize(32767, L'x');
+    const struct {
+        CUnicodeString path;
+        bool badDirectory; // no directory can be made by that name either
+    } paths[] = {{L"", true},          {longest.c_str(), true}, {At(L"missing\\"), false}, {At(L"missing/x"), false},
+                 {At(L"a<b"), true}, {At(L"a|b"), true},       {At(L"a*b"), true}};
+    enum Names { Bad, Good };
+    using Operation = void (*)(CFileSystemBase&, const CUnicodeString& bad, const CUnicodeString& good);
     const struct {
         const char* name;
-        void (*run)(CFileSystemBase&, const CUnicodeString& bad, const CUnicodeString& good);
+        Operation run;
+        Names names;
+        bool onlyBadDirectory;
     } operations[] = {
-        {"open", [](CFileSystemBase&, const CUnicodeString& p, const CUnicodeString&) {
-             CFile f;
-             f.Open(p, FM_Read | FM_DenyNone, 0);
-         }},
-        {"get attributes", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString&) { f.GetAttributes(p); }},
-        {"set attributes", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString&) { f.SetAttributes(p, 0); }},
-        {"delete", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString&) { f.DeleteFile(p); }},
-        {"remove directory", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString&) { f.RemoveDirectory(p); }},
-        {"copy from", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString& g) { f.CopyFile(g, p); }},
-        {"move from", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString& g) { f.MoveFile(g, p); }},
-        {"rename", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString& g) { f.RenameFile(p, g); }},
-        {"set status", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString&) { f.SetStatus(p, {}); }},
-        {"is empty", [](CFileSystemBase& f, const CUnicodeString& p, const CUnicodeString&) { f.IsDirectoryEmpty(p); }},
+        {"open", [](CFileSystemBase&, const CUnicodeString& b, const CUnicodeString&) {
+             CFile file;
+             file.Open(b, FM_Read | FM_DenyNone, FILE_ATTRIBUTE_NORMAL);
+         }, Bad, false},
+        {"create", [](CFileSystemBase&, const CUnicodeString& b, const CUnicodeString&) {
+             CFile file;
+             file.Open(b, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
+         }, Bad, true},
+        {"get attributes", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.GetAttributes(b); }, Bad, false},
+        {"set attributes", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.SetAttributes(b, 0); }, Bad, false},
+        {"delete", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.DeleteFile(b); }, Bad, false},
+        {"copy from", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.CopyFile(g, b); }, Bad, false},
+        {"copy to", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.CopyFile(b, g); }, Bad, true},
+        {"move from", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.MoveFile(g, b); }, Good, false},
+        {"replace from", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.ReplaceFile(g, b); }, Good, false},
+        {"rename from", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.RenameFile(b, g); }, Good, false},
+        {"create directory", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.CreateDirectory(b, false); }, Bad, true},
+        {"remove directory", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.RemoveDirectory(b); }, Bad, false},
+        {"is empty", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.IsDirectoryEmpty(b); }, Bad, false},
+        {"find", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) {
+             CArray<CFileStatus> list;
+             f.FindFiles(b, list, L"*", nullptr);
+         }, Bad, false},
+        {"set status", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.SetStatus(b, CFileStatus()); }, Bad, false},
     };
-    // Through GetFileSystem, as callers reach them: the empty path is no virtual one.
-    for (const CUnicodeString& path : paths) {
-        const std::string row = testing::PrintToString(W(path).substr(0, 80));
-        CFileSystemBase& owner = GetFileSystem(path);
-        for (const auto& op : operations)
-            EXPECT_NE(ErrorOf([&] { op.run(owner, path, At(L"good")); }), 0u) << op.name << " " << row;
-        EXPECT_FALSE(owner.DirectoryExists(path)) << row;
-        EXPECT_FALSE(owner.FileExists(path, FM_Exists)) << row;
-        EXPECT_FALSE(owner.FileExists(path, FM_Read | FM_DenyNone)) << row;
-        EXPECT_FALSE(owner.TryDeleteFile(path)) << row;
+    for (const auto& path : paths) {
+        const std::string row = testing::PrintToString(W(path.path).substr(0, 80));
+        // As callers reach it: the empty path belongs to no virtual file system.
+        CFileSystemBase& owner = GetFileSystem(path.path);
+        CUnicodeString full = path.path;
+        try {
+            GetFullPath(full);
+        } catch (CException* e) {
+            delete e;
+        }
+        for (const auto& operation : operations) {
+            if (operation.onlyBadDirectory && !path.badDirectory)
+                continue;
+            const CUnicodeString& named = operation.names == Bad ? path.path : existing;
+            // The good side of a move is the existing file, which must survive.
+            const auto run = [&] { operation.run(owner, path.path, existing); };
+            try {
+                run();
+                ADD_FAILURE() << operation.name << " " << row << ": nothing raised";
+            } catch (CException* e) {
+                auto* fileError = dynamic_cast<CFileException*>(e);
+                EXPECT_TRUE(fileError && fileError->GetKind() != FileErrorKind::None)
+                    << operation.name << " " << row << ": " << testing::PrintToString(W(e->GetMessageText()));
+                if (fileError)
+                    EXPECT_TRUE(fileError->GetFileName() == named || fileError->GetFileName() == full)
+                        << operation.name << " " << row << " named "
+                        << testing::PrintToString(W(fileError->GetFileName()).substr(0, 80));
+                delete e;
+            }
+        }
+        CFileStatus status;
+        owner.GetStatus(path.path, status); // nothing found: nothing raised
+        EXPECT_EQ(status.FileAttributes, 0u) << row;
+        EXPECT_FALSE(owner.DirectoryExists(path.path) || owner.FileExists(path.path, FM_Exists) ||
+                     owner.FileExists(path.path, FM_Read | FM_DenyNone) || owner.TryDeleteFile(path.path))
+            << row;
     }
-    EXPECT_FALSE(fs->FileExists(At(L"good"), FM_Exists));
+    EXPECT_EQ(Get(existing), "keep");
+    EXPECT_FALSE(fs->FileExists(good, FM_Exists));
 }
 
-INSTANTIATE_TEST_SUITE_P(Native, FileSystemContract, testing::Values(FileSystemUnderTest{"Native", NativeBase, ERROR_FILE_EXISTS}),
+// '/' separates like '\'.
+TEST_P(FileSystemContract, ForwardSlashesSeparate)
+{
+    fs->CreateDirectory(At(L"d/e"), true);
+    Put(At(L"d/e/f"), "slash");
+    EXPECT_EQ(Get(At(L"d\\e\\f")), "slash");
+    EXPECT_TRUE(fs->DirectoryExists(At(L"d/e/")));
+    EXPECT_TRUE(fs->FileExists(At(L"d/e/f"), FM_Exists));
+    EXPECT_EQ(fs->GetAttributes(At(L"d/e")) & FILE_ATTRIBUTE_DIRECTORY, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
+    fs->CopyFile(At(L"d/g"), At(L"d/e/f"));
+    EXPECT_EQ(Get(At(L"d\\g")), "slash");
+}
+
+INSTANTIATE_TEST_SUITE_P(Native, FileSystemContract,
+                         testing::Values(FileSystemUnderTest{"Native", NativeBase, ERROR_FILE_EXISTS}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 namespace {
