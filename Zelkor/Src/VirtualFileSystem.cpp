@@ -40,15 +40,21 @@ int32_t PrefixComponentCount()
     return components.GetSize();
 }
 
-// The platform refuses these in a name; a virtual file must stay copyable to disk.
+// The platform refuses these characters in a name, and names or paths beyond its limits; a
+// virtual file must stay copyable to disk.
 void CheckComponents(const CArray<CUnicodeString>& components, int32_t first, const CUnicodeString& path)
 {
-    for (int32_t i = first; i < components.GetSize(); ++i)
+    if (path.GetLength() >= 32767)
+        ThrowFileException(ERROR_FILENAME_EXCED_RANGE, path);
+    for (int32_t i = first; i < components.GetSize(); ++i) {
+        if (components[i].GetLength() > MAX_PATH - 5) // as a name below a drive's root would allow
+            ThrowFileException(ERROR_FILENAME_EXCED_RANGE, path);
         for (int32_t j = 0; j < components[i].GetLength(); ++j) {
             const wchar_t c = components[i][j];
             if (c < 32 || std::wcschr(L"<>:\"|?*", c) != nullptr)
                 ThrowFileException(ERROR_INVALID_NAME, path);
         }
+    }
 }
 
 bool HasOpenHandles(CVirtualFileData* file)
@@ -472,7 +478,7 @@ bool CVirtualFileSystem::IsDirectoryEmpty(const CUnicodeString& path)
 }
 
 void CVirtualFileSystem::FindFiles(const CUnicodeString& path, CArray<CFileStatus>& list, const CUnicodeString& mask,
-                                   IFileErrorHandler*)
+                                   IFileErrorHandler* handler)
 {
     if (!CheckVirtual(path))
         return;
@@ -480,8 +486,20 @@ void CVirtualFileSystem::FindFiles(const CUnicodeString& path, CArray<CFileStatu
     list.DeleteAll(); // as on disk: the list holds this directory's entries only
     CPtr<CVirtualFileBase> node = FindNode(path);
     CVirtualDirectory* directory = AsDirectory(node);
-    if (directory == nullptr)
-        return;
+    if (directory == nullptr) {
+        // As on disk: a missing directory is an error, which the handler may accept.
+        CFileException* e = nullptr;
+        try {
+            ThrowFileException(ERROR_PATH_NOT_FOUND, path);
+        } catch (CFileException* raised) {
+            e = raised;
+        }
+        if (handler != nullptr && handler->HandleError(e)) {
+            delete e;
+            return;
+        }
+        throw e;
+    }
     for (const auto& child : directory->Children) {
         if (!child.Value || !MatchMask(ExtractFileName(child.Value->Name), mask))
             continue;
