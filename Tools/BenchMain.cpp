@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "Bench.h"
 
@@ -28,9 +30,15 @@ double NowMicroseconds()
 
 } // namespace Bench
 
-int wmain(int, wchar_t**)
+// An argument runs only the cases whose name contains it.
+int wmain(int argc, wchar_t** argv)
 {
     for (const auto& benchCase : Bench::Cases()) {
+        if (argc > 1) {
+            const std::wstring name(benchCase.name, benchCase.name + std::strlen(benchCase.name));
+            if (name.find(argv[1]) == std::wstring::npos)
+                continue;
+        }
         std::printf("== %s\n", benchCase.name);
         std::fflush(stdout);
         benchCase.run();
