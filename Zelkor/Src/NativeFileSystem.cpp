@@ -496,8 +496,9 @@ void CNativeFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus&
     if (attributesChange && (current & FILE_ATTRIBUTE_READONLY) != 0)
         SetAttributes(path, status.FileAttributes);
     if (status.CreationTime != 0 || status.LastAccessTime != 0 || status.LastWriteTime != 0) {
+        // Backup semantics let a directory be opened too; a plain file opens as without them.
         const HANDLE file = CreateFileW(path.GetText(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             Raise(path);
         const FILETIME creation = ToFileTime(status.CreationTime), access = ToFileTime(status.LastAccessTime),
