@@ -136,9 +136,11 @@ bool NameSameExistingFile(const CUnicodeString& first, const CUnicodeString& sec
     BY_HANDLE_FILE_INFORMATION a{}, b{};
     if (!GetFileIdentity(first, a) || !GetFileIdentity(second, b))
         return false;
-    if (a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-        a.nFileIndexLow == b.nFileIndexLow && (a.nFileIndexHigh | a.nFileIndexLow) != 0)
-        return true;
+    // Known identities decide alone: a case-sensitive directory may hold two files whose names
+    // differ only in case.
+    if ((a.nFileIndexHigh | a.nFileIndexLow) != 0 && (b.nFileIndexHigh | b.nFileIndexLow) != 0)
+        return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+               a.nFileIndexLow == b.nFileIndexLow;
     try {
         CUnicodeString fullFirst = StripLongPrefix(first), fullSecond = StripLongPrefix(second);
         GetFullPath(fullFirst);
