@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 #include "Errors.h"
 #include "File.h"
+#include "TestSupport.h"
 
 using namespace Zelkor;
 
@@ -292,96 +294,58 @@ TEST_P(FileSystemContract, StatusWithReadOnlySetOrCleared)
     EXPECT_EQ(untouched.FileLength, 42);
 }
 
-// Bad input gets a file exception that names the path (as given or made full), never an
-// internal error or a crash.
+// Bad input gets a file exception that names the path (as given or made full; the move family
+// names its destination), never an internal error or a crash.
 TEST_P(FileSystemContract, BadPathsRaiseFileExceptionsNamingThem)
 {
-    const CUnicodeString good = At(L"good"), existing = At(L"existing");
+    const CUnicodeString existing = At(L"existing");
     Put(existing, "keep");
     std::wstring longest = W(At(L""));
     longest.resize(32767, L'x');
-    const struct {
-        CUnicodeString path;
-        bool badDirectory; // no directory can be made by that name either
-    } paths[] = {{L"", true},          {longest.c_str(), true}, {At(L"missing\\"), false}, {At(L"missing/x"), false},
-                 {At(L"a<b"), true}, {At(L"a|b"), true},       {At(L"a*b"), true}};
-    enum Names { Bad, Good };
-    using Operation = void (*)(CFileSystemBase&, const CUnicodeString& bad, const CUnicodeString& good);
-    const struct {
-        const char* name;
-        Operation run;
-        Names names;
-        bool onlyBadDirectory;
-    } operations[] = {
-        {"open", [](CFileSystemBase&, const CUnicodeString& b, const CUnicodeString&) {
-             CFile file;
-             file.Open(b, FM_Read | FM_DenyNone, FILE_ATTRIBUTE_NORMAL);
-         }, Bad, false},
-        {"create", [](CFileSystemBase&, const CUnicodeString& b, const CUnicodeString&) {
-             CFile file;
-             file.Open(b, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
-         }, Bad, true},
-        {"get attributes", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.GetAttributes(b); }, Bad, false},
-        {"set attributes", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.SetAttributes(b, 0); }, Bad, false},
-        {"delete", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.DeleteFile(b); }, Bad, false},
-        {"copy from", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.CopyFile(g, b); }, Bad, false},
-        {"copy to", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.CopyFile(b, g); }, Bad, true},
-        {"move from", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.MoveFile(g, b); }, Good, false},
-        {"replace from", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.ReplaceFile(g, b); }, Good, false},
-        {"rename from", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString& g) { f.RenameFile(b, g); }, Good, false},
-        {"create directory", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.CreateDirectory(b, false); }, Bad, true},
-        {"remove directory", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.RemoveDirectory(b); }, Bad, false},
-        {"is empty", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.IsDirectoryEmpty(b); }, Bad, false},
-        {"find", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) {
-             CArray<CFileStatus> list;
-             f.FindFiles(b, list, L"*", nullptr);
-         }, Bad, false},
-        {"set status", [](CFileSystemBase& f, const CUnicodeString& b, const CUnicodeString&) { f.SetStatus(b, CFileStatus()); }, Bad, false},
+    // Names no entry can have; then missing paths that a new file or directory could take.
+    const CUnicodeString paths[] = {L"", longest.c_str(), At(L"a<b"), At(L"a|b"), At(L"a*b"),
+                                    At(L"missing\\"), At(L"missing/x")};
+    CFile file;
+    CArray<CFileStatus> list;
+    const std::pair<bool, std::function<void(const CUnicodeString&)>> operations[] = {
+        {false, [&](auto& b) { file.Open(b, FM_Read | FM_DenyNone, 0); }},
+        {false, [&](auto& b) { fs->GetAttributes(b); }},
+        {false, [&](auto& b) { fs->SetAttributes(b, 0); }},
+        {false, [&](auto& b) { fs->DeleteFile(b); }},
+        {false, [&](auto& b) { fs->CopyFile(existing, b); }},
+        {false, [&](auto& b) { fs->MoveFile(existing, b); }},
+        {false, [&](auto& b) { fs->ReplaceFile(existing, b); }},
+        {false, [&](auto& b) { fs->RenameFile(b, existing); }},
+        {false, [&](auto& b) { fs->RemoveDirectory(b); }},
+        {false, [&](auto& b) { fs->IsDirectoryEmpty(b); }},
+        {false, [&](auto& b) { fs->FindFiles(b, list, L"*", nullptr); }},
+        {false, [&](auto& b) { fs->SetStatus(b, CFileStatus()); }},
+        {true, [&](auto& b) { file.Open(b, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL); }},
+        {true, [&](auto& b) { fs->CopyFile(b, existing); }},
+        {true, [&](auto& b) { fs->CreateDirectory(b, false); }},
     };
-    for (const auto& path : paths) {
-        const std::string row = testing::PrintToString(W(path.path).substr(0, 80));
-        // A path that another file system owns (the empty one) is that one's to refuse.
-        if (&GetFileSystem(path.path) != fs)
-            continue;
-        CFileSystemBase& owner = *fs;
-        CUnicodeString full = path.path;
-        try {
-            GetFullPath(full);
-        } catch (CException* e) {
-            delete e;
-        }
-        for (const auto& operation : operations) {
-            if (operation.onlyBadDirectory && !path.badDirectory)
-                continue;
-            const CUnicodeString& named = operation.names == Bad ? path.path : existing;
-            // The good side of a move is the existing file, which must survive.
-            const auto run = [&] { operation.run(owner, path.path, existing); };
-            try {
-                run();
-                ADD_FAILURE() << operation.name << " " << row << ": nothing raised";
-            } catch (CException* e) {
-                auto* fileError = dynamic_cast<CFileException*>(e);
-                EXPECT_TRUE(fileError && fileError->GetKind() != FileErrorKind::None)
-                    << operation.name << " " << row << ": " << testing::PrintToString(W(e->GetMessageText()));
-                // A move may name either side: the platform names the target, a copy the source.
-                if (fileError) {
-                    const CUnicodeString& name = fileError->GetFileName();
-                    EXPECT_TRUE(name == named || name == full || name == path.path)
-                        << operation.name << " " << row << " named "
-                        << testing::PrintToString(W(fileError->GetFileName()).substr(0, 80));
-                }
+    for (int p = 0; p < int(std::size(paths)); ++p) {
+        const CUnicodeString& bad = paths[p];
+        if (&GetFileSystem(bad) != fs)
+            continue; // the empty path is no virtual one: the file system that owns it refuses it
+        CUnicodeString full = bad;
+        ErrorOf([&] { GetFullPath(full); });
+        for (int i = 0; i < int(std::size(operations)); ++i) {
+            if (operations[i].first && p >= 5)
+                continue; // creating there would succeed
+            if (CFileException* e = Catch<CFileException>([&] { operations[i].second(bad); })) {
+                const CUnicodeString& name = e->GetFileName();
+                EXPECT_TRUE(name == bad || name == full || name == existing) << p << " " << i;
                 delete e;
             }
         }
         CFileStatus status;
-        owner.GetStatus(path.path, status); // nothing found: nothing raised
-        EXPECT_EQ(status.FileAttributes, 0u) << row;
-        EXPECT_FALSE(owner.DirectoryExists(path.path) || owner.FileExists(path.path, FM_Exists) ||
-                     owner.FileExists(path.path, FM_Read | FM_DenyNone) || owner.TryDeleteFile(path.path))
-            << row;
+        fs->GetStatus(bad, status); // nothing found: nothing raised
+        EXPECT_FALSE(status.FileAttributes || fs->DirectoryExists(bad) || fs->FileExists(bad, FM_Exists) ||
+                     fs->FileExists(bad, FM_Read | FM_DenyNone) || fs->TryDeleteFile(bad))
+            << p;
     }
     EXPECT_EQ(Get(existing), "keep");
-    EXPECT_FALSE(fs->FileExists(good, FM_Exists));
 }
 
 // '/' separates like '\'.

@@ -91,6 +91,16 @@ protected:
     HKEY settings = nullptr;
 };
 
+// "HH:MM:SS" of now.
+std::string LocalTime()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[16];
+    snprintf(text, sizeof text, "%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
 std::string Ansi(const std::wstring& text)
 {
     std::string bytes(text.size() * 2, '\0');
@@ -112,7 +122,9 @@ TEST_F(MessageLog, RecordsOnlyWhileTheSettingIsOn)
     for (const auto& row : rows) {
         const std::string name = row.setting ? testing::PrintToString(std::wstring(row.setting)) : "absent";
         SetSetting(row.setting);
+        const std::string before = LocalTime();
         const CRun run = Run(1, 2, text)[0];
+        const std::string after = LocalTime();
         EXPECT_EQ(run.exitCode, 2u) << name; // shown in any case
         if (!row.logs) {
             EXPECT_EQ(Log(), "(none)") << name;
@@ -120,9 +132,14 @@ TEST_F(MessageLog, RecordsOnlyWhileTheSettingIsOn)
         }
         // Two records: local time, the process, the text in the ANSI code page with its bare
         // line feed, CR LF.
-        const std::string record = "[0-2][0-9]:[0-5][0-9]:[0-5][0-9] ProcessID:" + std::to_string(run.pid) + " " +
+        const std::string record = "([0-2][0-9]:[0-5][0-9]:[0-5][0-9]) ProcessID:" + std::to_string(run.pid) + " " +
                                    Ansi(text) + "\r\n";
-        EXPECT_TRUE(std::regex_match(Log(), std::regex(record + record))) << name << " " << testing::PrintToString(Log());
+        const std::string written = Log();
+        std::smatch times;
+        EXPECT_TRUE(std::regex_match(written, times, std::regex(record + record)))
+            << name << " " << testing::PrintToString(written);
+        for (size_t i = 1; i < times.size() && before <= after; ++i) // no midnight in between
+            EXPECT_TRUE(before <= times[i].str() && times[i].str() <= after) << before << " " << times[i] << " " << after;
         ::DeleteFileW(log.c_str());
     }
 }

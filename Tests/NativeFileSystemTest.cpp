@@ -158,6 +158,45 @@ TEST_F(NativeFiles, FindFilesErrorsGoToTheHandler)
     }
 }
 
+TEST_F(NativeFiles, DriveRootsDirectoryTimesAndTheVirtualPrefix)
+{
+    EXPECT_TRUE(Native.DirectoryExists(L"C:\\"));
+    CFileStatus status;
+    Native.GetStatus(L"C:\\", status);
+    EXPECT_EQ(status.FileAttributes & FILE_ATTRIBUTE_DIRECTORY, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
+    const DWORD drives = GetLogicalDrives();
+    for (wchar_t letter = L'D'; letter <= L'Y'; ++letter)
+        if ((drives & (1u << (letter - L'A'))) == 0) {
+            EXPECT_FALSE(Native.DirectoryExists((std::wstring(1, letter) + L":\\").c_str()));
+            break;
+        }
+
+    // A directory takes new times like a file.
+    const CUnicodeString directory = JoinPath(root, L"d");
+    Native.CreateDirectory(directory, true);
+    CFileStatus wanted;
+    wanted.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    wanted.LastWriteTime = 132000000000000000LL;
+    Native.SetStatus(directory, wanted);
+    Native.GetStatus(directory, status);
+    EXPECT_EQ(status.LastWriteTime, wanted.LastWriteTime);
+    Native.RemoveDirectory(directory);
+
+    // Only a path that starts with the whole prefix, in any case, leaves the native file system;
+    // until a virtual one registers, such a path is an internal error of its source.
+    EXPECT_EQ(&GetFileSystem(VirtualFilesPrefix.Left(VirtualFilesPrefix.GetLength() - 1)), &Native);
+    EXPECT_EQ(&GetFileSystem(file), &Native);
+    CUnicodeString lower = VirtualFilesPrefix;
+    lower.MakeLower();
+    try {
+        EXPECT_NE(&GetFileSystem(lower + L"x"), &Native);
+    } catch (CException* e) {
+        auto* internal = dynamic_cast<CInternalError*>(e);
+        EXPECT_TRUE(internal && std::wstring(internal->GetSourceFile()) == L"Src/VirtualFileSystem");
+        delete e;
+    }
+}
+
 TEST_F(NativeFiles, ProbingFromManyThreadsLeavesTheErrorModesAlone)
 {
     const UINT process = GetErrorMode(), thread = GetThreadErrorMode();
@@ -177,7 +216,9 @@ TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
 {
     CBaseFile* closed = Native.OpenFile(file, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr, 0);
     closed->Close();
-    CFile never;
+    CBaseFile* open = Native.OpenFile(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr, 0);
+    CFile never, opened;
+    opened.Open(this->file, FM_Read | FM_DenyNone, 0);
     char byte = 0;
     const CCheckSite file{L"Src/File", 0}, nativeFile{L"Src/NativeFile", 0}, system{L"Src/NativeFileSystem", 0};
     const struct {
@@ -190,13 +231,25 @@ TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
         {[&] { never.Read(nullptr, 1); }, file},
         {[&] { never.Read(&byte, -1); }, file},
         {[&] { never.GetLength(); }, file},
-        {[&] { never.Seek(0, 3); }, file},
+        {[&] { never.GetPosition(); }, file},
+        {[&] { never.GetFileName(); }, file},
+        {[&] { never.Flush(); }, file},
+        {[&] { never.IsEndOfFile(); }, file},
+        {[&] { never.Seek(0, FILE_BEGIN); }, file},
+        {[&] { opened.Seek(0, 3); }, file},
+        {[&] { opened.Open(this->file, FM_Read | FM_DenyNone, 0); }, file},
         {[&] { never.SetLength(-1); }, file},
         {[&] { never.Open(this->file, FM_DenyNone | 5, 0); }, file},
         {[&] { never.Open(this->file, FM_Read | 0x50, 0); }, file},
         {[&] { closed->Read(&byte, 1); }, nativeFile},
-        {[&] { closed->Seek(0, 7); }, nativeFile},
-        {[&] { closed->SetLength(-1); }, nativeFile},
+        {[&] { closed->Write(&byte, 1); }, nativeFile},
+        {[&] { closed->Seek(0, FILE_BEGIN); }, nativeFile},
+        {[&] { closed->GetLength(); }, nativeFile},
+        {[&] { closed->Flush(); }, nativeFile},
+        {[&] { open->Read(nullptr, 1); }, nativeFile},
+        {[&] { open->Write(&byte, -1); }, nativeFile},
+        {[&] { open->Seek(0, 7); }, nativeFile},
+        {[&] { open->SetLength(-1); }, nativeFile},
         {[&] { Native.CloseFile(nullptr, false); }, system},
         {[&] { Native.FileExists(this->file, FM_Read); }, system},
     };
@@ -209,7 +262,10 @@ TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
     }
     EXPECT_EQ(never.Read(nullptr, 0), 0); // zero counts return before any check
     never.Write(nullptr, 0);
+    EXPECT_EQ(opened.GetPosition(), 0); // a refused call leaves the open file as it was
+    EXPECT_EQ(open->GetPosition(), 0);
     Native.CloseFile(closed, false);
+    Native.CloseFile(open, false);
 }
 
 // Closing the framework's handle behind the file's back is the one way to make closing fail.

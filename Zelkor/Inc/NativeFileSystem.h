@@ -35,6 +35,7 @@ public:
     void FindFiles(const CUnicodeString& directory, CArray<CFileStatus>& list, const CUnicodeString& mask,
                    IFileErrorHandler* handler) override;
     void GetStatus(const CUnicodeString& path, CFileStatus& status) override;
+    // Directories take new times as files do.
     void SetStatus(const CUnicodeString& path, const CFileStatus& status) override;
 };
 

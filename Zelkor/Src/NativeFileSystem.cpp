@@ -136,9 +136,11 @@ bool NameSameExistingFile(const CUnicodeString& first, const CUnicodeString& sec
     BY_HANDLE_FILE_INFORMATION a{}, b{};
     if (!GetFileIdentity(first, a) || !GetFileIdentity(second, b))
         return false;
-    if (a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-        a.nFileIndexLow == b.nFileIndexLow && (a.nFileIndexHigh | a.nFileIndexLow) != 0)
-        return true;
+    // Known identities decide alone: a case-sensitive directory may hold two files whose names
+    // differ only in case.
+    if ((a.nFileIndexHigh | a.nFileIndexLow) != 0 && (b.nFileIndexHigh | b.nFileIndexLow) != 0)
+        return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+               a.nFileIndexLow == b.nFileIndexLow;
     try {
         CUnicodeString fullFirst = StripLongPrefix(first), fullSecond = StripLongPrefix(second);
         GetFullPath(fullFirst);
@@ -496,8 +498,9 @@ void CNativeFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus&
     if (attributesChange && (current & FILE_ATTRIBUTE_READONLY) != 0)
         SetAttributes(path, status.FileAttributes);
     if (status.CreationTime != 0 || status.LastAccessTime != 0 || status.LastWriteTime != 0) {
+        // Backup semantics let a directory be opened too; a plain file opens as without them.
         const HANDLE file = CreateFileW(path.GetText(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             Raise(path);
         const FILETIME creation = ToFileTime(status.CreationTime), access = ToFileTime(status.LastAccessTime),
