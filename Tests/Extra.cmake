@@ -66,3 +66,11 @@ add_test(NAME TrevalicRegistrations.Forms
                  -DGOOD=${PROJECT_SOURCE_DIR}/Trevalic/DevelopmentRegistrations.txt
                  -DWORK=${CMAKE_CURRENT_BINARY_DIR}/RegistrationsCheck
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicRegistrationsCheck.cmake)
+
+# ---- Message log ----------------------------------------------------------------------------
+# The log lands beside the framework's module; each test copies this host into a folder of its
+# own, so tests running in parallel never share a log.
+add_executable(MessageLogHost ${CMAKE_CURRENT_SOURCE_DIR}/MessageLogHost.cpp)
+target_link_options(MessageLogHost PRIVATE -municode)
+target_link_libraries(MessageLogHost PRIVATE ZelkorAll)
+add_dependencies(MessageLogTest MessageLogHost)

@@ -125,6 +125,7 @@ inline constexpr CCheckSite TimeBeforeEpoch{L"Src/Time", 233};
 inline constexpr CCheckSite TimeFormatNull{L"Src/Time", 496};
 inline constexpr CCheckSite FileTimeNotConvertible{L"Src/Time", 504};
 inline constexpr CCheckSite TimeFormatFailed{L"Src/Time", 574};
+inline constexpr CCheckSite TimeLocalFileTime{L"Src/Time", 410}; // the message log's records
 
 } // namespace CheckSite
 

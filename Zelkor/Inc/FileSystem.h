@@ -142,7 +142,8 @@ public:
     virtual void CreateDirectory(const CUnicodeString& path, bool failIfExists) = 0; // parents too
     virtual void RemoveDirectory(const CUnicodeString& path) = 0;
     virtual bool IsDirectoryEmpty(const CUnicodeString& path) = 0;
-    // Appends the entries of directory that match mask; handler (may be null) may absorb errors.
+    // Empties list, then lists the entries of directory that match mask; handler (may be null)
+    // may absorb each error, otherwise the list keeps what was gathered before it.
     virtual void FindFiles(const CUnicodeString& directory, CArray<CFileStatus>& list, const CUnicodeString& mask,
                            IFileErrorHandler* handler) = 0;
     virtual void GetStatus(const CUnicodeString& path, CFileStatus& status) = 0;

@@ -7,11 +7,13 @@
 
 #include "Alloc.h"
 #include "Errors.h"
+#include "File.h"
 #include "FileSystem.h"
 #include "RegistryKey.h"
 #include "ResourceInfo.h"
 #include "StartupOrder.h"
 #include "String.h"
+#include "Time.h"
 #include "ThreadData.h"
 #include "VersionInfo.h"
 #include "Zelkor.h"
@@ -470,13 +472,61 @@ void ProcessException(CException* e)
     e->Report();
 }
 
-void WriteToMessageLog(const wchar_t*)
+namespace {
+// Another process appending its line holds the write share for a moment. Without a retry the
+// second writer's line would be lost; the wait stays short because the caller holds
+// MessageHandlerLock.
+constexpr ULONGLONG LogSharingRetryMilliseconds = 200;
+constexpr DWORD LogRetryIntervalMilliseconds = 2;
+
+void OpenMessageLog(CFile& log, const CUnicodeString& path)
 {
-    // The log must never disturb the display it accompanies.
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        try {
+            log.Open(path, FM_Write | FM_DenyWrite | FM_Create | FM_NoTruncate, FILE_ATTRIBUTE_NORMAL);
+            return;
+        } catch (CFileException* e) {
+            if (e->GetErrorCode() != ERROR_SHARING_VIOLATION || GetTickCount64() - start >= LogSharingRetryMilliseconds)
+                throw;
+            delete e;
+        }
+        Sleep(LogRetryIntervalMilliseconds);
+    }
+}
+
+// "HH:MM:SS ProcessID:<pid> <text>" and CR LF, in the ANSI code page.
+CString MessageLogRecord(const wchar_t* text)
+{
+    FILETIME now, local;
+    GetSystemTimeAsFileTime(&now);
+    if (!CheckLastError(FileTimeToLocalFileTime(&now, &local) != FALSE, CheckSite::TimeLocalFileTime))
+        local = now;
+    const int64_t localTime = int64_t((uint64_t(local.dwHighDateTime) << 32) | local.dwLowDateTime);
+    wchar_t process[32];
+    swprintf(process, 32, L"ProcessID:%lu ", static_cast<unsigned long>(GetCurrentProcessId()));
+    CUnicodeString record = FormatTime(L"%H:%M:%S ", localTime);
+    record += process;
+    record += text != nullptr ? text : L"";
+    record += L"\r\n";
+    return record.ToMultiByte(CP_ACP);
+}
+} // namespace
+
+void WriteToMessageLog(const wchar_t* text)
+{
+    // The log must never disturb the display it accompanies: every failure loses the line.
     try {
         bool enabled = false;
         if (!GetMachineSetting(L"WriteMessageLog").ParseBool(enabled) || !enabled)
             return;
+        const CUnicodeString path = MergePath(GetZelkorModuleDirectory(), L"ZelkorLog.txt");
+        CFile log;
+        OpenMessageLog(log, path);
+        log.Seek(0, FILE_END);
+        const CString record = MessageLogRecord(text);
+        log.Write(record.GetText(), record.GetLength());
+        log.Close();
     } catch (CException* e) {
         delete e;
     }

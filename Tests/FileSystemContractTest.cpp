@@ -1,0 +1,378 @@
+// The contract every file system keeps. An instantiation names a file system by a base
+// directory; each case works in a fresh directory below it, only through GetFileSystem and
+// CFile, and checks only what all file systems promise alike.
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Errors.h"
+#include "File.h"
+#include "TestSupport.h"
+
+using namespace Zelkor;
+
+struct FileSystemUnderTest {
+    const char* name;
+    CUnicodeString (*base)();         // the directory below which each case makes its own
+    uint32_t createNewOnExistingCode; // the error of CREATE_NEW over an existing file
+};
+
+// Keeps CTest's test names free of the parameter's bytes.
+void PrintTo(const FileSystemUnderTest& fileSystem, std::ostream* out)
+{
+    *out << fileSystem.name;
+}
+
+namespace {
+
+std::wstring W(const CUnicodeString& s)
+{
+    return std::wstring(s.GetText(), s.GetLength());
+}
+
+CUnicodeString NativeBase()
+{
+    wchar_t temp[MAX_PATH + 1];
+    return CUnicodeString(temp, int32_t(GetTempPathW(MAX_PATH + 1, temp)) - 1);
+}
+
+// The error code of the file exception f raised; 0 for none, 0xDEAD for another class.
+template <class F>
+uint32_t ErrorOf(F f)
+{
+    try {
+        f();
+    } catch (CException* e) {
+        const auto* fileError = dynamic_cast<CFileException*>(e);
+        const uint32_t code = fileError ? fileError->GetErrorCode() : 0xDEAD;
+        delete e;
+        return code;
+    }
+    return 0;
+}
+
+void RemoveTree(CFileSystemBase& fs, const CUnicodeString& directory)
+{
+    CArray<CFileStatus> entries;
+    fs.FindFiles(directory, entries, L"*", nullptr);
+    for (const CFileStatus& entry : entries) {
+        if (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(fs, entry.FullName);
+        else
+            fs.SetAttributes(entry.FullName, FILE_ATTRIBUTE_NORMAL), fs.DeleteFile(entry.FullName);
+    }
+    fs.RemoveDirectory(directory);
+}
+
+} // namespace
+
+class FileSystemContract : public testing::TestWithParam<FileSystemUnderTest> {
+protected:
+    void SetUp() override
+    {
+        std::wstring name = L"Contract-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+        for (const char* c = testing::UnitTest::GetInstance()->current_test_info()->name(); *c; ++c)
+            name += *c == '/' ? L'-' : wchar_t(*c);
+        root = JoinPath(GetParam().base(), name.c_str());
+        fs = &GetFileSystem(root);
+        fs->CreateDirectory(root, false);
+    }
+    void TearDown() override { RemoveTree(*fs, root); }
+
+    CUnicodeString At(const wchar_t* name) const { return JoinPath(root, name); }
+    static void Put(const CUnicodeString& path, const std::string& bytes)
+    {
+        CFile file;
+        file.Open(path, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
+        file.Write(bytes.data(), int32_t(bytes.size()));
+    }
+    static std::string Get(const CUnicodeString& path)
+    {
+        CFile file;
+        file.Open(path, FM_Read | FM_DenyWrite, 0);
+        std::string bytes(size_t(file.GetLength()), '?');
+        bytes.resize(size_t(file.Read(bytes.data(), int32_t(bytes.size()))));
+        return bytes;
+    }
+
+    CUnicodeString root;
+    CFileSystemBase* fs = nullptr;
+};
+
+TEST_P(FileSystemContract, OpenWithEveryDisposition)
+{
+    const struct {
+        FileOpenMode mode;
+        bool existsBefore;
+        uint32_t error;
+        int64_t length; // of the file that held "abc"; -1: no file
+    } rows[] = {
+        {FM_Read | FM_DenyNone, false, ERROR_FILE_NOT_FOUND, -1},
+        {FM_Read | FM_DenyNone, true, 0, 3},
+        {FM_Write | FM_DenyNone | FM_CreateNew, false, 0, 0},
+        {FM_Write | FM_DenyNone | FM_CreateNew, true, GetParam().createNewOnExistingCode, 3},
+        {FM_Write | FM_DenyAll | FM_Create, true, 0, 0},
+        {FM_Write | FM_DenyAll | FM_Create, false, 0, 0},
+        {FM_Write | FM_DenyWrite | FM_Create | FM_NoTruncate, true, 0, 3},
+        {FM_Write | FM_DenyWrite | FM_Create | FM_NoTruncate, false, 0, 0},
+    };
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        const CUnicodeString path = At(std::to_wstring(i).c_str());
+        if (rows[i].existsBefore)
+            Put(path, "abc");
+        CFile file;
+        EXPECT_EQ(ErrorOf([&] { file.Open(path, rows[i].mode, FILE_ATTRIBUTE_NORMAL); }), rows[i].error) << i;
+        EXPECT_EQ(file.IsOpen(), rows[i].error == 0) << i;
+        file.Close();
+        EXPECT_EQ(fs->FileExists(path, FM_Exists) ? int64_t(Get(path).size()) : -1, rows[i].length) << i;
+    }
+}
+
+TEST_P(FileSystemContract, ReadWriteSeekAndLength)
+{
+    CFile file;
+    file.Open(At(L"data"), FM_ReadWrite | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
+    file.Write("hello world", 11);
+    EXPECT_TRUE(file.IsEndOfFile());
+    EXPECT_EQ(file.Seek(-5, FILE_END), 6);
+    char buffer[16] = {};
+    EXPECT_EQ(file.Read(buffer, 16), 5);
+    EXPECT_EQ(file.Read(buffer, 16), 0);
+    EXPECT_EQ(std::string(buffer, 5), "world");
+    EXPECT_NE(ErrorOf([&] { file.Seek(-12, FILE_CURRENT); }), 0u); // before the start: position kept
+    EXPECT_EQ(file.GetPosition(), 11);
+    file.SetLength(16); // grows with zeros; the position is at the new length
+    EXPECT_TRUE(file.IsEndOfFile());
+    file.Seek(0, FILE_BEGIN);
+    EXPECT_EQ(file.Read(buffer, 16), 16);
+    EXPECT_EQ(std::string(buffer, 16), std::string("hello world\0\0\0\0\0", 16));
+    file.SetLength(5);
+    file.Seek(9, FILE_BEGIN); // a write past the end fills the gap with zeros
+    EXPECT_FALSE(file.IsEndOfFile());
+    file.Write("!", 1);
+    file.Close();
+    EXPECT_EQ(Get(At(L"data")), std::string("hello\0\0\0\0!", 10));
+}
+
+TEST_P(FileSystemContract, SharingBetweenTwoOpens)
+{
+    const struct {
+        FileOpenMode first, second;
+        uint32_t error;
+    } rows[] = {
+        {FM_Read | FM_DenyWrite, FM_Read | FM_DenyNone, 0},
+        {FM_Read | FM_DenyWrite, FM_Write | FM_DenyNone, ERROR_SHARING_VIOLATION},
+        {FM_Write | FM_DenyAll, FM_Read | FM_DenyNone, ERROR_SHARING_VIOLATION},
+        {FM_Write | FM_DenyNone, FM_Read | FM_DenyWrite, ERROR_SHARING_VIOLATION},
+        {FM_Write | FM_DenyRead, FM_Write | FM_DenyNone, 0},
+    };
+    const CUnicodeString path = At(L"shared");
+    Put(path, "0123");
+    for (const auto& row : rows) {
+        CFile first, second;
+        first.Open(path, row.first, 0);
+        EXPECT_EQ(ErrorOf([&] { second.Open(path, row.second, 0); }), row.error) << row.first << " " << row.second;
+        EXPECT_EQ(fs->FileExists(path, row.second), row.error == 0) << row.first << " " << row.second;
+    }
+    CFile writer, reader; // what one open writes, another reads at once
+    writer.Open(path, FM_Write | FM_DenyNone, 0);
+    reader.Open(path, FM_Read | FM_DenyNone, 0);
+    writer.Write("ab", 2);
+    char got[4] = {};
+    EXPECT_EQ(reader.Read(got, 4), 4);
+    EXPECT_EQ(std::string(got, 4), "ab23");
+}
+
+TEST_P(FileSystemContract, RecreatingAHiddenFileKeepsItHidden)
+{
+    const CUnicodeString path = At(L"hidden");
+    Put(path, "abc");
+    fs->SetAttributes(path, FILE_ATTRIBUTE_HIDDEN);
+    Put(path, "x"); // CREATE_ALWAYS with FILE_ATTRIBUTE_NORMAL
+    EXPECT_EQ(Get(path), "x");
+    EXPECT_EQ(fs->GetAttributes(path) & 7, uint32_t(FILE_ATTRIBUTE_HIDDEN));
+}
+
+TEST_P(FileSystemContract, CopyMoveReplaceRenameArgumentOrder)
+{
+    using Operation = void (*)(CFileSystemBase&, const CUnicodeString&, const CUnicodeString&);
+    const struct {
+        Operation run; // (file system, source, target)
+        bool sourceStays, targetExists;
+    } rows[] = {
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.CopyFile(t, s); }, true, true},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.MoveFile(t, s); }, false, true},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.ReplaceFile(t, s); }, false, true},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.RenameFile(s, t); }, false, false},
+    };
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        Put(At(L"source"), "new");
+        if (rows[i].targetExists)
+            Put(At(L"target"), "old");
+        rows[i].run(*fs, At(L"source"), At(L"target"));
+        EXPECT_EQ(Get(At(L"target")), "new") << i;
+        EXPECT_EQ(fs->TryDeleteFile(At(L"source")), rows[i].sourceStays) << i;
+        fs->DeleteFile(At(L"target"));
+    }
+    Put(At(L"self"), "me");
+    fs->CopyFile(At(L"self"), At(L"self"));
+    EXPECT_EQ(Get(At(L"self")), "me");
+}
+
+TEST_P(FileSystemContract, DirectoriesWithTheirParents)
+{
+    const CUnicodeString deep = At(L"a\\b\\c"), file = At(L"a\\b\\c\\f");
+    fs->CreateDirectory(deep, false);
+    fs->CreateDirectory(deep, false);
+    EXPECT_EQ(ErrorOf([&] { fs->CreateDirectory(deep, true); }), uint32_t(ERROR_ALREADY_EXISTS));
+    Put(file, "1");
+    EXPECT_TRUE(fs->DirectoryExists(At(L"a")) && fs->DirectoryExists(deep));
+    EXPECT_FALSE(fs->DirectoryExists(file) || fs->DirectoryExists(At(L"none")));
+    EXPECT_FALSE(fs->IsDirectoryEmpty(deep) || fs->IsDirectoryEmpty(At(L"a")));
+    EXPECT_NE(ErrorOf([&] { fs->RemoveDirectory(deep); }), 0u);
+    fs->DeleteFile(file);
+    EXPECT_TRUE(fs->IsDirectoryEmpty(deep));
+    fs->RemoveDirectory(deep);
+    EXPECT_FALSE(fs->DirectoryExists(deep));
+}
+
+TEST_P(FileSystemContract, FindFilesByMask)
+{
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.dat"})
+        Put(At(name), "12345");
+    fs->CreateDirectory(At(L"d.txt"), false);
+    const struct {
+        const wchar_t* mask;
+        std::vector<std::wstring> names;
+    } rows[] = {{L"*.txt", {L"a.txt", L"b.txt", L"d.txt"}}, {L"c.*", {L"c.dat"}}, {L"*.none", {}}};
+    for (const auto& row : rows) {
+        CArray<CFileStatus> list;
+        list.Add(CFileStatus()); // emptied first
+        fs->FindFiles(root, list, row.mask, nullptr);
+        std::vector<std::wstring> names;
+        for (const CFileStatus& entry : list) {
+            names.push_back(W(entry.FileName));
+            EXPECT_EQ(W(entry.FullName), W(At(entry.FileName.GetText())));
+            EXPECT_EQ(entry.FileLength, entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY ? 0 : 5);
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, row.names) << testing::PrintToString(std::wstring(row.mask));
+    }
+}
+
+// Wine's files have no creation time of their own, so only write and access times are compared.
+TEST_P(FileSystemContract, StatusWithReadOnlySetOrCleared)
+{
+    const CUnicodeString path = At(L"status.txt");
+    Put(path, "1234567");
+    const int64_t day = 864000000000LL, base = 132000000000000000LL;
+    const struct {
+        uint32_t attributes;
+        int64_t write, access; // 0: left alone
+    } rows[] = {{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, base, base + day},
+                {FILE_ATTRIBUTE_ARCHIVE, base + 2 * day, base + 3 * day},
+                {FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE, 0, 0}};
+    for (const auto& row : rows) {
+        CFileStatus wanted, got;
+        wanted.FileAttributes = row.attributes, wanted.LastWriteTime = row.write, wanted.LastAccessTime = row.access;
+        fs->SetStatus(path, wanted);
+        fs->GetStatus(path, got);
+        EXPECT_EQ(W(got.FileName), L"status.txt");
+        EXPECT_EQ(got.FileLength, 7);
+        EXPECT_EQ(got.FileAttributes & 0x27, row.attributes);
+        EXPECT_EQ(got.LastWriteTime, row.write ? row.write : base + 2 * day);
+        EXPECT_EQ(got.LastAccessTime, row.access ? row.access : base + 3 * day);
+    }
+    CFileStatus untouched;
+    untouched.FileLength = 42;
+    fs->GetStatus(At(L"missing"), untouched); // nothing found: nothing raised, nothing changed
+    EXPECT_EQ(untouched.FileLength, 42);
+}
+
+// Bad input gets a file exception that names the path (as given or made full; the move family
+// names its destination), never an internal error or a crash.
+TEST_P(FileSystemContract, BadPathsRaiseFileExceptionsNamingThem)
+{
+    const CUnicodeString existing = At(L"existing");
+    Put(existing, "keep");
+    std::wstring longest = W(At(L""));
+    longest.resize(32767, L'x');
+    // Names no entry can have; then missing paths that a new file or directory could take.
+    const CUnicodeString paths[] = {L"", longest.c_str(), At(L"a<b"), At(L"a|b"), At(L"a*b"),
+                                    At(L"missing\\"), At(L"missing/x")};
+    CFile file;
+    CArray<CFileStatus> list;
+    const std::pair<bool, std::function<void(const CUnicodeString&)>> operations[] = {
+        {false, [&](auto& b) { file.Open(b, FM_Read | FM_DenyNone, 0); }},
+        {false, [&](auto& b) { fs->GetAttributes(b); }},
+        {false, [&](auto& b) { fs->SetAttributes(b, 0); }},
+        {false, [&](auto& b) { fs->DeleteFile(b); }},
+        {false, [&](auto& b) { fs->CopyFile(existing, b); }},
+        {false, [&](auto& b) { fs->MoveFile(existing, b); }},
+        {false, [&](auto& b) { fs->ReplaceFile(existing, b); }},
+        {false, [&](auto& b) { fs->RenameFile(b, existing); }},
+        {false, [&](auto& b) { fs->RemoveDirectory(b); }},
+        {false, [&](auto& b) { fs->IsDirectoryEmpty(b); }},
+        {false, [&](auto& b) { fs->FindFiles(b, list, L"*", nullptr); }},
+        {false, [&](auto& b) { fs->SetStatus(b, CFileStatus()); }},
+        {true, [&](auto& b) { file.Open(b, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL); }},
+        {true, [&](auto& b) { fs->CopyFile(b, existing); }},
+        {true, [&](auto& b) { fs->CreateDirectory(b, false); }},
+    };
+    for (int p = 0; p < int(std::size(paths)); ++p) {
+        const CUnicodeString& bad = paths[p];
+        if (&GetFileSystem(bad) != fs)
+            continue; // the empty path is no virtual one: the file system that owns it refuses it
+        CUnicodeString full = bad;
+        ErrorOf([&] { GetFullPath(full); });
+        for (int i = 0; i < int(std::size(operations)); ++i) {
+            if (operations[i].first && p >= 5)
+                continue; // creating there would succeed
+            if (CFileException* e = Catch<CFileException>([&] { operations[i].second(bad); })) {
+                const CUnicodeString& name = e->GetFileName();
+                EXPECT_TRUE(name == bad || name == full || name == existing) << p << " " << i;
+                delete e;
+            }
+        }
+        CFileStatus status;
+        fs->GetStatus(bad, status); // nothing found: nothing raised
+        EXPECT_FALSE(status.FileAttributes || fs->DirectoryExists(bad) || fs->FileExists(bad, FM_Exists) ||
+                     fs->FileExists(bad, FM_Read | FM_DenyNone) || fs->TryDeleteFile(bad))
+            << p;
+    }
+    EXPECT_EQ(Get(existing), "keep");
+}
+
+// '/' separates like '\'.
+TEST_P(FileSystemContract, ForwardSlashesSeparate)
+{
+    fs->CreateDirectory(At(L"d/e"), true);
+    Put(At(L"d/e/f"), "slash");
+    EXPECT_EQ(Get(At(L"d\\e\\f")), "slash");
+    EXPECT_TRUE(fs->DirectoryExists(At(L"d/e/")));
+    EXPECT_TRUE(fs->FileExists(At(L"d/e/f"), FM_Exists));
+    EXPECT_EQ(fs->GetAttributes(At(L"d/e")) & FILE_ATTRIBUTE_DIRECTORY, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
+    fs->CopyFile(At(L"d/g"), At(L"d/e/f"));
+    EXPECT_EQ(Get(At(L"d\\g")), "slash");
+}
+
+INSTANTIATE_TEST_SUITE_P(Native, FileSystemContract,
+                         testing::Values(FileSystemUnderTest{"Native", NativeBase, ERROR_FILE_EXISTS}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+namespace {
+CUnicodeString VirtualBase()
+{
+    return VirtualFilesPrefix.Left(VirtualFilesPrefix.GetLength() - 1);
+}
+} // namespace
+
+// The virtual file system refuses CREATE_NEW over an existing file as access denied.
+INSTANTIATE_TEST_SUITE_P(Virtual, FileSystemContract,
+                         testing::Values(FileSystemUnderTest{"Virtual", VirtualBase, ERROR_ACCESS_DENIED}),
+                         [](const auto& info) { return std::string(info.param.name); });

@@ -1,0 +1,305 @@
+// What only the native file system does: the copy's fallback and its same-file guard, the
+// free-space clamp, listings with an error handler, the thread's error mode, and the internal
+// errors of CFile and CNativeFile. The shared contract is FileSystemContractTest.
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Errors.h"
+#include "File.h"
+#include "MessageHandlers.h"
+#include "NativeFileSystem.h"
+#include "TestSupport.h"
+#include "ThreadData.h"
+
+using namespace Zelkor;
+using namespace std::string_literals;
+
+namespace {
+
+std::wstring W(const CUnicodeString& s)
+{
+    return std::wstring(s.GetText(), s.GetLength());
+}
+
+CNativeFileSystem& Native = NativeFileSystemInstance;
+
+// A fresh temporary directory holding "f.txt" with "data"; removed afterwards.
+class NativeFiles : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, temp);
+        root = (temp + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::wstring(test->name(), test->name() + strlen(test->name()))).c_str();
+        Native.CreateDirectory(root, false);
+        Put(file = JoinPath(root, L"f.txt"), "data");
+    }
+    void TearDown() override
+    {
+        CArray<CFileStatus> entries;
+        Native.FindFiles(root, entries, L"*", nullptr);
+        for (const CFileStatus& entry : entries)
+            Native.DeleteFile(entry.FullName);
+        Native.RemoveDirectory(root);
+    }
+    static void Put(const CUnicodeString& path, const char* text)
+    {
+        CFile f;
+        f.Open(path, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
+        f.Write(text, int32_t(strlen(text)));
+    }
+    static std::string Get(const CUnicodeString& path)
+    {
+        CFile f;
+        f.Open(path, FM_Read | FM_DenyNone, 0);
+        char buffer[64];
+        return std::string(buffer, size_t(f.Read(buffer, sizeof buffer)));
+    }
+    template <class F>
+    static void ExpectFileError(F f, FileErrorKind kind, const CUnicodeString& name)
+    {
+        if (CFileException* e = Catch<CFileException>(f)) {
+            EXPECT_EQ(e->GetKind(), kind);
+            EXPECT_EQ(W(e->GetFileName()), W(name));
+            delete e;
+        }
+    }
+
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    CUnicodeString root, file;
+};
+
+} // namespace
+
+TEST_F(NativeFiles, CopyOntoTheSameFileUnderAnotherNameKeepsIt)
+{
+    wchar_t cwd[MAX_PATH + 1];
+    GetCurrentDirectoryW(MAX_PATH + 1, cwd);
+    SetCurrentDirectoryW(root.GetText());
+    std::wstring slashed = W(file), upper = W(file);
+    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+    CharUpperBuffW(upper.data(), DWORD(upper.size()));
+    for (const std::wstring& name : {upper, slashed, L".\\F.TXT"s, L"\\\\?\\" + W(file)}) {
+        Native.CopyFile(name.c_str(), file);
+        Native.CopyFile(file, name.c_str());
+        EXPECT_EQ(Get(file), "data") << testing::PrintToString(name);
+    }
+    SetCurrentDirectoryW(cwd);
+}
+
+// Windows refuses to replace a read-only file; Wine grants root the write, so a target held
+// open without sharing stands for it here.
+TEST_F(NativeFiles, CopyFallbackSaysWhyItCannotWrite)
+{
+    const CUnicodeString target = JoinPath(root, L"target.txt"), intoMissing = JoinPath(root, L"missing\\x.txt");
+    Put(target, "old");
+    CFile holder;
+    holder.Open(target, FM_Read | FM_DenyAll, 0);
+    ExpectFileError([&] { Native.CopyFile(target, file); }, FileErrorKind::AccessDenied, target);
+    holder.Close();
+    EXPECT_EQ(Get(target), "old");
+    ExpectFileError([&] { Native.CopyFile(intoMissing, file); }, FileErrorKind::BadPath, JoinPath(root, L"missing\\"));
+}
+
+TEST_F(NativeFiles, FreeSpaceIsClampedKibibytesOfTheRoot)
+{
+    static uint64_t freeBytes;
+    static std::wstring asked;
+    const auto previous = NativeFileSystemInternal::SetDiskFreeSpaceFunctionForTest(
+        [](LPCWSTR root, PULARGE_INTEGER available, PULARGE_INTEGER, PULARGE_INTEGER) -> BOOL {
+            asked = root;
+            available->QuadPart = freeBytes;
+            SetLastError(ERROR_NOT_READY);
+            return freeBytes != 1; // 1: the call fails
+        });
+    const struct {
+        uint64_t bytes;
+        int32_t kibibytes;
+    } rows[] = {{0, 0}, {2047, 1}, {0x7FFFFFFFull * 1024 + 1023, 0x7FFFFFFF}, {0x80000000ull * 1024, 0x7FFFFFFF},
+                {4ull << 40, 0x7FFFFFFF}};
+    for (const auto& row : rows) {
+        freeBytes = row.bytes;
+        EXPECT_EQ(Native.GetFreeSpace(L"C:/dir/x.txt"), row.kibibytes) << row.bytes;
+        EXPECT_EQ(asked, L"C:\\");
+    }
+    freeBytes = 1;
+    ExpectFileError([] { Native.GetFreeSpace(L"//srv/share/x"); }, FileErrorKind::HardIO, L"\\\\srv\\share\\");
+    NativeFileSystemInternal::SetDiskFreeSpaceFunctionForTest(previous);
+    EXPECT_GT(Native.GetFreeSpace(root), 0);
+}
+
+TEST_F(NativeFiles, FindFilesErrorsGoToTheHandler)
+{
+    struct CHandler : IFileErrorHandler {
+        bool absorb = false;
+        std::vector<std::wstring> seen;
+        bool HandleError(CFileException* e) override { return seen.push_back(W(e->GetFileName())), absorb; }
+    };
+    const CUnicodeString missing = JoinPath(root, L"missing");
+    for (const bool absorb : {true, false}) {
+        CHandler handler;
+        handler.absorb = absorb;
+        CArray<CFileStatus> list;
+        Native.FindFiles(root, list, L"*.none", &handler); // no match is no error
+        EXPECT_TRUE(list.IsEmpty() && handler.seen.empty());
+        if (absorb)
+            Native.FindFiles(missing, list, L"*", &handler);
+        else
+            ExpectFileError([&] { Native.FindFiles(missing, list, L"*", &handler); }, FileErrorKind::BadPath, missing);
+        EXPECT_EQ(handler.seen, std::vector<std::wstring>{W(missing)});
+    }
+}
+
+TEST_F(NativeFiles, DriveRootsDirectoryTimesAndTheVirtualPrefix)
+{
+    EXPECT_TRUE(Native.DirectoryExists(L"C:\\"));
+    CFileStatus status;
+    Native.GetStatus(L"C:\\", status);
+    EXPECT_EQ(status.FileAttributes & FILE_ATTRIBUTE_DIRECTORY, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
+    const DWORD drives = GetLogicalDrives();
+    for (wchar_t letter = L'D'; letter <= L'Y'; ++letter)
+        if ((drives & (1u << (letter - L'A'))) == 0) {
+            EXPECT_FALSE(Native.DirectoryExists((std::wstring(1, letter) + L":\\").c_str()));
+            break;
+        }
+
+    // A directory takes new times like a file.
+    const CUnicodeString directory = JoinPath(root, L"d");
+    Native.CreateDirectory(directory, true);
+    CFileStatus wanted;
+    wanted.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    wanted.LastWriteTime = 132000000000000000LL;
+    Native.SetStatus(directory, wanted);
+    Native.GetStatus(directory, status);
+    EXPECT_EQ(status.LastWriteTime, wanted.LastWriteTime);
+    Native.RemoveDirectory(directory);
+
+    // Only a path that starts with the whole prefix, in any case, leaves the native file system;
+    // until a virtual one registers, such a path is an internal error of its source.
+    EXPECT_EQ(&GetFileSystem(VirtualFilesPrefix.Left(VirtualFilesPrefix.GetLength() - 1)), &Native);
+    EXPECT_EQ(&GetFileSystem(file), &Native);
+    CUnicodeString lower = VirtualFilesPrefix;
+    lower.MakeLower();
+    try {
+        EXPECT_NE(&GetFileSystem(lower + L"x"), &Native);
+    } catch (CException* e) {
+        auto* internal = dynamic_cast<CInternalError*>(e);
+        EXPECT_TRUE(internal && std::wstring(internal->GetSourceFile()) == L"Src/VirtualFileSystem");
+        delete e;
+    }
+}
+
+TEST_F(NativeFiles, ProbingFromManyThreadsLeavesTheErrorModesAlone)
+{
+    const UINT process = GetErrorMode(), thread = GetThreadErrorMode();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 300; ++i)
+                Native.DirectoryExists(root);
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(GetErrorMode(), process);
+    EXPECT_EQ(GetThreadErrorMode(), thread);
+}
+
+TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
+{
+    CBaseFile* closed = Native.OpenFile(file, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr, 0);
+    closed->Close();
+    CBaseFile* open = Native.OpenFile(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr, 0);
+    CFile never, opened;
+    opened.Open(this->file, FM_Read | FM_DenyNone, 0);
+    char byte = 0;
+    const CCheckSite file{L"Src/File", 0}, nativeFile{L"Src/NativeFile", 0}, system{L"Src/NativeFileSystem", 0};
+    const struct {
+        std::function<void()> run;
+        CCheckSite site; // line 0: any line of that source
+    } rows[] = {
+        {[&] { never.Write(nullptr, 1); }, CheckSite::FileWriteNullBuffer},
+        {[&] { never.Write(&byte, -1); }, CheckSite::FileWriteBadCount},
+        {[&] { never.Write(&byte, 1); }, CheckSite::FileWriteClosed},
+        {[&] { never.Read(nullptr, 1); }, file},
+        {[&] { never.Read(&byte, -1); }, file},
+        {[&] { never.GetLength(); }, file},
+        {[&] { never.GetPosition(); }, file},
+        {[&] { never.GetFileName(); }, file},
+        {[&] { never.Flush(); }, file},
+        {[&] { never.IsEndOfFile(); }, file},
+        {[&] { never.Seek(0, FILE_BEGIN); }, file},
+        {[&] { opened.Seek(0, 3); }, file},
+        {[&] { opened.Open(this->file, FM_Read | FM_DenyNone, 0); }, file},
+        {[&] { never.SetLength(-1); }, file},
+        {[&] { never.Open(this->file, FM_DenyNone | 5, 0); }, file},
+        {[&] { never.Open(this->file, FM_Read | 0x50, 0); }, file},
+        {[&] { closed->Read(&byte, 1); }, nativeFile},
+        {[&] { closed->Write(&byte, 1); }, nativeFile},
+        {[&] { closed->Seek(0, FILE_BEGIN); }, nativeFile},
+        {[&] { closed->GetLength(); }, nativeFile},
+        {[&] { closed->Flush(); }, nativeFile},
+        {[&] { open->Read(nullptr, 1); }, nativeFile},
+        {[&] { open->Write(&byte, -1); }, nativeFile},
+        {[&] { open->Seek(0, 7); }, nativeFile},
+        {[&] { open->SetLength(-1); }, nativeFile},
+        {[&] { Native.CloseFile(nullptr, false); }, system},
+        {[&] { Native.FileExists(this->file, FM_Read); }, system},
+    };
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        if (CInternalError* e = Catch<CInternalError>(rows[i].run)) {
+            EXPECT_STREQ(e->GetSourceFile(), rows[i].site.sourcePath) << i;
+            EXPECT_TRUE(rows[i].site.line == 0 || e->GetLine() == rows[i].site.line) << i;
+            delete e;
+        }
+    }
+    EXPECT_EQ(never.Read(nullptr, 0), 0); // zero counts return before any check
+    never.Write(nullptr, 0);
+    EXPECT_EQ(opened.GetPosition(), 0); // a refused call leaves the open file as it was
+    EXPECT_EQ(open->GetPosition(), 0);
+    Native.CloseFile(closed, false);
+    Native.CloseFile(open, false);
+}
+
+// Closing the framework's handle behind the file's back is the one way to make closing fail.
+TEST_F(NativeFiles, FailedCloseStillClosesAndADestroyedFileShowsIt)
+{
+    BY_HANDLE_FILE_INFORMATION id{}, other;
+    const HANDLE own = CreateFileW(file.GetText(), 0, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    GetFileInformationByHandle(own, &id);
+    const auto closeBehindItsBack = [&] {
+        for (uintptr_t value = 4; value < 0x10000; value += 4) {
+            const HANDLE h = reinterpret_cast<HANDLE>(value);
+            if (h != own && GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &other) &&
+                other.nFileIndexLow == id.nFileIndexLow && other.nFileIndexHigh == id.nFileIndexHigh)
+                return CloseHandle(h) != FALSE;
+        }
+        return false;
+    };
+    CFile closing;
+    closing.Open(file, FM_Read | FM_DenyNone, 0);
+    ASSERT_TRUE(closeBehindItsBack());
+    ExpectFileError([&] { closing.Close(); }, FileErrorKind::NotFound, file); // ERROR_INVALID_HANDLE
+    EXPECT_FALSE(closing.IsOpen());
+
+    struct CCapture : CMessageHandler {
+        std::wstring shown;
+        int32_t Show(HWND, const wchar_t* text, const wchar_t*, uint32_t) override { return shown += text, IDOK; }
+    } capture;
+    ThreadLogData.Get().Handler = &capture;
+    {
+        CFile destroyed;
+        destroyed.Open(file, FM_Read | FM_DenyNone, 0);
+        ASSERT_TRUE(closeBehindItsBack());
+    }
+    ThreadLogData.Get().Handler = nullptr;
+    EXPECT_NE(capture.shown.find(W(file)), std::wstring::npos) << testing::PrintToString(capture.shown);
+    CloseHandle(own);
+}

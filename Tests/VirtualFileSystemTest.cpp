@@ -1,0 +1,363 @@
+// What only the virtual file system has: its storage growth and window cache, the faults it
+// must not repeat (stale bytes, a reader shortening a writer, unguarded growth, writable
+// adopted storage), its tree and masks, and copies to and from platform files.
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "File.h"
+#include "TestSupport.h"
+#include "VirtualFileSystem.h"
+
+using namespace Zelkor;
+
+namespace {
+
+CVirtualFileSystem& Fs = VirtualFileSystemInstance;
+const int64_t G = GetAllocationGranularity();
+
+CUnicodeString V(const wchar_t* tail)
+{
+    CUnicodeString path = VirtualFilesPrefix;
+    path += tail;
+    return path;
+}
+
+// An open virtual handle, closed at scope end.
+struct Handle {
+    CVirtualFile* f;
+    Handle(const CUnicodeString& path, uint32_t access, uint32_t share = FILE_SHARE_READ | FILE_SHARE_WRITE,
+           uint32_t disposition = OPEN_ALWAYS, int64_t initialSize = 0, HANDLE adopted = nullptr)
+        : f(static_cast<CVirtualFile*>(
+              Fs.OpenFile(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, adopted, initialSize)))
+    {
+    }
+    ~Handle() { Fs.CloseFile(f, false); }
+    CVirtualFile* operator->() const { return f; }
+};
+constexpr uint32_t RW = GENERIC_READ | GENERIC_WRITE;
+
+// The platform code of the file exception f raises (the kind when it carries no code).
+template <class F> uint32_t CodeOf(F f)
+{
+    CFileException* e = Catch<CFileException>(f);
+    const uint32_t code = e == nullptr ? 0xFFFFFFFF : e->GetErrorCode() ? e->GetErrorCode() : uint32_t(e->GetKind());
+    delete e;
+    return code;
+}
+
+std::vector<unsigned char> Pattern(int64_t size, unsigned seed)
+{
+    std::vector<unsigned char> bytes(static_cast<size_t>(size));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>((i * 131 + seed) >> 3);
+    return bytes;
+}
+
+std::vector<unsigned char> ReadAt(CBaseFile* f, int64_t offset, int64_t size)
+{
+    std::vector<unsigned char> bytes(size_t(size), 0xEE);
+    f->Seek(offset, FILE_BEGIN);
+    bytes.resize(size_t(f->Read(bytes.data(), int32_t(bytes.size()))));
+    return bytes;
+}
+
+} // namespace
+
+TEST(VirtualFileMapping, WindowsAtAnyOffsetResizeAndDestruction)
+{
+    void* leftMapped = nullptr;
+    {
+        CMemoryMapping mapping;
+        mapping.Create(MM_ReadWrite, 3 * G);
+        // An offset inside a granule: the window starts at the granule, the pointer at the offset.
+        auto* inside = static_cast<char*>(mapping.MapView(FILE_MAP_WRITE, G + 5, 10));
+        std::memcpy(inside, "0123456789", 10);
+        auto* whole = static_cast<char*>(mapping.MapView(FILE_MAP_READ, G, 0)); // size 0: to the end
+        EXPECT_EQ(std::string(whole + 5, 10), "0123456789");
+        EXPECT_EQ(whole[2 * G - 1], 0);
+        EXPECT_EQ(mapping.GetWindowCount(), 2);
+        mapping.UnmapView(inside);
+        EXPECT_EQ(mapping.GetWindowCount(), 1);
+        delete Catch<CInternalError>([&] { mapping.UnmapView(inside); }); // no longer recorded
+        delete Catch<CInternalError>([&] { mapping.Resize(0); });
+        mapping.Resize(G); // unmaps every window; the old contents are gone
+        EXPECT_EQ(mapping.GetWindowCount(), 0);
+        EXPECT_EQ(static_cast<char*>(mapping.MapView(FILE_MAP_READ, 5, 1))[0], 0);
+        leftMapped = mapping.MapView(FILE_MAP_READ, 0, 0);
+    }
+    MEMORY_BASIC_INFORMATION info{};
+    ASSERT_NE(VirtualQuery(leftMapped, &info, sizeof info), 0u);
+    EXPECT_EQ(info.State, DWORD(MEM_FREE)); // destruction unmapped the windows still mapped
+    CMapping empty;
+    delete Catch<CInternalError>([&] { empty.MapView(FILE_MAP_READ, 0, 0); });
+    delete Catch<CInternalError>([&] { empty.Resize(G); });
+}
+
+TEST(VirtualFileStorage, GrowthAndWindows)
+{
+    const struct {
+        int64_t initialSize, writeAt, expectSections, expectMapped;
+    } rows[] = {
+        {0, 0, 1, G},                      // one byte: one granule
+        {3 * G + 1, 0, 1, 4 * G},          // the initial size, raised to granules
+        {0, 100 << 20, 2, -1},             // far beyond: one new section past the byte
+    };
+    for (const auto& row : rows) {
+        Handle h(V(L"grow.bin"), RW, 0, CREATE_ALWAYS, row.initialSize);
+        if (row.writeAt > 0)
+            h->Write("x", 1);
+        h->Seek(row.writeAt, FILE_BEGIN);
+        h->Write("y", 1);
+        EXPECT_EQ(h->GetNode()->GetSectionCount(), row.expectSections) << row.writeAt;
+        if (row.expectMapped > 0) {
+            EXPECT_EQ(h->GetNode()->GetMappedSize(), row.expectMapped);
+        }
+        EXPECT_GT(h->GetNode()->GetMappedSize(), row.writeAt);
+        for (int64_t at : {int64_t(1), G, row.writeAt / 2, row.writeAt - 1}) // the hole reads as zeros
+            if (row.writeAt > 1) {
+                EXPECT_EQ(ReadAt(h.f, at, 1), std::vector<unsigned char>(1, 0)) << at;
+            }
+    }
+    // Eleven windows: only ten stay mapped, and the first comes back on demand.
+    Handle h(V(L"grow.bin"), RW);
+    for (int64_t i = 0; i < 11; ++i)
+        h->GetView(i * G);
+    EXPECT_EQ(h->GetCachedViewCount(), 10);
+    EXPECT_EQ(h->GetView(0)->FileOffset(), 0);
+    EXPECT_FALSE(Fs.TryDeleteFile(V(L"grow.bin"))); // still open
+}
+
+TEST(VirtualFileStorage, ReadsAndWritesAcrossWindowsAndSections)
+{
+    const int64_t size = 5 * G + 77; // several windows, three sections
+    const auto data = Pattern(size, 7);
+    Handle h(V(L"span.bin"), RW, 0, CREATE_ALWAYS);
+    for (int64_t at = 0; at < size; at += 3000) // pieces straddling every boundary
+        h->Write(data.data() + at, int32_t(std::min<int64_t>(3000, size - at)));
+    ASSERT_EQ(h->GetLength(), size);
+    EXPECT_GE(h->GetNode()->GetSectionCount(), 3);
+    for (int64_t at : {int64_t(0), G - 3, 2 * G - 1, size - 10, size, size + 5}) {
+        const auto expected = at >= size ? std::vector<unsigned char>() : std::vector<unsigned char>(
+                                  data.begin() + at, data.begin() + std::min<int64_t>(size, at + G + 9));
+        EXPECT_EQ(ReadAt(h.f, at, G + 9), expected) << at;
+    }
+}
+
+TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
+{
+    Handle w(V(L"len.bin"), RW);
+    const auto data = Pattern(3 * G, 1);
+    w->Write(data.data(), int32_t(data.size()));
+    // A shrink and regrowth shows zeros, whether grown by SetLength or by a write past the end.
+    w->SetLength(10);
+    w->SetLength(2 * G);
+    EXPECT_EQ(ReadAt(w.f, 10, 2 * G - 10), std::vector<unsigned char>(size_t(2 * G - 10), 0));
+    w->SetLength(5);
+    w->Seek(3 * G - 1, FILE_BEGIN);
+    w->Write("z", 1);
+    EXPECT_EQ(ReadAt(w.f, 5, 3 * G - 6), std::vector<unsigned char>(size_t(3 * G - 6), 0));
+    // A reader opened at one length and closed after the writer grew the file leaves it grown.
+    {
+        Handle r(V(L"len.bin"), GENERIC_READ);
+        w->SetLength(200);
+        EXPECT_EQ(r->GetLength(), 200);
+        EXPECT_EQ(CodeOf([&] { r->SetLength(100); }), uint32_t(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(CodeOf([&] { r->Write("", 0); }), uint32_t(ERROR_SHARING_VIOLATION));
+        r->Seek(5, FILE_BEGIN);
+        EXPECT_EQ(CodeOf([&] { r->Seek(-6, FILE_CURRENT); }), uint32_t(ERROR_NEGATIVE_SEEK));
+        EXPECT_EQ(r->GetPosition(), 5);
+    }
+    EXPECT_EQ(w->GetLength(), 200);
+}
+
+TEST(VirtualFileStorage, AdoptedReadOnlyStorageRefusesWriters)
+{
+    auto section = [] {
+        HANDLE handle = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, nullptr);
+        void* view = MapViewOfFile(handle, FILE_MAP_WRITE, 0, 0, 0);
+        std::memcpy(view, "adopted", 7);
+        UnmapViewOfFile(view);
+        return handle;
+    };
+    EXPECT_EQ(CodeOf([&] { Handle(V(L"ad.bin"), RW, 3, CREATE_NEW, 100, section()); }), uint32_t(ERROR_ACCESS_DENIED));
+    ASSERT_TRUE(Fs.TryDeleteFile(V(L"ad.bin")));
+    Handle r(V(L"ad.bin"), GENERIC_READ, 3, CREATE_NEW, 100, section());
+    EXPECT_EQ(ReadAt(r.f, 0, 7), std::vector<unsigned char>({'a', 'd', 'o', 'p', 't', 'e', 'd'}));
+    EXPECT_EQ(r->GetLength(), 100);
+    EXPECT_EQ(CodeOf([&] { Handle(V(L"AD.bin"), GENERIC_WRITE); }), uint32_t(ERROR_ACCESS_DENIED));
+}
+
+TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
+{
+    const int64_t size = 256 << 20;
+    const auto piece = Pattern(G, 3);
+    Handle h(V(L"big.bin"), RW, 0, CREATE_ALWAYS);
+    for (int64_t at = 0; at < size; at += G)
+        h->Write(piece.data(), int32_t(G));
+    for (int64_t at : {int64_t(0), size / 3 / G * G, size - G})
+        EXPECT_EQ(ReadAt(h.f, at, G), piece) << at;
+    // No page file holds a petabyte: the memory exception, and the file is as it was.
+    h->Seek(int64_t(1) << 50, FILE_BEGIN);
+    delete Catch<CMemoryException>([&] { h->Write("x", 1); });
+    EXPECT_EQ(h->GetLength(), size);
+    EXPECT_EQ(ReadAt(h.f, size - G, G), piece);
+}
+
+TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
+{
+    Handle h(V(L"bad.bin"), RW);
+    const std::function<void()> rows[] = {
+        [&] { h->SetLength(-1); },
+        [&] { h->Seek(0, 7); },
+        [&] { h->GetView(-1); },
+        [&] { Fs.GetAttributes(CUnicodeString(L"C:\\outside")); },
+        [&] { Fs.OpenFile(V(L"x"), GENERIC_READ, 0, nullptr, 9, 0, nullptr, 0); },
+        [&] { Fs.OpenFile(V(L"y"), GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr, -1); },
+    };
+    for (const auto& row : rows)
+        delete Catch<CInternalError>(row);
+}
+
+TEST(VirtualFileTree, NamesAndErrorCodes)
+{
+    { Handle created(V(L"A\\b/C.TXT"), RW, FILE_SHARE_READ); } // directory levels appear
+    for (const wchar_t* level : {L"a", L"A/B", L"a\\b\\"})
+        EXPECT_TRUE(Fs.DirectoryExists(V(level))) << level;
+    CFileStatus status;
+    Fs.GetStatus(V(L"a/B\\c.txt"), status);
+    EXPECT_EQ(std::wstring(status.FullName.GetText()), std::wstring(V(L"A\\b/C.TXT").GetText()));
+    Fs.GetStatus(VirtualFilesPrefix, status);
+    EXPECT_EQ(status.FileAttributes, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
+
+    Handle held(V(L"a\\b\\c.txt"), GENERIC_READ, FILE_SHARE_READ);
+    const struct {
+        std::function<void()> action;
+        uint32_t code;
+    } rows[] = {
+        {[] { Handle(V(L"a/b/c.txt/d"), RW); }, ERROR_ALREADY_EXISTS},
+        {[] { Handle(V(L"a/b/c.txt"), RW, 3, CREATE_NEW); }, ERROR_ACCESS_DENIED},
+        {[] { Handle(V(L"a/b/c.txt"), RW, 3, CREATE_ALWAYS); }, ERROR_SHARING_VIOLATION},
+        {[] { Handle(V(L"a/b/c.txt"), GENERIC_WRITE); }, ERROR_SHARING_VIOLATION},
+        {[] { Handle(V(L"a/b"), GENERIC_READ); }, ERROR_ACCESS_DENIED},
+        {[] { Handle(V(L"a/none"), GENERIC_READ, 3, OPEN_EXISTING); }, ERROR_FILE_NOT_FOUND},
+        {[] { Fs.DeleteFile(V(L"a/b/c.txt")); }, ERROR_SHARING_VIOLATION},
+        {[] { Fs.DeleteFile(V(L"a/b")); }, ERROR_ACCESS_DENIED},
+        {[] { Fs.RemoveDirectory(V(L"a")); }, ERROR_SHARING_VIOLATION},
+        {[] { Fs.RemoveDirectory(V(L"a/b/c.txt")); }, ERROR_PATH_NOT_FOUND},
+        {[] { Fs.IsDirectoryEmpty(V(L"a/b/c.txt")); }, ERROR_PATH_NOT_FOUND},
+        {[] { Fs.RemoveDirectory(V(L"a/missing")); }, ERROR_FILE_NOT_FOUND},
+        {[] { Handle(V(L"a/b?/c"), RW); }, ERROR_INVALID_NAME},
+        {[] { Fs.CreateDirectory(V(L"a/b:c"), false); }, ERROR_INVALID_NAME},
+    };
+    for (size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(CodeOf(rows[i].action), rows[i].code) << "row " << i;
+    { Handle reader(V(L"a/b/c.txt"), GENERIC_READ); } // a second reader is fine
+    EXPECT_FALSE(Fs.IsDirectoryEmpty(V(L"a\\b")));
+}
+
+TEST(VirtualFileTree, MatchMask)
+{
+    const struct {
+        const wchar_t *name, *mask;
+        bool matches;
+    } rows[] = {
+        {L"report.txt", L"rep*.txt", true},  {L"report.txt", L"report.t?t", true},
+        {L"report.txt", L"REPORT.TXT", false}, {L"report.txt", L"rep.txt", false},
+        {L"ab.x", L"ab*.x", false},          {L"anything", L"*.*", true},
+        {L"noext", L"*.", false},             {L"a.b", L"?.?", true},
+        {L"a.b", L"a", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(CVirtualFileSystem::MatchMask(row.name, row.mask), row.matches) << testing::PrintToString(std::wstring(row.name)) << testing::PrintToString(std::wstring(row.mask));
+}
+
+TEST(VirtualFileTree, CopiesKeepEveryByte)
+{
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const CUnicodeString native = JoinPath(folder, L"vfs-copy-test.bin");
+    for (int64_t size : {int64_t(0), int64_t(1), G, 3 * G + 5}) {
+        const auto data = Pattern(size, unsigned(size));
+        {
+            Handle h(V(L"copy/src.bin"), RW, 0, CREATE_ALWAYS);
+            if (size > 0)
+                h->Write(data.data(), int32_t(size));
+        }
+        Fs.CopyFile(V(L"copy/v.bin"), V(L"copy/src.bin"));
+        Fs.CopyFile(native, V(L"copy/v.bin"));
+        Fs.MoveFile(V(L"copy/back.bin"), native);
+        EXPECT_FALSE(GetFileSystem(native).FileExists(native, FM_Exists));
+        Handle back(V(L"copy/back.bin"), GENERIC_READ);
+        EXPECT_EQ(ReadAt(back.f, 0, size), data) << size;
+    }
+    // A copy or move onto its own source, in another spelling, keeps the file.
+    Fs.CopyFile(V(L"COPY/SRC.bin"), V(L"copy/src.bin"));
+    Fs.MoveFile(V(L"COPY\\SRC.bin"), V(L"copy/src.bin"));
+    Handle kept(V(L"copy/src.bin"), GENERIC_READ, 3, OPEN_EXISTING);
+    EXPECT_EQ(kept->GetLength(), 3 * G + 5);
+}
+
+namespace {
+std::wstring Trace;
+LONG WINAPI CaptureTrace(EXCEPTION_POINTERS* e)
+{
+    const EXCEPTION_RECORD* record = e->ExceptionRecord;
+    if (record->ExceptionCode == 0x4001000A) { // wide debugger output
+        Trace += reinterpret_cast<const wchar_t*>(record->ExceptionInformation[1]);
+    } else if (record->ExceptionCode == DBG_PRINTEXCEPTION_C) { // its narrow copy, or the only one
+        const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+        Trace += std::wstring(text, text + std::strlen(text));
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+} // namespace
+
+TEST(VirtualFileTree, ExitReportsWhatIsLeft)
+{
+    Fs.ClearTree(); // what other cases of this process left
+    { Handle h(V(L"left\\over.txt"), RW); }
+    PVOID handler = AddVectoredExceptionHandler(1, CaptureTrace);
+    Fs.ClearTree();
+    RemoveVectoredExceptionHandler(handler);
+    const std::wstring line = L"Undeleted object in virtual file system: ";
+    EXPECT_EQ(Trace, line + V(L"left").GetText() + L"\n" + line + V(L"left\\over.txt").GetText() + L"\n");
+    EXPECT_FALSE(Fs.DirectoryExists(V(L"left")));
+}
+
+TEST(VirtualFileThreads, OwnFilesAndSharedReaders)
+{
+    const auto data = Pattern(4 * G, 9);
+    { Handle h(V(L"shared.bin"), RW, 0, CREATE_ALWAYS); } // empty: the readers grow its storage together
+    std::atomic<int> failures{0};
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    auto own = [&](int n) {
+        const CUnicodeString path = V((L"t\\own" + std::to_wstring(n)).c_str());
+        for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
+            Handle h(path, RW, 0, CREATE_ALWAYS);
+            h->Write(data.data(), int32_t(data.size()));
+            failures += ReadAt(h.f, G - 1, 2 * G) != std::vector<unsigned char>(data.begin() + G - 1, data.begin() + 3 * G - 1);
+        }
+    };
+    auto reader = [&] {
+        Handle h(V(L"shared.bin"), GENERIC_READ, FILE_SHARE_READ);
+        for (int64_t at = 0; std::chrono::steady_clock::now() < until; at = (at + 7 * G + 13) % (64 * G))
+            h->GetView(at);
+    };
+    std::vector<std::thread> threads;
+    for (int n = 0; n < 3; ++n)
+        threads.emplace_back(own, n);
+    threads.emplace_back(reader);
+    threads.emplace_back(reader);
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+}

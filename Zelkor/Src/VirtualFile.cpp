@@ -1,0 +1,334 @@
+// Virtual file contents: the section chain of a file node and the open handle on it.
+#include "VirtualFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Errors.h"
+#include "MessageHandlers.h"
+#include "MessageName.h"
+#include "VirtualFileSystem.h"
+
+namespace Zelkor {
+
+namespace {
+
+constexpr const wchar_t* SourcePath = L"Src/VirtualFile";
+
+int64_t RoundUp(int64_t size, int64_t granule)
+{
+    return size < 1 ? granule : (size - 1 + granule) - (size - 1 + granule) % granule;
+}
+
+int64_t CurrentFileTime()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return int64_t(uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime);
+}
+
+void ReportAndDelete(CException* e)
+{
+    ProcessException(e);
+    delete e;
+}
+
+} // namespace
+
+CVirtualFileBase::CVirtualFileBase(const CUnicodeString& name, uint32_t attributes, CVirtualDirectory* parent)
+    : Name(name), Attributes(attributes), Parent(parent)
+{
+    Check(!name.IsEmpty(), ZELKOR_HERE(L"Src/VirtualFileSystem"));
+    CreationTime = LastAccessTime = LastWriteTime = CurrentFileTime();
+}
+
+CVirtualFileBase::~CVirtualFileBase() = default;
+
+CVirtualDirectory::CVirtualDirectory(const CUnicodeString& name, CVirtualDirectory* parent)
+    : CVirtualFileBase(name, FILE_ATTRIBUTE_DIRECTORY, parent), Children(31)
+{
+}
+
+CVirtualFileData::CVirtualFileData(const CUnicodeString& name, uint32_t attributes, CVirtualDirectory* parent,
+                                   MappingMode mode, int64_t initialSize)
+    : CVirtualFileBase(name, attributes, parent), OpenHandles(31), granularity(GetAllocationGranularity()), mode(mode),
+      initialSize(std::max<int64_t>(initialSize, 0)), dirtyEnd(this->initialSize)
+{
+    Check(initialSize >= 0, ZELKOR_HERE(L"Src/VirtualFileSystem"));
+    Length.store(this->initialSize, std::memory_order_relaxed);
+}
+
+CVirtualFileData::~CVirtualFileData() = default;
+
+void CVirtualFileData::AdoptSection(HANDLE section, int64_t size)
+{
+    CCriticalSectionLock lock(StorageLock);
+    if (!Check(sections.GetSize() == 0 && size >= 0, ZELKOR_HERE(SourcePath)))
+        return;
+    auto* mapping = new CVirtualMapping(0, size);
+    sections.Add(mapping);
+    mapping->Section.AttachSection(section);
+    adopted = true;
+    mode = MM_ReadOnly;
+    initialSize = mappedSize = dirtyEnd = size;
+    Length.store(size, std::memory_order_release);
+}
+
+void CVirtualFileData::AddSection(int64_t size)
+{
+    size = RoundUp(size, granularity);
+    auto* mapping = new CVirtualMapping(mappedSize, size);
+    try {
+        mapping->Section.Create(mode, size);
+    } catch (...) {
+        delete mapping;
+        throw;
+    }
+    sections.Add(mapping);
+    mappedSize += size;
+}
+
+CVirtualMapping* CVirtualFileData::GetSectionForOffset(int64_t offset)
+{
+    if (!Check(offset >= 0, ZELKOR_HERE(SourcePath)))
+        return nullptr;
+    CCriticalSectionLock lock(StorageLock);
+    if (offset < mappedSize) {
+        // Sections are few (growth is geometric) and sorted: search by halves.
+        auto found = std::upper_bound(sections.begin(), sections.end(), offset,
+                                      [](int64_t value, const CVirtualMapping* m) { return value < m->Offset; });
+        CVirtualMapping* section = *(found - 1);
+        Check(offset - section->Offset < section->Size, ZELKOR_HERE(SourcePath));
+        return section;
+    }
+    if (!Check(!adopted, ZELKOR_HERE(SourcePath)))
+        return nullptr;
+    if (mappedSize == 0) {
+        AddSection(std::max({Length.load(std::memory_order_relaxed), initialSize, int64_t(granularity)}));
+        if (offset < mappedSize)
+            return sections[0];
+    }
+    if (!Check(mappedSize >= granularity, ZELKOR_HERE(SourcePath)))
+        return nullptr;
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    CheckLastError(GlobalMemoryStatusEx(&status) != FALSE, ZELKOR_HERE(L"Src/Zelkor"));
+    const int64_t tenthOfFree = int64_t(std::min<uint64_t>(status.ullAvailPageFile / 10, INT64_MAX));
+    AddSection(std::max(std::min(mappedSize / 2, tenthOfFree), offset - mappedSize + 1));
+    return sections[sections.GetSize() - 1];
+}
+
+CVirtualFile::CVirtualFile(CVirtualFileData* node, uint32_t desiredAccess, uint32_t shareMode)
+    : viewSize(GetAllocationGranularity()), desiredAccess(desiredAccess), shareMode(shareMode), node(node)
+{
+}
+
+CVirtualFile::~CVirtualFile()
+{
+    try {
+        Close();
+    } catch (CException* e) {
+        ReportAndDelete(e);
+    }
+}
+
+CUnicodeString CVirtualFile::GetFileName()
+{
+    if (!Check(node.Get() != nullptr, ZELKOR_HERE(SourcePath)))
+        return CUnicodeString();
+    return node->Name;
+}
+
+CVirtualView* CVirtualFile::GetView(int64_t offset)
+{
+    if (!Check(offset >= 0, ZELKOR_HERE(SourcePath)))
+        return nullptr;
+    for (CVirtualView* view = views.GetHead(); view != nullptr; view = CList<CVirtualView>::GetNext(view)) {
+        if (view->Covers(offset)) {
+            views.MoveToHead(view);
+            return view;
+        }
+    }
+    CVirtualMapping* section = node->GetSectionForOffset(offset);
+    if (section == nullptr)
+        return nullptr;
+    const int64_t start = offset - offset % viewSize;
+    const int64_t offsetInSection = start - section->Offset;
+    if (!Check(offsetInSection >= 0, ZELKOR_HERE(SourcePath)) || !Check(section->Section.HasSection(), ZELKOR_HERE(L"Inc/FileMapping")))
+        return nullptr;
+    const int64_t size = std::min<int64_t>(viewSize, section->Size - offsetInSection);
+    const uint32_t access = section->Section.GetMode() == MM_ReadOnly ? FILE_MAP_READ : FILE_MAP_WRITE;
+    CCriticalSectionLock lock(node->StorageLock); // the section's window table is shared by all handles
+    if (viewCount == MaxCachedViews) {
+        CVirtualView* oldest = views.GetTail();
+        oldest->Mapping->Section.UnmapView(oldest->Address);
+        delete oldest;
+        --viewCount;
+    }
+    auto* address = static_cast<unsigned char*>(section->Section.MapView(access, offsetInSection, int32_t(size)));
+    if (!Check(address != nullptr, ZELKOR_HERE(L"Inc/VirtualFile")))
+        return nullptr;
+    CVirtualView* view;
+    try {
+        view = new CVirtualView(section, address, offsetInSection, size);
+    } catch (...) {
+        section->Section.UnmapView(address);
+        throw;
+    }
+    views.AddHead(view);
+    ++viewCount;
+    return view;
+}
+
+int32_t CVirtualFile::Read(void* buffer, int32_t count)
+{
+    if (count == 0)
+        return 0;
+    if (!Check(buffer != nullptr, ZELKOR_HERE(SourcePath)) || !Check(count >= 1, ZELKOR_HERE(SourcePath)))
+        return 0;
+    const int64_t available = GetLength() - position;
+    if (available < 1)
+        return 0;
+    const int32_t n = int32_t(std::min<int64_t>(count, available));
+    auto* target = static_cast<unsigned char*>(buffer);
+    int32_t remaining = n;
+    while (remaining > 0) {
+        CVirtualView* view = GetView(position);
+        if (view == nullptr)
+            break;
+        const int64_t d = position - view->FileOffset();
+        const int32_t piece = int32_t(std::min<int64_t>(view->Size - d, remaining));
+        std::memcpy(target, view->Address + d, size_t(piece));
+        target += piece;
+        position += piece;
+        remaining -= piece;
+    }
+    return n - remaining;
+}
+
+void CVirtualFile::RequireWriteAccess(uint32_t errorCode)
+{
+    if ((desiredAccess & GENERIC_WRITE) == 0 || node->GetMode() == MM_ReadOnly)
+        ThrowFileException(errorCode, GetFileName());
+}
+
+void CVirtualFile::Write(const void* buffer, int32_t count)
+{
+    RequireWriteAccess(ERROR_SHARING_VIOLATION);
+    if (count == 0)
+        return;
+    if (!Check(buffer != nullptr, ZELKOR_HERE(SourcePath)) || !Check(count >= 1, ZELKOR_HERE(SourcePath)) ||
+        !Check(open, ZELKOR_HERE(SourcePath)))
+        return;
+    const int64_t end = position + count;
+    if (end > GetLength()) {
+        const int64_t saved = position;
+        SetLength(end);
+        position = saved;
+    }
+    auto* source = static_cast<const unsigned char*>(buffer);
+    while (position < end) {
+        CVirtualView* view = GetView(position);
+        if (view == nullptr)
+            return;
+        const int64_t d = position - view->FileOffset();
+        const int64_t piece = std::min(view->Size - d, end - position);
+        std::memcpy(view->Address + d, source, size_t(piece));
+        source += piece;
+        position += piece;
+    }
+}
+
+int64_t CVirtualFile::Seek(int64_t offset, uint32_t origin)
+{
+    int64_t target;
+    switch (origin) {
+    case FILE_BEGIN: target = offset; break;
+    case FILE_CURRENT: target = position + offset; break;
+    case FILE_END: target = offset + GetLength(); break;
+    default: Check(false, ZELKOR_HERE(SourcePath)); return position;
+    }
+    // As on disk, a seek before the start fails and leaves the position where it was.
+    if (target < 0)
+        ThrowFileException(ERROR_NEGATIVE_SEEK, GetFileName());
+    position = target;
+    return position;
+}
+
+void CVirtualFile::ZeroRange(int64_t from, int64_t to)
+{
+    while (from < to) {
+        CVirtualView* view = GetView(from);
+        if (view == nullptr)
+            return;
+        const int64_t d = from - view->FileOffset();
+        const int64_t piece = std::min(view->Size - d, to - from);
+        std::memset(view->Address + d, 0, size_t(piece));
+        from += piece;
+    }
+}
+
+void CVirtualFile::SetLength(int64_t length)
+{
+    if (!Check(length >= 0, ZELKOR_HERE(SourcePath)) || !Check(open, ZELKOR_HERE(SourcePath)))
+        return;
+    RequireWriteAccess(ERROR_ACCESS_DENIED);
+    CCriticalSectionLock lock(node->StorageLock);
+    const int64_t old = GetLength();
+    if (length > old) {
+        // Storage first: when the page file cannot give it, the file stays as it was.
+        node->GetSectionForOffset(length - 1);
+        ZeroRange(old, std::min(length, node->dirtyEnd));
+    } else {
+        node->dirtyEnd = std::max(node->dirtyEnd, old);
+    }
+    node->Length.store(length, std::memory_order_release);
+    position = length;
+}
+
+void CVirtualFile::DropViews()
+{
+    if (views.IsEmpty())
+        return;
+    CCriticalSectionLock lock(node->StorageLock);
+    while (CVirtualView* view = views.GetHead()) {
+        view->Mapping->Section.UnmapView(view->Address);
+        delete view;
+    }
+    viewCount = 0;
+}
+
+void CVirtualFile::Close()
+{
+    if (!open)
+        return;
+    open = false;
+    DropViews();
+    position = 0;
+    CCriticalSectionLock lock(node->StorageLock);
+    node->OpenHandles.Delete(this);
+}
+
+void CVirtualFile::Abort()
+{
+    try {
+        Close();
+    } catch (CException* e) {
+        ReportAndDelete(e);
+    }
+}
+
+void CVirtualFile::CopyToFile(CBaseFile& target)
+{
+    const int64_t length = GetLength();
+    target.SetLength(length);
+    target.Seek(0, FILE_BEGIN);
+    for (int64_t offset = 0; offset < length; offset += viewSize) {
+        CVirtualView* view = GetView(offset);
+        if (view == nullptr)
+            return;
+        target.Write(view->Address + (offset - view->FileOffset()), int32_t(std::min<int64_t>(viewSize, length - offset)));
+    }
+}
+
+} // namespace Zelkor

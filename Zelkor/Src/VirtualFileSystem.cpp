@@ -1,0 +1,660 @@
+// The virtual file system: the tree, its lock and the file-system operations.
+#include "VirtualFileSystem.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "Errors.h"
+#include "File.h"
+#include "MessageHandlers.h"
+#include "StartupOrder.h"
+#include "Zelkor.h"
+
+namespace Zelkor {
+
+ZELKOR_INIT(ZELKOR_ROW_VIRTUAL_FILE_SYSTEM) CVirtualFileSystem VirtualFileSystemInstance;
+
+namespace {
+
+constexpr const wchar_t* SourcePath = L"Src/VirtualFileSystem";
+
+bool CheckVirtual(const CUnicodeString& path)
+{
+    return Check(IsVirtualPath(path), ZELKOR_HERE(SourcePath));
+}
+
+CVirtualFileData* AsFile(const CPtr<CVirtualFileBase>& node)
+{
+    return dynamic_cast<CVirtualFileData*>(node.Get());
+}
+
+CVirtualDirectory* AsDirectory(const CPtr<CVirtualFileBase>& node)
+{
+    return dynamic_cast<CVirtualDirectory*>(node.Get());
+}
+
+int32_t PrefixComponentCount()
+{
+    CArray<CUnicodeString> components;
+    SplitPath(VirtualFilesPrefix, components);
+    return components.GetSize();
+}
+
+// The platform refuses these characters in a name, and names or paths beyond its limits; a
+// virtual file must stay copyable to disk.
+void CheckComponents(const CArray<CUnicodeString>& components, int32_t first, const CUnicodeString& path)
+{
+    if (path.GetLength() >= 32767)
+        ThrowFileException(ERROR_FILENAME_EXCED_RANGE, path);
+    for (int32_t i = first; i < components.GetSize(); ++i) {
+        if (components[i].GetLength() > MAX_PATH - 5) // as a name below a drive's root would allow
+            ThrowFileException(ERROR_FILENAME_EXCED_RANGE, path);
+        for (int32_t j = 0; j < components[i].GetLength(); ++j) {
+            const wchar_t c = components[i][j];
+            if (c < 32 || std::wcschr(L"<>:\"|?*", c) != nullptr)
+                ThrowFileException(ERROR_INVALID_NAME, path);
+        }
+    }
+}
+
+bool HasOpenHandles(CVirtualFileData* file)
+{
+    CCriticalSectionLock lock(file->StorageLock);
+    return !file->OpenHandles.IsEmpty();
+}
+
+// '*' ends the walk with a match; without one both parts must have the same length.
+bool MatchPart(const CUnicodeString& part, const CUnicodeString& mask)
+{
+    if (mask.IsEmpty())
+        return part.IsEmpty();
+    if (part.GetLength() < mask.GetLength())
+        return false;
+    for (int32_t i = 0; i < mask.GetLength(); ++i) {
+        if (mask[i] == L'*')
+            return true;
+        if (mask[i] != L'?' && mask[i] != part[i])
+            return false;
+    }
+    return part.GetLength() == mask.GetLength();
+}
+
+void FillStatus(const CVirtualFileBase& node, CFileStatus& status)
+{
+    status.FullName = node.Name;
+    status.FileName = ExtractFileName(node.Name);
+    status.FileLength = node.Length.load(std::memory_order_acquire);
+    status.FileAttributes = node.Attributes;
+    status.CreationTime = node.CreationTime;
+    status.LastAccessTime = node.LastAccessTime;
+    status.LastWriteTime = node.LastWriteTime;
+}
+
+} // namespace
+
+CVirtualFileSystem::CVirtualFileSystem() : root(new CVirtualDirectory(VirtualFilesPrefix, nullptr))
+{
+    CCriticalSectionLock guard(lock);
+    FileSystemInternal::RegisterVirtualFileSystem(this);
+}
+
+CVirtualFileSystem::~CVirtualFileSystem()
+{
+    {
+        CCriticalSectionLock guard(lock);
+        try {
+            ClearTree();
+        } catch (CException* e) {
+            ProcessException(e);
+            delete e;
+        }
+        FileSystemInternal::RegisterVirtualFileSystem(nullptr);
+    }
+    root.Reset();
+}
+
+namespace {
+void ReportUndeleted(const CVirtualDirectory& directory)
+{
+    for (const auto& child : directory.Children) {
+        CVirtualFileBase* node = child.Value.GetChecked();
+        if (node == nullptr)
+            continue;
+        DebugTrace(L"Undeleted object in virtual file system: %s\n", node->Name.GetText());
+        if (auto* subdirectory = dynamic_cast<CVirtualDirectory*>(node))
+            ReportUndeleted(*subdirectory);
+    }
+}
+} // namespace
+
+void CVirtualFileSystem::ClearTree()
+{
+    CCriticalSectionLock guard(lock);
+    if (!Check(root.Get() != nullptr, ZELKOR_HERE(SourcePath)))
+        return;
+    ReportUndeleted(*root.Get());
+    root->Children.DeleteAll();
+}
+
+CPtr<CVirtualFileBase> CVirtualFileSystem::FindNode(const CUnicodeString& path)
+{
+    CArray<CUnicodeString> components;
+    SplitPath(path, components);
+    const int32_t first = PrefixComponentCount();
+    if (!Check(components.GetSize() >= first, ZELKOR_HERE(SourcePath)))
+        return nullptr;
+    CPtr<CVirtualFileBase> node(root.Get());
+    for (int32_t i = first; i < components.GetSize(); ++i) {
+        CVirtualDirectory* directory = AsDirectory(node);
+        if (directory == nullptr)
+            return nullptr;
+        const CPtr<CVirtualFileBase>* child = directory->Children.Lookup(components[i]);
+        if (child == nullptr)
+            return nullptr;
+        node = *child;
+    }
+    return node;
+}
+
+CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CUnicodeString& path)
+{
+    CArray<CUnicodeString> components;
+    SplitPath(path, components);
+    const int32_t first = PrefixComponentCount();
+    if (!Check(components.GetSize() >= first, ZELKOR_HERE(SourcePath)))
+        return nullptr;
+    CheckComponents(components, first, path);
+    CUnicodeString current = VirtualFilesPrefix;
+    CVirtualDirectory* directory = root.Get();
+    for (int32_t i = first; i < components.GetSize(); ++i) {
+        current = MergePath(current, components[i]);
+        if (const CPtr<CVirtualFileBase>* child = directory->Children.Lookup(components[i])) {
+            directory = AsDirectory(*child);
+            if (directory == nullptr)
+                ThrowFileException(ERROR_ALREADY_EXISTS, path);
+            continue;
+        }
+        auto* created = new CVirtualDirectory(current, directory);
+        directory->Children.Add(components[i], CPtr<CVirtualFileBase>(created));
+        directory = created;
+    }
+    return directory;
+}
+
+CVirtualFileData* CVirtualFileSystem::CreateFileNode(const CUnicodeString& path, uint32_t attributes,
+                                                     HANDLE adoptedSection, int64_t initialSize)
+{
+    if (!Check(initialSize >= 0, ZELKOR_HERE(SourcePath)))
+        return nullptr;
+    const CUnicodeString name = ExtractFileName(path);
+    CArray<CUnicodeString> last;
+    last.Add(name);
+    CheckComponents(last, 0, path);
+    if (name.IsEmpty())
+        ThrowFileException(ERROR_INVALID_NAME, path);
+    CVirtualDirectory* directory = CreateDirectories(ExtractPath(path));
+    if (directory == nullptr)
+        return nullptr;
+    // Only adopted storage is mapped read-only: the attribute alone is enforced when opening,
+    // and a writable handle may still come after it is cleared.
+    const bool adopted = adoptedSection != nullptr && adoptedSection != INVALID_HANDLE_VALUE;
+    CPtr<CVirtualFileData> file(new CVirtualFileData(path, adopted ? attributes | FILE_ATTRIBUTE_READONLY : attributes,
+                                                     directory, MM_ExecuteReadWrite, initialSize));
+    if (adopted)
+        file->AdoptSection(adoptedSection, initialSize);
+    directory->Children.Add(name, CPtr<CVirtualFileBase>(file.Get()));
+    return file.Get();
+}
+
+void CVirtualFileSystem::RemoveNode(CVirtualFileBase* node)
+{
+    if (!Check(node->Parent.Get() != nullptr, ZELKOR_HERE(SourcePath)))
+        return;
+    CPtr<CVirtualFileBase> keep(node); // the parent's entry may hold the last reference
+    node->Parent->Children.Delete(ExtractFileName(node->Name));
+}
+
+CBaseFile* CVirtualFileSystem::OpenFile(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
+                                        SECURITY_ATTRIBUTES*, uint32_t creationDisposition,
+                                        uint32_t flagsAndAttributes, HANDLE templateFile, int64_t initialSize)
+{
+    if (!CheckVirtual(path))
+        return nullptr;
+    CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    if (AsDirectory(node) != nullptr)
+        ThrowFileException(ERROR_ACCESS_DENIED, path);
+    CVirtualFileData* file = AsFile(node);
+    bool create = false;
+    switch (creationDisposition) {
+    case CREATE_NEW:
+        if (file != nullptr)
+            ThrowFileException(ERROR_ACCESS_DENIED, path);
+        create = true;
+        break;
+    case CREATE_ALWAYS:
+        if (file != nullptr) {
+            if (HasOpenHandles(file))
+                ThrowFileException(ERROR_SHARING_VIOLATION, path);
+            RemoveNode(file);
+        }
+        create = true;
+        break;
+    case OPEN_EXISTING:
+        if (file == nullptr)
+            ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+        break;
+    case OPEN_ALWAYS:
+        create = file == nullptr;
+        break;
+    default:
+        Check(false, ZELKOR_HERE(SourcePath));
+        return nullptr;
+    }
+    if (create) {
+        const uint32_t archive = creationDisposition == OPEN_ALWAYS ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+        file = CreateFileNode(path, flagsAndAttributes | archive, templateFile, initialSize);
+        node = file;
+        if (file == nullptr)
+            return nullptr;
+    }
+    CCriticalSectionLock storage(file->StorageLock);
+    // Adopted storage is mapped read-only: a writer would fault on its first byte.
+    if (file->HasAdoptedStorage() && (desiredAccess & GENERIC_WRITE) != 0)
+        ThrowFileException(ERROR_ACCESS_DENIED, path);
+    if (!file->OpenHandles.IsEmpty()) {
+        uint32_t shared = FILE_SHARE_READ | FILE_SHARE_WRITE, accessed = 0;
+        for (CVirtualFile* handle : file->OpenHandles) {
+            shared &= handle->GetShareMode();
+            accessed |= handle->GetDesiredAccess();
+        }
+        // Both ways, as on disk: an open that denies writing must not be granted while a
+        // writer is present, or it would trust bytes that still change under it.
+        if (((desiredAccess & GENERIC_READ) != 0 && (shared & FILE_SHARE_READ) == 0) ||
+            ((desiredAccess & GENERIC_WRITE) != 0 && (shared & FILE_SHARE_WRITE) == 0) ||
+            ((accessed & GENERIC_READ) != 0 && (shareMode & FILE_SHARE_READ) == 0) ||
+            ((accessed & GENERIC_WRITE) != 0 && (shareMode & FILE_SHARE_WRITE) == 0))
+            ThrowFileException(ERROR_SHARING_VIOLATION, path);
+    } else if ((file->Attributes & FILE_ATTRIBUTE_READONLY) != 0 && (desiredAccess & GENERIC_WRITE) != 0) {
+        ThrowFileException(ERROR_SHARING_VIOLATION, path);
+    }
+    auto* handle = new CVirtualFile(file, desiredAccess, shareMode);
+    try {
+        file->OpenHandles.Add(handle);
+    } catch (...) {
+        delete handle;
+        throw;
+    }
+    return handle;
+}
+
+void CVirtualFileSystem::CloseFile(CBaseFile* file, bool abort)
+{
+    auto* handle = dynamic_cast<CVirtualFile*>(file);
+    if (!Check(handle != nullptr, ZELKOR_HERE(SourcePath)))
+        return;
+    struct Destroy {
+        CVirtualFile* handle;
+        ~Destroy() { delete handle; }
+    } destroy{handle};
+    if (abort)
+        handle->Abort();
+    else
+        handle->Close();
+}
+
+bool CVirtualFileSystem::DirectoryExists(const CUnicodeString& path)
+{
+    if (!CheckVirtual(path))
+        return false;
+    CCriticalSectionLock guard(lock);
+    return AsDirectory(FindNode(path)) != nullptr;
+}
+
+bool CVirtualFileSystem::FileExists(const CUnicodeString& path, FileOpenMode mode)
+{
+    if (!CheckVirtual(path))
+        return false;
+    CCriticalSectionLock guard(lock);
+    if (mode == FM_Exists)
+        return AsFile(FindNode(path)) != nullptr;
+    if (!Check((mode & 0x70) != 0, ZELKOR_HERE(SourcePath)))
+        return false;
+    try {
+        CloseFile(OpenFile(path, AccessFromMode(mode), ShareFromMode(mode), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr, 0),
+                  true);
+        return true;
+    } catch (CFileException* e) {
+        delete e;
+        return false;
+    }
+}
+
+void CVirtualFileSystem::SetAttributes(const CUnicodeString& path, uint32_t attributes)
+{
+    if (!CheckVirtual(path))
+        return;
+    CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    if (!node)
+        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    node->Attributes = attributes == FILE_ATTRIBUTE_NORMAL ? attributes : attributes & ~FILE_ATTRIBUTE_NORMAL;
+}
+
+uint32_t CVirtualFileSystem::GetAttributes(const CUnicodeString& path)
+{
+    if (!CheckVirtual(path))
+        return 0;
+    CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    if (!node)
+        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    return node->Attributes;
+}
+
+void CVirtualFileSystem::DeleteFile(const CUnicodeString& path)
+{
+    if (!CheckVirtual(path))
+        return;
+    CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    if (!node)
+        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    CVirtualFileData* file = AsFile(node);
+    if (file == nullptr)
+        ThrowFileException(ERROR_ACCESS_DENIED, path);
+    if (HasOpenHandles(file))
+        ThrowFileException(ERROR_SHARING_VIOLATION, path);
+    RemoveNode(file);
+}
+
+bool CVirtualFileSystem::TryDeleteFile(const CUnicodeString& path)
+{
+    if (!CheckVirtual(path))
+        return false;
+    CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    CVirtualFileData* file = AsFile(node);
+    if (file == nullptr || HasOpenHandles(file))
+        return false;
+    RemoveNode(file);
+    return true;
+}
+
+// Two spellings of one virtual file: a copy or move between them would replace the file by
+// itself, and the move would then delete it.
+bool CVirtualFileSystem::IsSameFile(const CUnicodeString& destination, const CUnicodeString& source)
+{
+    if (!IsVirtualPath(destination) || !IsVirtualPath(source))
+        return false;
+    CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> node = FindNode(source);
+    return AsFile(node) != nullptr && FindNode(destination).Get() == node.Get();
+}
+
+void CVirtualFileSystem::CopyFile(const CUnicodeString& destination, const CUnicodeString& source)
+{
+    CCriticalSectionLock guard(lock);
+    const bool virtualTarget = IsVirtualPath(destination), virtualSource = IsVirtualPath(source);
+    if (IsSameFile(destination, source))
+        return;
+    if (virtualTarget && virtualSource)
+        CopyVirtualToVirtual(destination, source);
+    else if (virtualSource)
+        CopyVirtualToNative(destination, source);
+    else if (Check(virtualTarget, ZELKOR_HERE(SourcePath)))
+        CopyNativeToVirtual(destination, source);
+}
+
+void CVirtualFileSystem::MoveFile(const CUnicodeString& destination, const CUnicodeString& source)
+{
+    if (IsSameFile(destination, source))
+        return;
+    CopyFile(destination, source);
+    GetFileSystem(source).DeleteFile(source);
+}
+
+void CVirtualFileSystem::ReplaceFile(const CUnicodeString& destination, const CUnicodeString& source)
+{
+    MoveFile(destination, source);
+}
+
+void CVirtualFileSystem::RenameFile(const CUnicodeString& source, const CUnicodeString& destination)
+{
+    MoveFile(destination, source);
+}
+
+int32_t CVirtualFileSystem::GetFreeSpace(const CUnicodeString& path)
+{
+    if (!CheckVirtual(path))
+        return 0;
+    CCriticalSectionLock guard(lock);
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    CheckLastError(GlobalMemoryStatusEx(&status) != FALSE, ZELKOR_HERE(L"Src/Zelkor"));
+    return int32_t(std::min<uint64_t>(status.ullAvailPageFile / 1024, INT32_MAX));
+}
+
+void CVirtualFileSystem::CreateDirectory(const CUnicodeString& path, bool failIfExists)
+{
+    if (!CheckVirtual(path))
+        return;
+    CCriticalSectionLock guard(lock);
+    if (failIfExists && FindNode(path))
+        ThrowFileException(ERROR_ALREADY_EXISTS, path);
+    CreateDirectories(path);
+}
+
+void CVirtualFileSystem::RemoveDirectory(const CUnicodeString& path)
+{
+    if (!CheckVirtual(path))
+        return;
+    CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    if (!node)
+        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    CVirtualDirectory* directory = AsDirectory(node);
+    if (directory == nullptr)
+        ThrowFileException(ERROR_PATH_NOT_FOUND, path);
+    if (!directory->Children.IsEmpty())
+        ThrowFileException(ERROR_SHARING_VIOLATION, path);
+    if (directory == root.Get())
+        ThrowFileException(ERROR_ACCESS_DENIED, path);
+    RemoveNode(directory);
+}
+
+bool CVirtualFileSystem::IsDirectoryEmpty(const CUnicodeString& path)
+{
+    if (!CheckVirtual(path))
+        return false;
+    CCriticalSectionLock guard(lock);
+    if (!Check(root.Get() != nullptr, ZELKOR_HERE(SourcePath)))
+        return false;
+    CVirtualDirectory* directory = AsDirectory(FindNode(path));
+    if (directory == nullptr)
+        ThrowFileException(ERROR_PATH_NOT_FOUND, path);
+    return directory->Children.IsEmpty();
+}
+
+void CVirtualFileSystem::FindFiles(const CUnicodeString& path, CArray<CFileStatus>& list, const CUnicodeString& mask,
+                                   IFileErrorHandler* handler)
+{
+    if (!CheckVirtual(path))
+        return;
+    CCriticalSectionLock guard(lock);
+    list.DeleteAll(); // as on disk: the list holds this directory's entries only
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    CVirtualDirectory* directory = AsDirectory(node);
+    if (directory == nullptr) {
+        // As on disk: a missing directory is an error, which the handler may accept.
+        CFileException* e = nullptr;
+        try {
+            ThrowFileException(ERROR_PATH_NOT_FOUND, path);
+        } catch (CFileException* raised) {
+            e = raised;
+        }
+        if (handler != nullptr && handler->HandleError(e)) {
+            delete e;
+            return;
+        }
+        throw e;
+    }
+    for (const auto& child : directory->Children) {
+        if (!child.Value || !MatchMask(ExtractFileName(child.Value->Name), mask))
+            continue;
+        CFileStatus status;
+        FillStatus(*child.Value.Get(), status);
+        list.Add(status);
+    }
+}
+
+void CVirtualFileSystem::GetStatus(const CUnicodeString& path, CFileStatus& status)
+{
+    if (!CheckVirtual(path))
+        return;
+    CCriticalSectionLock guard(lock);
+    // As on disk: a missing entry names itself and leaves the rest of the record alone.
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    if (!node) {
+        status.FullName = path;
+        status.FileName = ExtractFileName(path);
+        return;
+    }
+    FillStatus(*node.Get(), status);
+}
+
+void CVirtualFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus& status)
+{
+    if (!CheckVirtual(path))
+        return;
+    CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    if (!node)
+        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    node->Attributes = status.FileAttributes;
+    // A zero time means "not given", as the platform reads it.
+    if (status.CreationTime != 0)
+        node->CreationTime = status.CreationTime;
+    if (status.LastAccessTime != 0)
+        node->LastAccessTime = status.LastAccessTime;
+    if (status.LastWriteTime != 0)
+        node->LastWriteTime = status.LastWriteTime;
+}
+
+// A handle of this file system, closed (ignoring errors) when it goes out of scope.
+class CVirtualFileSystem::CHeldFile {
+public:
+    explicit CHeldFile(CBaseFile* file) : file(dynamic_cast<CVirtualFile*>(file))
+    {
+        if (!Check(this->file != nullptr, ZELKOR_HERE(SourcePath)))
+            ThrowFileExceptionOfKind(FileErrorKind::Generic, CUnicodeString());
+    }
+    ~CHeldFile() { VirtualFileSystemInstance.CloseFile(file, true); }
+    CHeldFile(const CHeldFile&) = delete;
+    CHeldFile& operator=(const CHeldFile&) = delete;
+    CVirtualFile* operator->() const { return file; }
+    CVirtualFile& operator*() const { return *file; }
+
+private:
+    CVirtualFile* file;
+};
+
+uint32_t CVirtualFileSystem::TargetAttributes(const CUnicodeString& destination)
+{
+    CFileSystemBase& target = GetFileSystem(destination);
+    uint32_t attributes = FILE_ATTRIBUTE_NORMAL;
+    if (target.FileExists(destination, FM_Exists))
+        attributes |= target.GetAttributes(destination) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    return attributes;
+}
+
+CBaseFile* CVirtualFileSystem::OpenSource(const CUnicodeString& source)
+{
+    return OpenFile(source, AccessFromMode(FM_Read | FM_DenyWrite), ShareFromMode(FM_Read | FM_DenyWrite), nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_READONLY, nullptr, 0);
+}
+
+CBaseFile* CVirtualFileSystem::OpenTarget(const CUnicodeString& destination, int64_t length)
+{
+    const FileOpenMode mode = FM_Write | FM_DenyAll | FM_Create;
+    return OpenFile(destination, AccessFromMode(mode), ShareFromMode(mode), nullptr, CREATE_ALWAYS,
+                    TargetAttributes(destination), nullptr, length);
+}
+
+void CVirtualFileSystem::CopyVirtualToVirtual(const CUnicodeString& destination, const CUnicodeString& source)
+{
+    CHeldFile from(OpenSource(source));
+    CHeldFile to(OpenTarget(destination, from->GetLength()));
+    from->CopyToFile(*to);
+}
+
+void CVirtualFileSystem::CopyVirtualToNative(const CUnicodeString& destination, const CUnicodeString& source)
+{
+    CHeldFile from(OpenSource(source));
+    const FileOpenMode mode = FM_Write | FM_DenyAll | FM_Create;
+    try {
+        CFile to;
+        to.Open(destination, mode, FILE_ATTRIBUTE_NORMAL, 0);
+        from->CopyToFile(to);
+        to.Close();
+        return;
+    } catch (CFileException* e) {
+        delete e;
+    }
+    CheckWritableTarget(destination);
+    CFileSystemBase& target = GetFileSystem(destination);
+    if (target.FileExists(destination, FM_Exists))
+        target.DeleteFile(destination);
+    CFile to;
+    to.Open(destination, mode, FILE_ATTRIBUTE_NORMAL, 0);
+    from->CopyToFile(to);
+    to.Close();
+}
+
+// A missing destination needs its directory; an existing one must open for exclusive writing.
+void CVirtualFileSystem::CheckWritableTarget(const CUnicodeString& destination)
+{
+    CFileSystemBase& target = GetFileSystem(destination);
+    if (!target.FileExists(destination, FM_Exists)) {
+        CUnicodeString full = destination;
+        if (!IsVirtualPath(full))
+            GetFullPath(full);
+        const CUnicodeString directory = ExtractPath(full);
+        if (!GetFileSystem(directory).DirectoryExists(directory))
+            ThrowFileExceptionOfKind(FileErrorKind::BadPath, directory);
+    } else if (!target.FileExists(destination, FM_Write | FM_DenyAll)) {
+        ThrowFileExceptionOfKind(FileErrorKind::AccessDenied, destination);
+    }
+}
+
+void CVirtualFileSystem::CopyNativeToVirtual(const CUnicodeString& destination, const CUnicodeString& source)
+{
+    CFile from;
+    from.Open(source, FM_Read | FM_DenyWrite, FILE_ATTRIBUTE_NORMAL, 0);
+    const int64_t length = from.GetLength();
+    CHeldFile to(OpenTarget(destination, length));
+    const int64_t saved = from.GetPosition();
+    from.Seek(0, FILE_BEGIN);
+    to->SetLength(length);
+    const int64_t viewSize = to->GetViewSize();
+    for (int64_t offset = 0; offset < length;) {
+        CVirtualView* view = to->GetView(offset);
+        const int32_t wanted = int32_t(std::min(length - offset, viewSize - (offset - view->FileOffset())));
+        const int32_t read = from.Read(view->Address + (offset - view->FileOffset()), wanted);
+        // A source that shrank meanwhile would otherwise keep this loop waiting for bytes.
+        if (read <= 0)
+            ThrowFileExceptionOfKind(FileErrorKind::EndOfFile, source);
+        offset += read;
+    }
+    from.Seek(saved, FILE_BEGIN);
+}
+
+bool CVirtualFileSystem::MatchMask(const CUnicodeString& name, const CUnicodeString& mask)
+{
+    if (mask == L"*" || mask == L"*.*")
+        return true;
+    return MatchPart(ExtractName(name), ExtractName(mask)) && MatchPart(ExtractExtension(name), ExtractExtension(mask));
+}
+
+} // namespace Zelkor
