@@ -116,7 +116,9 @@ std::string SecretExpiries(const nlohmann::ordered_json& secrets)
     std::string result;
     for (const auto& secret : secrets) {
         const auto& expiration = secret.at("Expiration");
-        result += (result.empty() ? "" : ",") + (expiration.is_null() ? std::string("never") : expiration.get<std::string>());
+        if (!result.empty())
+            result += ',';
+        result += expiration.is_null() ? "never" : expiration.get_ref<const std::string&>();
     }
     return result.empty() ? "-" : result;
 }
