@@ -74,3 +74,32 @@ add_executable(MessageLogHost ${CMAKE_CURRENT_SOURCE_DIR}/MessageLogHost.cpp)
 target_link_options(MessageLogHost PRIVATE -municode)
 target_link_libraries(MessageLogHost PRIVATE ZelkorAll)
 add_dependencies(MessageLogTest MessageLogHost)
+
+# ---- Host integration -----------------------------------------------------------------------
+# On the build machine: the document against its JSON Schema with Debian's python3-jsonschema,
+# the host program's views and bad command lines, and the installed package used by a consumer.
+find_program(TREVALIC_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+find_program(TREVALIC_PYTHON3 python3)
+execute_process(COMMAND ${TREVALIC_PYTHON3} -I -c "import jsonschema; jsonschema.Draft202012Validator"
+                RESULT_VARIABLE jsonschema_missing OUTPUT_QUIET ERROR_QUIET)
+if(jsonschema_missing)
+  message(FATAL_ERROR "The schema test needs python3 with jsonschema (apt-get install python3-jsonschema)")
+endif()
+foreach(mode schema cli)
+  add_test(NAME TrevalicHost.${mode}
+           COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicHostCheck.py ${mode}
+                   --emulator ${CMAKE_CROSSCOMPILING_EMULATOR} --bin ${CMAKE_BINARY_DIR}/bin
+                   --schema ${PROJECT_SOURCE_DIR}/docs/Trevalic.schema.json
+                   --work ${CMAKE_CURRENT_BINARY_DIR}/TrevalicHost.${mode})
+  set_tests_properties(TrevalicHost.${mode} PROPERTIES TIMEOUT 300)
+endforeach()
+# The consumer is built with the toolchain file of this build, wherever it was named from.
+file(REAL_PATH "${CMAKE_TOOLCHAIN_FILE}" toolchain BASE_DIRECTORY ${CMAKE_BINARY_DIR})
+if(NOT EXISTS "${toolchain}")
+  file(REAL_PATH "${CMAKE_TOOLCHAIN_FILE}" toolchain BASE_DIRECTORY ${PROJECT_SOURCE_DIR})
+endif()
+add_test(NAME TrevalicPackage.Consumer
+         COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/HostPackage
+                 -DTOOLCHAIN=${toolchain} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
+                 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/TrevalicPackage -P ${CMAKE_CURRENT_SOURCE_DIR}/HostPackageCheck.cmake)
+set_tests_properties(TrevalicPackage.Consumer PROPERTIES TIMEOUT 600)

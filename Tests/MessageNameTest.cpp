@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "MessageName.h"
+#include "Trevalic.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ TEST(MessageName, FrameworkNamesRegisterInTableOrderAndAreKnownToTheMessageModul
     std::wstring folder(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
     HMODULE module = LoadLibraryW((folder.substr(0, folder.find_last_of(L"\\/") + 1) + L"Trevalic.dll").c_str());
     ASSERT_NE(module, nullptr) << GetLastError();
-    auto getResourceId = reinterpret_cast<uint32_t (*)(const wchar_t*)>(reinterpret_cast<void*>(GetProcAddress(module, "GetResourceID")));
+    auto getResourceId = reinterpret_cast<PFN_GetResourceID>(reinterpret_cast<void*>(GetProcAddress(module, "GetResourceID")));
     ASSERT_NE(getResourceId, nullptr);
     for (const std::wstring& name : names)
         EXPECT_NE(getResourceId(name.c_str()), 0u) << testing::PrintToString(name);

@@ -11,6 +11,7 @@
 
 #include "CatalogueMessages.h"
 #include "MessageName.h"
+#include "Trevalic.h"
 
 namespace {
 
@@ -84,13 +85,14 @@ protected:
         std::wstring folder(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
         module = LoadLibraryW((folder.substr(0, folder.find_last_of(L"\\/") + 1) + L"Trevalic.dll").c_str());
         ASSERT_NE(module, nullptr) << "LoadLibraryW failed with " << GetLastError();
-        getResourceId = reinterpret_cast<uint32_t (*)(const wchar_t*)>(Export("GetResourceID"));
-        getMessageName = reinterpret_cast<const wchar_t* (*)(int32_t)>(Export("GetMessageName"));
+        getResourceId = reinterpret_cast<PFN_GetResourceID>(Export("GetResourceID"));
+        getMessageName = reinterpret_cast<PFN_GetMessageName>(Export("GetMessageName"));
         ASSERT_TRUE(getResourceId && getMessageName && Export("NumberOfMessages") && Export("GetMessageSystemVersion"));
     }
     void TearDown() override { EXPECT_TRUE(!module || FreeLibrary(module)); }
     void* Export(const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); }
-    int32_t Call(const char* name) { return reinterpret_cast<int32_t (*)()>(Export(name))(); }
+    // NumberOfMessages and GetMessageSystemVersion share one type.
+    int32_t Call(const char* name) { return reinterpret_cast<PFN_NumberOfMessages>(Export(name))(); }
 
     // Exactly as stored: with no buffer LoadStringW gives a pointer into the resource and the length.
     std::wstring LoadText(uint32_t id)
@@ -101,8 +103,8 @@ protected:
     }
 
     HMODULE module = nullptr;
-    uint32_t (*getResourceId)(const wchar_t*) = nullptr;
-    const wchar_t* (*getMessageName)(int32_t) = nullptr;
+    PFN_GetResourceID getResourceId = nullptr;
+    PFN_GetMessageName getMessageName = nullptr;
 };
 
 TEST_F(TrevalicDll, ExportsTheSixFunctionsUndecoratedAndTheMarkerAsData)

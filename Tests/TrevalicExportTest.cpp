@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -13,12 +14,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "Trevalic.h"
 #include "TrevalicRegistrations.h"
 
 namespace {
 
-using GetProvidersListFn = bool (*)(int32_t, wchar_t*, size_t*);
-using GetTrevalicListJsonFn = BSTR (*)();
 
 constexpr DWORD Sentinel = 0xDEADBEEF;
 constexpr wchar_t Canary = 0xCCCC;
@@ -28,8 +28,8 @@ public:
     CTrevalicDll() : module(LoadLibraryW(L"Trevalic.dll"))
     {
         if (module) {
-            getProvidersList = reinterpret_cast<GetProvidersListFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, "GetProvidersList")));
-            getTrevalicListJson = reinterpret_cast<GetTrevalicListJsonFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, "GetTrevalicListJson")));
+            getProvidersList = reinterpret_cast<PFN_GetProvidersList>(reinterpret_cast<void (*)()>(GetProcAddress(module, "GetProvidersList")));
+            getTrevalicListJson = reinterpret_cast<PFN_GetTrevalicListJson>(reinterpret_cast<void (*)()>(GetProcAddress(module, "GetTrevalicListJson")));
         }
     }
     ~CTrevalicDll() { if (module) FreeLibrary(module); }
@@ -56,8 +56,8 @@ public:
     }
 
     HMODULE module;
-    GetProvidersListFn getProvidersList = nullptr;
-    GetTrevalicListJsonFn getTrevalicListJson = nullptr;
+    PFN_GetProvidersList getProvidersList = nullptr;
+    PFN_GetTrevalicListJson getTrevalicListJson = nullptr;
 };
 
 // 2027-08-27 00:00 local time of this machine, by the rules of that date, as UTC text: the second
@@ -222,8 +222,8 @@ public:
     // Exactly these bytes: the sentinel after them keeps RegSetValueExW from adding a terminator.
     CRegistrySandbox(const wchar_t* name, DWORD type, const void* data, DWORD size)
     {
-        RegDeleteTreeW(HKEY_CURRENT_USER, Root);
-        RegCreateKeyExW(HKEY_CURRENT_USER, Root, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr);
+        RegDeleteTreeW(HKEY_CURRENT_USER, Root.c_str());
+        RegCreateKeyExW(HKEY_CURRENT_USER, Root.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr);
         RegCreateKeyExW(root, L"SOFTWARE\\Quorell\\Tarnwick\\12.0\\Trevalic", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &settings, nullptr);
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, root);
         std::vector<BYTE> bytes(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
@@ -235,12 +235,13 @@ public:
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
         RegCloseKey(settings);
         RegCloseKey(root);
-        RegDeleteTreeW(HKEY_CURRENT_USER, Root);
+        RegDeleteTreeW(HKEY_CURRENT_USER, Root.c_str());
     }
     bool stored;
 
 private:
-    static constexpr const wchar_t* Root = L"Software\\TrevalicExportTest";
+    // One key per process: the schema check runs this test beside its discovered twin.
+    const std::wstring Root = L"Software\\TrevalicExportTest-" + std::to_wstring(GetCurrentProcessId());
     HKEY root = nullptr, settings = nullptr;
 };
 
@@ -286,6 +287,12 @@ TEST(TrevalicExportRegistry, OverridesReadAtLoad)
         }
         ASSERT_EQ(GetModuleHandleW(L"Trevalic.dll"), nullptr) << "the DLL stayed loaded";
         EXPECT_NE(document.find(row.rawJson), std::wstring::npos) << Utf8(document);
+        // The schema check validates these documents too; it names a folder for them.
+        if (const char* folder = std::getenv("TREVALIC_DOCUMENT_DIR"))
+            if (FILE* file = std::fopen((std::string(folder) + "/override-" + std::to_string(&row - rows) + ".json").c_str(), "wb")) {
+                std::fputs(Utf8(document).c_str(), file);
+                std::fclose(file);
+            }
         const nlohmann::ordered_json json = Parse(document);
         ASSERT_EQ(json["Trevalic"].size(), 7u);
         for (const auto& record : json["Trevalic"]) {

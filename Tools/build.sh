@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-run}
 shift || true
 
-packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest nlohmann-json3-dev)
+packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest nlohmann-json3-dev python3-jsonschema)
 install_missing() {
     local missing=()
     for p in "${packages[@]}"; do

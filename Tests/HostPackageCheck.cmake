@@ -1,0 +1,41 @@
+# The package as a host developer receives it: installs the build into a fresh prefix, checks
+# the layout, builds the consumer project against it with the same toolchain, runs its
+# programs under Wine, and checks that cpack's ZIP holds the same files.
+# Arguments: BUILD, SOURCE (the consumer project), TOOLCHAIN, EMULATOR, WORK.
+function(run what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${status}):\n${out}")
+  endif()
+endfunction()
+
+set(expected bin/Trevalic.dll bin/TrevalicHost.exe include/Trevalic.h lib/Trevalic.lib lib/libTrevalic.dll.a
+    lib/cmake/Trevalic/TrevalicConfig.cmake lib/cmake/Trevalic/TrevalicConfigVersion.cmake
+    share/Trevalic/Hosting.md share/Trevalic/Trevalic.schema.json)
+
+list(SORT expected)
+file(REMOVE_RECURSE ${WORK})
+run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/prefix)
+file(GLOB_RECURSE installed RELATIVE ${WORK}/prefix ${WORK}/prefix/*)
+list(SORT installed)
+if(NOT installed STREQUAL expected)
+  message(FATAL_ERROR "installed files:\n  ${installed}\nexpected:\n  ${expected}")
+endif()
+
+run("configuring the consumer" ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/consumer
+    -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_PREFIX_PATH=${WORK}/prefix)
+run("building the consumer" ${CMAKE_COMMAND} --build ${WORK}/consumer)
+foreach(program ConsumerC ConsumerCxx)
+  run(${program} ${EMULATOR} ${WORK}/consumer/${program}.exe)
+endforeach()
+
+run("cpack" ${CMAKE_CPACK_COMMAND} -G ZIP -B ${WORK}/package --config ${BUILD}/CPackConfig.cmake)
+file(GLOB zip ${WORK}/package/*.zip)
+get_filename_component(top ${zip} NAME_WLE) # the package's top folder
+file(MAKE_DIRECTORY ${WORK}/unzipped)
+run("unpacking ${zip}" ${CMAKE_COMMAND} -E chdir ${WORK}/unzipped ${CMAKE_COMMAND} -E tar xf ${zip})
+file(GLOB_RECURSE zipped RELATIVE ${WORK}/unzipped/${top} ${WORK}/unzipped/${top}/*)
+list(SORT zipped)
+if(NOT zipped STREQUAL expected)
+  message(FATAL_ERROR "${zip} holds:\n  ${zipped}\nexpected:\n  ${expected}")
+endif()
