@@ -72,9 +72,10 @@ CAtomicBlockManager::~CAtomicBlockManager()
     ReleasePages(openPages.exchange(nullptr, SeqCst));
     ReleasePages(fullPages.exchange(nullptr, SeqCst));
     // The framework's pools are static: an exit handler that runs after them (a string
-    // released late) must find an empty pool, not released pages.
-    usableBytes = 0;
-    pageManager = nullptr;
+    // released late) must find an empty pool, not released pages. Volatile stores: the
+    // optimiser drops plain stores a destructor makes to its own object.
+    *static_cast<volatile uint64_t*>(&usableBytes) = 0;
+    *static_cast<IMemoryManager* volatile*>(&pageManager) = nullptr;
 }
 
 void CAtomicBlockManager::ReleasePages(CPage* page)
