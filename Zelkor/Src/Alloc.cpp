@@ -267,6 +267,8 @@ void CHeapManager::Free(void* block)
 
 void* CHeapManager::AllocSized(uint64_t size)
 {
+    if (AllocInternal::InjectedFailure())
+        ThrowMemoryException();
     void* block = heap ? HeapAlloc(heap, 0, static_cast<SIZE_T>(size)) : nullptr;
     if (!block)
         ThrowMemoryException();
@@ -288,7 +290,7 @@ void CHeapManager::FreeSized(void* block, uint64_t size)
 
 void* CHeapManager::ReallocSized(void* block, uint64_t oldSize, uint64_t newSize)
 {
-    if (!block || !heap)
+    if (!block || !heap || AllocInternal::InjectedFailure())
         return nullptr;
     const DWORD lastError = GetLastError();
     void* resized = HeapReAlloc(heap, 0, block, static_cast<SIZE_T>(newSize));
