@@ -193,6 +193,22 @@ TEST(AtomicBlockManager, BlockGivenBackDuringATakeWaitsForTheLastTaker)
     EXPECT_EQ(probe.CarvedBlocks(), carved);
 }
 
+// Take() is a taker itself: a block given back while it is inside waits, and as the last taker
+// out it hands the waiting blocks to the free list.
+TEST(AtomicBlockManager, TakeCountsItselfAsATaker)
+{
+    CCountingPageManager pages;
+    CAtomicBlockManager pool(32, &pages);
+    CAtomicBlockManagerProbe probe(pool);
+    void* a = pool.Take();
+    void* b = pool.Take();
+    pool.GiveBack(a);
+    probe.PushLateDeferred(b); // given back by a giver that saw this take inside
+    EXPECT_EQ(pool.Take(), a);
+    EXPECT_TRUE(probe.IsFree(b) && probe.NoneDeferred());
+    EXPECT_EQ(probe.Takers(), 0);
+}
+
 // A taker stalls after reading head A and its link B; meanwhile A and B are popped and A is
 // given back. Were A back on the free list, the stale swap would hand B to a second owner.
 TEST(AtomicBlockManager, StalledTakerCannotInstallAStaleLink)
