@@ -11,6 +11,7 @@
 
 #include "Array.h"
 #include "AtomicBlockManager.h"
+#include "File.h"
 #include "FileSystem.h"
 #include "Map.h"
 #include "ProviderEntry.h"
@@ -216,6 +217,41 @@ TEST(FailureInjection, PathFunctions)
             MakePath(ExtractDrive(path), ExtractDirectory(path), ExtractName(path), ExtractExtension(path));
             CUnicodeString full = path;
             GetFullPath(full);
+        }), 0) << path.GetText();
+    }
+}
+
+// A write that runs out of memory keeps what was written before it, and a delete that does keeps
+// the file; the file is removed again whatever happens, so that the tree of the virtual file
+// system counts as before.
+TEST(FailureInjection, FileWritesKeepWhatWasWritten)
+{
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, temp);
+    const std::string piece(100000, 'z');
+    for (const CUnicodeString& path : {CUnicodeString(temp) + L"ZelkorInjection.bin", VirtualFilesPrefix + L"injection.bin"}) {
+        CFileSystemBase& fileSystem = GetFileSystem(path);
+        EXPECT_GT(FailEachAllocation([&] {
+            int64_t written = 0;
+            OnMemoryFailure([&] {
+                CFile file;
+                file.Open(path, FM_Create | FM_ReadWrite | FM_DenyNone, 0);
+                for (int i = 0; i < 3; ++i, written += int64_t(piece.size()))
+                    file.Write(piece.data(), int32_t(piece.size()));
+                EXPECT_EQ(file.GetLength(), written);
+            }, [&] {
+                if (written > 0) {
+                    CFile file;
+                    file.Open(path, FM_Read | FM_DenyNone, 0);
+                    EXPECT_GE(file.GetLength(), written) << path.GetText();
+                }
+                fileSystem.TryDeleteFile(path);
+            });
+            // A delete that fails keeps the file.
+            OnMemoryFailure([&] { fileSystem.DeleteFile(path); }, [&] {
+                EXPECT_TRUE(fileSystem.FileExists(path, FM_Exists));
+                fileSystem.TryDeleteFile(path);
+            });
         }), 0) << path.GetText();
     }
 }

@@ -290,7 +290,7 @@ void CHeapManager::FreeSized(void* block, uint64_t size)
 
 void* CHeapManager::ReallocSized(void* block, uint64_t oldSize, uint64_t newSize)
 {
-    if (!block || !heap || AllocInternal::InjectedFailure())
+    if (!block || !heap)
         return nullptr;
     const DWORD lastError = GetLastError();
     void* resized = HeapReAlloc(heap, 0, block, static_cast<SIZE_T>(newSize));
