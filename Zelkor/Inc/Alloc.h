@@ -66,6 +66,9 @@ public:
     uint64_t GetByteCount() const { return byteCount.load(std::memory_order_relaxed); }
 
 private:
+    // A block of the heap, counted as live; raises the memory exception when there is none.
+    void* AllocCountedBlock(uint64_t size);
+
     HANDLE heap;
     bool mayDestroyWithLiveBlocks;
     // Live blocks of this heap; only a statistic and the guard of Destroy, so relaxed.

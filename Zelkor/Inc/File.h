@@ -62,6 +62,8 @@ public:
     bool IsEndOfFile() override;
 
 private:
+    void CloseThroughFileSystem(bool abort);
+
     // Set and cleared together; both null while closed.
     CBaseFile* implementation = nullptr;
     CFileSystemBase* fileSystem = nullptr;

@@ -164,6 +164,10 @@ namespace FileSystemInternal {
 // (null). Registering over a registered instance is an internal error.
 void RegisterNativeFileSystem(CFileSystemBase* instance);
 void RegisterVirtualFileSystem(CFileSystemBase* instance);
+
+// A listing's failure: nothing for NO_ERROR; otherwise the file exception for error and path,
+// which the handler may accept (it is then deleted) or which is thrown.
+void ReportFileError(uint32_t error, const CUnicodeString& path, IFileErrorHandler* handler);
 } // namespace FileSystemInternal
 
 } // namespace Zelkor

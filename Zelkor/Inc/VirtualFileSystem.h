@@ -53,6 +53,7 @@ public:
 
 private:
     CPtr<CVirtualFileBase> FindNode(const CUnicodeString& path);
+    CPtr<CVirtualFileBase> FindExistingNode(const CUnicodeString& path); // raises ERROR_FILE_NOT_FOUND
     CVirtualDirectory* CreateDirectories(const CUnicodeString& path);
     CVirtualFileData* CreateFileNode(const CUnicodeString& path, uint32_t attributes, HANDLE adoptedSection,
                                      int64_t initialSize);

@@ -237,7 +237,7 @@ CHeapManager::~CHeapManager()
     }
 }
 
-void* CHeapManager::Alloc(uint64_t size)
+void* CHeapManager::AllocCountedBlock(uint64_t size)
 {
     if (AllocInternal::InjectedFailure())
         ThrowMemoryException();
@@ -245,6 +245,12 @@ void* CHeapManager::Alloc(uint64_t size)
     if (!block)
         ThrowMemoryException();
     blockCount.fetch_add(1, std::memory_order_relaxed);
+    return block;
+}
+
+void* CHeapManager::Alloc(uint64_t size)
+{
+    void* block = AllocCountedBlock(size);
     const SIZE_T heapSize = HeapSize(heap, 0, block);
     if (heapSize != static_cast<SIZE_T>(-1))
         byteCount.fetch_add(heapSize, std::memory_order_relaxed);
@@ -267,12 +273,7 @@ void CHeapManager::Free(void* block)
 
 void* CHeapManager::AllocSized(uint64_t size)
 {
-    if (AllocInternal::InjectedFailure())
-        ThrowMemoryException();
-    void* block = heap ? HeapAlloc(heap, 0, static_cast<SIZE_T>(size)) : nullptr;
-    if (!block)
-        ThrowMemoryException();
-    blockCount.fetch_add(1, std::memory_order_relaxed);
+    void* block = AllocCountedBlock(size);
     byteCount.fetch_add(size, std::memory_order_relaxed);
     return block;
 }

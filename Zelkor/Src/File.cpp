@@ -162,28 +162,27 @@ bool CFile::IsEndOfFile()
     return implementation->IsEndOfFile();
 }
 
-// Both fields are cleared before the file system is called, so the CFile is closed even when
-// closing raises; the file system destroys the implementation in either case.
 void CFile::Abort()
 {
-    if (implementation == nullptr)
-        return;
-    CBaseFile* closing = implementation;
-    CFileSystemBase* owner = fileSystem;
-    implementation = nullptr;
-    fileSystem = nullptr;
-    owner->CloseFile(closing, true);
+    CloseThroughFileSystem(true);
 }
 
 void CFile::Close()
 {
+    CloseThroughFileSystem(false);
+}
+
+// Both fields are cleared before the file system is called, so the CFile is closed even when
+// closing raises; the file system destroys the implementation in either case.
+void CFile::CloseThroughFileSystem(bool abort)
+{
     if (implementation == nullptr)
         return;
     CBaseFile* closing = implementation;
     CFileSystemBase* owner = fileSystem;
     implementation = nullptr;
     fileSystem = nullptr;
-    owner->CloseFile(closing, false);
+    owner->CloseFile(closing, abort);
 }
 
 } // namespace Zelkor

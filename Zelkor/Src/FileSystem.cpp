@@ -513,6 +513,23 @@ CFileSystemBase& GetFileSystem(const CUnicodeString& path)
 
 namespace FileSystemInternal {
 
+void ReportFileError(uint32_t error, const CUnicodeString& path, IFileErrorHandler* handler)
+{
+    if (error == NO_ERROR)
+        return;
+    CFileException* e = nullptr;
+    try {
+        ThrowFileException(error, path);
+    } catch (CFileException* raised) {
+        e = raised;
+    }
+    if (handler != nullptr && handler->HandleError(e)) {
+        delete e;
+        return;
+    }
+    throw e;
+}
+
 void RegisterNativeFileSystem(CFileSystemBase* instance)
 {
     Register(NativeInstance, instance, ZELKOR_HERE(L"Src/NativeFileSystem"));

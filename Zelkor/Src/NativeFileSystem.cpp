@@ -100,23 +100,6 @@ void FillFromFindData(const WIN32_FIND_DATAW& data, CFileStatus& status)
     status.IsMountPoint = isReparsePoint && data.dwReserved0 == MountPointTag;
 }
 
-void ReportFileError(DWORD error, const CUnicodeString& path, IFileErrorHandler* handler)
-{
-    if (error == NO_ERROR)
-        return;
-    CFileException* e = nullptr;
-    try {
-        ThrowFileException(error, path);
-    } catch (CFileException* raised) {
-        e = raised;
-    }
-    if (handler != nullptr && handler->HandleError(e)) {
-        delete e;
-        return;
-    }
-    throw e;
-}
-
 // The volume and index that identify an existing file (or directory) whatever its name.
 bool GetFileIdentity(const CUnicodeString& path, BY_HANDLE_FILE_INFORMATION& identity)
 {
@@ -422,14 +405,14 @@ void CNativeFileSystem::FindFiles(const CUnicodeString& directory, CArray<CFileS
     list.DeleteAll();
     // An empty directory would list the current one.
     if (directory.IsEmpty()) {
-        ReportFileError(ERROR_PATH_NOT_FOUND, directory, handler);
+        FileSystemInternal::ReportFileError(ERROR_PATH_NOT_FOUND, directory, handler);
         return;
     }
     WIN32_FIND_DATAW data;
     DWORD error = NO_ERROR;
     const HANDLE search = FindFirst(MakeAbsolutePath(directory, mask), data, error);
     if (search == INVALID_HANDLE_VALUE) {
-        ReportFileError(IsNothingFound(error) ? NO_ERROR : error, directory, handler);
+        FileSystemInternal::ReportFileError(IsNothingFound(error) ? NO_ERROR : error, directory, handler);
         return;
     }
     try {
@@ -443,13 +426,13 @@ void CNativeFileSystem::FindFiles(const CUnicodeString& directory, CArray<CFileS
             list.Add(std::move(status));
         } while (FindNextFileW(search, &data));
         error = GetLastError();
-        ReportFileError(IsNothingFound(error) ? NO_ERROR : error, directory, handler);
+        FileSystemInternal::ReportFileError(IsNothingFound(error) ? NO_ERROR : error, directory, handler);
     } catch (...) {
         FindClose(search);
         throw;
     }
     if (!FindClose(search))
-        ReportFileError(GetLastError(), directory, handler);
+        FileSystemInternal::ReportFileError(GetLastError(), directory, handler);
 }
 
 void CNativeFileSystem::GetStatus(const CUnicodeString& path, CFileStatus& status)

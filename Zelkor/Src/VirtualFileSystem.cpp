@@ -156,6 +156,14 @@ CPtr<CVirtualFileBase> CVirtualFileSystem::FindNode(const CUnicodeString& path)
     return node;
 }
 
+CPtr<CVirtualFileBase> CVirtualFileSystem::FindExistingNode(const CUnicodeString& path)
+{
+    CPtr<CVirtualFileBase> node = FindNode(path);
+    if (!node)
+        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    return node;
+}
+
 CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CUnicodeString& path)
 {
     CArray<CUnicodeString> components;
@@ -336,9 +344,7 @@ void CVirtualFileSystem::SetAttributes(const CUnicodeString& path, uint32_t attr
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
-    CPtr<CVirtualFileBase> node = FindNode(path);
-    if (!node)
-        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    CPtr<CVirtualFileBase> node = FindExistingNode(path);
     node->Attributes = attributes == FILE_ATTRIBUTE_NORMAL ? attributes : attributes & ~FILE_ATTRIBUTE_NORMAL;
 }
 
@@ -347,9 +353,7 @@ uint32_t CVirtualFileSystem::GetAttributes(const CUnicodeString& path)
     if (!CheckVirtual(path))
         return 0;
     CCriticalSectionLock guard(lock);
-    CPtr<CVirtualFileBase> node = FindNode(path);
-    if (!node)
-        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    CPtr<CVirtualFileBase> node = FindExistingNode(path);
     return node->Attributes;
 }
 
@@ -358,9 +362,7 @@ void CVirtualFileSystem::DeleteFile(const CUnicodeString& path)
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
-    CPtr<CVirtualFileBase> node = FindNode(path);
-    if (!node)
-        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    CPtr<CVirtualFileBase> node = FindExistingNode(path);
     CVirtualFileData* file = AsFile(node);
     if (file == nullptr)
         ThrowFileException(ERROR_ACCESS_DENIED, path);
@@ -451,9 +453,7 @@ void CVirtualFileSystem::RemoveDirectory(const CUnicodeString& path)
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
-    CPtr<CVirtualFileBase> node = FindNode(path);
-    if (!node)
-        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    CPtr<CVirtualFileBase> node = FindExistingNode(path);
     CVirtualDirectory* directory = AsDirectory(node);
     if (directory == nullptr)
         ThrowFileException(ERROR_PATH_NOT_FOUND, path);
@@ -488,17 +488,8 @@ void CVirtualFileSystem::FindFiles(const CUnicodeString& path, CArray<CFileStatu
     CVirtualDirectory* directory = AsDirectory(node);
     if (directory == nullptr) {
         // As on disk: a missing directory is an error, which the handler may accept.
-        CFileException* e = nullptr;
-        try {
-            ThrowFileException(ERROR_PATH_NOT_FOUND, path);
-        } catch (CFileException* raised) {
-            e = raised;
-        }
-        if (handler != nullptr && handler->HandleError(e)) {
-            delete e;
-            return;
-        }
-        throw e;
+        FileSystemInternal::ReportFileError(ERROR_PATH_NOT_FOUND, path, handler);
+        return;
     }
     for (const auto& child : directory->Children) {
         if (!child.Value || !MatchMask(ExtractFileName(child.Value->Name), mask))
@@ -529,9 +520,7 @@ void CVirtualFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
-    CPtr<CVirtualFileBase> node = FindNode(path);
-    if (!node)
-        ThrowFileException(ERROR_FILE_NOT_FOUND, path);
+    CPtr<CVirtualFileBase> node = FindExistingNode(path);
     node->Attributes = status.FileAttributes;
     // A zero time means "not given", as the platform reads it.
     if (status.CreationTime != 0)
