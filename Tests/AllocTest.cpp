@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <thread>
@@ -30,49 +28,31 @@ void ExpectInternalError(CInternalError* error, const CCheckSite& site, bool las
     delete error;
 }
 
-TEST(HeapManager, CountsLiveBlocksAndLeavesThemAloneOnFailureOrForeignFree)
+// Plain blocks count at the heap's size of the block, sized ones (the string heap's calls) at
+// the size the caller names, whatever happens to them in between; a refused allocation or
+// growth, a foreign block and null change nothing, not even the last-error code.
+TEST(HeapManager, CountsLiveBlocksAndTheirBytesThroughGrowthRefusalsAndForeignFrees)
 {
     CHeapManager manager(0x1000, false), other(0x1000, false);
-    void* blocks[3];
+    void* plain[3];
     uint64_t bytes = 0;
     for (int i = 0; i < 3; ++i) {
         const uint64_t size = i == 0 ? 1 : i == 1 ? 4096 : 100000;
-        blocks[i] = manager.Alloc(size);
-        EXPECT_GE(HeapSize(manager.GetHeap(), 0, blocks[i]), size);
-        bytes += HeapSize(manager.GetHeap(), 0, blocks[i]);
+        plain[i] = manager.Alloc(size);
+        EXPECT_GE(HeapSize(manager.GetHeap(), 0, plain[i]), size);
+        bytes += HeapSize(manager.GetHeap(), 0, plain[i]);
         EXPECT_EQ(manager.GetBlockCount(), i + 1);
         EXPECT_EQ(manager.GetByteCount(), bytes) << "size " << size;
     }
-    delete Catch<CMemoryException>([&] { manager.Alloc(Huge); });
-    void* foreign = other.Alloc(32);
-    manager.Free(foreign);
-    manager.Free(nullptr);
-    EXPECT_EQ(manager.GetBlockCount(), 3);
-    EXPECT_EQ(manager.GetByteCount(), bytes);
-    other.Free(foreign);
-    for (void* block : blocks)
-        manager.Free(block);
-    EXPECT_EQ(manager.GetBlockCount(), 0);
-    EXPECT_EQ(manager.GetByteCount(), 0u);
-}
-
-// The string heap's calls: the caller names each block's size, and the counters must read as
-// they would after Alloc and Free, whatever happens to the block in between.
-TEST(HeapManager, SizedBlocksCountLikeOthersThroughGrowthAndRefusals)
-{
-    CHeapManager manager(0x1000, false), other(0x1000, false);
     auto* block = static_cast<unsigned char*>(manager.AllocSized(300));
     for (int i = 0; i < 300; ++i)
         block[i] = static_cast<unsigned char>(i);
-    void* plain = manager.Alloc(5000);
-    EXPECT_EQ(manager.GetBlockCount(), 2);
-    EXPECT_EQ(manager.GetByteCount(), 5300u);
-
+    EXPECT_EQ(manager.GetByteCount(), bytes + 300);
     for (const uint64_t size : {uint64_t(400), uint64_t(200000), uint64_t(250)}) {
         block = static_cast<unsigned char*>(manager.ReallocSized(block, HeapSize(manager.GetHeap(), 0, block), size));
         ASSERT_NE(block, nullptr) << size;
         EXPECT_EQ(HeapSize(manager.GetHeap(), 0, block), size);
-        EXPECT_EQ(manager.GetByteCount(), 5000 + size);
+        EXPECT_EQ(manager.GetByteCount(), bytes + size);
         for (int i = 0; i < 250; ++i)
             ASSERT_EQ(block[i], static_cast<unsigned char>(i)) << "size " << size << ", byte " << i;
     }
@@ -81,16 +61,20 @@ TEST(HeapManager, SizedBlocksCountLikeOthersThroughGrowthAndRefusals)
     EXPECT_EQ(GetLastError(), 1234u);
     EXPECT_EQ(block[249], 249);
     EXPECT_EQ(manager.ReallocSized(nullptr, 0, 10), nullptr);
+    delete Catch<CMemoryException>([&] { manager.Alloc(Huge); });
     delete Catch<CMemoryException>([&] { manager.AllocSized(Huge); });
     void* foreign = other.AllocSized(64);
+    manager.Free(foreign);
     manager.FreeSized(foreign, 64);
+    manager.Free(nullptr);
     manager.FreeSized(nullptr, 0);
-    EXPECT_EQ(manager.GetBlockCount(), 2);
-    EXPECT_EQ(manager.GetByteCount(), 5250u);
+    EXPECT_EQ(manager.GetBlockCount(), 4);
+    EXPECT_EQ(manager.GetByteCount(), bytes + 250);
 
     other.FreeSized(foreign, 64);
     manager.FreeSized(block, 250);
-    manager.Free(plain);
+    for (void* b : plain)
+        manager.Free(b);
     EXPECT_EQ(manager.GetBlockCount(), 0);
     EXPECT_EQ(manager.GetByteCount(), 0u);
     EXPECT_EQ(other.GetByteCount(), 0u);
@@ -137,15 +121,9 @@ TEST(VirtualMemoryManager, ServesCommittedReadWritePagesAndReportsBadReleases)
     }
 }
 
-class CMarkManager : public IMemoryManager {
-public:
-    void* Alloc(uint64_t size) override { return DefaultMemoryManager.Alloc(size); }
-    void Free(void* block) override { DefaultMemoryManager.Free(block); }
-};
-
 TEST(CurrentMemoryManager, SwitchersNestPerThreadAndKeepTheLastError)
 {
-    CMarkManager outer, inner;
+    CHeapManager outer(0x1000, false), inner(0x1000, false);
     EXPECT_EQ(GetCurrentMemoryManager(), &DefaultMemoryManager);
     {
         CMemoryManagerSwitcher first(&outer);
@@ -170,21 +148,8 @@ TEST(CurrentMemoryManager, SwitchersNestPerThreadAndKeepTheLastError)
 struct OnProcessHeap : CAllocatedOn<ProcessHeap> {
     char payload[40];
 };
-struct OnRuntimeHeap : CAllocatedOn<RuntimeHeap> {
-    char payload[40];
-};
 
-TEST(AllocatedOn, ObjectsLiveOnTheirHeap)
-{
-    auto* processObject = new OnProcessHeap;
-    EXPECT_GE(HeapSize(GetProcessHeap(), 0, processObject), sizeof(OnProcessHeap));
-    delete processObject;
-    auto* runtimeObject = new OnRuntimeHeap;
-    EXPECT_GE(_msize(runtimeObject), sizeof(OnRuntimeHeap));
-    delete runtimeObject;
-}
-
-TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedAndServesEmptyRequests)
+TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedAndServesEmptyRequestsAndObjects)
 {
     const struct { const char* name; void* (*alloc)(uint64_t); void (*free)(void*); } rows[] = {
         {"process heap", [](uint64_t n) { return ProcessHeap::Alloc(n); }, [](void* b) { ProcessHeap::Free(b); }},
@@ -202,6 +167,9 @@ TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedAndServesEmptyRequests)
         row.free(empty);
         row.free(nullptr);
     }
+    auto* object = new OnProcessHeap;
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, object));
+    delete object;
 }
 
 TEST(AllocatedOn, RefusedProcessHeapReleaseIsAnInternalError)
@@ -226,33 +194,12 @@ F* Export(HMODULE module, const char* name)
     return reinterpret_cast<F*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// Unload must release the module's string heap and pool pages even with blocks still live.
-TEST(MemoryModule, UnloadReleasesStringHeapAndPoolPagesWithLiveBlocks)
-{
-    HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
-    ASSERT_NE(module, nullptr) << GetLastError();
-    auto take = Export<void*()>(module, "TakeStringPoolBlock");
-    auto alloc = Export<void*(uint64_t)>(module, "AllocStringHeapBlock");
-    auto heapOf = Export<HANDLE()>(module, "GetStringHeapHandle");
-    ASSERT_TRUE(take && alloc && heapOf);
-    char* block = static_cast<char*>(take());
-    block[31] = 1;
-    alloc(1000);
-    const HANDLE heap = heapOf();
-    ASSERT_NE(heap, StringHeap.GetHeap()) << "the module has its own";
-    ASSERT_TRUE(IsProcessHeap(heap));
-
-    ASSERT_TRUE(FreeLibrary(module));
-    EXPECT_FALSE(IsProcessHeap(heap));
-    MEMORY_BASIC_INFORMATION info;
-    ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
-    EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
-}
-
-// Start-up goes on without a current-manager slot; every thread then stays on the default.
-TEST(MemoryModule, ModuleLoadsWithoutThreadLocalSlots)
+// Start-up goes on without a current-manager slot (every thread then stays on the default);
+// unload must release the module's string heap and pool pages even with blocks still live.
+TEST(MemoryModule, LoadsWithoutThreadLocalSlotsAndUnloadReleasesLiveBlocks)
 {
     for (bool slotsLeft : {true, false}) {
+        SCOPED_TRACE(slotsLeft ? "slots left" : "no slot left");
         std::vector<DWORD> taken;
         for (DWORD index; !slotsLeft && (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
             taken.push_back(index);
@@ -261,9 +208,22 @@ TEST(MemoryModule, ModuleLoadsWithoutThreadLocalSlots)
             TlsFree(index);
         ASSERT_NE(module, nullptr) << GetLastError();
         auto canSwitch = Export<bool()>(module, "CanSwitchManager");
-        ASSERT_TRUE(canSwitch);
+        auto take = Export<void*()>(module, "TakeStringPoolBlock");
+        auto alloc = Export<void*(uint64_t)>(module, "AllocStringHeapBlock");
+        auto heapOf = Export<HANDLE()>(module, "GetStringHeapHandle");
+        ASSERT_TRUE(canSwitch && take && alloc && heapOf);
         EXPECT_EQ(canSwitch(), slotsLeft);
-        EXPECT_TRUE(FreeLibrary(module));
+        char* block = static_cast<char*>(take());
+        block[31] = 1;
+        alloc(1000);
+        const HANDLE heap = heapOf();
+        ASSERT_NE(heap, StringHeap.GetHeap()) << "the module has its own";
+        ASSERT_TRUE(IsProcessHeap(heap));
+        ASSERT_TRUE(FreeLibrary(module));
+        EXPECT_FALSE(IsProcessHeap(heap));
+        MEMORY_BASIC_INFORMATION info;
+        ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
+        EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
     }
 }
 

@@ -43,36 +43,6 @@ const wchar_t* EmptyText()
 using Str = CUnicodeString;
 using Write = std::function<void(Str&)>;
 
-TEST(UnicodeString, BufferSizeClassFollowsLength)
-{
-    const struct { int32_t length; uint64_t wide, narrow; } cases[] = {
-        {0, 2, 1}, {7, 32, 32}, {8, 64, 32}, {15, 64, 32}, {16, 64, 64}, {23, 64, 64}, {24, 128, 64},
-        {47, 128, 64}, {48, 128, 128}, {55, 128, 128}, {56, 130, 128}, {111, 240, 128}, {112, 242, 129},
-    };
-    for (const auto& c : cases) {
-        const CUnicodeString s = Repeat(L'x', c.length);
-        EXPECT_EQ(s.GetCapacity(), c.wide) << "length " << c.length;
-        EXPECT_EQ(s.GetLength(), c.length);
-        EXPECT_EQ(s.GetText()[c.length], 0) << "length " << c.length;
-        const CString narrow(std::string(c.length, 'x').c_str());
-        EXPECT_EQ(narrow.GetCapacity(), c.narrow) << "narrow length " << c.length;
-        EXPECT_EQ(narrow.GetLength(), c.length);
-    }
-}
-
-TEST(UnicodeString, HeapBuffersGoBackToTheStringHeap)
-{
-    const int32_t before = StringHeap.GetBlockCount();
-    {
-        const CUnicodeString pooled = Repeat(L'p', 55);
-        EXPECT_EQ(StringHeap.GetBlockCount(), before);
-        const CUnicodeString large = Repeat(L'h', 56);
-        const CUnicodeString copy = large;
-        EXPECT_EQ(StringHeap.GetBlockCount(), before + 1);
-    }
-    EXPECT_EQ(StringHeap.GetBlockCount(), before);
-}
-
 TEST(UnicodeString, EveryEmptyResultSharesTheEmptyBuffer)
 {
     const CUnicodeString text = L"abc", blanks = L" \t ";
@@ -106,6 +76,8 @@ TEST(UnicodeString, WritingToACopyLeavesTheOriginal)
         {"SetAt", [](Str& s) { s.SetAt(0, L'J'); }, L"Jello world"},
         {"SetLength", [](Str& s) { s.SetLength(4); }, L"hell"},
         {"GetBuffer", [](Str& s) { s.GetBuffer(11)[0] = L'c'; s.ReleaseBuffer(); }, L"cello world"},
+        {"GetBuffer beyond the length, ReleaseBuffer to a length",
+         [](Str& s) { wcscpy(s.GetBuffer(50), L"hello!"); EXPECT_EQ(s.GetLength(), 11); s.ReleaseBuffer(5); }, L"hello"},
         {"MakeUpper", [](Str& s) { s.MakeUpper(); }, L"HELLO WORLD"}, {"FromInt", [](Str& s) { s.FromInt(7); }, L"7"},
         {"Assign", [](Str& s) { s.Assign(L"bye", 3); }, L"bye"},
     };
@@ -120,54 +92,50 @@ TEST(UnicodeString, WritingToACopyLeavesTheOriginal)
     }
 }
 
-
-// A shared buffer is copied at its current size; growth beyond the pools adds a fifth.
-TEST(UnicodeString, CapacityAfterWritesAndGrowth)
+// Pooled classes of 32, 64 and 128 bytes, exact blocks of the string heap above; a shared
+// buffer is copied at its current size, and growth beyond the pools adds a fifth. A heap block
+// goes back when its last holder leaves, and the heap's byte count follows every block.
+TEST(UnicodeString, CapacityFollowsLengthWritesAndGrowth)
 {
+    const Write none = [](Str&) {};
     const struct { const char* name; int32_t length; bool shared; Write write; uint64_t capacity; } cases[] = {
+        {"length 7", 7, false, none, 32}, {"length 8", 8, false, none, 64}, {"length 24", 24, false, none, 128},
+        {"length 55", 55, false, none, 128}, {"length 56", 56, false, none, 130}, {"length 112", 112, false, none, 242},
         {"shared SetAt, heap", 100, true, [](Str& s) { s.SetAt(0, L'x'); }, 218},
         {"shared SetLength shorter", 60, true, [](Str& s) { s.SetLength(30); }, 138},
         {"shared Delete", 30, true, [](Str& s) { s.Delete(0, 20); }, 128},
-        {"shared Append within the class", 20, true, [](Str& s) { s += L'x'; }, 64},
         {"shared Append beyond the pools", 100, true, [](Str& s) { s += L'x'; }, 258},
         {"Append into the next pool class", 23, false, [](Str& s) { s += L'x'; }, 128},
         {"Append 55 + 1: a fifth more", 55, false, [](Str& s) { s += L'x'; }, 150},
-        {"Append 100 + 20: exactly a fifth", 100, false, [](Str& s) { s += Repeat(L'b', 20); }, 258},
         {"Append 100 + 50: more than a fifth", 100, false, [](Str& s) { s += Repeat(L'b', 50); }, 318},
     };
+    const int32_t blocks = StringHeap.GetBlockCount();
+    const uint64_t bytes = StringHeap.GetByteCount();
     for (const auto& c : cases) {
-        const CUnicodeString original = Repeat(L'o', c.length);
-        CUnicodeString s = c.shared ? original : Repeat(L'o', c.length);
-        c.write(s);
-        EXPECT_EQ(s.GetCapacity(), c.capacity) << c.name;
-        EXPECT_FALSE(s.SharesBufferWith(original)) << c.name;
+        SCOPED_TRACE(c.name);
+        {
+            const CUnicodeString original = Repeat(L'o', c.length);
+            CUnicodeString s = c.shared ? original : Repeat(L'o', c.length);
+            c.write(s);
+            EXPECT_EQ(s.GetCapacity(), c.capacity);
+            EXPECT_EQ(s.GetText()[s.GetLength()], 0);
+            EXPECT_FALSE(s.SharesBufferWith(original));
+            int32_t heapBlocks = 0;
+            uint64_t heapBytes = 0;
+            for (uint64_t capacity : {original.GetCapacity(), s.GetCapacity()})
+                if (capacity > 128)
+                    ++heapBlocks, heapBytes += capacity;
+            EXPECT_EQ(StringHeap.GetBlockCount(), blocks + heapBlocks);
+            EXPECT_EQ(StringHeap.GetByteCount(), bytes + heapBytes);
+        }
+        EXPECT_EQ(StringHeap.GetBlockCount(), blocks);
+        EXPECT_EQ(StringHeap.GetByteCount(), bytes);
     }
+    for (auto [length, capacity] : {std::pair<int32_t, uint64_t>{0, 1}, {7, 32}, {16, 64}, {48, 128}, {112, 129}})
+        EXPECT_EQ(CString(std::string(length, 'x').c_str()).GetCapacity(), capacity) << "narrow length " << length;
 }
 
-TEST(UnicodeString, SoleHolderWritesInPlaceAndReleaseBufferSetsTheLength)
-{
-    CUnicodeString s = L"abc"; // 32-byte block: room for 7
-    const wchar_t* before = s.GetText();
-    s += L"defg";
-    s.SetAt(0, L'A');
-    s.Delete(1, 2);
-    s.Insert(L"xy", 2, 0);
-    EXPECT_EQ(Std(s), L"xyAdefg");
-    EXPECT_EQ(s.GetText(), before);
-    wchar_t* room = s.GetBuffer(50);
-    EXPECT_EQ(s.GetLength(), 7);
-    EXPECT_EQ(room[50], 0);
-    wcscpy(room, L"hello");
-    s.ReleaseBuffer();
-    EXPECT_EQ(Std(s), L"hello");
-    s.GetBuffer(5)[4] = L'!';
-    s.ReleaseBuffer(5);
-    EXPECT_EQ(Std(s), L"hell!");
-    s.Empty(); // the sole holder keeps its block
-    EXPECT_EQ(s.GetCapacity(), 128u);
-    EXPECT_EQ(s.GetText()[0], 0);
-}
-
+// Also for the narrow string, whose slow path is its own.
 TEST(UnicodeString, WritingFromItsOwnTextIsSafe)
 {
     CUnicodeString s = L"abcdef";
@@ -184,54 +152,17 @@ TEST(UnicodeString, WritingFromItsOwnTextIsSafe)
     s.Format(L"<%s>", Repeat(L'z', 1000).GetText());
     s.Format(L"%s, %s", s.GetText(), L"again");
     EXPECT_EQ(Std(s), L"<" + std::wstring(1000, L'z') + L">, again");
-}
 
-// Appends that fit are done inline; every other case (a sharer, a source in the string's own
-// block, growth) must still leave sharers alone and keep the string heap's counters exact.
-TEST(UnicodeString, AppendsFillTheRoomInPlaceAndOtherwiseCopyOrGrowExactly)
-{
-    CUnicodeString s;
-    s.GetBuffer(300);
-    s.ReleaseBuffer(0);
-    const wchar_t* room = s.GetText();
-    const int32_t blocks = StringHeap.GetBlockCount();
-    std::wstring expected;
-    for (int i = 0; i < 30; ++i) {
-        s.Append(L"0123456789", 10);
-        expected += L"0123456789";
-    }
-    s += L'!';
-    s += CUnicodeString(L"?");
-    expected += L"!?";
-    EXPECT_EQ(Std(s), expected);
-    EXPECT_EQ(s.GetText(), room);
-    EXPECT_EQ(StringHeap.GetBlockCount(), blocks);
-
-    const CUnicodeString sharer = s;
-    s.Append(L"x", 1);
-    EXPECT_EQ(Std(sharer), expected);
-    EXPECT_EQ(Std(s), expected + L"x");
-    EXPECT_NE(s.GetText(), room);
-
-    // Growth by a fifth of a heap block, which the heap may do where the block lies.
-    CUnicodeString grown = Repeat(L'g', 200);
-    const uint64_t bytes = StringHeap.GetByteCount();
-    grown.Append(Repeat(L'h', 10));
-    EXPECT_EQ(grown.GetCapacity(), 16u + 241 * 2);
-    EXPECT_EQ(StringHeap.GetByteCount(), bytes - 418 + grown.GetCapacity());
-    EXPECT_EQ(Std(grown), std::wstring(200, L'g') + std::wstring(10, L'h'));
-
-    CString narrow;
-    narrow.GetBuffer(300);
-    narrow.ReleaseBuffer(0);
-    const char* narrowRoom = narrow.GetText();
-    for (int i = 0; i < 30; ++i)
-        narrow.Append("0123456789", 10);
-    EXPECT_EQ(narrow.GetText(), narrowRoom);
-    const CString narrowSharer = narrow;
-    narrow.Append(narrow.GetText() + 5, 3);
-    EXPECT_EQ(std::string(narrowSharer.GetText()).size(), 300u);
-    EXPECT_EQ(std::string(narrow.GetText()).substr(298), "89567");
+    CString a = "abcdef";
+    CString b = a;
+    b.Append(b.GetText() + 1, 3); // shared as well
+    b.Append(b.GetText(), 9);     // grows under the source
+    EXPECT_EQ(std::string(a.GetText()), "abcdef");
+    EXPECT_EQ(std::string(b.GetText()), "abcdefbcdabcdefbcd");
+    b = a;
+    a.Empty();
+    EXPECT_TRUE(a.SharesBufferWith(CString()));
+    EXPECT_EQ(std::string(b.GetText()), "abcdef");
 }
 
 TEST(UnicodeString, CountsStayExactUnderConcurrentCopies)
@@ -292,36 +223,28 @@ TEST(UnicodeString, ParseAcceptsOnlyAWholeWordOrNumber)
     }
 }
 
-TEST(UnicodeString, CharacterSetsHoldExactlyTheirMembersAndTrimRemovesThemAtBothEnds)
+// The rows sit on both sides of the sets' range ends.
+TEST(UnicodeString, TrimRemovesExactlyTheSetsMembersAtBothEnds)
 {
-    const struct { wchar_t c; bool white, strict, digit; } cases[] = {
-        {0x08, false, false, false}, {0x09, true, true, false}, {0x0D, true, true, false},
-        {0x0E, false, false, false}, {0x85, true, true, false}, {0xA0, true, false, false},
-        {0x1680, true, true, false}, {0x200A, true, true, false}, {0x200B, false, false, false},
-        {0x2029, true, true, false}, {L'0', false, false, true}, {L'9', false, false, true},
-        {L'/', false, false, false}, {0xFF10, false, false, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(WhitespaceSet.Contains(c.c), c.white) << std::hex << int(c.c);
-        EXPECT_EQ(StrictWhitespaceSet.Contains(c.c), c.strict) << std::hex << int(c.c);
-        EXPECT_EQ(DigitSet.Contains(c.c), c.digit) << std::hex << int(c.c);
-    }
     CUnicodeSet set;
     set.AddRange(0xFFFE, 0xFFFF);
     set.Add(0x0400);
-    EXPECT_TRUE(set.Contains(0xFFFF) && set.Contains(0xFFFE) && set.Contains(0x0400));
-    EXPECT_FALSE(set.Contains(0xFFFD) || set.Contains(0x03FF) || set.Contains(0x0401));
-    set.Clear();
-    EXPECT_FALSE(set.Contains(0xFFFF) || set.Contains(0x0400));
-    const struct { const wchar_t* text; const CUnicodeSet* set; const wchar_t* result; } trims[] = {
-        {L"\x00A0\x2028x\x202F\x205F\x3000", &WhitespaceSet, L"x"}, {L"\x2000x\x200A", &StrictWhitespaceSet, L"x"},
-        {L"\x00A0x\x00A0", &StrictWhitespaceSet, L"\x00A0x\x00A0"}, {L"007", &DigitSet, L""},
+    const struct { const wchar_t* text; const CUnicodeSet* set; const wchar_t* result; } cases[] = {
+        {L"\x0009\x000D\x0085\x00A0\x1680\x2028x\x2029\x200A\x202F\x205F\x3000", &WhitespaceSet, L"x"},
+        {L"\x0008\x0009x\x000D\x000E", &WhitespaceSet, L"\x0008\x0009x\x000D\x000E"},
+        {L"\x200B\x200Ax", &WhitespaceSet, L"\x200B\x200Ax"},
+        {L"\x2000\x1680x\x0085\x200A", &StrictWhitespaceSet, L"x"},
+        {L"\x00A0x\x00A0", &StrictWhitespaceSet, L"\x00A0x\x00A0"},
+        {L"09/90", &DigitSet, L"/"}, {L"007", &DigitSet, L""}, {L"\xFF10" L"1", &DigitSet, L"\xFF10"},
+        {L"\xFFFF\x0400\xFFFEx\xFFFD", &set, L"x\xFFFD"}, {L"\x03FFx\x0401", &set, L"\x03FFx\x0401"},
     };
-    for (const auto& c : trims) {
+    for (const auto& c : cases) {
         CUnicodeString t = c.text;
         t.Trim(*c.set);
         EXPECT_EQ(Std(t), c.result) << c.text;
     }
+    set.Clear();
+    EXPECT_FALSE(set.Contains(0xFFFF) || set.Contains(0x0400));
 }
 
 TEST(UnicodeString, FormatAndFromIntWriteTheWholeText)
@@ -350,24 +273,23 @@ TEST(UnicodeString, FormatAndFromIntWriteTheWholeText)
 
 TEST(UnicodeString, LoadFromResourceRetriesLongEntries)
 {
-    const HMODULE module = GetModuleHandleW(nullptr);
+    // Each entry repeats this cycle from its own first letter.
+    const std::wstring cycle = L"bipwdkryfmtahovcjqxelszgnu";
     // The capacity tells the last attempt: room for twice its limit (2 x 254 characters take
     // 1034 bytes, 2 x 1016 take 4082).
-    const struct { uint32_t id; bool ok; int32_t length; uint64_t capacity; } cases[] = {
-        {Entry200, true, 200, 1034}, {Entry126, true, 126, 1034}, {Entry600, true, 600, 4082},
-        {MissingEntry, false, 0, 2}, {EmptyInBlock, true, 0, 2},
+    const struct { uint32_t id; bool ok; int32_t length; uint64_t capacity; size_t first; } cases[] = {
+        {Entry200, true, 200, 1034, 0}, {Entry126, true, 126, 1034, 15}, {Entry600, true, 600, 4082, 4},
+        {MissingEntry, false, 0, 2, 0}, {EmptyInBlock, true, 0, 2, 0},
     };
     for (const auto& c : cases) {
         CUnicodeString s = L"previous";
-        EXPECT_EQ(s.LoadFromResource(module, c.id), c.ok) << c.id;
-        EXPECT_EQ(s.GetLength(), c.length) << c.id;
+        EXPECT_EQ(s.LoadFromResource(GetModuleHandleW(nullptr), c.id), c.ok) << c.id;
         EXPECT_EQ(s.GetCapacity(), c.capacity) << c.id;
-        const wchar_t* direct = nullptr;
-        const int n = LoadStringW(module, c.id, reinterpret_cast<wchar_t*>(&direct), 0);
-        EXPECT_EQ(Std(s), std::wstring(direct ? direct : L"", n)) << c.id;
-        if (c.length == 0) {
-            EXPECT_EQ(s.GetText(), EmptyText()) << c.id;
-        }
+        std::wstring expected;
+        for (int32_t i = 0; i < c.length; ++i)
+            expected += cycle[(c.first + i) % cycle.size()];
+        EXPECT_EQ(Std(s), expected) << c.id;
+        EXPECT_TRUE(c.length > 0 || s.GetText() == EmptyText()) << c.id;
     }
 }
 
@@ -434,23 +356,6 @@ TEST(UnicodeString, SearchAndCompare)
         EXPECT_EQ(CUnicodeString(c.a).CompareNoCase(CUnicodeString(c.b)), c.noCase) << c.a;
         EXPECT_EQ(CUnicodeString(c.a) == CUnicodeString(c.b), c.ordinal == 0) << c.a;
     }
-}
-
-TEST(UnicodeString, NarrowStringSharesAndCopiesOnWrite)
-{
-    CString a = "abc";
-    CString b = a;
-    EXPECT_TRUE(a.SharesBufferWith(b));
-    b.Append("def", 3);
-    b.Append(b.GetText(), 3);
-    EXPECT_EQ(std::string(a.GetText()), "abc");
-    EXPECT_EQ(std::string(b.GetText()), "abcdefabc");
-    b.Empty();
-    EXPECT_EQ(b.GetCapacity(), 32u); // sole holder keeps its block
-    const CString sharer = a;
-    a.Empty();
-    EXPECT_TRUE(a.SharesBufferWith(CString()));
-    EXPECT_EQ(std::string(sharer.GetText()), "abc");
 }
 
 } // namespace
