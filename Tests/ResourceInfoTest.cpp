@@ -4,15 +4,14 @@
 // export but icon groups PROBEICON and SHAREDICON, which MessageModuleA also has.
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "Errors.h"
 #include "ResourceInfo.h"
+#include "TestSupport.h"
 #include "ThreadData.h"
 
 using namespace Zelkor;
@@ -40,135 +39,79 @@ protected:
         FreeLibrary(a), FreeLibrary(b), FreeLibrary(icons);
     }
 
-    // Registers the modules in order on a freshly loaded set.
-    void Restart(const std::vector<HMODULE>& order)
+    // Registers the modules, named by letter (a, b, i for icons), in order on a freshly loaded set.
+    void Restart(const char* order)
     {
-        std::vector<int> which;
-        for (HMODULE module : order)
-            which.push_back(module == a ? 0 : module == b ? 1 : 2);
         TearDown();
         SetUp();
-        for (int i : which)
-            RegisterResourceModule(i == 0 ? a : i == 1 ? b : icons);
-    }
-
-    std::wstring Describe(HMODULE module) const
-    {
-        return module == a ? L"A" : module == b ? L"B" : module == icons ? L"icons" : module ? L"?" : L"none";
+        for (const char* module = order; *module; ++module)
+            RegisterResourceModule(*module == 'a' ? a : *module == 'b' ? b : icons);
     }
 
     HMODULE a = nullptr, b = nullptr, icons = nullptr;
 };
 
-template <class F> bool ReportsCheckAt(const CCheckSite& site, uint32_t errorCode, F f)
-{
-    try {
-        f();
-    } catch (CInternalError* e) {
-        const bool matches =
-            std::wstring(e->GetSourceFile()) == site.sourcePath && e->GetLine() == site.line && e->GetErrorCode() == errorCode;
-        delete e;
-        return matches;
-    }
-    return false;
-}
-
 } // namespace
 
 TEST_F(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
 {
-    struct Case {
-        const char* Order;
-        std::vector<HMODULE> Modules;
-        const CMessageName* Name;
-        const wchar_t* Text; // null: no module supplies it
+    const struct { const char* order; const CMessageName& name; const wchar_t* text; } cases[] = {
+        {"ab", Shared, L"Shared, from B"},
+        {"ba", Shared, L"Shared, from A"},
+        {"aba", Shared, L"Shared, from A"}, // registering again makes it the newest
+        {"ab", OnlyA, L"Only in A"},        // B has an id but no string
+        {"ai", OnlyA, L"Only in A"},        // no lookup export
+        {"i", OnlyA, L"(none)"},
+        {"ab", Unknown, L"(none)"},
+        {"", Shared, L"(none)"},
     };
-    const Case cases[] = {
-        {"A B", {a, b}, &Shared, L"Shared, from B"},
-        {"B A", {b, a}, &Shared, L"Shared, from A"},
-        {"A B (B has an id but no string)", {a, b}, &OnlyA, L"Only in A"},
-        {"A icons (no lookup export)", {a, icons}, &OnlyA, L"Only in A"},
-        {"icons", {icons}, &OnlyA, nullptr},
-        {"A B", {a, b}, &Unknown, nullptr},
-        {"none", {}, &Shared, nullptr},
-    };
-    for (const Case& c : cases) {
-        Restart(c.Modules);
+    for (const auto& c : cases) {
+        Restart(c.order);
         CUnicodeString text;
-        EXPECT_EQ(LoadMessageText(*c.Name, text) ? std::wstring(text.GetText()) : L"(none)", c.Text ? c.Text : L"(none)")
-            << c.Order << " " << testing::PrintToString(std::wstring(c.Name->GetName()));
+        EXPECT_EQ(LoadMessageText(c.name, text) ? std::wstring(text.GetText()) : L"(none)", c.text)
+            << c.order << " " << testing::PrintToString(std::wstring(c.name.GetName()));
     }
-}
-
-TEST_F(ResourceModules, RegisteringAgainMovesTheModuleToTheEnd)
-{
-    Restart({a, b, a});
-    ASSERT_EQ(ResourceModuleRegistry.GetModuleCount(), 2);
-    EXPECT_EQ(ResourceModuleRegistry.GetModuleAt(0), b);
-    EXPECT_EQ(ResourceModuleRegistry.GetModuleAt(1), a);
+    Restart("aba");
+    EXPECT_EQ(ResourceModuleRegistry.GetModuleCount(), 2);
     UnregisterResourceModule(a);
-    EXPECT_EQ(ResourceModuleRegistry.GetModuleCount(), 1);
     EXPECT_EQ(ResourceModuleRegistry.GetModuleAt(0), b);
+    EXPECT_TRUE(ReportsAt(CheckSite::ResourceModuleNotRegistered, [&] { UnregisterResourceModule(a); }));
+    EXPECT_EQ(ResourceModuleRegistry.GetModuleCount(), 1);
 }
 
 TEST_F(ResourceModules, IconsAreSearchedInEveryModuleNewestFirst)
 {
-    struct Case {
-        std::vector<HMODULE> Modules;
-        const wchar_t* Icon;
-        int Expected; // 0: A, 2: icons, -1: none
+    const struct { const char* order; const wchar_t* icon; char expected; } cases[] = {
+        {"ia", L"PROBEICON", 'i'}, {"ai", L"SHAREDICON", 'i'}, {"ia", L"SHAREDICON", 'a'},
+        {"ab", L"PROBEICON", '-'}, {"i", L"NOSUCHICON", '-'},
     };
-    const Case cases[] = {
-        {{icons, a}, L"PROBEICON", 2}, {{a, icons}, L"SHAREDICON", 2}, {{icons, a}, L"SHAREDICON", 0},
-        {{a, b}, L"PROBEICON", -1}, {{icons}, L"NOSUCHICON", -1},
-    };
-    for (const Case& c : cases) {
-        Restart(c.Modules);
-        const HMODULE expected = c.Expected == 0 ? a : c.Expected == 2 ? icons : nullptr;
-        EXPECT_EQ(Describe(FindIconModule(c.Icon)), Describe(expected)) << testing::PrintToString(std::wstring(c.Icon));
+    for (const auto& c : cases) {
+        Restart(c.order);
+        const HMODULE found = FindIconModule(c.icon);
+        EXPECT_EQ(found == a ? 'a' : found == icons ? 'i' : found ? '?' : '-', c.expected)
+            << c.order << " " << testing::PrintToString(std::wstring(c.icon));
     }
-}
-
-TEST_F(ResourceModules, UnregisteringAnUnknownModuleIsAnAssertion)
-{
-    RegisterResourceModule(a);
-    EXPECT_TRUE(ReportsCheckAt(CheckSite::ResourceModuleNotRegistered, 0, [&] { UnregisterResourceModule(b); }));
-    EXPECT_EQ(ResourceModuleRegistry.GetModuleCount(), 1);
-}
-
-TEST_F(ResourceModules, ModuleRecordKnowsItsFileNameAndExports)
-{
-    CPtr<CResourceModule> withExports = new CResourceModule(
-        a, true, reinterpret_cast<GetResourceIdFunction>(reinterpret_cast<void*>(GetProcAddress(a, "GetResourceID"))),
-        nullptr, nullptr);
-    EXPECT_EQ(std::wstring(withExports->GetName().GetText()), L"MessageModuleA.dll");
-    EXPECT_EQ(withExports->GetReferenceCount(), 1);
-
-    EXPECT_TRUE(ReportsCheckAt(CheckSite::ResourceModuleNullHandle, 0, [] {
-        CPtr<CResourceModule> none = new CResourceModule(nullptr, true, nullptr, nullptr, nullptr);
-    }));
 }
 
 TEST_F(ResourceModules, OnlyAModuleTheRegistryLoadedIsFreedWithItsRecord)
 {
-    struct Case {
-        bool SelfRegistered;
-        bool StaysLoaded;
-    };
-    for (const Case c : {Case{true, true}, Case{false, false}}) {
+    for (const bool selfRegistered : {true, false}) {
         HMODULE extra = LoadLibraryW(L"MessageModuleB.dll"); // one more reference than the fixture's
         {
-            CPtr<CResourceModule> record = new CResourceModule(extra, c.SelfRegistered, nullptr, nullptr, nullptr);
+            CPtr<CResourceModule> record = new CResourceModule(extra, selfRegistered, nullptr, nullptr, nullptr);
+            EXPECT_EQ(std::wstring(record->GetName().GetText()), L"MessageModuleB.dll");
         }
         FreeLibrary(b);
-        EXPECT_EQ(GetModuleHandleW(L"MessageModuleB.dll") != nullptr, c.StaysLoaded) << "self-registered " << c.SelfRegistered;
-        if (c.StaysLoaded)
+        EXPECT_EQ(GetModuleHandleW(L"MessageModuleB.dll") != nullptr, selfRegistered) << "self-registered " << selfRegistered;
+        if (selfRegistered)
             FreeLibrary(extra);
         b = LoadLibraryW(L"MessageModuleB.dll");
     }
+    EXPECT_TRUE(ReportsAt(CheckSite::ResourceModuleNullHandle,
+                          [] { CPtr<CResourceModule> none = new CResourceModule(nullptr, true, nullptr, nullptr, nullptr); }));
 }
 
-TEST(InterfaceLanguage, ThreadLanguageOverridesTheProcessLanguage)
+TEST(InterfaceLanguage, ThreadLanguageElseTheProcessLanguage)
 {
     EXPECT_EQ(GetCurrentLanguage(), -1);
     ThreadLanguageData.Get().Language = 2;
@@ -186,58 +129,49 @@ TEST(InterfaceLanguage, ResetForgetsTheLanguageAndKeepsSelfRegisteredModules)
     registry.Reset();
     EXPECT_EQ(ThreadLanguageData.Get().Language, -1);
     EXPECT_EQ(registry.GetCurrentLanguage(), -1);
-    EXPECT_EQ(registry.GetModuleCount(), 1);
     CUnicodeString text;
     EXPECT_TRUE(registry.LoadMessageText(OnlyA, text));
     registry.Unregister(a);
     FreeLibrary(a);
 }
 
+// The system's conversion gets the slot's locale; its count includes the terminator. Without
+// the conversion the slot's own name stands; an empty slot has no name either way.
 TEST(InterfaceLanguage, LocaleNames)
 {
     static LCID askedFor;
-    static int askedCapacity;
-    static DWORD askedFlags;
-    ResourceInfoInternal::LocaleNameConverter fake = [](LCID locale, LPWSTR name, int capacity, DWORD flags) {
-        askedFor = locale;
-        askedCapacity = capacity;
-        askedFlags = flags;
+    ResourceInfoInternal::LocaleNameConverter converter = [](LCID locale, LPWSTR name, int capacity, DWORD flags) {
+        askedFor = capacity == 85 && flags == 0 ? locale : 0;
         wcscpy(name, L"xx-CONVERTED");
         return 13;
     };
+    int32_t empty = 0;
+    while (InterfaceLanguages[empty].LocaleName != nullptr)
+        ++empty;
+    const CUnicodeString converted = ResourceInfoInternal::GetLanguageLocaleName(2, converter);
+    EXPECT_EQ(std::wstring(converted.GetText(), converted.GetLength()), L"xx-CONVERTED");
+    EXPECT_EQ(askedFor, MAKELCID(InterfaceLanguages[2].LanguageId, SORT_DEFAULT));
+    EXPECT_TRUE(ResourceInfoInternal::GetLanguageLocaleName(empty, converter).IsEmpty());
+    EXPECT_TRUE(ResourceInfoInternal::GetLanguageLocaleName(empty, nullptr).IsEmpty());
+    EXPECT_STREQ(ResourceInfoInternal::GetLanguageLocaleName(2, nullptr).GetText(), InterfaceLanguages[2].LocaleName);
+    EXPECT_STREQ(GetLanguageLocaleName(0).GetText(), L"en-US") << "with the system's conversion";
+
     ResourceInfoInternal::LocaleNameConverter failing = [](LCID, LPWSTR, int, DWORD) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     };
-
-    struct Case {
-        int32_t Language;
-        ResourceInfoInternal::LocaleNameConverter Converter;
-        const wchar_t* Name;
-    };
-    const Case cases[] = {
-        {0, nullptr, L"en-US"}, {35, nullptr, L"sr-SP-Cyrl"}, {69, nullptr, L"th-TH"},
-        {12, nullptr, L""}, {2, fake, L"xx-CONVERTED"}, {12, fake, L""},
-    };
-    for (const Case& c : cases) {
-        const CUnicodeString name = ResourceInfoInternal::GetLanguageLocaleName(c.Language, c.Converter);
-        EXPECT_EQ(std::wstring(name.GetText()), c.Name) << "slot " << c.Language;
-        EXPECT_EQ(name.GetLength(), static_cast<int32_t>(wcslen(c.Name))) << "slot " << c.Language;
-    }
-    ResourceInfoInternal::GetLanguageLocaleName(2, fake);
-    EXPECT_EQ(askedFor, 0x0407u);
-    EXPECT_EQ(askedCapacity, 85);
-    EXPECT_EQ(askedFlags, 0u);
-
-    EXPECT_TRUE(ReportsCheckAt(CheckSite::LanguageLocaleNameFailed, ERROR_INVALID_PARAMETER,
-                               [&] { ResourceInfoInternal::GetLanguageLocaleName(2, failing); }));
-    EXPECT_EQ(std::wstring(GetLanguageLocaleName(0).GetText()), L"en-US") << "with the system's conversion";
+    CInternalError* e = Catch<CInternalError>([&] { ResourceInfoInternal::GetLanguageLocaleName(2, failing); });
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(std::wstring(e->GetSourceFile()) + L", " + std::to_wstring(e->GetLine()) + L".",
+              ShownSite(CheckSite::LanguageLocaleNameFailed));
+    EXPECT_EQ(e->GetErrorCode(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+    delete e;
 }
 
 TEST(InterfaceLanguage, IndexOutOfRangeIsAnAssertion)
 {
-    for (int32_t language : {-1, 70}) {
-        EXPECT_TRUE(ReportsCheckAt(CheckSite::LanguageIndexOutOfRange, 0, [&] { IsLanguageSupported(language); })) << language;
-        EXPECT_TRUE(ReportsCheckAt(CheckSite::LanguageLocaleIndexOutOfRange, 0, [&] { GetLanguageLocaleName(language); })) << language;
+    for (int32_t language : {-1, InterfaceLanguageCount}) {
+        EXPECT_TRUE(ReportsAt(CheckSite::LanguageIndexOutOfRange, [&] { IsLanguageSupported(language); })) << language;
+        EXPECT_TRUE(ReportsAt(CheckSite::LanguageLocaleIndexOutOfRange, [&] { GetLanguageLocaleName(language); })) << language;
     }
 }

@@ -9,9 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Errors.h"
-#include "ThreadData.h"
 #include "TestSupport.h"
+#include "ThreadData.h"
 #include "ThreadObject.h"
 
 using namespace Zelkor;
@@ -27,11 +26,6 @@ struct CCounted {
     int Value = 7;
 };
 
-template <class F> void RunOnNewThread(F f)
-{
-    std::thread(f).join();
-}
-
 // Any thread creating its first record of some thread object makes the registry reclaim.
 void CreateFreshRecord()
 {
@@ -39,40 +33,25 @@ void CreateFreshRecord()
     fresh.Get();
 }
 
-HANDLE RecordThreadHandle(const ThreadObjectInternal::CThreadObjectBase& object)
-{
-    auto* records = ThreadDataRegistry.GetCurrentRecords();
-    if (records == nullptr || static_cast<int32_t>(object.GetIndex()) >= records->GetSize())
-        return nullptr;
-    auto* record = (*records)[static_cast<int32_t>(object.GetIndex())];
-    return record != nullptr ? record->GetThread() : nullptr;
-}
-
 } // namespace
 
-TEST(ThreadObject, EachThreadSeesOnlyItsOwnValue)
+TEST(ThreadObject, EachThreadAndObjectHasItsOwnValue)
 {
-    CThreadObject<CCounted> object;
+    CThreadObject<CCounted> object, later;
+    EXPECT_GT(later.GetIndex(), object.GetIndex()); // slots in the order of creation, never shared
     object.Get().Value = 1;
+    later.Get().Value = 2;
     const int base = LiveValues.load();
-    std::atomic<int> stage{0};
-    std::thread first([&] {
-        object.Get().Value = 2;
-        for (stage = 1; stage < 2;)
-            Sleep(1);
-        EXPECT_EQ(object.Get().Value, 2);
-    });
-    while (stage < 1)
-        Sleep(1);
-    RunOnNewThread([&] {
-        EXPECT_EQ(object.Get().Value, 7);
+    std::thread([&] {
+        EXPECT_EQ(object.Get().Value, 7) << "another thread's value";
         object.Get().Value = 3;
-    });
-    stage = 2;
-    first.join();
+    }).join();
     EXPECT_EQ(object.Get().Value, 1);
-    // Two more threads built one value each; the ended ones are not reclaimed yet.
-    EXPECT_EQ(LiveValues.load(), base + 2);
+    EXPECT_EQ(later.Get().Value, 2);
+    EXPECT_EQ(LiveValues.load(), base + 1); // the ended thread's value waits to be reclaimed
+    SetLastError(1234);
+    object.Get();
+    EXPECT_EQ(GetLastError(), 1234u) << "the fast path changed the last error";
 }
 
 TEST(ThreadObject, EndedThreadIsReclaimedOnlyWhenAnotherThreadCreatesARecord)
@@ -80,43 +59,38 @@ TEST(ThreadObject, EndedThreadIsReclaimedOnlyWhenAnotherThreadCreatesARecord)
     CThreadObject<CCounted> object;
     object.Get();
     const int base = LiveValues.load();
-    HANDLE endedThreadHandle = nullptr;
-    RunOnNewThread([&] {
+    HANDLE endedThread = nullptr;
+    std::thread([&] {
         object.Get();
-        endedThreadHandle = RecordThreadHandle(object);
-    });
-    ASSERT_NE(endedThreadHandle, nullptr);
+        endedThread = (*ThreadDataRegistry.GetCurrentRecords())[static_cast<int32_t>(object.GetIndex())]->GetThread();
+    }).join();
     DWORD flags = 0;
-    EXPECT_TRUE(GetHandleInformation(endedThreadHandle, &flags)) << "the record keeps its thread handle";
-
-    // Reading an existing record is no occasion to reclaim.
-    object.Get();
+    EXPECT_TRUE(GetHandleInformation(endedThread, &flags)) << "the record keeps its thread handle";
+    object.Get(); // reading an existing record is no occasion to reclaim
     EXPECT_EQ(LiveValues.load(), base + 1);
-    EXPECT_TRUE(GetHandleInformation(endedThreadHandle, &flags));
-
     CreateFreshRecord();
     EXPECT_EQ(LiveValues.load(), base);
-    SetLastError(0);
-    EXPECT_FALSE(GetHandleInformation(endedThreadHandle, &flags)) << "the duplicated handle must be closed";
+    EXPECT_FALSE(GetHandleInformation(endedThread, &flags)) << "the duplicated handle must be closed";
 }
 
-// Live threads keep their records when another thread reclaims; destroying an object removes
-// its records from every live thread and leaves the other object's records alone.
+// Live threads keep their own records when another thread reclaims; destroying an object
+// removes its records from every live thread and leaves the other object's records alone.
 TEST(ThreadObject, LiveThreadsKeepTheirRecordsUntilTheObjectGoes)
 {
     auto doomed = std::make_unique<CThreadObject<CCounted>>();
     CThreadObject<CCounted> kept;
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<int> ready{0};
+    std::atomic<bool> released{false};
     std::vector<std::thread> threads;
     const int base = LiveValues.load();
     for (int i = 0; i < 3; ++i) {
-        threads.emplace_back([&] {
+        threads.emplace_back([&, i] {
             doomed->Get();
-            kept.Get().Value = 11;
+            kept.Get().Value = 11 + i;
             ready.fetch_add(1);
-            WaitForSingleObject(release, INFINITE);
-            EXPECT_EQ(kept.Get().Value, 11) << "a live thread's record was deleted";
+            while (!released.load())
+                Sleep(1);
+            EXPECT_EQ(kept.Get().Value, 11 + i) << "a live thread's record was deleted or shared";
         });
     }
     while (ready.load() < 3)
@@ -125,41 +99,13 @@ TEST(ThreadObject, LiveThreadsKeepTheirRecordsUntilTheObjectGoes)
     EXPECT_EQ(LiveValues.load(), base + 6);
     doomed.reset();
     EXPECT_EQ(LiveValues.load(), base + 3);
-    SetEvent(release);
+    released = true;
     for (auto& thread : threads)
         thread.join();
-    CloseHandle(release);
-}
-
-TEST(ThreadObject, ManyShortThreadsLeaveNoRecordsBehind)
-{
-    CThreadObject<CCounted> first;
-    CThreadObject<CCounted> second;
-    first.Get();
-    const int base = LiveValues.load();
-    const int32_t arraysBefore = ThreadDataRegistry.GetArrayCount();
-    for (int wave = 0; wave < 8; ++wave) {
-        std::vector<std::thread> threads;
-        for (int i = 0; i < 8; ++i)
-            threads.emplace_back([&] {
-                for (int round = 0; round < 50; ++round)
-                    first.Get().Value += second.Get().Value++;
-            });
-        for (auto& thread : threads)
-            thread.join();
-    }
-    CreateFreshRecord();
+    const int32_t arrays = ThreadDataRegistry.GetArrayCount();
+    CreateFreshRecord(); // every ended thread goes, with its record array
     EXPECT_EQ(LiveValues.load(), base);
-    EXPECT_LE(ThreadDataRegistry.GetArrayCount(), arraysBefore);
-}
-
-TEST(ThreadObject, FastPathKeepsTheLastErrorValue)
-{
-    CThreadObject<CCounted> object;
-    object.Get();
-    SetLastError(1234);
-    object.Get();
-    EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_LE(ThreadDataRegistry.GetArrayCount(), arrays - 3);
 }
 
 TEST(ThreadObject, RecordOfAnotherObjectAtItsIndexIsAnAssertion)

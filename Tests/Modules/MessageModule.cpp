@@ -21,25 +21,11 @@ const Entry Entries[] = {{L"MSG_SHARED", 201}, {L"MSG_ONLY_A", 299}};
 
 } // namespace
 
-extern "C" {
-
-__declspec(dllexport) unsigned int GetResourceID(const wchar_t* name)
+extern "C" __declspec(dllexport) unsigned int GetResourceID(const wchar_t* name)
 {
     for (const Entry& entry : Entries) {
         if (std::wcscmp(entry.Name, name) == 0)
             return entry.Id;
     }
     return 0;
-}
-
-__declspec(dllexport) int NumberOfMessages()
-{
-    return static_cast<int>(sizeof Entries / sizeof Entries[0]);
-}
-
-__declspec(dllexport) const wchar_t* GetMessageName(int index)
-{
-    return Entries[index].Name;
-}
-
 }

@@ -88,10 +88,6 @@ __declspec(dllexport) int ProbeSuppressed()
     return Suppressed();
 }
 
-}
-
-extern "C" {
-
 // Whether a per-thread value keeps what was written to it.
 __declspec(dllexport) int ProbeThreadValueKeeps()
 {
