@@ -1,5 +1,5 @@
-// Path names: tables of paths and their expected pieces; the platform calls against the
-// platform's own answers.
+// Path names: tables of paths and their expected pieces. '/' separates like '\', and a long
+// prefix or a UNC server and share belong to the root, which no piece may cut.
 #include <windows.h>
 
 #include <string>
@@ -23,72 +23,34 @@ std::wstring W(const CUnicodeString& s)
 
 } // namespace
 
-TEST(PathNames, KindsAndLongPrefixes)
+TEST(PathNames, KindsLongPrefixesAndComponents)
 {
     const struct {
         const wchar_t* path;
         PathKind kind;
-        const wchar_t* stripped;
+        const wchar_t *stripped, *components; // components joined by '|'; null: not checked
     } rows[] = {
-        {L"", PK_Relative, L""}, {L"a\\b", PK_Relative, L"a\\b"}, {L"a:b", PK_DriveRelative, L"a:b"},
-        {L"/", PK_Rooted, L"/"}, {L"\\/x", PK_Rooted, L"\\/x"}, {L"//srv", PK_Unc, L"//srv"},
-        {L"C:", PK_DriveRelative, L"C:"}, {L"::", PK_DriveRelative, L"::"}, {L"C:/x", PK_Absolute, L"C:/x"},
-        {L"\\\\?\\UNC\\srv\\s", PK_Unc, L"//srv\\s"}, {L"\\\\?\\unc\\srv", PK_Unc, L"//srv"},
-        {L"\\\\?\\C:\\x", PK_Absolute, L"C:\\x"}, {L"\\\\?\\c:", PK_DriveRelative, L"c:"},
-        {L"\\\\?\\UNC", PK_Relative, L"UNC"}, {L"\\\\?\\", PK_Relative, L""},
-        {L"\\\\?", PK_Unc, L"\\\\?"}, {L"//?/C:\\x", PK_Unc, L"//?/C:\\x"}, // '/' makes no long prefix
+        {L"", PK_Relative, L"", L""}, {L"a:b", PK_DriveRelative, L"a:b", nullptr}, {L"/", PK_Rooted, L"/", L""},
+        {L"\\/x", PK_Rooted, L"\\/x", nullptr}, {L"//srv", PK_Unc, L"//srv", nullptr}, {L"C:/x", PK_Absolute, L"C:/x", nullptr},
+        {L"::", PK_DriveRelative, L"::", nullptr}, {L"C:x\\y", PK_DriveRelative, L"C:x\\y", L"C:|x|y"},
+        {L"\\\\?\\unc\\srv", PK_Unc, L"//srv", nullptr}, {L"\\\\?\\c:", PK_DriveRelative, L"c:", nullptr},
+        {L"\\\\?\\UNC", PK_Relative, L"UNC", nullptr}, {L"\\\\?\\", PK_Relative, L"", nullptr},
+        {L"\\\\?", PK_Unc, L"\\\\?", nullptr}, {L"//?/C:\\x", PK_Unc, L"//?/C:\\x", nullptr}, // '/' makes no prefix
+        {L"\\\\?\\C:\\a\\\\b\\", PK_Absolute, L"C:\\a\\\\b\\", L"C:|a|b"},
+        {L"\\\\?\\UNC\\srv\\share\\", PK_Unc, L"//srv\\share\\", L"srv|share"},
+        {L" \ta/b//c \n", PK_Relative, L" \ta/b//c \n", L"a|b|c"},
+        {L"\u00A0a\\b", PK_Relative, L"\u00A0a\\b", L"\u00A0a|b"}, // a no-break space belongs to the name
+        {L"\u3000\\a", PK_Rooted, nullptr, L"a"}, // splitting trims; the kind is of what is left
+        {L"\\\\?\\\\\\?\\C:x", PK_Unc, L"\\\\?\\C:x", L"?|C:x"}, // a second prefix is a name, not a drive
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(GetPathKind(row.path), row.kind) << ROW(row.path);
-        EXPECT_EQ(W(StripLongPrefix(row.path)), row.stripped) << ROW(row.path);
-        EXPECT_EQ(HasLongPrefix(row.path), std::wstring(row.path) != row.stripped) << ROW(row.path);
-    }
-    EXPECT_EQ(W(LongUncPrefix), L"\\\\?\\UNC\\");
-    EXPECT_EQ(W(LongPathPrefix), L"\\\\?\\");
-}
-
-TEST(PathNames, AddLongPrefix)
-{
-    const struct {
-        const wchar_t *path, *result;
-        bool changed;
-    } rows[] = {
-        {L"//srv/share/x", L"\\\\?\\UNC\\srv\\share\\x", true}, {L"C:/a/b", L"\\\\?\\C:\\a\\b", true},
-        {L"\\\\?\\C:/x", L"\\\\?\\C:/x", false}, {L"\\\\?\\unc\\srv", L"\\\\?\\unc\\srv", false},
-    };
-    for (const auto& row : rows) {
-        CUnicodeString path(row.path);
-        EXPECT_EQ(AddLongPrefix(path), row.changed) << ROW(row.path);
-        EXPECT_EQ(W(path), row.result) << ROW(row.path);
-    }
-    for (const wchar_t* path : {L"", L"a\\b", L"\\a", L"C:x"}) {
-        CUnicodeString text(path);
-        if (CInternalError* e = Catch<CInternalError>([&] { AddLongPrefix(text); })) {
-            EXPECT_STREQ(e->GetSourceFile(), L"Src/FileSystem") << ROW(path);
-            delete e;
+        if (row.stripped != nullptr) {
+            EXPECT_EQ(GetPathKind(row.path), row.kind) << ROW(row.path);
+            EXPECT_EQ(W(StripLongPrefix(row.path)), row.stripped) << ROW(row.path);
+            EXPECT_EQ(HasLongPrefix(row.path), std::wstring(row.path) != row.stripped) << ROW(row.path);
         }
-        EXPECT_EQ(W(text), path);
-    }
-}
-
-TEST(PathNames, SplitIntoComponents)
-{
-    const struct {
-        const wchar_t* path;
-        PathKind kind;
-        const wchar_t* components;
-    } rows[] = {
-        {L"", PK_Relative, L""},
-        {L"\\\\?\\C:\\a\\\\b\\", PK_Absolute, L"C:|a|b"},
-        {L"C:x\\y", PK_DriveRelative, L"C:|x|y"},
-        {L"/", PK_Rooted, L""},
-        {L"\\\\?\\UNC\\srv\\share\\", PK_Unc, L"srv|share"},
-        {L" \ta/b//c \n", PK_Relative, L"a|b|c"},
-        {L"\u00A0a\\b", PK_Relative, L"\u00A0a|b"}, // a no-break space belongs to the name
-        {L"\u3000\\a", PK_Rooted, L"a"},
-        {L"\\\\?\\\\\\?\\C:x", PK_Unc, L"?|C:x"}, // a second prefix is a name, not a drive
-    };
-    for (const auto& row : rows) {
+        if (row.components == nullptr)
+            continue;
         CArray<CUnicodeString> parts;
         parts.Add(CUnicodeString(L"stale"));
         EXPECT_EQ(SplitPath(row.path, parts), row.kind) << ROW(row.path);
@@ -99,58 +61,54 @@ TEST(PathNames, SplitIntoComponents)
     }
 }
 
-TEST(PathNames, JoinAndAddSeparator)
+TEST(PathNames, AddLongPrefix)
 {
     const struct {
-        const wchar_t *base, *tail, *joined;
-    } joins[] = {
-        {L"a\\", L"\\b", L"a\\b"}, {L"a", L"b", L"a\\b"}, {L"", L"b", L"b"}, {L"a", L"/b", L"a/b"},
-        {L"a/b", L"c", L"a/b/c"}, {L"a", L"", L"a\\"}, {L"C:", L"x", L"C:\\x"}, {L"a//", L"/b", L"a//b"},
-    };
-    for (const auto& row : joins)
-        EXPECT_EQ(W(JoinPath(row.base, row.tail)), row.joined) << ROW(row.base) << " + " << ROW(row.tail);
-
-    const struct {
-        const wchar_t *path, *result;
-    } separators[] = {
-        {L"", L"\\"}, {L"/", L"/"}, {L"a", L"a\\"}, {L"a\\", L"a\\"}, {L"C:\\a/b", L"C:\\a/b/"}, {L"/a", L"/a\\"},
-        {L"\\\\?\\C:", L"\\\\?\\C:\\"}, {L"\\\\?\\C:/x", L"\\\\?\\C:/x/"},
-    };
-    for (const auto& row : separators)
-        EXPECT_EQ(W(AddPathSeparator(row.path)), row.result) << ROW(row.path);
-}
-
-TEST(PathNames, RemoveLastComponent)
-{
-    const struct {
-        const wchar_t *path, *result; // result equal to path: false expected
+        const wchar_t *path, *result; // null: refused as an internal error, the path kept
     } rows[] = {
-        {L"C:\\a\\b", L"C:\\a"}, {L"C:\\a", L"C:\\a"}, {L"C:\\a\\", L"C:\\a\\"}, {L"C:a\\b", L"C:a"},
-        {L"\\\\srv\\share", L"\\\\srv"}, {L"\\\\srv", L"\\\\srv"}, {L"", L""}, {L"a", L"a"}, {L"\\a", L"\\a"},
-        {L"a/b/", L"a"}, {L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"}, {L"\\\\?\\UNC\\srv\\share", L"\\\\?\\UNC\\srv"},
-        {L"\\\\?\\Volume{5}\\a\\b", L"\\\\?\\Volume{5}\\a"}, {L"\\\\?\\Volume{5}\\a", L"\\\\?\\Volume{5}\\a"},
+        {L"//srv/share/x", L"\\\\?\\UNC\\srv\\share\\x"}, {L"C:/a/b", L"\\\\?\\C:\\a\\b"},
+        {L"\\\\?\\C:/x", L"\\\\?\\C:/x"}, {L"\\\\?\\unc\\srv", L"\\\\?\\unc\\srv"},
+        {L"", nullptr}, {L"a\\b", nullptr}, {L"\\a", nullptr}, {L"C:x", nullptr},
     };
     for (const auto& row : rows) {
         CUnicodeString path(row.path);
-        EXPECT_EQ(RemoveLastPathComponent(path), std::wstring(row.path) != row.result) << ROW(row.path);
-        EXPECT_EQ(W(path), row.result) << ROW(row.path);
+        if (row.result == nullptr) {
+            if (CInternalError* e = Catch<CInternalError>([&] { AddLongPrefix(path); })) {
+                EXPECT_STREQ(e->GetSourceFile(), L"Src/FileSystem") << ROW(row.path);
+                delete e;
+            }
+        } else {
+            EXPECT_EQ(AddLongPrefix(path), std::wstring(row.path) != row.result) << ROW(row.path);
+        }
+        EXPECT_EQ(W(path), row.result ? row.result : row.path) << ROW(row.path);
     }
 }
 
-TEST(PathNames, Root)
+TEST(PathNames, RootAndTheLastComponent)
 {
     const struct {
-        const wchar_t *path, *root;
+        const wchar_t *path, *root, *removed; // removed equal to path: false expected
     } rows[] = {
-        {L"//srv/share/x", L"//srv/share/"}, {L"\\\\srv\\share", L"\\\\srv\\share\\"}, {L"\\\\srv", L"\\\\srv\\"},
-        {L"\\\\?\\UNC\\srv\\share\\x", L"\\\\?\\UNC\\srv\\share\\"}, {L"\\\\?\\C:\\x", L"\\\\?\\C:\\"},
-        {L" C:\\x\\y ", L"C:\\"}, {L"C:x", L"C:\\"}, {L"a", L"\\"}, {L"", L"\\"},
+        {L"C:\\a\\b", L"C:\\", L"C:\\a"}, {L"C:\\a", L"C:\\", L"C:\\a"}, {L"C:a\\b", L"C:\\", L"C:a"},
+        {L"\\\\srv\\share", L"\\\\srv\\share\\", L"\\\\srv"}, {L"\\\\srv", L"\\\\srv\\", L"\\\\srv"}, {L"", L"\\", L""},
+        {L"a", L"\\", L"a"}, {L"\\a", L"\\", L"\\a"}, {L"a/b/", L"\\", L"a"}, {L"C:\\a\\", L"C:\\", L"C:\\a\\"},
+        {L"\\\\?\\C:\\a", L"\\\\?\\C:\\", L"\\\\?\\C:\\a"}, {L" C:\\x\\y ", L"C:\\", nullptr}, {L"C:x", L"C:\\", nullptr},
+        {L"\\\\?\\UNC\\srv\\share", L"\\\\?\\UNC\\srv\\share\\", L"\\\\?\\UNC\\srv"},
+        {L"\\\\?\\UNC\\srv\\share\\x", L"\\\\?\\UNC\\srv\\share\\", nullptr}, {L"//srv/share/x", L"//srv/share/", nullptr},
         // Volumes without a drive letter keep the prefix; the volume name is the root.
-        {L"\\\\?\\Volume{5d1e}\\dir\\f", L"\\\\?\\Volume{5d1e}\\"}, {L"\\\\?\\Volume{5d1e}", L"\\\\?\\Volume{5d1e}\\"},
-        {L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\x", L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\"},
+        {L"\\\\?\\Volume{5}\\a\\b", L"\\\\?\\Volume{5}\\", L"\\\\?\\Volume{5}\\a"},
+        {L"\\\\?\\Volume{5}\\a", L"\\\\?\\Volume{5}\\", L"\\\\?\\Volume{5}\\a"},
+        {L"\\\\?\\Volume{5}", L"\\\\?\\Volume{5}\\", nullptr},
+        {L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\x", L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\", nullptr},
     };
-    for (const auto& row : rows)
+    for (const auto& row : rows) {
         EXPECT_EQ(W(GetRoot(row.path)), row.root) << ROW(row.path);
+        if (row.removed == nullptr)
+            continue;
+        CUnicodeString path(row.path);
+        EXPECT_EQ(RemoveLastPathComponent(path), std::wstring(row.path) != row.removed) << ROW(row.path);
+        EXPECT_EQ(W(path), row.removed) << ROW(row.path);
+    }
 }
 
 TEST(PathNames, ExtractParts)
@@ -179,83 +137,57 @@ TEST(PathNames, ExtractParts)
     }
 }
 
-TEST(PathNames, MakeMergeAndMakeAbsolute)
+TEST(PathNames, JoinMergeAndMake)
 {
+    using Combine = CUnicodeString (*)(const CUnicodeString&, const CUnicodeString&);
+    const Combine join = JoinPath, merge = MergePath, absolute = MakeAbsolutePath;
+    const Combine separate = [](const CUnicodeString& path, const CUnicodeString&) { return AddPathSeparator(path); };
     const struct {
-        const wchar_t *drive, *directory, *name, *extension, *path;
-    } makes[] = {
-        {L"C", L"\\dir", L"name", L"txt", L"C:\\dir\\name.txt"}, {L"C:", L"dir\\", L"n", L".x", L"C:dir\\n.x"},
-        {L"", L"", L"", L"", L""}, {L"", L"", L"", L"x", L".x"},
+        Combine run;
+        const wchar_t *first, *second, *result;
+    } rows[] = {
+        {join, L"a\\", L"\\b", L"a\\b"}, {join, L"", L"b", L"b"}, {join, L"a", L"/b", L"a/b"}, {join, L"a/b", L"c", L"a/b/c"},
+        {join, L"a", L"", L"a\\"}, {join, L"C:", L"x", L"C:\\x"}, {join, L"a//", L"/b", L"a//b"},
+        {separate, L"", L"", L"\\"}, {separate, L"/", L"", L"/"}, {separate, L"a\\", L"", L"a\\"},
+        {separate, L"C:\\a/b", L"", L"C:\\a/b/"}, {separate, L"/a", L"", L"/a\\"},
+        {separate, L"\\\\?\\C:", L"", L"\\\\?\\C:\\"}, {separate, L"\\\\?\\C:/x", L"", L"\\\\?\\C:/x/"},
+        {merge, L"C:\\logs", L"d\\name.txt", L"C:\\logs\\name.txt"}, {merge, L" C:\\a\t", L"b", L"C:\\a\\b"},
+        {merge, L"C:", L"f.txt", L"C:\\f.txt"}, {merge, L"", L"dir\\x.txt", L"x.txt"}, {merge, L"\\", L"x", L"\\x"},
+        {merge, L"\\\\?\\UNC\\srv\\sh", L"x", L"\\\\?\\UNC\\srv\\sh\\x"},
+        {merge, L"\\\\?\\Volume{5}", L"d\\x.y", L"\\\\?\\Volume{5}\\x.y"},
+        {merge, L"\\\\?\\Volume{5}\\d", L"x", L"\\\\?\\Volume{5}\\d\\x"},
+        {absolute, L"C:\\base", L"x", L"C:\\base\\x"}, {absolute, L"C:\\base", L"\\x", L"C:\\x"},
+        {absolute, L"\\\\srv\\sh\\d", L"\\x", L"\\\\srv\\sh\\x"}, {absolute, L"C:\\b", L"\\\\s\\x", L"\\\\s\\x"},
     };
-    for (const auto& row : makes)
-        EXPECT_EQ(W(MakePath(row.drive, row.directory, row.name, row.extension)), row.path) << ROW(row.path);
+    for (int i = 0; i < int(std::size(rows)); ++i)
+        EXPECT_EQ(W(rows[i].run(rows[i].first, rows[i].second)), rows[i].result) << "row " << i;
+
     const std::wstring deep(300, L'd'); // beyond the 260 characters the composition starts with
     EXPECT_EQ(W(MakePath(L"C", deep.c_str(), L"n", L"e")), L"C:" + deep + L"\\n.e");
-
-    const struct {
-        const wchar_t *directory, *file, *merged;
-    } merges[] = {
-        {L"C:\\logs", L"d\\name.txt", L"C:\\logs\\name.txt"}, {L" C:\\a\t", L"b", L"C:\\a\\b"},
-        {L"C:", L"f.txt", L"C:\\f.txt"}, {L"", L"dir\\x.txt", L"x.txt"}, {L"\\", L"x", L"\\x"},
-        {L"\\\\?\\UNC\\srv\\sh", L"x", L"\\\\?\\UNC\\srv\\sh\\x"},
-        {L"\\\\?\\Volume{5}", L"d\\x.y", L"\\\\?\\Volume{5}\\x.y"}, {L"\\\\?\\Volume{5}\\d", L"x", L"\\\\?\\Volume{5}\\d\\x"},
-    };
-    for (const auto& row : merges)
-        EXPECT_EQ(W(MergePath(row.directory, row.file)), row.merged) << ROW(row.directory) << " " << ROW(row.file);
-
-    const struct {
-        const wchar_t *base, *path, *result;
-    } absolutes[] = {
-        {L"C:\\base", L"x", L"C:\\base\\x"}, {L"C:\\base", L"\\x", L"C:\\x"}, {L"\\\\srv\\sh\\d", L"\\x", L"\\\\srv\\sh\\x"},
-        {L"C:\\b", L"\\\\s\\x", L"\\\\s\\x"},
-    };
-    for (const auto& row : absolutes)
-        EXPECT_EQ(W(MakeAbsolutePath(row.base, row.path)), row.result) << ROW(row.base) << " " << ROW(row.path);
-    wchar_t expected[MAX_PATH + 1];
-    const DWORD n = GetFullPathNameW(L"C:x", MAX_PATH + 1, expected, nullptr);
-    EXPECT_EQ(W(MakeAbsolutePath(L"D:\\ignored", L"C:x")), std::wstring(expected, n));
+    EXPECT_EQ(W(MakePath(L"C", L"\\dir", L"name", L"txt")), L"C:\\dir\\name.txt");
+    EXPECT_EQ(W(MakePath(L"C:", L"dir\\", L"n", L".x")), L"C:dir\\n.x");
+    EXPECT_EQ(W(MakePath(L"", L"", L"", L"x")), L".x");
 }
 
-TEST(PathNames, FullPathAgreesWithPlatform)
+// Blanks around a name go, a no-break space is part of it; answers beyond 260 characters arrive whole.
+TEST(PathNames, FullPath)
 {
-    const std::wstring deep = L"C:\\" + std::wstring(300, L'a') + L"\\..\\b";
-    const std::wstring huge(40000, L'x'); // relative: the answer also holds the current directory
+    const std::wstring deep = L"C:\\" + std::wstring(300, L'a'), huge = L"C:\\" + std::wstring(40000, L'x');
     const struct {
-        std::wstring input, given; // given to the platform: without surrounding blanks
+        std::wstring input, expected;
     } rows[] = {
-        {L"a\\..\\b", L"a\\..\\b"}, {L"C:x", L"C:x"}, {L"\\x", L"\\x"},
-        {L"//srv/share/../x", L"//srv/share/../x"}, {L"  C:\\a \t", L"C:\\a"}, {L"\u00A0x", L"\u00A0x"},
-        {deep, deep}, {huge, huge}, {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\a\\..\\b"},
+        {L"  C:\\a\\..\\b \t", L"C:\\b"}, {L"C:\\\u00A0x", L"C:\\\u00A0x"}, {L" \t", L""},
+        {deep + L"\\.\\b", deep + L"\\b"}, {huge, huge},
     };
     for (const auto& row : rows) {
-        std::wstring expected(GetFullPathNameW(row.given.c_str(), 0, nullptr, nullptr), L'\0');
-        expected.resize(GetFullPathNameW(row.given.c_str(), DWORD(expected.size()), &expected[0], nullptr));
         CUnicodeString path(row.input.c_str());
         GetFullPath(path);
-        EXPECT_EQ(W(path), expected) << ROW(row.input.c_str());
+        EXPECT_EQ(W(path), row.expected) << ROW(row.input.substr(0, 20));
     }
-    CUnicodeString blank(L" \t");
-    GetFullPath(blank);
-    EXPECT_TRUE(blank.IsEmpty());
 }
 
-TEST(PathNames, CurrentDirectoryAndModuleFileName)
-{
-    wchar_t expected[4096];
-    DWORD n = GetCurrentDirectoryW(4096, expected);
-    EXPECT_EQ(W(CurrentDirectory()), std::wstring(expected, n));
-    for (HMODULE module : {HMODULE(nullptr), GetModuleHandleW(L"kernel32.dll")}) {
-        n = GetModuleFileNameW(module, expected, 4096);
-        EXPECT_EQ(W(ModuleFileName(module)), std::wstring(expected, n));
-    }
-    // Not a module: the platform's failure is raised, not an empty name returned.
-    static int notAModule;
-    CException* e = Catch<CException>([] { ModuleFileName(reinterpret_cast<HMODULE>(&notAModule)); });
-    EXPECT_EQ(dynamic_cast<CInternalError*>(e), nullptr);
-    delete e;
-}
-
-// A module whose name exceeds the first capacity of 260 characters needs the doubling.
+// A module whose name exceeds the first capacity of 260 characters needs the doubling; what is
+// not a module raises the platform's failure, not an empty name.
 TEST(PathNames, ModuleFileNameBeyondFirstCapacity)
 {
     wchar_t buffer[MAX_PATH + 1];
@@ -266,17 +198,19 @@ TEST(PathNames, ModuleFileNameBeyondFirstCapacity)
         directory += L"\\" + std::wstring(120, wchar_t(L'a' + i));
         CreateDirectoryW(directory.c_str(), nullptr);
     }
-    std::wstring source(buffer, GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1));
-    source = source.substr(0, source.find_last_of(L'\\') + 1) + L"Trevalic.dll";
-    const std::wstring copy = directory + L"\\copy.dll";
-    ASSERT_TRUE(CopyFileW(source.c_str(), copy.c_str(), FALSE)) << GetLastError();
+    const std::wstring self = W(ModuleFileName(nullptr)), copy = directory + L"\\copy.dll";
+    ASSERT_TRUE(CopyFileW((self.substr(0, self.rfind(L'\\') + 1) + L"Trevalic.dll").c_str(), copy.c_str(), FALSE));
     // Mapped only: its entry and start-up do not run.
     HMODULE module = LoadLibraryExW(copy.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     ASSERT_NE(module, nullptr) << GetLastError();
-    std::wstring expected(2048, L'\0');
-    expected.resize(GetModuleFileNameW(module, &expected[0], 2048));
-    EXPECT_GT(expected.size(), size_t(MAX_PATH));
-    EXPECT_EQ(W(ModuleFileName(module)), expected);
+    const std::wstring name = W(ModuleFileName(module)), tail = copy.substr(copy.find(L"ZelkorLongModuleName"));
+    ASSERT_GT(name.size(), tail.size());
+    EXPECT_EQ(name.substr(name.size() - tail.size()), tail);
     FreeLibrary(module);
     DeleteFileW(copy.c_str());
+
+    static int notAModule;
+    CException* e = Catch<CException>([] { ModuleFileName(reinterpret_cast<HMODULE>(&notAModule)); });
+    EXPECT_EQ(dynamic_cast<CInternalError*>(e), nullptr);
+    delete e;
 }

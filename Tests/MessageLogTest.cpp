@@ -1,15 +1,16 @@
 // The message log, written by MessageLogHost processes, each copied into a folder of this test
-// so that the log beside it is the test's own; the machine setting lives in a key of the test.
+// so that the log beside it is the test's own.
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-
-using namespace std::string_literals;
 
 namespace {
 
@@ -17,82 +18,54 @@ class MessageLog : public testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        const std::wstring id = std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                std::wstring(test->name(), test->name() + strlen(test->name()));
-        wchar_t temp[MAX_PATH + 1], self[MAX_PATH + 1];
-        GetTempPathW(MAX_PATH + 1, temp);
-        folder = temp + L"MessageLog-"s + id + L"\\";
-        ::CreateDirectoryW(folder.c_str(), nullptr);
-        std::wstring selfPath(self, GetModuleFileNameW(nullptr, self, MAX_PATH + 1));
-        host = folder + L"MessageLogHost.exe";
-        ASSERT_TRUE(::CopyFileW((selfPath.substr(0, selfPath.rfind(L'\\') + 1) + L"MessageLogHost.exe").c_str(),
-                              host.c_str(), FALSE));
-        log = folder + L"ZelkorLog.txt";
-        machineKey = L"Software\\ZelkorTests\\MessageLog-" + id;
-        RegCreateKeyExW(HKEY_CURRENT_USER, (machineKey + L"\\Software\\Quorell\\Zelkor").c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &settings, nullptr);
+        const char* name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        folder = std::filesystem::temp_directory_path() / ("MessageLog-" + std::to_string(GetCurrentProcessId()) + "-" + name);
+        std::filesystem::create_directory(folder);
+        wchar_t self[MAX_PATH + 1];
+        const std::filesystem::path selfPath(std::wstring(self, GetModuleFileNameW(nullptr, self, MAX_PATH + 1)));
+        std::filesystem::copy_file(selfPath.parent_path() / "MessageLogHost.exe", folder / "MessageLogHost.exe");
     }
-    void TearDown() override
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    // Starts that many hosts, released together by one event, each showing text count times with
+    // the setting given (null: absent); gives each one's process id and exit code, the number of
+    // displays.
+    std::vector<std::pair<DWORD, DWORD>> Run(const wchar_t* setting, int processes, int count, const std::wstring& text)
     {
-        RegCloseKey(settings);
-        RegDeleteTreeW(HKEY_CURRENT_USER, machineKey.c_str());
-        ::DeleteFileW(host.c_str());
-        ::DeleteFileW(log.c_str());
-        EXPECT_TRUE(::RemoveDirectoryW(folder.c_str()));
-    }
-    void SetSetting(const wchar_t* value)
-    {
-        RegDeleteValueW(settings, L"WriteMessageLog");
-        if (value != nullptr)
-            RegSetValueExW(settings, L"WriteMessageLog", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                           DWORD((wcslen(value) + 1) * sizeof(wchar_t)));
-    }
-    // Starts one host per entry of processes, all at once; each shows text count times.
-    struct CRun {
-        DWORD pid;
-        DWORD exitCode;
-    };
-    std::vector<CRun> Run(int processes, int count, const std::wstring& text)
-    {
-        std::vector<PROCESS_INFORMATION> started(processes);
-        for (auto& p : started) {
-            std::wstring command = L"\"" + host + L"\" " + machineKey + L" " + std::to_wstring(count) + L" \"" + text + L"\"";
+        std::vector<PROCESS_INFORMATION> started(size_t(processes), PROCESS_INFORMATION{});
+        const std::wstring event = L"MessageLogStart-" + std::to_wstring(GetCurrentProcessId());
+        const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+        std::wstring command = L"MessageLogHost.exe \"" + std::wstring(setting ? setting : L"-") + L"\" " +
+                               std::to_wstring(count) + L" \"" + text + L"\" " + event;
+        for (PROCESS_INFORMATION& p : started) {
             STARTUPINFOW startup{};
-            startup.cb = sizeof(startup);
-            EXPECT_TRUE(CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                       &startup, &p));
+            startup.cb = sizeof startup;
+            EXPECT_TRUE(CreateProcessW((folder / "MessageLogHost.exe").c_str(), command.data(), nullptr, nullptr,
+                                       FALSE, 0, nullptr, nullptr, &startup, &p));
         }
-        std::vector<CRun> runs;
-        for (auto& p : started) {
-            WaitForSingleObject(p.hProcess, 60000);
+        SetEvent(start);
+        std::vector<std::pair<DWORD, DWORD>> runs;
+        for (PROCESS_INFORMATION& p : started) {
             DWORD code = 0;
+            WaitForSingleObject(p.hProcess, 60000);
             GetExitCodeProcess(p.hProcess, &code);
-            runs.push_back({p.dwProcessId, code});
+            runs.emplace_back(p.dwProcessId, code);
             CloseHandle(p.hProcess);
             CloseHandle(p.hThread);
         }
+        CloseHandle(start);
         return runs;
     }
-    // The log's bytes; "(none)" when there is no file.
-    std::string Log() const
+    std::string Log() const // "(none)" when there is no file
     {
-        const HANDLE file = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return "(none)";
-        std::string bytes(1 << 20, '\0');
-        DWORD read = 0;
-        ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr);
-        CloseHandle(file);
-        return bytes.substr(0, read);
+        std::ifstream in(folder / "ZelkorLog.txt", std::ios::binary);
+        return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
     }
 
-    std::wstring folder, host, log, machineKey;
-    HKEY settings = nullptr;
+    std::filesystem::path folder;
 };
 
-// "HH:MM:SS" of now.
-std::string LocalTime()
+std::string LocalTime() // "HH:MM:SS"
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -101,46 +74,36 @@ std::string LocalTime()
     return text;
 }
 
-std::string Ansi(const std::wstring& text)
-{
-    std::string bytes(text.size() * 2, '\0');
-    bytes.resize(size_t(WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), bytes.data(), int(bytes.size()),
-                                            nullptr, nullptr)));
-    return bytes;
-}
-
 } // namespace
 
+// What the setting's texts mean is ParseBool's table; here only that the log obeys it.
 TEST_F(MessageLog, RecordsOnlyWhileTheSettingIsOn)
 {
-    const std::wstring text = L"caf\u00e9\nzwei";
     const struct {
         const wchar_t* setting; // null: absent
         bool logs;
-    } rows[] = {{nullptr, false}, {L"2", false}, {L"", false}, {L"maybe", false}, {L"0", false},
-                {L"Yes", true},   {L" on ", true}, {L"1", true}};
+    } rows[] = {{nullptr, false}, {L"", false}, {L"maybe", false}, {L"0", false}, {L"Yes", true}, {L" on ", true}};
     for (const auto& row : rows) {
-        const std::string name = row.setting ? testing::PrintToString(std::wstring(row.setting)) : "absent";
-        SetSetting(row.setting);
+        SCOPED_TRACE(row.setting ? testing::PrintToString(std::wstring(row.setting)) : "absent");
         const std::string before = LocalTime();
-        const CRun run = Run(1, 2, text)[0];
-        const std::string after = LocalTime();
-        EXPECT_EQ(run.exitCode, 2u) << name; // shown in any case
+        const auto run = Run(row.setting, 1, 2, L"caf\u00e9\nzwei")[0];
+        const std::string after = LocalTime(), written = Log();
+        EXPECT_EQ(run.second, 2u); // shown in any case
         if (!row.logs) {
-            EXPECT_EQ(Log(), "(none)") << name;
+            EXPECT_EQ(written, "(none)");
             continue;
         }
         // Two records: local time, the process, the text in the ANSI code page with its bare
         // line feed, CR LF.
-        const std::string record = "([0-2][0-9]:[0-5][0-9]:[0-5][0-9]) ProcessID:" + std::to_string(run.pid) + " " +
-                                   Ansi(text) + "\r\n";
-        const std::string written = Log();
+        char ansi[16] = {};
+        WideCharToMultiByte(CP_ACP, 0, L"caf\u00e9\nzwei", -1, ansi, sizeof ansi, nullptr, nullptr);
+        const std::string record = "([0-2][0-9]:[0-5][0-9]:[0-5][0-9]) ProcessID:" + std::to_string(run.first) + " " +
+                                   ansi + "\r\n";
         std::smatch times;
-        EXPECT_TRUE(std::regex_match(written, times, std::regex(record + record)))
-            << name << " " << testing::PrintToString(written);
+        EXPECT_TRUE(std::regex_match(written, times, std::regex(record + record))) << testing::PrintToString(written);
         for (size_t i = 1; i < times.size() && before <= after; ++i) // no midnight in between
             EXPECT_TRUE(before <= times[i].str() && times[i].str() <= after) << before << " " << times[i] << " " << after;
-        ::DeleteFileW(log.c_str());
+        std::filesystem::remove(folder / "ZelkorLog.txt");
     }
 }
 
@@ -148,23 +111,22 @@ TEST_F(MessageLog, RecordsOnlyWhileTheSettingIsOn)
 // write sharing stands for it: after its bounded wait the writer gives the line up.
 TEST_F(MessageLog, UnwritableLogLosesTheLineButNotTheDisplay)
 {
-    SetSetting(L"yes");
-    const HANDLE holder = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+    const HANDLE holder = CreateFileW((folder / "ZelkorLog.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_NEW, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Run(1, 1, L"lost")[0].exitCode, 1u);
+    EXPECT_EQ(Run(L"yes", 1, 1, L"lost")[0].second, 1u);
     CloseHandle(holder);
     EXPECT_EQ(Log(), "");
 }
 
 TEST_F(MessageLog, TwoProcessesAtOnceLoseNoLine)
 {
-    SetSetting(L"true");
-    const std::vector<CRun> runs = Run(2, 100, L"line");
+    const auto runs = Run(L"true", 2, 1000, L"line");
     const std::string log = Log();
-    for (const CRun& run : runs) {
-        EXPECT_EQ(run.exitCode, 100u);
-        const std::regex own("ProcessID:" + std::to_string(run.pid) + " line\r\n");
-        EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), own), std::sregex_iterator()), 100);
+    for (const auto& run : runs) {
+        EXPECT_EQ(run.second, 1000u);
+        const std::regex own("ProcessID:" + std::to_string(run.first) + " line\r\n");
+        EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), own), std::sregex_iterator()), 1000);
     }
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 200);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2000);
 }

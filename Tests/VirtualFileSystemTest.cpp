@@ -54,11 +54,13 @@ template <class F> uint32_t CodeOf(F f)
     return code;
 }
 
-std::vector<unsigned char> Pattern(int64_t size, unsigned seed)
+// The bytes of a test file from offset on: each depends on its offset alone, with a prime period
+// so that no window or section boundary maps one offset onto another of the same byte.
+std::vector<unsigned char> Pattern(int64_t offset, int64_t size)
 {
     std::vector<unsigned char> bytes(static_cast<size_t>(size));
     for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<unsigned char>((i * 131 + seed) >> 3);
+        bytes[i] = static_cast<unsigned char>((offset + int64_t(i)) % 251);
     return bytes;
 }
 
@@ -87,8 +89,6 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetResizeAndDestruction)
         EXPECT_EQ(mapping.GetWindowCount(), 2);
         mapping.UnmapView(inside);
         EXPECT_EQ(mapping.GetWindowCount(), 1);
-        delete Catch<CInternalError>([&] { mapping.UnmapView(inside); }); // no longer recorded
-        delete Catch<CInternalError>([&] { mapping.Resize(0); });
         mapping.Resize(G); // unmaps every window; the old contents are gone
         EXPECT_EQ(mapping.GetWindowCount(), 0);
         EXPECT_EQ(static_cast<char*>(mapping.MapView(FILE_MAP_READ, 5, 1))[0], 0);
@@ -97,35 +97,29 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetResizeAndDestruction)
     MEMORY_BASIC_INFORMATION info{};
     ASSERT_NE(VirtualQuery(leftMapped, &info, sizeof info), 0u);
     EXPECT_EQ(info.State, DWORD(MEM_FREE)); // destruction unmapped the windows still mapped
-    CMapping empty;
-    delete Catch<CInternalError>([&] { empty.MapView(FILE_MAP_READ, 0, 0); });
-    delete Catch<CInternalError>([&] { empty.Resize(G); });
 }
 
 TEST(VirtualFileStorage, GrowthAndWindows)
 {
     const struct {
-        int64_t initialSize, writeAt, expectSections, expectMapped;
+        int64_t initialSize, writeAt, sections, mapped; // mapped 0: anything past the byte
     } rows[] = {
-        {0, 0, 1, G},                      // one byte: one granule
-        {3 * G + 1, 0, 1, 4 * G},          // the initial size, raised to granules
-        {0, 100 << 20, 2, -1},             // far beyond: one new section past the byte
+        {0, 0, 1, G},             // one byte: one granule
+        {3 * G + 1, 0, 1, 4 * G}, // the initial size, raised to granules
+        {0, 100 << 20, 2, 0},     // far beyond: one new section past the byte
     };
     for (const auto& row : rows) {
         Handle h(V(L"grow.bin"), RW, 0, CREATE_ALWAYS, row.initialSize);
-        if (row.writeAt > 0)
-            h->Write("x", 1);
+        h->Write("x", 1);
         h->Seek(row.writeAt, FILE_BEGIN);
         h->Write("y", 1);
-        EXPECT_EQ(h->GetNode()->GetSectionCount(), row.expectSections) << row.writeAt;
-        if (row.expectMapped > 0) {
-            EXPECT_EQ(h->GetNode()->GetMappedSize(), row.expectMapped);
-        }
+        EXPECT_EQ(h->GetNode()->GetSectionCount(), row.sections) << row.writeAt;
+        EXPECT_TRUE(row.mapped == 0 || h->GetNode()->GetMappedSize() == row.mapped) << h->GetNode()->GetMappedSize();
         EXPECT_GT(h->GetNode()->GetMappedSize(), row.writeAt);
-        for (int64_t at : {int64_t(1), G, row.writeAt / 2, row.writeAt - 1}) // the hole reads as zeros
-            if (row.writeAt > 1) {
+        if (row.writeAt > 1) { // the hole reads as zeros
+            for (int64_t at : {int64_t(1), G, row.writeAt / 2, row.writeAt - 1})
                 EXPECT_EQ(ReadAt(h.f, at, 1), std::vector<unsigned char>(1, 0)) << at;
-            }
+        }
     }
     // Eleven windows: only ten stay mapped, and the first comes back on demand.
     Handle h(V(L"grow.bin"), RW);
@@ -136,26 +130,10 @@ TEST(VirtualFileStorage, GrowthAndWindows)
     EXPECT_FALSE(Fs.TryDeleteFile(V(L"grow.bin"))); // still open
 }
 
-TEST(VirtualFileStorage, ReadsAndWritesAcrossWindowsAndSections)
-{
-    const int64_t size = 5 * G + 77; // several windows, three sections
-    const auto data = Pattern(size, 7);
-    Handle h(V(L"span.bin"), RW, 0, CREATE_ALWAYS);
-    for (int64_t at = 0; at < size; at += 3000) // pieces straddling every boundary
-        h->Write(data.data() + at, int32_t(std::min<int64_t>(3000, size - at)));
-    ASSERT_EQ(h->GetLength(), size);
-    EXPECT_GE(h->GetNode()->GetSectionCount(), 3);
-    for (int64_t at : {int64_t(0), G - 3, 2 * G - 1, size - 10, size, size + 5}) {
-        const auto expected = at >= size ? std::vector<unsigned char>() : std::vector<unsigned char>(
-                                  data.begin() + at, data.begin() + std::min<int64_t>(size, at + G + 9));
-        EXPECT_EQ(ReadAt(h.f, at, G + 9), expected) << at;
-    }
-}
-
 TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
 {
     Handle w(V(L"len.bin"), RW);
-    const auto data = Pattern(3 * G, 1);
+    const auto data = Pattern(0, 3 * G);
     w->Write(data.data(), int32_t(data.size()));
     // A shrink and regrowth shows zeros, whether grown by SetLength or by a write past the end.
     w->SetLength(10);
@@ -172,9 +150,6 @@ TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
         EXPECT_EQ(r->GetLength(), 200);
         EXPECT_EQ(CodeOf([&] { r->SetLength(100); }), uint32_t(ERROR_ACCESS_DENIED));
         EXPECT_EQ(CodeOf([&] { r->Write("", 0); }), uint32_t(ERROR_SHARING_VIOLATION));
-        r->Seek(5, FILE_BEGIN);
-        EXPECT_EQ(CodeOf([&] { r->Seek(-6, FILE_CURRENT); }), uint32_t(ERROR_NEGATIVE_SEEK));
-        EXPECT_EQ(r->GetPosition(), 5);
     }
     EXPECT_EQ(w->GetLength(), 200);
 }
@@ -196,26 +171,38 @@ TEST(VirtualFileStorage, AdoptedReadOnlyStorageRefusesWriters)
     EXPECT_EQ(CodeOf([&] { Handle(V(L"AD.bin"), GENERIC_WRITE); }), uint32_t(ERROR_ACCESS_DENIED));
 }
 
+// Written in pieces that straddle every window and section boundary; read back across them.
 TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
 {
-    const int64_t size = 256 << 20;
-    const auto piece = Pattern(G, 3);
+    const int64_t size = (64 << 20) + 77, piece = G + 3000;
+    const auto period = Pattern(0, piece + 251); // every piece starts somewhere in its first 251 bytes
     Handle h(V(L"big.bin"), RW, 0, CREATE_ALWAYS);
-    for (int64_t at = 0; at < size; at += G)
-        h->Write(piece.data(), int32_t(G));
-    for (int64_t at : {int64_t(0), size / 3 / G * G, size - G})
-        EXPECT_EQ(ReadAt(h.f, at, G), piece) << at;
+    for (int64_t at = 0; at < size; at += piece)
+        h->Write(period.data() + at % 251, int32_t(std::min(piece, size - at)));
+    ASSERT_EQ(h->GetLength(), size);
+    EXPECT_GE(h->GetNode()->GetSectionCount(), 3);
+    for (int64_t at : {int64_t(0), G - 3, 2 * G - 1, size / 3, size - 10, size, size + 5})
+        EXPECT_EQ(ReadAt(h.f, at, G + 9), Pattern(at, std::max<int64_t>(0, std::min(G + 9, size - at)))) << at;
     // No page file holds a petabyte: the memory exception, and the file is as it was.
     h->Seek(int64_t(1) << 50, FILE_BEGIN);
     delete Catch<CMemoryException>([&] { h->Write("x", 1); });
     EXPECT_EQ(h->GetLength(), size);
-    EXPECT_EQ(ReadAt(h.f, size - G, G), piece);
+    EXPECT_EQ(ReadAt(h.f, size - G, G), Pattern(size - G, G));
 }
 
 TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
 {
     Handle h(V(L"bad.bin"), RW);
+    CMemoryMapping mapping;
+    mapping.Create(MM_ReadWrite, G);
+    void* unmapped = mapping.MapView(FILE_MAP_READ, 0, 0);
+    mapping.UnmapView(unmapped);
+    CMapping empty;
     const std::function<void()> rows[] = {
+        [&] { mapping.UnmapView(unmapped); }, // no longer recorded
+        [&] { mapping.Resize(0); },
+        [&] { empty.MapView(FILE_MAP_READ, 0, 0); },
+        [&] { empty.Resize(G); },
         [&] { h->SetLength(-1); },
         [&] { h->Seek(0, 7); },
         [&] { h->GetView(-1); },
@@ -238,24 +225,16 @@ TEST(VirtualFileTree, NamesAndErrorCodes)
     Fs.GetStatus(VirtualFilesPrefix, status);
     EXPECT_EQ(status.FileAttributes, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
 
+    // Refusals of its own; those every file system shares are the contract's.
     Handle held(V(L"a\\b\\c.txt"), GENERIC_READ, FILE_SHARE_READ);
     const struct {
         std::function<void()> action;
         uint32_t code;
     } rows[] = {
         {[] { Handle(V(L"a/b/c.txt/d"), RW); }, ERROR_ALREADY_EXISTS},
-        {[] { Handle(V(L"a/b/c.txt"), RW, 3, CREATE_NEW); }, ERROR_ACCESS_DENIED},
-        {[] { Handle(V(L"a/b/c.txt"), RW, 3, CREATE_ALWAYS); }, ERROR_SHARING_VIOLATION},
-        {[] { Handle(V(L"a/b/c.txt"), GENERIC_WRITE); }, ERROR_SHARING_VIOLATION},
-        {[] { Handle(V(L"a/b"), GENERIC_READ); }, ERROR_ACCESS_DENIED},
-        {[] { Handle(V(L"a/none"), GENERIC_READ, 3, OPEN_EXISTING); }, ERROR_FILE_NOT_FOUND},
-        {[] { Fs.DeleteFile(V(L"a/b/c.txt")); }, ERROR_SHARING_VIOLATION},
-        {[] { Fs.DeleteFile(V(L"a/b")); }, ERROR_ACCESS_DENIED},
         {[] { Fs.RemoveDirectory(V(L"a")); }, ERROR_SHARING_VIOLATION},
         {[] { Fs.RemoveDirectory(V(L"a/b/c.txt")); }, ERROR_PATH_NOT_FOUND},
         {[] { Fs.IsDirectoryEmpty(V(L"a/b/c.txt")); }, ERROR_PATH_NOT_FOUND},
-        {[] { Fs.RemoveDirectory(V(L"a/missing")); }, ERROR_FILE_NOT_FOUND},
-        {[] { Handle(V(L"a/b?/c"), RW); }, ERROR_INVALID_NAME},
         {[] { Fs.CreateDirectory(V(L"a/b:c"), false); }, ERROR_INVALID_NAME},
     };
     for (size_t i = 0; i < std::size(rows); ++i)
@@ -270,14 +249,13 @@ TEST(VirtualFileTree, MatchMask)
         const wchar_t *name, *mask;
         bool matches;
     } rows[] = {
-        {L"report.txt", L"rep*.txt", true},  {L"report.txt", L"report.t?t", true},
-        {L"report.txt", L"REPORT.TXT", false}, {L"report.txt", L"rep.txt", false},
-        {L"ab.x", L"ab*.x", false},          {L"anything", L"*.*", true},
-        {L"noext", L"*.", false},             {L"a.b", L"?.?", true},
-        {L"a.b", L"a", false},
+        {L"report.txt", L"rep*.txt", true}, {L"report.txt", L"report.t?t", true}, {L"report.txt", L"REPORT.TXT", false},
+        {L"report.txt", L"rep.txt", false}, {L"ab.x", L"ab*.x", false},          {L"anything", L"*.*", true},
+        {L"noext", L"*.", false},           {L"a.b", L"?.?", true},               {L"a.b", L"a", false},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(CVirtualFileSystem::MatchMask(row.name, row.mask), row.matches) << testing::PrintToString(std::wstring(row.name)) << testing::PrintToString(std::wstring(row.mask));
+        EXPECT_EQ(CVirtualFileSystem::MatchMask(row.name, row.mask), row.matches)
+            << testing::PrintToString(std::wstring(row.name)) << " " << testing::PrintToString(std::wstring(row.mask));
 }
 
 TEST(VirtualFileTree, CopiesKeepEveryByte)
@@ -286,7 +264,7 @@ TEST(VirtualFileTree, CopiesKeepEveryByte)
     GetTempPathW(MAX_PATH, folder);
     const CUnicodeString native = JoinPath(folder, L"vfs-copy-test.bin");
     for (int64_t size : {int64_t(0), int64_t(1), G, 3 * G + 5}) {
-        const auto data = Pattern(size, unsigned(size));
+        const auto data = Pattern(size, size);
         {
             Handle h(V(L"copy/src.bin"), RW, 0, CREATE_ALWAYS);
             if (size > 0)
@@ -299,11 +277,6 @@ TEST(VirtualFileTree, CopiesKeepEveryByte)
         Handle back(V(L"copy/back.bin"), GENERIC_READ);
         EXPECT_EQ(ReadAt(back.f, 0, size), data) << size;
     }
-    // A copy or move onto its own source, in another spelling, keeps the file.
-    Fs.CopyFile(V(L"COPY/SRC.bin"), V(L"copy/src.bin"));
-    Fs.MoveFile(V(L"COPY\\SRC.bin"), V(L"copy/src.bin"));
-    Handle kept(V(L"copy/src.bin"), GENERIC_READ, 3, OPEN_EXISTING);
-    EXPECT_EQ(kept->GetLength(), 3 * G + 5);
 }
 
 namespace {
@@ -335,7 +308,7 @@ TEST(VirtualFileTree, ExitReportsWhatIsLeft)
 
 TEST(VirtualFileThreads, OwnFilesAndSharedReaders)
 {
-    const auto data = Pattern(4 * G, 9);
+    const auto data = Pattern(0, 4 * G);
     { Handle h(V(L"shared.bin"), RW, 0, CREATE_ALWAYS); } // empty: the readers grow its storage together
     std::atomic<int> failures{0};
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
