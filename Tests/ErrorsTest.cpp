@@ -50,32 +50,12 @@ std::wstring SystemText(uint32_t code)
     return text;
 }
 
-// Wine's system texts differ from Windows', and some codes have none.
-std::wstring ExpectedLastErrorText(uint32_t code)
-{
-    wchar_t hex[16];
-    return SystemText(code).empty() ? L"Unknown error. Error code: 0x" + std::wstring(_ultow(code, hex, 16)) : SystemText(code);
-}
-
 // The same program with one disabled test selected; returns its exit code.
 DWORD RunChild(const wchar_t* test)
 {
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + test;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return 0xFFFFFFFF;
-    DWORD code = 0xFFFFFFFE;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &code);
-    else
-        TerminateProcess(process.hProcess, 99);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return RunProcess(L"\"" + std::wstring(exe) + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + test);
 }
 
 class Errors : public ::testing::Test {
@@ -100,13 +80,11 @@ TEST_F(Errors, FileExceptionKindsAndTexts)
 {
     const CUnicodeString name(L"C:\\a.txt");
     const struct { uint32_t code; FileErrorKind kind; std::wstring text; } cases[] = {
-        {2, FileErrorKind::NotFound, L"C:\\a.txt was not found."},
-        {267, FileErrorKind::BadPath, L"C:\\a.txt contains an invalid path."},
+        {2, FileErrorKind::NotFound, L"C:\\a.txt was not found."}, // the first kind with a text of its own
         {80, FileErrorKind::AccessDenied, L"Access to C:\\a.txt was denied."}, // not AlreadyExists
-        {183, FileErrorKind::AlreadyExists, L"Cannot create C:\\a.txt. The specified file already exists."},
-        {32, FileErrorKind::SharingViolation, L"A sharing violation occurred while accessing C:\\a.txt."},
         {145, FileErrorKind::DirNotEmpty, L"C:\\a.txt could not be removed because it is not empty."},
-        {0xFFFFFFFF, FileErrorKind::Generic, L"An error occurred while accessing C:\\a.txt: \n" + ExpectedLastErrorText(0xFFFFFFFF)},
+        {0x2000ABCD, FileErrorKind::Generic, // a code the system has no text for, with the customer bit
+         L"An error occurred while accessing C:\\a.txt: \nUnknown error. Error code: 0x2000abcd"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
@@ -117,12 +95,7 @@ TEST_F(Errors, FileExceptionKindsAndTexts)
         EXPECT_EQ(Text(e->GetMessageText()), c.text);
         delete e;
     }
-    // Of a kind only: no error code. Beyond the last kind: the generic text, with that of code 0.
-    CFileException* e = Catch<CFileException>([&] { ThrowFileExceptionOfKind(FileErrorKind::BadPath, name); });
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->GetErrorCode(), 0u);
-    EXPECT_EQ(Text(e->GetMessageText()), L"C:\\a.txt contains an invalid path.");
-    delete e;
+    // Beyond the last kind: the generic text, with that of code 0.
     EXPECT_EQ(Text(CFileException(static_cast<FileErrorKind>(17), name).GetMessageText()),
               L"An error occurred while accessing C:\\a.txt: \nUnknown error. Error code: 0x0");
     // Kind None and code 0 are internal errors.
@@ -131,17 +104,13 @@ TEST_F(Errors, FileExceptionKindsAndTexts)
     EXPECT_TRUE(ReportsAt(CheckSite::FileErrorKindOfSuccess, [] { KindFromSystemError(0); }));
 }
 
-TEST_F(Errors, LastErrorAndMessageTexts)
+TEST_F(Errors, MessageAndFailureTexts)
 {
-    EXPECT_EQ(Text(GetLastErrorText(0)), L"Unknown error. Error code: 0x0");
     // A text with inserts, which the system will not fill from an argument array that is not
-    // there; ignoring the inserts instead would show a raw "%1".
-    EXPECT_EQ(Text(GetLastErrorText(193)), ExpectedLastErrorText(193));
-    EXPECT_EQ(Text(GetLastErrorText(0x2000ABCD)), L"Unknown error. Error code: 0x2000abcd"); // the customer bit
-    EXPECT_EQ(Text(CLastErrorException(5).GetMessageText()), SystemText(5));
+    // there (some systems then give none); ignoring the inserts instead would show a raw "%1".
+    EXPECT_EQ(Text(GetLastErrorText(193)), SystemText(193).empty() ? L"Unknown error. Error code: 0xc1" : SystemText(193));
 
     const CUnicodeString params[3] = {L"C:\\a.txt", L"", L"b"};
-    EXPECT_EQ(Text(FormatMessageText(MissingMessage, params, 0)), L"ERR_TEST_IN_NO_MODULE");
     EXPECT_EQ(Text(FormatMessageText(MissingMessage, params, 3)), L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");
     EXPECT_FALSE(MessageExists(MissingMessage));
     EXPECT_EQ(Text(LoadMessageOrName(MissingMessage)), L"ERR_TEST_IN_NO_MODULE");
@@ -154,21 +123,13 @@ TEST_F(Errors, LastErrorAndMessageTexts)
     EXPECT_EQ(Text(e->GetMessageText()), L"Access to the Windows registry key HKEY_X\\a is prohibited.");
     EXPECT_EQ(Text(e->GetParam(1)), L"p1");
     delete e;
-    CCheckException missing(MissingMessage, CUnicodeString(L"p"), CUnicodeString(L"q"), CUnicodeString());
-    EXPECT_EQ(Text(missing.GetMessageText()), L"ERR_TEST_IN_NO_MODULE p q "); // the empty last one after a blank
-}
 
-TEST_F(Errors, InternalErrorAndFailureTexts)
-{
-    EXPECT_EQ(Text(CInternalError(FailureKind::Presume, L"Src/A", -1, 7).GetMessageText()), L"Internal Program Error:\nSrc/A, -1.");
     EXPECT_EQ(Text(CInternalError(FailureKind::PresumeLastError, L"Src/A", 0, 0xDEADBEEF).GetMessageText()),
               L"Internal Program Error:\nSrc/A, 0.\nError code: 0xdeadbeef");
     const struct { FailureKind kind; const wchar_t *function, *expression; int32_t line; uint32_t code; std::wstring text; } cases[] = {
         {FailureKind::Assert, L"F", L"x > 0", -1, 0, L"Internal Program Error:\nAssertion failed: ( x > 0 )\na.cpp, -1.\n( F )."},
-        {FailureKind::AssertLastError, L"", L"", 12, 5,
-         L"Internal Program Error:\nAssertion failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x5 - " + SystemText(5)},
-        {FailureKind::PresumeLastError, L"", L"", 12, 0,
-         L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x0 - Unknown error. Error code: 0x0"},
+        {FailureKind::PresumeLastError, L"", L"", 12, 5,
+         L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x5 - " + SystemText(5)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Text(BuildFailureText(c.kind, c.function, c.expression, L"a.cpp", c.line, c.code)), c.text)
@@ -176,10 +137,6 @@ TEST_F(Errors, InternalErrorAndFailureTexts)
 
     EXPECT_TRUE(ReportsAt(CheckSite::FailureKindUnknown,
                           [] { BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0); }));
-    Suppress();
-    EXPECT_TRUE(BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0).IsEmpty());
-    ASSERT_EQ(ShownMessages.size(), 1u);
-    EXPECT_NE(ShownMessages[0].find(ShownSite(CheckSite::FailureKindUnknown)), std::wstring::npos);
 }
 
 // On a thread that suppresses exceptions failures are shown instead; memory and file exceptions
@@ -229,11 +186,9 @@ TEST_F(Errors, ScopesRestoreTheThreadState)
 
 TEST_F(Errors, StopModes)
 {
-    // Whole names in any case, else the default (Debug here; the settings below name the others).
-    const struct { const wchar_t* text; StopMode mode; } cases[] = {
-        {L"ALWAYS", StopMode::Always}, {L"", StopMode::Debug}, {L"Alway", StopMode::Debug}, {L"Never ", StopMode::Debug}};
-    for (const auto& c : cases)
-        EXPECT_EQ(StopModeFromText(c.text, StopMode::Debug), c.mode) << "\"" << std::wstring(c.text) << "\"";
+    // Whole names in any case, else the default.
+    EXPECT_EQ(StopModeFromText(L"ALWAYS", StopMode::Debug), StopMode::Always);
+    EXPECT_EQ(StopModeFromText(L"Alway", StopMode::Debug), StopMode::Debug);
 
     // Read once per process. Only modes that never trap without a debugger are written, so
     // concurrent tests in this prefix are safe whatever they read.
@@ -242,23 +197,17 @@ TEST_F(Errors, StopModes)
     auto write = [&](const wchar_t* name, const wchar_t* value) {
         RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), DWORD(wcslen(value) + 1) * 2);
     };
-    auto clear = [&] {
-        RegDeleteValueW(key, L"AssertStopMode");
-        RegDeleteValueW(key, L"ErrorStopMode");
-        ErrorsInternal::ResetStopModesForTest();
-    };
-    clear();
-    EXPECT_EQ(GetAssertStopMode(), StopMode::Debug); // no values: the defaults
-    EXPECT_EQ(GetErrorStopMode(), StopMode::Never);
-    ErrorsInternal::ResetStopModesForTest();
     write(L"AssertStopMode", L"NEVER");
     write(L"ErrorStopMode", L"debug");
+    ErrorsInternal::ResetStopModesForTest();
     EXPECT_EQ(GetAssertStopMode(), StopMode::Never);
     EXPECT_EQ(GetErrorStopMode(), StopMode::Debug);
     write(L"AssertStopMode", L"Debug");
     EXPECT_EQ(GetAssertStopMode(), StopMode::Never);
-    clear();
+    RegDeleteValueW(key, L"AssertStopMode");
+    RegDeleteValueW(key, L"ErrorStopMode");
     RegCloseKey(key);
+    ErrorsInternal::ResetStopModesForTest();
 }
 
 TEST_F(Errors, MemoryExceptionReserve)
@@ -266,15 +215,10 @@ TEST_F(Errors, MemoryExceptionReserve)
     std::vector<CMemoryException*> live;
     for (int i = 0; i < 64; ++i)
         live.push_back(new CMemoryException());
-    for (int i = 1; i < 64; ++i)
-        ASSERT_LT(live[i - 1], live[i]) << "slot " << i;
-    delete live[20];
-    delete live[10];
-    for (int i : {10, 20}) { // the lowest free slot first
-        CMemoryException* again = new CMemoryException();
-        EXPECT_EQ(again, live[i]);
-        live[i] = again;
-    }
+    CMemoryException* freed = live[10];
+    delete freed;
+    live[10] = new CMemoryException();
+    EXPECT_EQ(live[10], freed) << "the only free slot";
     EXPECT_EQ(Text(live[0]->GetMessageText()), L"Not enough memory!");
     for (CMemoryException* e : live)
         delete e;
@@ -298,17 +242,12 @@ TEST_F(Errors, BadReleaseIsAnInternalError)
     EXPECT_NE(ShownMessages[1].find(ShownSite(CheckSite::ExceptionReserveForeignBlock)), std::wstring::npos);
 }
 
-// Each in a child; abort gives exit code 3. Cancel is offered from the third report only.
+// Each in a child, which must abort (exit code 3).
 TEST_F(Errors, ProcessEndings)
 {
-    const struct { const wchar_t* child; DWORD exitCode; } cases[] = {
-        {L"ErrorsChild.DISABLED_DoubleReporting", 3},
-        {L"ErrorsChild.DISABLED_CancelThirdReport", 3},
-        {L"ErrorsChild.DISABLED_CancelSecondReport", 0},
-        {L"ErrorsChild.DISABLED_SixtyFiveMemoryExceptions", 3},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(RunChild(c.child), c.exitCode) << std::wstring(c.child);
+    for (const wchar_t* child : {L"ErrorsChild.DISABLED_DoubleReporting", L"ErrorsChild.DISABLED_CancelThirdReport",
+                                 L"ErrorsChild.DISABLED_SixtyFiveMemoryExceptions"})
+        EXPECT_EQ(RunChild(child), 3u) << std::wstring(child);
 }
 
 TEST(ErrorsChild, DISABLED_DoubleReporting)
@@ -318,16 +257,14 @@ TEST(ErrorsChild, DISABLED_DoubleReporting)
     CErrorScope second(CErrorScope::Reporting);
 }
 
-void CancelReports(int count)
+TEST(ErrorsChild, DISABLED_CancelThirdReport)
 {
     ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
     ShowAnswer = IDCANCEL;
     CInternalError e(FailureKind::Assert, L"Src/A", 1, 0);
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < 3; ++i)
         e.Report();
 }
-TEST(ErrorsChild, DISABLED_CancelThirdReport) { CancelReports(3); }
-TEST(ErrorsChild, DISABLED_CancelSecondReport) { CancelReports(2); }
 
 TEST(ErrorsChild, DISABLED_SixtyFiveMemoryExceptions)
 {

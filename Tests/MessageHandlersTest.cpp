@@ -22,10 +22,10 @@ namespace {
 
 using Texts = std::vector<std::wstring>;
 
-// One display as "caption|text flags"; an owner window would show as a prefix.
-std::wstring Display(HWND owner, const wchar_t* caption, const wchar_t* text, uint32_t flags)
+// One display as "caption|text flags".
+std::wstring Display(const wchar_t* caption, const wchar_t* text, uint32_t flags)
 {
-    return (owner ? L"owned " : L"") + std::wstring(caption) + L"|" + text + L" " + std::to_wstring(flags);
+    return std::wstring(caption) + L"|" + text + L" " + std::to_wstring(flags);
 }
 
 // What the replaced platform calls saw, in order; the text written to a console apart.
@@ -43,12 +43,8 @@ protected:
         ConsoleText.clear();
         SourceToGive = reinterpret_cast<HANDLE>(0x5eed);
         CPlatformCalls fakes;
-        fakes.ShowBox = [](HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
-            Calls.push_back(L"box " + Display(owner, caption, text, flags));
-            return IDRETRY;
-        };
-        fakes.ShowBoxIndirect = [](const MSGBOXPARAMSW* b) {
-            Calls.push_back(L"icon box " + Display(b->hwndOwner, b->lpszCaption, b->lpszText, b->dwStyle));
+        fakes.ShowBox = [](HWND, LPCWSTR text, LPCWSTR caption, UINT flags) {
+            Calls.push_back(L"box " + Display(caption, text, flags));
             return IDRETRY;
         };
         fakes.WriteToConsole = [](HANDLE, const VOID* text, DWORD count, LPDWORD written, LPVOID) {
@@ -56,14 +52,12 @@ protected:
             ConsoleText.append(static_cast<const wchar_t*>(text), *written = count);
             return TRUE;
         };
-        fakes.RegisterSource = [](LPCWSTR server, LPCWSTR name) {
-            Calls.push_back((server ? L"register remote " : L"register ") + std::wstring(name));
+        fakes.RegisterSource = [](LPCWSTR, LPCWSTR name) {
+            Calls.push_back(L"register " + std::wstring(name));
             return SourceToGive;
         };
-        fakes.Report = [](HANDLE source, WORD type, WORD category, DWORD id, PSID user, WORD count, DWORD dataSize,
-                          LPCWSTR* strings, LPVOID data) {
-            EXPECT_TRUE(source == SourceToGive && category == 0 && !user && dataSize == 0 && !data && count == 2);
-            Calls.push_back(L"event " + std::to_wstring(type) + L" " + std::to_wstring(id) + L" " + strings[0] + L"|" + strings[1]);
+        fakes.Report = [](HANDLE, WORD type, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR* strings, LPVOID) {
+            Calls.push_back(L"event " + std::to_wstring(type) + L" " + strings[0] + L"|" + strings[1]);
             return TRUE;
         };
         fakes.Deregister = [](HANDLE source) {
@@ -123,24 +117,29 @@ std::wstring BesideThisProgram(const std::wstring& file)
 
 } // namespace
 
-// ---- Handlers that cannot ask, and the event log ----------------------------------------
-
+// Handlers that cannot ask answer from the table (the default button picks the column); an
+// icon decides the event type, never the answer. The box adds the exclamation mark to the
+// button sets that do not say what happened, and brings itself to the front without an owner;
+// an icon that no module has is an internal error.
 // The event log registers its source on the first event, again after a refusal, and records
-// exceptions (but not user exceptions) as errors without showing them.
-TEST_F(MessageDisplay, ConsoleAndEventLogAnswerFromTheTable)
+// exceptions (but not user exceptions) as errors.
+TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
 {
     const WORD error = EVENTLOG_ERROR_TYPE, warning = EVENTLOG_WARNING_TYPE, information = EVENTLOG_INFORMATION_TYPE;
-    const struct { uint32_t flags; int32_t answer; WORD eventType; } rows[] = {
-        {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL, warning}, {MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL, information},
-        {MB_ABORTRETRYIGNORE | MB_DEFBUTTON4, IDABORT, error}, // 0x300 falls back to the first column
-        {6 | MB_DEFBUTTON2, IDABORT, information}, {0xF, IDABORT, information}, // unknown button sets
-        // An icon decides the event type, never the answer.
-        {MB_YESNO | MB_ICONHAND | MB_DEFBUTTON2, IDNO, error}, {MB_RETRYCANCEL | MB_ICONQUESTION, IDRETRY, information},
-        {MB_ABORTRETRYIGNORE | MB_ICONASTERISK | MB_DEFBUTTON3, IDIGNORE, information},
-        {MB_ICONEXCLAMATION, IDOK, warning}, {MB_OKCANCEL | MB_USERICON, IDOK, warning},
+    const uint32_t front = MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST;
+    const struct { uint32_t flags; int32_t answer; WORD eventType; uint32_t boxIcon; } rows[] = {
+        {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL, warning, MB_ICONEXCLAMATION},
+        {MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL, information, MB_ICONEXCLAMATION},
+        {MB_YESNO, IDYES, information, MB_ICONEXCLAMATION},
+        {MB_ABORTRETRYIGNORE | MB_DEFBUTTON4, IDABORT, error, 0}, // 0x300 falls back to the first column
+        {0xF, IDABORT, information, 0}, // an unknown button set
+        {MB_YESNO | MB_ICONHAND | MB_SYSTEMMODAL | MB_DEFBUTTON2, IDNO, error, 0},
+        {MB_ABORTRETRYIGNORE | MB_ICONASTERISK | MB_DEFBUTTON3, IDIGNORE, information, 0},
+        {MB_ICONEXCLAMATION, IDOK, warning, 0},
     };
     CTempFile file;
     CConsoleMessageHandler console(file.handle, FILE_TYPE_DISK);
+    CMessageBoxHandler box;
     CLastErrorException failure(ERROR_ACCESS_DENIED);
     Texts expected{L"register Zelkor", L"register Zelkor"};
     {
@@ -152,13 +151,19 @@ TEST_F(MessageDisplay, ConsoleAndEventLogAnswerFromTheTable)
             const std::wstring caption = std::to_wstring(row.flags); // names the row
             EXPECT_EQ(console.Show(nullptr, L"q", caption.c_str(), row.flags), row.answer) << std::hex << row.flags;
             EXPECT_EQ(eventLog.Show(nullptr, L"q", caption.c_str(), row.flags), row.answer) << std::hex << row.flags;
-            expected.push_back(L"event " + std::to_wstring(row.eventType) + L" 1 " + caption + L"|q");
+            EXPECT_EQ(box.Show(nullptr, L"q", caption.c_str(), row.flags), IDRETRY);
+            expected.push_back(L"event " + std::to_wstring(row.eventType) + L" " + caption + L"|q");
+            expected.push_back(L"box " + Display(caption.c_str(), L"q", front | row.flags | row.boxIcon));
         }
+        box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, nullptr); // no icon name: the plain box
+        EXPECT_TRUE(ReportsAt(CheckSite::MessageIconModuleNotFound,
+                              [&] { box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, L"NO_SUCH_ICON_ANYWHERE"); }));
+        expected.push_back(L"box " + Display(L"c", L"t", front | MB_ICONEXCLAMATION));
         CUserException user;
         eventLog.HandleException(&user);
         eventLog.HandleException(&failure);
     }
-    expected.push_back(L"event 1 1 Zelkor|" + std::wstring(failure.GetMessageText().GetText()));
+    expected.push_back(L"event 1 Zelkor|" + std::wstring(failure.GetMessageText().GetText()));
     expected.push_back(L"deregister");
     EXPECT_EQ(Calls, expected);
     CRegistryKey source;
@@ -166,19 +171,15 @@ TEST_F(MessageDisplay, ConsoleAndEventLogAnswerFromTheTable)
     EXPECT_EQ(std::wstring(source.GetStringValue(L"EventMessageFile", L"").GetText()), BesideThisProgram(L"ZelkorEventSrc.dll"));
 }
 
-// ---- Console and message box ------------------------------------------------------------
-
-TEST_F(MessageDisplay, ConsoleLineBreaksAndEncoding)
+// A null text is an internal error, and the console's lock is left for the next display.
+TEST_F(MessageDisplay, ConsoleLineBreaksEncodingAndNullText)
 {
     const std::string mark("\xFF\xFE", 2);
     auto utf16 = [](const std::wstring& text) { return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2); };
     // atStart: the handle stands at the start of the file rather than at its end.
     const struct { std::string before; bool atStart; const wchar_t* text; std::string after; } rows[] = {
-        {"", false, L"", "\r\n"}, // an empty file gets ANSI
-        {"", false, L"\r\n\n", "\r\n\r\n\r\n"},
-        {"", false, L"a\r", "a\r\r\n"},
+        {"", false, L"\r\n\n", "\r\n\r\n\r\n"}, // an empty file gets ANSI
         {mark + utf16(L"x"), false, L"a\nb", mark + utf16(L"xa\r\nb\r\n")}, // a UTF-16 file stays UTF-16
-        {"\xFF", false, L"a", "\xFF" "a\r\n"},          // half a mark
         {"\xFE\xFF", false, L"a", "\xFE\xFF" "a\r\n"},  // big-endian mark
         {mark, true, L"a\nb", "a\r\nb\r\n"},            // at the start: ANSI, written over the mark
     };
@@ -191,57 +192,23 @@ TEST_F(MessageDisplay, ConsoleLineBreaksAndEncoding)
         EXPECT_EQ(file.Read(), row.after) << testing::PrintToString(row.before) << " "
                                           << testing::PrintToString(std::wstring(row.text));
     }
-}
-
-TEST_F(MessageDisplay, ConsoleTakesLongTextInPieces)
-{
-    // The length before the line break is added.
-    const struct { int length; Texts pieces; } rows[] = {
-        {40000 - 2, {L"console 16384", L"console 16384", L"console 7232"}},
-        {16384 - 2, {L"console 16384"}}, {16384 - 1, {L"console 16384", L"console 1"}}};
-    for (const auto& row : rows) {
-        Calls.clear();
-        ConsoleText.clear();
-        CConsoleMessageHandler console(GetStdHandle(STD_OUTPUT_HANDLE), FILE_TYPE_CHAR);
-        std::wstring text(row.length, L'x');
-        for (int i = 0; i < row.length; i += 1000)
-            text[i] = wchar_t(L'A' + i / 1000 % 26); // a lost or repeated piece shows
-        console.Show(nullptr, text.c_str(), L"c", MB_OK);
-        EXPECT_EQ(Calls, row.pieces) << row.length;
-        EXPECT_EQ(ConsoleText, text + L"\r\n") << row.length;
-    }
-}
-
-TEST_F(MessageDisplay, ContractViolationsAreInternalErrors)
-{
     CTempFile file;
     CConsoleMessageHandler console(file.handle, FILE_TYPE_DISK);
-    CMessageBoxHandler box;
     EXPECT_TRUE(ReportsAt(CheckSite::ConsoleNullText, [&] { console.Show(nullptr, nullptr, L"c", MB_OK); }));
-    EXPECT_TRUE(ReportsAt(CheckSite::MessageIconModuleNotFound,
-                          [&] { box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, L"NO_SUCH_ICON_ANYWHERE"); }));
-    EXPECT_TRUE(Calls.empty());
-    console.Show(nullptr, L"ok", L"c", MB_OK); // the console lock was left
+    console.Show(nullptr, L"ok", L"c", MB_OK);
     EXPECT_EQ(file.Read(), "ok\r\n");
 }
 
-TEST_F(MessageDisplay, MessageBoxIconAndStyle)
+// With the line break the text is one unit longer than the largest piece.
+TEST_F(MessageDisplay, ConsoleTakesLongTextInPieces)
 {
-    const uint32_t front = MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST; // no owner to stay in front of
-    const struct { uint32_t flags, shown; } rows[] = {
-        {MB_OK, MB_ICONEXCLAMATION}, {MB_YESNO, MB_YESNO | MB_ICONEXCLAMATION}, {MB_ABORTRETRYIGNORE, MB_ABORTRETRYIGNORE},
-        {MB_RETRYCANCEL, MB_RETRYCANCEL}, {6, 6}, {MB_YESNO | MB_ICONQUESTION, MB_YESNO | MB_ICONQUESTION},
-        {MB_ICONHAND | MB_SYSTEMMODAL | MB_DEFBUTTON2, MB_ICONHAND | MB_SYSTEMMODAL | MB_DEFBUTTON2},
-    };
-    CMessageBoxHandler box;
-    Texts expected;
-    for (const auto& row : rows) {
-        EXPECT_EQ(box.Show(nullptr, L"t", L"c", row.flags), IDRETRY);
-        expected.push_back(L"box " + Display(nullptr, L"c", L"t", front | row.shown));
-    }
-    box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, nullptr); // no icon name: the plain box
-    expected.push_back(L"box " + Display(nullptr, L"c", L"t", front | MB_ICONEXCLAMATION));
-    EXPECT_EQ(Calls, expected);
+    CConsoleMessageHandler console(GetStdHandle(STD_OUTPUT_HANDLE), FILE_TYPE_CHAR);
+    std::wstring text(16384 - 1, L'x');
+    for (size_t i = 0; i < text.size(); i += 1000)
+        text[i] = wchar_t(L'A' + i / 1000); // a lost or repeated piece shows
+    console.Show(nullptr, text.c_str(), L"c", MB_OK);
+    EXPECT_EQ(Calls, (Texts{L"console 16384", L"console 1"}));
+    EXPECT_EQ(ConsoleText, text + L"\r\n");
 }
 
 // ---- Display through the thread's handler and without handler ---------------------------
@@ -249,12 +216,12 @@ TEST_F(MessageDisplay, MessageBoxIconAndStyle)
 // Catches what would be shown on the threads that set it, and notices displays that overlap.
 class CCapturingHandler : public CMessageHandler {
 public:
-    int32_t Show(HWND window, const wchar_t* text, const wchar_t* caption, uint32_t flags) override
+    int32_t Show(HWND, const wchar_t* text, const wchar_t* caption, uint32_t flags) override
     {
         if (++inside > 1)
             overlapped = true;
         Sleep(20);
-        shown.push_back(Display(window, caption, text, flags));
+        shown.push_back(Display(caption, text, flags));
         --inside;
         return IDNO;
     }
@@ -263,36 +230,32 @@ public:
     std::atomic<bool> overlapped{false};
 };
 
+// Other threads keep the process's handler; threads that set the same one take turns with it.
 TEST_F(MessageDisplay, ThreadHandlerTakesDisplaysAndExceptions)
 {
     CCapturingHandler capture;
     ThreadLogData.Get().Handler = &capture;
-    EXPECT_EQ(GetMessageHandler(), &capture);
     EXPECT_EQ(ShowMessage(L"hello", MB_YESNO | MB_ICONQUESTION), IDNO);
     CLastErrorException failure(ERROR_FILE_NOT_FOUND);
     ProcessException(&failure); // reported by the exception itself, through the display
     ProcessException(nullptr);
-    EXPECT_EQ(capture.shown, (Texts{Display(nullptr, L"Zelkor", L"hello", MB_YESNO | MB_ICONQUESTION),
-                                    Display(nullptr, L"Zelkor", failure.GetMessageText(), 0)}));
-    CMessageHandler* other = nullptr;
-    std::thread([&] { other = GetMessageHandler(); }).join();
-    EXPECT_TRUE(other != nullptr && other != &capture);
-}
-
-TEST_F(MessageDisplay, DisplaysOfThreadsDoNotOverlap)
-{
-    CCapturingHandler slow;
+    std::atomic<int> sawAnother{0};
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i)
         threads.emplace_back([&] {
-            ThreadLogData.Get().Handler = &slow;
+            const CMessageHandler* before = GetMessageHandler();
+            sawAnother += before != nullptr && before != &capture;
+            ThreadLogData.Get().Handler = &capture;
             ShowMessage(L"t", MB_OK);
             ThreadLogData.Get().Handler = nullptr;
         });
     for (auto& thread : threads)
         thread.join();
-    EXPECT_FALSE(slow.overlapped);
-    EXPECT_EQ(slow.shown.size(), 4u);
+    EXPECT_EQ(sawAnother.load(), 4);
+    EXPECT_FALSE(capture.overlapped);
+    const std::wstring t = Display(L"Zelkor", L"t", MB_OK);
+    EXPECT_EQ(capture.shown, (Texts{Display(L"Zelkor", L"hello", MB_YESNO | MB_ICONQUESTION),
+                                    Display(L"Zelkor", failure.GetMessageText(), 0), t, t, t, t}));
 }
 
 TEST_F(MessageDisplay, WithoutHandlerWritesTheOutputAsIs)
@@ -305,7 +268,7 @@ TEST_F(MessageDisplay, WithoutHandlerWritesTheOutputAsIs)
     EXPECT_EQ(ShowWithoutHandler(L"boxed", MB_OKCANCEL), IDRETRY);
     SetStdHandle(STD_OUTPUT_HANDLE, saved);
     EXPECT_EQ(file.Read(), "x\ny"); // no line break added
-    EXPECT_EQ(Calls, Texts{L"box " + Display(nullptr, L"Zelkor", L"boxed", MB_OKCANCEL)}); // no icon or style added
+    EXPECT_EQ(Calls, Texts{L"box " + Display(L"Zelkor", L"boxed", MB_OKCANCEL)}); // no icon or style added
 }
 
 // ---- Choice of the handler, in processes of their own -----------------------------------
@@ -325,21 +288,9 @@ TEST(MessageHandlerChoice, ByVersionValueElseByOutput)
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.variant) + L" " + row.argument) + " output " +
                      std::to_string(row.withOutput));
         CTempFile file;
-        std::wstring command = L"\"" + BesideThisProgram(std::wstring(L"MessageHost") + row.variant + L".exe") + L"\" " + row.argument;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = row.withOutput ? file.handle : nullptr;
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
-            << GetLastError();
-        // A box that waited for a person would hang here.
-        EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-        DWORD handler = 255;
-        GetExitCodeProcess(process.hProcess, &handler);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-        EXPECT_EQ(handler, row.handler);
+        const std::wstring host = BesideThisProgram(std::wstring(L"MessageHost") + row.variant + L".exe");
+        // A box that waited for a person would hang until the process is ended.
+        EXPECT_EQ(RunProcess(L"\"" + host + L"\" " + row.argument, row.withOutput ? file.handle : INVALID_HANDLE_VALUE), row.handler);
         EXPECT_EQ(file.Read(), row.written);
     }
 }

@@ -1,6 +1,8 @@
 // Helpers shared by the test suites.
 #pragma once
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,6 +25,28 @@ E* Catch(F f)
     }
     ADD_FAILURE() << "nothing thrown";
     return nullptr;
+}
+
+// The text of a framework string, for comparisons and failure messages.
+inline std::wstring W(const Zelkor::CUnicodeString& s)
+{
+    return std::wstring(s.GetText(), s.GetLength());
+}
+
+// The platform error code of the file exception f raised: 0 when it raised nothing, 0xDEAD when
+// it raised an exception of another class.
+template <class F>
+uint32_t ErrorOf(F f)
+{
+    try {
+        f();
+    } catch (Zelkor::CException* e) {
+        const auto* fileError = dynamic_cast<Zelkor::CFileException*>(e);
+        const uint32_t code = fileError ? fileError->GetErrorCode() : 0xDEAD;
+        delete e;
+        return code;
+    }
+    return 0;
 }
 
 // Runs f and tells whether it reported a failed check at site (a CInternalError with the site's
@@ -48,4 +72,27 @@ template <class F>
 inline std::wstring ShownSite(const Zelkor::CCheckSite& site)
 {
     return std::wstring(site.sourcePath) + L", " + std::to_wstring(site.line) + L".";
+}
+
+// Runs a command line to its end (a minute at most, else it is ended with exit code 99) and gives
+// its exit code, or 0xFFFFFFFF when it could not start. A given output handle, inheritable,
+// becomes its standard output (INVALID_HANDLE_VALUE: none); without one it keeps this program's.
+inline DWORD RunProcess(std::wstring command, HANDLE output = nullptr)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (output != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+    }
+    PROCESS_INFORMATION process = {};
+    DWORD code = 0xFFFFFFFF;
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
+            TerminateProcess(process.hProcess, 99);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return code;
 }

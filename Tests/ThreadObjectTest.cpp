@@ -1,5 +1,5 @@
-// Per-thread values: separation between threads, lazy reclaiming of ended threads, removal of
-// a destroyed thread object's records.
+// Per-thread values: separation between threads and objects, lazy reclaiming of ended threads,
+// removal of a destroyed thread object's records.
 #include <windows.h>
 
 #include <atomic>
@@ -35,58 +35,37 @@ void CreateFreshRecord()
 
 } // namespace
 
-TEST(ThreadObject, EachThreadAndObjectHasItsOwnValue)
+TEST(ThreadObject, ObjectsOfOneThreadAreApartAndReadingKeepsTheLastError)
 {
     CThreadObject<CCounted> object, later;
-    EXPECT_GT(later.GetIndex(), object.GetIndex()); // slots in the order of creation, never shared
     object.Get().Value = 1;
     later.Get().Value = 2;
-    const int base = LiveValues.load();
-    std::thread([&] {
-        EXPECT_EQ(object.Get().Value, 7) << "another thread's value";
-        object.Get().Value = 3;
-    }).join();
     EXPECT_EQ(object.Get().Value, 1);
-    EXPECT_EQ(later.Get().Value, 2);
-    EXPECT_EQ(LiveValues.load(), base + 1); // the ended thread's value waits to be reclaimed
     SetLastError(1234);
     object.Get();
     EXPECT_EQ(GetLastError(), 1234u) << "the fast path changed the last error";
 }
 
-TEST(ThreadObject, EndedThreadIsReclaimedOnlyWhenAnotherThreadCreatesARecord)
-{
-    CThreadObject<CCounted> object;
-    object.Get();
-    const int base = LiveValues.load();
-    HANDLE endedThread = nullptr;
-    std::thread([&] {
-        object.Get();
-        endedThread = (*ThreadDataRegistry.GetCurrentRecords())[static_cast<int32_t>(object.GetIndex())]->GetThread();
-    }).join();
-    DWORD flags = 0;
-    EXPECT_TRUE(GetHandleInformation(endedThread, &flags)) << "the record keeps its thread handle";
-    object.Get(); // reading an existing record is no occasion to reclaim
-    EXPECT_EQ(LiveValues.load(), base + 1);
-    CreateFreshRecord();
-    EXPECT_EQ(LiveValues.load(), base);
-    EXPECT_FALSE(GetHandleInformation(endedThread, &flags)) << "the duplicated handle must be closed";
-}
-
-// Live threads keep their own records when another thread reclaims; destroying an object
-// removes its records from every live thread and leaves the other object's records alone.
-TEST(ThreadObject, LiveThreadsKeepTheirRecordsUntilTheObjectGoes)
+// Each thread has its own record. An ended thread's records (and the duplicated thread handle)
+// wait until another thread creates a record; live threads keep theirs then. Destroying an
+// object removes its records from every live thread and leaves the other object's alone.
+TEST(ThreadObject, RecordsLiveWithTheirThreadAndObject)
 {
     auto doomed = std::make_unique<CThreadObject<CCounted>>();
     CThreadObject<CCounted> kept;
+    kept.Get();
     std::atomic<int> ready{0};
     std::atomic<bool> released{false};
+    HANDLE endedThread = nullptr;
     std::vector<std::thread> threads;
     const int base = LiveValues.load();
     for (int i = 0; i < 3; ++i) {
         threads.emplace_back([&, i] {
             doomed->Get();
+            EXPECT_EQ(kept.Get().Value, 7) << "another thread's value";
             kept.Get().Value = 11 + i;
+            if (i == 0)
+                endedThread = (*ThreadDataRegistry.GetCurrentRecords())[static_cast<int32_t>(kept.GetIndex())]->GetThread();
             ready.fetch_add(1);
             while (!released.load())
                 Sleep(1);
@@ -102,10 +81,15 @@ TEST(ThreadObject, LiveThreadsKeepTheirRecordsUntilTheObjectGoes)
     released = true;
     for (auto& thread : threads)
         thread.join();
+    kept.Get(); // reading an existing record is no occasion to reclaim
+    EXPECT_EQ(LiveValues.load(), base + 3);
+    DWORD flags = 0;
+    EXPECT_TRUE(GetHandleInformation(endedThread, &flags)) << "the record keeps its thread handle";
     const int32_t arrays = ThreadDataRegistry.GetArrayCount();
     CreateFreshRecord(); // every ended thread goes, with its record array
     EXPECT_EQ(LiveValues.load(), base);
     EXPECT_LE(ThreadDataRegistry.GetArrayCount(), arrays - 3);
+    EXPECT_FALSE(GetHandleInformation(endedThread, &flags)) << "the duplicated handle must be closed";
 }
 
 TEST(ThreadObject, RecordOfAnotherObjectAtItsIndexIsAnAssertion)

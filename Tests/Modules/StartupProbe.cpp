@@ -1,8 +1,7 @@
 // A framework module for the start-up tests. Its static objects sit early and late in the
 // start-up order and leave a trace of their construction and destruction in the process
 // environment (STARTUP_PROBE_TRACE), where the test can read it after the module is gone.
-// STARTUP_PROBE_MODE chooses how the late initialiser behaves: "ok", "shown" (marks a failure
-// as shown) or "assert" (reports a failed check).
+// With STARTUP_PROBE_MODE "assert" the late initialiser reports a failed check.
 #include <windows.h>
 
 #include <cwchar>
@@ -49,10 +48,7 @@ public:
     CLateWitness()
     {
         Trace(L"late+(suppress=%d)", Suppressed());
-        const std::wstring mode = ReadVariable(L"STARTUP_PROBE_MODE");
-        if (mode == L"shown") {
-            Zelkor::ZelkorThreadData.Get().ErrorShown = true;
-        } else if (mode == L"assert") {
+        if (ReadVariable(L"STARTUP_PROBE_MODE") == L"assert") {
             try {
                 Zelkor::Check(false, ZELKOR_HERE(L"Src/StartupProbe"));
             } catch (Zelkor::CException* e) {
@@ -72,11 +68,6 @@ ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 50) CLateWitness LateWitness;
 } // namespace
 
 extern "C" {
-
-__declspec(dllexport) int ProbeModuleCount()
-{
-    return Zelkor::ModuleRegistry.GetCount();
-}
 
 __declspec(dllexport) int ProbeHasOwnRecord()
 {
