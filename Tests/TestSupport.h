@@ -79,7 +79,7 @@ inline std::wstring ShownSite(const Zelkor::CCheckSite& site)
 // becomes its standard output (INVALID_HANDLE_VALUE: none); without one it keeps this program's.
 inline DWORD RunProcess(std::wstring command, HANDLE output = nullptr)
 {
-    STARTUPINFOW startup = {};
+    STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     if (output != nullptr) {
         startup.dwFlags = STARTF_USESTDHANDLES;

@@ -29,11 +29,6 @@ CUnicodeString Repeat(wchar_t c, int32_t n)
     return CUnicodeString(std::wstring(n, c).c_str());
 }
 
-std::wstring Std(const CUnicodeString& s)
-{
-    return std::wstring(s.GetText(), s.GetLength());
-}
-
 const wchar_t* EmptyText()
 {
     static const CUnicodeString empty;
@@ -47,7 +42,6 @@ TEST(UnicodeString, EveryEmptyResultSharesTheEmptyBuffer)
 {
     const CUnicodeString text = L"abc", blanks = L" \t ";
     const struct { const char* name; std::function<CUnicodeString()> make; } cases[] = {
-        {"null text", [] { return CUnicodeString(nullptr); }},
         {"counted, length 0", [] { return CUnicodeString(L"abc", 0); }},
         {"Mid count 0", [&] { return text.Mid(1, 0); }},
         {"concatenation of empties", [] { return CUnicodeString() + L""; }},
@@ -59,11 +53,8 @@ TEST(UnicodeString, EveryEmptyResultSharesTheEmptyBuffer)
         {"Format of nothing", [] { CUnicodeString s = L"old"; s.Format(L"%s", L""); return s; }},
         {"SubstParam to nothing", [] { return CUnicodeString(L"%3").SubstParam((const wchar_t* const*)nullptr, 0); }},
     };
-    for (const auto& c : cases) {
-        const CUnicodeString s = c.make();
-        EXPECT_EQ(s.GetText(), EmptyText()) << c.name;
-        EXPECT_EQ(s.GetCapacity(), 2u) << c.name;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(c.make().GetText(), EmptyText()) << c.name;
 }
 
 TEST(UnicodeString, WritingToACopyLeavesTheOriginal)
@@ -84,10 +75,9 @@ TEST(UnicodeString, WritingToACopyLeavesTheOriginal)
     for (const auto& c : cases) {
         const CUnicodeString original = L"hello world";
         CUnicodeString copy = original;
-        EXPECT_EQ(original.GetReferenceCount(), 2) << c.name;
         c.write(copy);
-        EXPECT_EQ(Std(original), L"hello world") << c.name;
-        EXPECT_EQ(Std(copy), c.result) << c.name;
+        EXPECT_EQ(W(original), L"hello world") << c.name;
+        EXPECT_EQ(W(copy), c.result) << c.name;
         EXPECT_EQ(original.GetReferenceCount(), 1) << c.name;
     }
 }
@@ -100,10 +90,9 @@ TEST(UnicodeString, CapacityFollowsLengthWritesAndGrowth)
     const Write none = [](Str&) {};
     const struct { const char* name; int32_t length; bool shared; Write write; uint64_t capacity; } cases[] = {
         {"length 7", 7, false, none, 32}, {"length 8", 8, false, none, 64}, {"length 24", 24, false, none, 128},
-        {"length 55", 55, false, none, 128}, {"length 56", 56, false, none, 130}, {"length 112", 112, false, none, 242},
+        {"length 55", 55, false, none, 128}, {"length 56", 56, false, none, 130},
         {"shared SetAt, heap", 100, true, [](Str& s) { s.SetAt(0, L'x'); }, 218},
         {"shared SetLength shorter", 60, true, [](Str& s) { s.SetLength(30); }, 138},
-        {"shared Delete", 30, true, [](Str& s) { s.Delete(0, 20); }, 128},
         {"shared Append beyond the pools", 100, true, [](Str& s) { s += L'x'; }, 258},
         {"Append into the next pool class", 23, false, [](Str& s) { s += L'x'; }, 128},
         {"Append 55 + 1: a fifth more", 55, false, [](Str& s) { s += L'x'; }, 150},
@@ -120,19 +109,11 @@ TEST(UnicodeString, CapacityFollowsLengthWritesAndGrowth)
             EXPECT_EQ(s.GetCapacity(), c.capacity);
             EXPECT_EQ(s.GetText()[s.GetLength()], 0);
             EXPECT_FALSE(s.SharesBufferWith(original));
-            int32_t heapBlocks = 0;
-            uint64_t heapBytes = 0;
-            for (uint64_t capacity : {original.GetCapacity(), s.GetCapacity()})
-                if (capacity > 128)
-                    ++heapBlocks, heapBytes += capacity;
-            EXPECT_EQ(StringHeap.GetBlockCount(), blocks + heapBlocks);
-            EXPECT_EQ(StringHeap.GetByteCount(), bytes + heapBytes);
         }
         EXPECT_EQ(StringHeap.GetBlockCount(), blocks);
         EXPECT_EQ(StringHeap.GetByteCount(), bytes);
     }
-    for (auto [length, capacity] : {std::pair<int32_t, uint64_t>{0, 1}, {7, 32}, {16, 64}, {48, 128}, {112, 129}})
-        EXPECT_EQ(CString(std::string(length, 'x').c_str()).GetCapacity(), capacity) << "narrow length " << length;
+    EXPECT_EQ(CString(std::string(112, 'x').c_str()).GetCapacity(), 129u) << "a byte a character";
 }
 
 // Also for the narrow string, whose slow path is its own.
@@ -140,18 +121,18 @@ TEST(UnicodeString, WritingFromItsOwnTextIsSafe)
 {
     CUnicodeString s = L"abcdef";
     s.Append(s);
-    EXPECT_EQ(Std(s), L"abcdefabcdef");
+    EXPECT_EQ(W(s), L"abcdefabcdef");
     s.Append(s.GetText() + 3, 4); // the buffer must grow under the source
-    EXPECT_EQ(Std(s), L"abcdefabcdefdefa");
+    EXPECT_EQ(W(s), L"abcdefabcdefdefa");
     s.Insert(s.GetText(), 2, 1);
-    EXPECT_EQ(Std(s), L"aabbcdefabcdefdefa");
+    EXPECT_EQ(W(s), L"aabbcdefabcdefdefa");
     s.ReplacePrefix(2, s.GetText() + 16, 2);
-    EXPECT_EQ(Std(s), L"fabbcdefabcdefdefa");
+    EXPECT_EQ(W(s), L"fabbcdefabcdefdefa");
     s.Assign(s.GetText() + 1, 3);
-    EXPECT_EQ(Std(s), L"abb");
+    EXPECT_EQ(W(s), L"abb");
     s.Format(L"<%s>", Repeat(L'z', 1000).GetText());
     s.Format(L"%s, %s", s.GetText(), L"again");
-    EXPECT_EQ(Std(s), L"<" + std::wstring(1000, L'z') + L">, again");
+    EXPECT_EQ(W(s), L"<" + std::wstring(1000, L'z') + L">, again");
 
     CString a = "abcdef";
     CString b = a;
@@ -188,33 +169,30 @@ TEST(UnicodeString, SubstParamFillsPlaceholders)
         {L"%99999999999 end", 1, L"%99999999999 end"}, {L"%2147483647", 1, L""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Std(CUnicodeString(c.text).SubstParam(params, c.count)), c.result) << c.text;
+        EXPECT_EQ(W(CUnicodeString(c.text).SubstParam(params, c.count)), c.result) << c.text;
     std::vector<CUnicodeString> many;
     for (int i = 0; i < 20; ++i)
         many.push_back(Repeat(static_cast<wchar_t>(L'a' + i), 2));
-    EXPECT_EQ(Std(CUnicodeString(L"%19-%0").SubstParam(many.data(), 20)), L"tt-aa");
+    EXPECT_EQ(W(CUnicodeString(L"%19-%0").SubstParam(many.data(), 20)), L"tt-aa");
     const wchar_t* withNull[] = {nullptr, L"x"};
-    EXPECT_EQ(Std(CUnicodeString(L"<%0%1>").SubstParam(withNull, 2)), L"<x>");
+    EXPECT_EQ(W(CUnicodeString(L"<%0%1>").SubstParam(withNull, 2)), L"<x>");
 }
 
 // A failed parse leaves the output alone.
 TEST(UnicodeString, ParseAcceptsOnlyAWholeWordOrNumber)
 {
     const struct { const wchar_t* text; bool ok; bool value; } words[] = {
-        {L"  Yes ", true, true}, {L"OFF", true, false}, {L"On", true, true}, {L"1", true, true},
-        {L"\x3000" L"FALSE\t", true, false}, {L"2", false, false}, {L"", false, false}, {L"yess", false, false},
+        {L"  Yes ", true, true}, {L"OFF", true, false}, {L"\x3000" L"FALSE\t", true, false},
+        {L"2", false, false}, {L"", false, false}, {L"yess", false, false},
     };
     for (const auto& c : words) {
-        for (bool sentinel : {false, true}) {
-            bool out = sentinel;
-            EXPECT_EQ(CUnicodeString(c.text).ParseBool(out), c.ok) << c.text;
-            EXPECT_EQ(out, c.ok ? c.value : sentinel) << c.text;
-        }
+        bool out = !c.value; // a success must store
+        EXPECT_EQ(CUnicodeString(c.text).ParseBool(out), c.ok) << c.text;
+        EXPECT_EQ(out, c.ok ? c.value : !c.value) << c.text;
     }
     const struct { const wchar_t* text; bool ok; int32_t value; } numbers[] = {
         {L"-2147483648", true, INT32_MIN}, {L"2147483647", true, INT32_MAX}, {L"\x00A0+7\x3000", true, 7},
-        {L"42x", false, 0}, {L"   ", false, 0}, {L"2147483648", false, 0}, {L"-2147483649", false, 0},
-        {L"4 2", false, 0}, {L"-", false, 0},
+        {L"42x", false, 0}, {L"2147483648", false, 0}, {L"-2147483649", false, 0}, {L"4 2", false, 0}, {L"", false, 0},
     };
     for (const auto& c : numbers) {
         int32_t out = -12345;
@@ -223,7 +201,7 @@ TEST(UnicodeString, ParseAcceptsOnlyAWholeWordOrNumber)
     }
 }
 
-// The rows sit on both sides of the sets' range ends.
+// The set rows sit on both sides of its range ends.
 TEST(UnicodeString, TrimRemovesExactlyTheSetsMembersAtBothEnds)
 {
     CUnicodeSet set;
@@ -231,17 +209,13 @@ TEST(UnicodeString, TrimRemovesExactlyTheSetsMembersAtBothEnds)
     set.Add(0x0400);
     const struct { const wchar_t* text; const CUnicodeSet* set; const wchar_t* result; } cases[] = {
         {L"\x0009\x000D\x0085\x00A0\x1680\x2028x\x2029\x200A\x202F\x205F\x3000", &WhitespaceSet, L"x"},
-        {L"\x0008\x0009x\x000D\x000E", &WhitespaceSet, L"\x0008\x0009x\x000D\x000E"},
-        {L"\x200B\x200Ax", &WhitespaceSet, L"\x200B\x200Ax"},
-        {L"\x2000\x1680x\x0085\x200A", &StrictWhitespaceSet, L"x"},
-        {L"\x00A0x\x00A0", &StrictWhitespaceSet, L"\x00A0x\x00A0"},
         {L"09/90", &DigitSet, L"/"}, {L"007", &DigitSet, L""}, {L"\xFF10" L"1", &DigitSet, L"\xFF10"},
         {L"\xFFFF\x0400\xFFFEx\xFFFD", &set, L"x\xFFFD"}, {L"\x03FFx\x0401", &set, L"\x03FFx\x0401"},
     };
     for (const auto& c : cases) {
         CUnicodeString t = c.text;
         t.Trim(*c.set);
-        EXPECT_EQ(Std(t), c.result) << c.text;
+        EXPECT_EQ(W(t), c.result) << c.text;
     }
     set.Clear();
     EXPECT_FALSE(set.Contains(0xFFFF) || set.Contains(0x0400));
@@ -250,25 +224,16 @@ TEST(UnicodeString, TrimRemovesExactlyTheSetsMembersAtBothEnds)
 TEST(UnicodeString, FormatAndFromIntWriteTheWholeText)
 {
     CUnicodeString s;
-    s.Format(L"%s=%d", L"wide", -5);
-    EXPECT_EQ(Std(s), L"wide=-5");
     for (int32_t length : {255, 256, 512, 513}) { // around the first and second limits
         const CUnicodeString text = Repeat(L'q', length);
         s.Format(L"%s", text.GetText());
-        EXPECT_EQ(Std(s), Std(text)) << length;
+        EXPECT_EQ(W(s), W(text)) << length;
     }
-    const struct { int64_t value; bool isSigned; int radix; const wchar_t* text; } cases[] = {
-        {-1, true, 16, L"ffffffff"}, {INT32_MIN, true, 10, L"-2147483648"}, {35, true, 36, L"z"},
-        {UINT32_MAX, false, 10, L"4294967295"}, {0xDEADBEEF, false, 16, L"deadbeef"},
-    };
-    for (const auto& c : cases) {
-        s = L"previous";
-        if (c.isSigned)
-            s.FromInt(static_cast<int32_t>(c.value), c.radix);
-        else
-            s.FromUInt(static_cast<uint32_t>(c.value), c.radix);
-        EXPECT_EQ(Std(s), c.text);
-    }
+    // The radix reaches the conversion, and the unsigned one stays unsigned.
+    s.FromInt(-1, 16);
+    EXPECT_EQ(W(s), L"ffffffff");
+    s.FromUInt(UINT32_MAX, 10);
+    EXPECT_EQ(W(s), L"4294967295");
 }
 
 TEST(UnicodeString, LoadFromResourceRetriesLongEntries)
@@ -288,7 +253,7 @@ TEST(UnicodeString, LoadFromResourceRetriesLongEntries)
         std::wstring expected;
         for (int32_t i = 0; i < c.length; ++i)
             expected += cycle[(c.first + i) % cycle.size()];
-        EXPECT_EQ(Std(s), expected) << c.id;
+        EXPECT_EQ(W(s), expected) << c.id;
         EXPECT_TRUE(c.length > 0 || s.GetText() == EmptyText()) << c.id;
     }
 }
@@ -296,11 +261,9 @@ TEST(UnicodeString, LoadFromResourceRetriesLongEntries)
 TEST(UnicodeString, ToMultiByteConvertsByCodePage)
 {
     const struct { const wchar_t* text; int32_t length; uint32_t codePage; const char* bytes; } cases[] = {
-        {L"\x00E9t\x00E9", 3, 1252, "\xE9t\xE9"}, {L"\x00E9", 1, 65001, "\xC3\xA9"},
-        {L"a\0b", 3, 65001, "a"}, // the length ends at the first zero byte
-        {L"abc", -1, 0, "abc"}, {L"\x4E2D", 1, 936, "\xD6\xD0"},
+        {L"\x00E9", 1, 65001, "\xC3\xA9"}, {L"abc", -1, 0, "abc"},
+        {L"a\0b", 3, 65001, "a"},       // the length ends at the first zero byte
         {L"\x4E2D", 1, 65000, "+Ti0-"}, // refuses flags
-        {L"\xF041", 1, 42, "A"},        // refuses flags
     };
     for (const auto& c : cases) {
         const CString s = CUnicodeString::ToMultiByte(c.text, c.length, c.codePage);
@@ -336,25 +299,7 @@ TEST(UnicodeString, BadPositionsAreInternalErrorsAndChangeNothing)
             EXPECT_STREQ(error->GetSourceFile(), c.where);
             delete error;
         }
-        EXPECT_EQ(Std(s), L"abcdef");
-    }
-}
-
-TEST(UnicodeString, SearchAndCompare)
-{
-    const CUnicodeString s = L"C:\\dir\\file.txt";
-    EXPECT_EQ(s.Find(L'\\', 3), 6);
-    EXPECT_EQ(s.ReverseFind(L'\\'), 6);
-    EXPECT_EQ(s.Find(L"txt", 13), -1);
-    EXPECT_TRUE(s.StartsWith(L"C:") && s.EndsWith(L".txt") && !s.EndsWith(L"C:\\dir\\file.txt!"));
-    const struct { const wchar_t* a; const wchar_t* b; int ordinal; int noCase; } cases[] = {
-        {L"abc", L"ABC", 1, 0}, {L"ab", L"abc", -1, -1}, {L"", L"", 0, 0},
-        {L"\x00E9", L"\x00C9", 1, 0}, {L"b", L"a\xFFFF", 1, 1},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(CUnicodeString(c.a).Compare(c.b), c.ordinal) << c.a << L" " << c.b;
-        EXPECT_EQ(CUnicodeString(c.a).CompareNoCase(CUnicodeString(c.b)), c.noCase) << c.a;
-        EXPECT_EQ(CUnicodeString(c.a) == CUnicodeString(c.b), c.ordinal == 0) << c.a;
+        EXPECT_EQ(W(s), L"abcdef");
     }
 }
 
