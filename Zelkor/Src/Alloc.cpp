@@ -262,13 +262,15 @@ void CHeapManager::Free(void* block)
     // Without a heap the block's memory went with it when the heap was destroyed.
     if (!block || !heap)
         return;
+    // The size is asked before the block goes, and counted down only once the heap took the
+    // block back: one it refuses (not its own, or freed twice) was never counted as live here,
+    // and counting it down would let Destroy take the heap away under a live block.
     const SIZE_T heapSize = HeapSize(heap, 0, block);
+    if (!HeapFree(heap, 0, block))
+        return;
     if (heapSize != static_cast<SIZE_T>(-1))
         byteCount.fetch_sub(heapSize, std::memory_order_relaxed);
-    // A block the heap refuses (not its own, or freed twice) was never counted as live here;
-    // counting it down would let Destroy take the heap away under a live block.
-    if (HeapFree(heap, 0, block))
-        blockCount.fetch_sub(1, std::memory_order_relaxed);
+    blockCount.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void* CHeapManager::AllocSized(uint64_t size)
