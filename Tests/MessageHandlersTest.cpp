@@ -1,6 +1,5 @@
 // Message display. No test shows a real box: the platform calls are replaced, or the text is
-// caught by a handler of the thread's own. HKEY_LOCAL_MACHINE is redirected to a key of the
-// test, so the event source's registration stays there.
+// caught by a handler of the thread's own.
 #include <windows.h>
 
 #include <atomic>
@@ -28,19 +27,15 @@ std::wstring Display(const wchar_t* caption, const wchar_t* text, uint32_t flags
     return std::wstring(caption) + L"|" + text + L" " + std::to_wstring(flags);
 }
 
-// What the replaced platform calls saw, in order; the text written to a console apart.
+// What the replaced platform calls saw, in order.
 Texts Calls;
-std::wstring ConsoleText;
 HANDLE SourceToGive;
-
-constexpr const wchar_t* MachinePath = L"Software\\ZelkorTests\\MessageHandlersMachine";
 
 class MessageDisplay : public testing::Test {
 protected:
     void SetUp() override
     {
         Calls.clear();
-        ConsoleText.clear();
         SourceToGive = reinterpret_cast<HANDLE>(0x5eed);
         CPlatformCalls fakes;
         fakes.ShowBox = [](HWND, LPCWSTR text, LPCWSTR caption, UINT flags) {
@@ -48,8 +43,8 @@ protected:
             return IDRETRY;
         };
         fakes.WriteToConsole = [](HANDLE, const VOID* text, DWORD count, LPDWORD written, LPVOID) {
-            Calls.push_back(L"console " + std::to_wstring(count));
-            ConsoleText.append(static_cast<const wchar_t*>(text), *written = count);
+            Calls.push_back(L"console " + std::wstring(static_cast<const wchar_t*>(text), count));
+            *written = count;
             return TRUE;
         };
         fakes.RegisterSource = [](LPCWSTR, LPCWSTR name) {
@@ -64,32 +59,22 @@ protected:
             Calls.push_back(source == SourceToGive ? L"deregister" : L"deregister another");
             return TRUE;
         };
-        previous = SetPlatformCallsForTest(fakes);
-        RegDeleteTreeW(HKEY_CURRENT_USER, MachinePath);
-        RegCreateKeyExW(HKEY_CURRENT_USER, MachinePath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &machine, nullptr);
-        RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
+        SetPlatformCallsForTest(fakes);
     }
     void TearDown() override
     {
-        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-        RegCloseKey(machine);
-        RegDeleteTreeW(HKEY_CURRENT_USER, MachinePath);
         ThreadLogData.Get().Handler = nullptr;
-        SetPlatformCallsForTest(previous);
+        SetPlatformCallsForTest(CPlatformCalls());
     }
-    CPlatformCalls previous;
-    HKEY machine = nullptr;
 };
 
 // A temporary file, inheritable, opened for reading and writing with the given first bytes,
 // standing at its end as a redirected, appending standard output does; gone when closed.
-class CTempFile {
-public:
+struct CTempFile {
     explicit CTempFile(const std::string& content = std::string())
     {
-        wchar_t directory[MAX_PATH + 1], file[MAX_PATH + 1];
-        GetTempPathW(MAX_PATH + 1, directory);
-        GetTempFileNameW(directory, L"zmh", 0, file);
+        wchar_t file[MAX_PATH + 1];
+        GetTempFileNameW(L".", L"zmh", 0, file); // in the working directory
         SECURITY_ATTRIBUTES security = {sizeof(security), nullptr, TRUE};
         handle = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
                              CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
@@ -108,13 +93,6 @@ public:
     HANDLE handle;
 };
 
-std::wstring BesideThisProgram(const std::wstring& file)
-{
-    wchar_t self[MAX_PATH + 1];
-    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH + 1));
-    return path.substr(0, path.find_last_of(L'\\') + 1) + file;
-}
-
 } // namespace
 
 // Handlers that cannot ask answer from the table (the default button picks the column); an
@@ -122,23 +100,25 @@ std::wstring BesideThisProgram(const std::wstring& file)
 // button sets that do not say what happened, and brings itself to the front without an owner;
 // an icon that no module has is an internal error.
 // The event log registers its source on the first event, again after a refusal, and records
-// exceptions (but not user exceptions) as errors.
+// exceptions (but not user exceptions) as errors. Its key in HKEY_LOCAL_MACHINE names the
+// message file beside the module; the key is removed first, so a registration of an earlier
+// run cannot stand in.
 TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
 {
-    const WORD error = EVENTLOG_ERROR_TYPE, warning = EVENTLOG_WARNING_TYPE, information = EVENTLOG_INFORMATION_TYPE;
     const uint32_t front = MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST;
     const struct { uint32_t flags; int32_t answer; WORD eventType; uint32_t boxIcon; } rows[] = {
-        {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL, warning, MB_ICONEXCLAMATION},
-        {MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL, information, MB_ICONEXCLAMATION},
-        {MB_YESNO, IDYES, information, MB_ICONEXCLAMATION},
-        {MB_ABORTRETRYIGNORE | MB_DEFBUTTON4, IDABORT, error, 0}, // 0x300 falls back to the first column
-        {0xF, IDABORT, information, 0}, // an unknown button set
-        {MB_YESNO | MB_ICONHAND | MB_SYSTEMMODAL | MB_DEFBUTTON2, IDNO, error, 0},
-        {MB_ABORTRETRYIGNORE | MB_ICONASTERISK | MB_DEFBUTTON3, IDIGNORE, information, 0},
-        {MB_ICONEXCLAMATION, IDOK, warning, 0},
+        {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL, EVENTLOG_WARNING_TYPE, MB_ICONEXCLAMATION},
+        {MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL, EVENTLOG_INFORMATION_TYPE, MB_ICONEXCLAMATION},
+        {MB_YESNO, IDYES, EVENTLOG_INFORMATION_TYPE, MB_ICONEXCLAMATION},
+        {MB_ABORTRETRYIGNORE | MB_DEFBUTTON4, IDABORT, EVENTLOG_ERROR_TYPE, 0}, // 0x300 falls back to the first column
+        {0xF, IDABORT, EVENTLOG_INFORMATION_TYPE, 0}, // an unknown button set
+        {MB_YESNO | MB_ICONHAND | MB_SYSTEMMODAL | MB_DEFBUTTON2, IDNO, EVENTLOG_ERROR_TYPE, 0},
+        {MB_ABORTRETRYIGNORE | MB_ICONASTERISK | MB_DEFBUTTON3, IDIGNORE, EVENTLOG_INFORMATION_TYPE, 0},
+        {MB_ICONEXCLAMATION, IDOK, EVENTLOG_WARNING_TYPE, 0},
     };
-    CTempFile file;
-    CConsoleMessageHandler console(file.handle, FILE_TYPE_DISK);
+    const wchar_t* const sourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Zelkor";
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, sourceKey);
+    CConsoleMessageHandler console(nullptr, FILE_TYPE_UNKNOWN); // to the debugger output
     CMessageBoxHandler box;
     CLastErrorException failure(ERROR_ACCESS_DENIED);
     Texts expected{L"register Zelkor", L"register Zelkor"};
@@ -166,13 +146,14 @@ TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
     expected.push_back(L"event 1 Zelkor|" + std::wstring(failure.GetMessageText().GetText()));
     expected.push_back(L"deregister");
     EXPECT_EQ(Calls, expected);
+    wchar_t self[MAX_PATH + 1];
+    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH + 1));
     CRegistryKey source;
-    ASSERT_TRUE(source.Open(machine, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Zelkor", CRegistryKey::Read));
-    EXPECT_EQ(std::wstring(source.GetStringValue(L"EventMessageFile", L"").GetText()), BesideThisProgram(L"ZelkorEventSrc.dll"));
+    ASSERT_TRUE(source.Open(HKEY_LOCAL_MACHINE, sourceKey, CRegistryKey::Read));
+    EXPECT_EQ(W(source.GetStringValue(L"EventMessageFile", L"")), path.substr(0, path.find_last_of(L'\\') + 1) + L"ZelkorEventSrc.dll");
 }
 
-// A null text is an internal error, and the console's lock is left for the next display.
-TEST_F(MessageDisplay, ConsoleLineBreaksEncodingAndNullText)
+TEST_F(MessageDisplay, ConsoleLineBreaksAndEncoding)
 {
     const std::string mark("\xFF\xFE", 2);
     auto utf16 = [](const std::wstring& text) { return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2); };
@@ -189,33 +170,25 @@ TEST_F(MessageDisplay, ConsoleLineBreaksEncodingAndNullText)
             SetFilePointerEx(file.handle, LARGE_INTEGER(), nullptr, FILE_BEGIN);
         CConsoleMessageHandler console(file.handle, FILE_TYPE_DISK);
         console.Show(nullptr, row.text, L"c", MB_OK);
-        EXPECT_EQ(file.Read(), row.after) << testing::PrintToString(row.before) << " "
-                                          << testing::PrintToString(std::wstring(row.text));
+        EXPECT_EQ(file.Read(), row.after) << testing::PrintToString(row.before);
     }
-    CTempFile file;
-    CConsoleMessageHandler console(file.handle, FILE_TYPE_DISK);
-    EXPECT_TRUE(ReportsAt(CheckSite::ConsoleNullText, [&] { console.Show(nullptr, nullptr, L"c", MB_OK); }));
-    console.Show(nullptr, L"ok", L"c", MB_OK);
-    EXPECT_EQ(file.Read(), "ok\r\n");
 }
 
-// With the line break the text is one unit longer than the largest piece.
-TEST_F(MessageDisplay, ConsoleTakesLongTextInPieces)
+// A null text is an internal error and writes nothing. With the line break the long text is
+// one unit longer than the largest piece.
+TEST_F(MessageDisplay, ConsoleRefusesNullTextAndTakesLongTextInPieces)
 {
     CConsoleMessageHandler console(GetStdHandle(STD_OUTPUT_HANDLE), FILE_TYPE_CHAR);
-    std::wstring text(16384 - 1, L'x');
-    for (size_t i = 0; i < text.size(); i += 1000)
-        text[i] = wchar_t(L'A' + i / 1000); // a lost or repeated piece shows
+    EXPECT_TRUE(ReportsAt(CheckSite::ConsoleNullText, [&] { console.Show(nullptr, nullptr, L"c", MB_OK); }));
+    const std::wstring text(16384 - 1, L'x');
     console.Show(nullptr, text.c_str(), L"c", MB_OK);
-    EXPECT_EQ(Calls, (Texts{L"console 16384", L"console 1"}));
-    EXPECT_EQ(ConsoleText, text + L"\r\n");
+    EXPECT_EQ(Calls, (Texts{L"console " + text + L"\r", L"console \n"}));
 }
 
 // ---- Display through the thread's handler and without handler ---------------------------
 
 // Catches what would be shown on the threads that set it, and notices displays that overlap.
-class CCapturingHandler : public CMessageHandler {
-public:
+struct CCapturingHandler : CMessageHandler {
     int32_t Show(HWND, const wchar_t* text, const wchar_t* caption, uint32_t flags) override
     {
         if (++inside > 1)
@@ -231,7 +204,8 @@ public:
 };
 
 // Other threads keep the process's handler; threads that set the same one take turns with it.
-TEST_F(MessageDisplay, ThreadHandlerTakesDisplaysAndExceptions)
+// Without a handler and without an output the display is a plain box.
+TEST_F(MessageDisplay, ThreadHandlerOrNone)
 {
     CCapturingHandler capture;
     ThreadLogData.Get().Handler = &capture;
@@ -243,8 +217,7 @@ TEST_F(MessageDisplay, ThreadHandlerTakesDisplaysAndExceptions)
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i)
         threads.emplace_back([&] {
-            const CMessageHandler* before = GetMessageHandler();
-            sawAnother += before != nullptr && before != &capture;
+            sawAnother += GetMessageHandler() != &capture;
             ThreadLogData.Get().Handler = &capture;
             ShowMessage(L"t", MB_OK);
             ThreadLogData.Get().Handler = nullptr;
@@ -256,41 +229,34 @@ TEST_F(MessageDisplay, ThreadHandlerTakesDisplaysAndExceptions)
     const std::wstring t = Display(L"Zelkor", L"t", MB_OK);
     EXPECT_EQ(capture.shown, (Texts{Display(L"Zelkor", L"hello", MB_YESNO | MB_ICONQUESTION),
                                     Display(L"Zelkor", failure.GetMessageText(), 0), t, t, t, t}));
-}
 
-TEST_F(MessageDisplay, WithoutHandlerWritesTheOutputAsIs)
-{
-    CTempFile file;
     HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
-    SetStdHandle(STD_OUTPUT_HANDLE, file.handle);
-    EXPECT_EQ(ShowWithoutHandler(L"x\ny", MB_YESNO | MB_DEFBUTTON2), IDNO);
     SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
     EXPECT_EQ(ShowWithoutHandler(L"boxed", MB_OKCANCEL), IDRETRY);
     SetStdHandle(STD_OUTPUT_HANDLE, saved);
-    EXPECT_EQ(file.Read(), "x\ny"); // no line break added
     EXPECT_EQ(Calls, Texts{L"box " + Display(L"Zelkor", L"boxed", MB_OKCANCEL)}); // no icon or style added
 }
 
 // ---- Choice of the handler, in processes of their own -----------------------------------
 
 // Each host exits with the number of the handler that took its display (1 message box,
-// 2 console, 3 event log); its standard output is the file, or none.
+// 2 console, 3 event log); its standard output is the file, or none. The process's own
+// directory is searched first, so the host's name suffices. Without a handler (at exit)
+// the output is written as is.
 TEST(MessageHandlerChoice, ByVersionValueElseByOutput)
 {
     const struct { const wchar_t *variant, *argument; bool withOutput; DWORD handler; const char* written; } rows[] = {
-        {L"Plain", L"", true, 2, "a\r\nb\r\n"},
-        {L"Plain", L"atexit", true, 2, "a\r\nb\r\nafter"}, // after the handlers: as is, to the output
+        {L"Plain", L"atexit", true, 2, "a\r\nb\r\nafter"},
         {L"Plain", L"", false, 1, ""},
         {L"MessageBox", L"", true, 1, ""},
         {L"EventLog", L"", true, 3, ""},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(row.variant) + L" " + row.argument) + " output " +
-                     std::to_string(row.withOutput));
+        const std::wstring command = std::wstring(L"MessageHost") + row.variant + L".exe " + row.argument;
+        SCOPED_TRACE(testing::PrintToString(command) + (row.withOutput ? "" : " without output"));
         CTempFile file;
-        const std::wstring host = BesideThisProgram(std::wstring(L"MessageHost") + row.variant + L".exe");
         // A box that waited for a person would hang until the process is ended.
-        EXPECT_EQ(RunProcess(L"\"" + host + L"\" " + row.argument, row.withOutput ? file.handle : INVALID_HANDLE_VALUE), row.handler);
+        EXPECT_EQ(RunProcess(command, row.withOutput ? file.handle : INVALID_HANDLE_VALUE), row.handler);
         EXPECT_EQ(file.Read(), row.written);
     }
 }

@@ -1,8 +1,9 @@
 // A process for the message-display tests: shows "a", line feed, "b" and exits with the
-// number of the handler that took it (1 message box, 2 console, 3 event log, 0 none).
+// number of the handler that took it (1 message box, 2 console, 3 event log, 4 none).
 // With the argument "atexit" it shows "after" again once the handlers are destroyed.
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "MessageHandlers.h"
@@ -13,10 +14,9 @@ using namespace Zelkor;
 namespace {
 
 struct CShowAfterHandlers {
-    bool Enabled = false;
     ~CShowAfterHandlers()
     {
-        if (Enabled)
+        if (std::wcsstr(GetCommandLineW(), L" atexit"))
             ShowMessage(L"after", MB_OK);
     }
 };
@@ -26,14 +26,9 @@ ZELKOR_INIT(ZELKOR_ROW_SERVICES - 1) CShowAfterHandlers ShowAfterHandlers;
 
 } // namespace
 
-int wmain(int argc, wchar_t** argv)
+int wmain()
 {
-    ShowAfterHandlers.Enabled = argc > 1 && std::wcscmp(argv[1], L"atexit") == 0;
     ShowMessage(L"a\nb", MB_OK);
-    CMessageHandler* handler = GetMessageHandler();
-    if (handler == &EventLogMessageHandler)
-        return 3;
-    if (handler == &ConsoleMessageHandler)
-        return 2;
-    return handler == &MessageBoxHandler ? 1 : 0;
+    const CMessageHandler* const handlers[] = {&MessageBoxHandler, &ConsoleMessageHandler, &EventLogMessageHandler};
+    return int(std::find(handlers, handlers + 3, GetMessageHandler()) - handlers) + 1;
 }

@@ -26,9 +26,7 @@ void Trace(const wchar_t* format, int a = 0, int b = 0)
     wchar_t token[128];
     _snwprintf(token, 128, format, a, b);
     token[127] = 0;
-    std::wstring trace = ReadVariable(L"STARTUP_PROBE_TRACE");
-    trace += token;
-    trace += L' ';
+    const std::wstring trace = ReadVariable(L"STARTUP_PROBE_TRACE") + token + L' ';
     SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", trace.c_str());
 }
 
