@@ -33,13 +33,6 @@ int64_t KeyWithHash(uint32_t hash, uint32_t identity)
 
 using ForcedMap = CMap<int64_t, int, ForcedHash>;
 
-std::vector<std::wstring> KeysInOrder(const CMap<CUnicodeString, CUnicodeString>& map)
-{
-    std::vector<std::wstring> keys;
-    map.ForEach([&](const CUnicodeString& key, const CUnicodeString&) { keys.push_back(key.GetText()); });
-    return keys;
-}
-
 } // namespace
 
 // Two spellings of one path are one key: equal both ways, and hashed alike.
@@ -57,6 +50,20 @@ TEST(HashKeys, PathKeysIgnoreCaseAndSeparatorSpelling)
         EXPECT_EQ(PathKeyTraits::Equal(right, left), p.equal);
         EXPECT_TRUE(!p.equal || PathKeyTraits::Hash(left) == PathKeyTraits::Hash(right));
     }
+    // A set of such keys: Set replaces, Add does not look, Delete removes every spelling.
+    CHashTable<CUnicodeString, PathKeyTraits> set;
+    set.Set(L"C:\\A");
+    set.Set(L"c:/a/");
+    set.Add(L"C:\\B");
+    set.Add(L"c:\\b");
+    EXPECT_EQ(set.GetCount(), 3);
+    EXPECT_EQ(*set.Lookup(L"C:/A"), CUnicodeString(L"C:\\A"));
+    EXPECT_EQ(set.Delete(L"C:/B"), 2);
+    EXPECT_EQ(set.GetOrAdd(L"D:"), CUnicodeString(L"D:"));
+    std::vector<std::wstring> keys;
+    set.ForEach([&](const CUnicodeString& key) { keys.push_back(key.GetText()); });
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, (std::vector<std::wstring>{L"C:\\A", L"D:"}));
 }
 
 // Thirteen nodes of bucket 0 fill the overflow area at 31 buckets, so the next group bucket 2
@@ -82,14 +89,21 @@ TEST(SlotIndex, CompactsOrGrowsWhenTheOverflowAreaIsSpent)
     }
 }
 
+// A size beyond the prime table is an internal error that leaves the map as it was.
 TEST(SlotIndex, EnumerationFollowsSlotOrderAcrossRehashes)
 {
     CMap<CUnicodeString, CUnicodeString> map(2);
+    const auto keysInOrder = [&] {
+        std::vector<std::wstring> keys;
+        map.ForEach([&](const CUnicodeString& key, const CUnicodeString&) { keys.push_back(key.GetText()); });
+        return keys;
+    };
     map.Set(L"access_type", L"offline");
     map.Set(L"prompt", L"consent");
-    EXPECT_EQ(KeysInOrder(map), (std::vector<std::wstring>{L"prompt", L"access_type"}));
+    EXPECT_EQ(keysInOrder(), (std::vector<std::wstring>{L"prompt", L"access_type"}));
     map.Rehash(389); // 32689651 mod 389 = 36, 227503234 mod 389 = 85
-    EXPECT_EQ(KeysInOrder(map), (std::vector<std::wstring>{L"access_type", L"prompt"}));
+    EXPECT_TRUE(ReportsAt(CheckSite::HashTableSizeBeyondLargest, [&] { map.Rehash(INT32_MAX); }));
+    EXPECT_EQ(keysInOrder(), (std::vector<std::wstring>{L"access_type", L"prompt"}));
     EXPECT_EQ(*map.Lookup(L"prompt"), CUnicodeString(L"consent"));
 }
 
@@ -104,10 +118,7 @@ TEST(NodePages, PagesDoubleUpToOneMebibyteAndDeleteAllStartsAgain)
         if (sizes.back() != map.GetNextPageSize())
             sizes.push_back(map.GetNextPageSize());
     }
-    EXPECT_EQ(sizes.front(), 16384u);
-    EXPECT_EQ(sizes.back(), 1048576u);
-    for (size_t i = 1; i < sizes.size(); ++i)
-        EXPECT_EQ(sizes[i], sizes[i - 1] * 2);
+    EXPECT_EQ(sizes, (std::vector<uint32_t>{16384, 32768, 65536, 131072, 262144, 524288, 1048576}));
     map.DeleteAll();
     EXPECT_EQ(map.GetCount(), 0);
     EXPECT_EQ(map.GetNextPageSize(), 256u);
@@ -125,42 +136,15 @@ TEST(StringNodes, KeysAndValuesAreCountedReferences)
         map.Add(key, value);
         map.Add(key, value); // Add does not look for the key
         EXPECT_EQ(key.GetReferenceCount(), 3);
-        EXPECT_EQ(value.GetReferenceCount(), 3);
+        // One node gives its value up; what Delete leaked would still count at the end.
         map.Set(key, L"other");
         EXPECT_EQ(value.GetReferenceCount(), 2);
         EXPECT_EQ(map.Delete(key), 2);
-        EXPECT_EQ(key.GetReferenceCount(), 1);
-        EXPECT_EQ(value.GetReferenceCount(), 1);
         map.GetOrAdd(key) = value;
         EXPECT_EQ(value.GetReferenceCount(), 2);
     }
     EXPECT_EQ(key.GetReferenceCount(), 1);
     EXPECT_EQ(value.GetReferenceCount(), 1);
-}
-
-TEST(HashSet, KeysOnly)
-{
-    CHashTable<CUnicodeString, PathKeyTraits> set;
-    set.Set(L"C:\\A");
-    set.Set(L"c:/a/");
-    set.Add(L"C:\\B");
-    set.Add(L"c:\\b");
-    EXPECT_EQ(set.GetCount(), 3);
-    EXPECT_EQ(*set.Lookup(L"C:/A"), CUnicodeString(L"C:\\A"));
-    EXPECT_EQ(set.Delete(L"C:/B"), 2);
-    EXPECT_EQ(set.GetOrAdd(L"D:"), CUnicodeString(L"D:"));
-    std::vector<std::wstring> keys;
-    set.ForEach([&](const CUnicodeString& key) { keys.push_back(key.GetText()); });
-    std::sort(keys.begin(), keys.end());
-    EXPECT_EQ(keys, (std::vector<std::wstring>{L"C:\\A", L"D:"}));
-}
-
-TEST(SlotIndexChecks, SizeBeyondThePrimeTableIsAnInternalError)
-{
-    CMap<int, int> map;
-    map.Add(1, 1);
-    EXPECT_TRUE(ReportsAt(CheckSite::HashTableSizeBeyondLargest, [&] { map.Rehash(INT32_MAX); }));
-    EXPECT_EQ(*map.Lookup(1), 1);
 }
 
 // Mixed operations against std::unordered_map, with few distinct hashes so that groups fill,

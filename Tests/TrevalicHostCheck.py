@@ -46,40 +46,29 @@ def check_schema():
     check(status == 0, f"the registry-override cases failed: {err}")
     overrides = sorted(f for f in os.listdir(args.work) if f.startswith("override-"))
     check(len(overrides) >= 2, f"registry-override documents: {overrides}")
-    for name in overrides:
-        documents[name] = json.load(open(os.path.join(args.work, name), encoding="utf-8"))
-    for name, doc in documents.items():
-        for error in validator.iter_errors(doc):
-            failures.append(f"{name}: {error.json_path}: {error.message}")
+    documents.update({name: json.load(open(os.path.join(args.work, name), encoding="utf-8")) for name in overrides})
+    failures.extend(f"{name}: {error.json_path}: {error.message}" for name, doc in documents.items() for error in validator.iter_errors(doc))
 
-    # A schema that accepts anything passes the loop above; each of these faults must be refused.
-    def spoil(*path, value=KeyError):
-        doc = copy.deepcopy(documents["full"])
-        target = doc["Trevalic"][0]
-        for key in path[:-1]:
-            target = target[key]
-        if value is KeyError:
-            del target[path[-1]]
-        else:
-            target[path[-1]] = value
-        return doc
-
+    # A schema that accepts anything passes the loop above; each of these faults, made to a copy of
+    # the full document and its first provider, must be refused.
     faults = {
-        "extra top-level member": dict(documents["full"], Extra=1),
-        "extra provider member": spoil("Extra", value=1),
-        "missing provider member": spoil("Scope"),
-        "ProviderType Any": spoil("ProviderType", value="Any"),
-        "RedirectPort negative": spoil("RedirectPort", value=-1),
-        "RedirectPort above 32 bits": spoil("RedirectPort", value=4294967296),
-        "RedirectPort as text": spoil("RedirectPort", value="32023"),
-        "UiVisible as text": spoil("UiVisible", value="true"),
-        "Expiration with offset": spoil("ClientSecrets", 0, "Expiration", value="2027-08-27T00:00:00+02:00"),
-        "Expiration as number": spoil("ClientSecrets", 0, "Expiration", value=0),
-        "secret without Expiration": spoil("ClientSecrets", 0, "Expiration"),
-        "extra secret member": spoil("ClientSecrets", 0, "Extra", value=1),
-        "parameter not text": spoil("ExtraParameters", "prompt", value=1),
+        "extra top-level member": lambda doc, provider: doc.update(Extra=1),
+        "extra provider member": lambda doc, provider: provider.update(Extra=1),
+        "missing provider member": lambda doc, provider: provider.pop("Scope"),
+        "ProviderType Any": lambda doc, provider: provider.update(ProviderType="Any"),
+        "RedirectPort negative": lambda doc, provider: provider.update(RedirectPort=-1),
+        "RedirectPort above 32 bits": lambda doc, provider: provider.update(RedirectPort=4294967296),
+        "RedirectPort as text": lambda doc, provider: provider.update(RedirectPort="32023"),
+        "UiVisible as text": lambda doc, provider: provider.update(UiVisible="true"),
+        "Expiration with offset": lambda doc, provider: provider["ClientSecrets"][0].update(Expiration="2027-08-27T00:00:00+02:00"),
+        "Expiration as number": lambda doc, provider: provider["ClientSecrets"][0].update(Expiration=0),
+        "secret without Expiration": lambda doc, provider: provider["ClientSecrets"][0].pop("Expiration"),
+        "extra secret member": lambda doc, provider: provider["ClientSecrets"][0].update(Extra=1),
+        "parameter not text": lambda doc, provider: provider["ExtraParameters"].update(prompt=1),
     }
-    for name, doc in faults.items():
+    for name, spoil in faults.items():
+        doc = copy.deepcopy(documents["full"])
+        spoil(doc, doc["Trevalic"][0])
         check(not validator.is_valid(doc), f"the schema accepts a document with {name}")
 
 
@@ -96,9 +85,7 @@ def check_cli():
     check(status == 0 and out.startswith("usage:"), "--help")
 
     # Exit status 2 for a bad command line, 1 when the DLL cannot be loaded; one line on stderr.
-    alone = os.path.join(args.work, "without-dll", "TrevalicHost.exe")
-    os.makedirs(os.path.dirname(alone))
-    shutil.copy(host, alone)
+    alone = shutil.copy(host, args.work)  # a folder without the DLL
     bad = [  # program, arguments, status, start of the one-line reason
         (host, ["--frobnicate"], 2, "unknown option: --frobnicate"),
         (host, ["--type"], 2, "--type needs"),
@@ -121,5 +108,4 @@ os.makedirs(args.work)
 check_schema() if args.mode == "schema" else check_cli()
 for failure in failures:
     print("FAILED:", failure)
-print(f"{len(failures)} failed" if failures else "ok")
-sys.exit(1 if failures else 0)
+sys.exit(f"{len(failures)} failed" if failures else 0)
