@@ -264,4 +264,22 @@ TEST(UnicodeString, BadPositionsAreInternalErrorsAndChangeNothing)
     }
 }
 
+TEST(UnicodeString, SearchAndCompare)
+{
+    const CUnicodeString s = L"C:\\dir\\file.txt";
+    EXPECT_EQ(s.Find(L'\\', 3), 6);
+    EXPECT_EQ(s.ReverseFind(L'\\'), 6);
+    EXPECT_EQ(s.Find(L"txt", 13), -1);
+    EXPECT_TRUE(s.StartsWith(L"C:") && s.EndsWith(L".txt") && !s.EndsWith(L"C:\\dir\\file.txt!"));
+    const struct { const wchar_t* a; const wchar_t* b; int ordinal; int noCase; } cases[] = {
+        {L"abc", L"ABC", 1, 0}, {L"ab", L"abc", -1, -1}, {L"", L"", 0, 0},
+        {L"\x00E9", L"\x00C9", 1, 0}, {L"b", L"a\xFFFF", 1, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CUnicodeString(c.a).Compare(c.b), c.ordinal) << c.a << L" " << c.b;
+        EXPECT_EQ(CUnicodeString(c.a).CompareNoCase(CUnicodeString(c.b)), c.noCase) << c.a;
+        EXPECT_EQ(CUnicodeString(c.a) == CUnicodeString(c.b), c.ordinal == 0) << c.a;
+    }
+}
+
 } // namespace
