@@ -6,6 +6,7 @@
 // of the gap the rule alone accounts for.
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "Bench.h"
 #include "UnicodeString.h"
@@ -61,6 +62,40 @@ void AppendGrowingByAFifth(std::wstring& text, const wchar_t* piece, size_t leng
     text.append(piece, length);
 }
 
+// 100 pieces of 10 characters appended to text; ours spells it Append, the standard string append.
+template <class Text, class Char>
+Text& AppendPieces(Text&& text, const Char* piece)
+{
+    for (int i = 0; i < PiecesPerText; ++i) {
+        if constexpr (requires { text.Append(piece, 10); })
+            text.Append(piece, 10);
+        else
+            text.append(piece, 10);
+    }
+    return text;
+}
+
+// 100 appends of 10 characters, into room reserved for all of them and from empty.
+template <class Ours, class Standard, class Char>
+void AppendCases(const std::string& kind, const Char* piece)
+{
+    Compare((kind + ": 100 appends into reserved room").c_str(), TextsPerRound, 1 / 1.3,
+            [=] {
+                Ours text;
+                text.GetBuffer(10 * PiecesPerText);
+                text.ReleaseBuffer(0);
+                Sink = Sink + AppendPieces(std::move(text), piece).GetLength();
+            },
+            [=] {
+                Standard text;
+                text.reserve(10 * PiecesPerText);
+                Sink = Sink + AppendPieces(std::move(text), piece).size();
+            });
+    Compare((kind + ": 100 appends from empty").c_str(), TextsPerRound, 0.5,
+            [=] { Sink = Sink + AppendPieces(Ours(), piece).GetLength(); },
+            [=] { Sink = Sink + AppendPieces(Standard(), piece).size(); });
+}
+
 void Strings()
 {
     const CUnicodeString ours = Text100;
@@ -87,71 +122,16 @@ void Strings()
                 Sink = Sink + joined.size();
             });
 
-    Compare("string: 100 appends into reserved room", TextsPerRound, 1 / 1.3,
-            [] {
-                CUnicodeString text;
-                text.GetBuffer(10 * PiecesPerText);
-                text.ReleaseBuffer(0);
-                for (int i = 0; i < PiecesPerText; ++i)
-                    text.Append(Piece, 10);
-                Sink = Sink + text.GetLength();
-            },
+    AppendCases<CUnicodeString, std::wstring>("string", Piece);
+    Compare("string: the same vs std::wstring grown by a fifth", TextsPerRound, 0,
+            [] { Sink = Sink + AppendPieces(CUnicodeString(), Piece).GetLength(); },
             [] {
                 std::wstring text;
-                text.reserve(10 * PiecesPerText);
                 for (int i = 0; i < PiecesPerText; ++i)
-                    text.append(Piece, 10);
+                    AppendGrowingByAFifth(text, Piece, 10);
                 Sink = Sink + text.size();
             });
-
-    const auto fromEmpty = [] {
-        CUnicodeString text;
-        for (int i = 0; i < PiecesPerText; ++i)
-            text.Append(Piece, 10);
-        Sink = Sink + text.GetLength();
-    };
-    Compare("string: 100 appends from empty", TextsPerRound, 0.5, fromEmpty, [] {
-        std::wstring text;
-        for (int i = 0; i < PiecesPerText; ++i)
-            text.append(Piece, 10);
-        Sink = Sink + text.size();
-    });
-    Compare("string: the same vs std::wstring grown by a fifth", TextsPerRound, 0, fromEmpty, [] {
-        std::wstring text;
-        for (int i = 0; i < PiecesPerText; ++i)
-            AppendGrowingByAFifth(text, Piece, 10);
-        Sink = Sink + text.size();
-    });
-
-    Compare("narrow string: 100 appends into reserved room", TextsPerRound, 1 / 1.3,
-            [] {
-                CString text;
-                text.GetBuffer(10 * PiecesPerText);
-                text.ReleaseBuffer(0);
-                for (int i = 0; i < PiecesPerText; ++i)
-                    text.Append(NarrowPiece, 10);
-                Sink = Sink + text.GetLength();
-            },
-            [] {
-                std::string text;
-                text.reserve(10 * PiecesPerText);
-                for (int i = 0; i < PiecesPerText; ++i)
-                    text.append(NarrowPiece, 10);
-                Sink = Sink + text.size();
-            });
-    Compare("narrow string: 100 appends from empty", TextsPerRound, 0.5,
-            [] {
-                CString text;
-                for (int i = 0; i < PiecesPerText; ++i)
-                    text.Append(NarrowPiece, 10);
-                Sink = Sink + text.GetLength();
-            },
-            [] {
-                std::string text;
-                for (int i = 0; i < PiecesPerText; ++i)
-                    text.append(NarrowPiece, 10);
-                Sink = Sink + text.size();
-            });
+    AppendCases<CString, std::string>("narrow string", NarrowPiece);
 }
 
 Bench::Register strings("strings", Strings);
