@@ -43,6 +43,7 @@ TEST(UnicodeString, WritingToACopyLeavesTheOriginal)
         {"GetBuffer beyond the length, ReleaseBuffer to a length",
          [](Str& s) { wcscpy(s.GetBuffer(50), L"hello!"); EXPECT_EQ(s.GetLength(), 11); s.ReleaseBuffer(5); }, L"hello"},
         {"Assign", [](Str& s) { s.Assign(L"bye", 3); }, L"bye"},
+        {"Delete", [](Str& s) { s.Delete(2, 3); }, L"he world"},
     };
     for (const auto& c : cases) {
         const CUnicodeString original = L"hello world";
@@ -50,6 +51,7 @@ TEST(UnicodeString, WritingToACopyLeavesTheOriginal)
         c.write(copy);
         EXPECT_EQ(W(original), L"hello world") << c.name;
         EXPECT_EQ(W(copy), c.result) << c.name;
+        EXPECT_EQ(copy.GetText()[copy.GetLength()], 0) << c.name;
         EXPECT_EQ(original.GetReferenceCount(), 1) << c.name;
     }
 }
@@ -270,6 +272,7 @@ TEST(UnicodeString, SearchAndCompare)
     EXPECT_EQ(s.Find(L'\\', 3), 6);
     EXPECT_EQ(s.ReverseFind(L'\\'), 6);
     EXPECT_EQ(s.Find(L"txt", 13), -1);
+    EXPECT_EQ(s.Find(L"txt"), 12);
     EXPECT_TRUE(s.StartsWith(L"C:") && s.EndsWith(L".txt") && !s.EndsWith(L"C:\\dir\\file.txt!"));
     const struct { const wchar_t* a; const wchar_t* b; int ordinal; int noCase; } cases[] = {
         {L"abc", L"ABC", 1, 0}, {L"ab", L"abc", -1, -1}, {L"", L"", 0, 0},
