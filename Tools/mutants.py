@@ -84,7 +84,8 @@ def build_and_test(suites, name):
     unlisted = [f"{p} (listing)" for p in re.findall(r"Error running test executable\.\s+Path: '.*?([^/]+)\.exe'", output)]
     if not unlisted and not re.search(r"tests passed, \d+ tests failed out of [1-9]", output):
         return f"no test ran, see {log}.{name}.test"
-    return unlisted + re.findall(r"^\s*\d+ - (\S+) \(", output, re.M)
+    failed = output.partition("The following tests FAILED:")[2]
+    return unlisted + re.findall(r"^\s*\d+ - (\S+)", failed, re.M)
 
 
 base = build_and_test(suites, "base")
