@@ -11,6 +11,7 @@
 
 #include "AtomicBlockManager.h"
 #include "Errors.h"
+#include "StartupOrder.h"
 #include "TestSupport.h"
 
 namespace Zelkor {
@@ -158,10 +159,11 @@ TEST_F(AtomicBlockManager, StalledTakerCannotInstallAStaleLink)
 // Reset makes every block free, a listed one included, and the pages serve again before a new
 // one is asked for. A static pool outlives its destructor in storage, where exit handlers may
 // still use it: every page went back, a block given back is ignored and a take refused.
-TEST_F(AtomicBlockManager, ResetServesThePagesAgainAndDestructionGivesThemBack)
+TEST_F(AtomicBlockManager, ResetServesThePagesAgainAndDestroyedPoolIgnoresGiveBackAndRefusesTake)
 {
+    CLifeMark life;
     alignas(CAtomicBlockManager) unsigned char storage[sizeof(CAtomicBlockManager)];
-    auto* dying = new (storage) CAtomicBlockManager(32, this);
+    auto* dying = new (storage) CAtomicBlockManager(32, this, &life);
     const int perPage = static_cast<int>(dying->GetBlocksPerPage());
     for (int i = 0; i < perPage * 2 + 4; ++i)
         dying->Take();

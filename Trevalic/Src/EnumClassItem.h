@@ -2,7 +2,7 @@
 // entry without a name.
 #pragma once
 
-#include "Errors.h"
+#include "TrevalicCheckSites.h"
 
 namespace Trevalic {
 
@@ -20,7 +20,7 @@ const wchar_t* FindEnumName(const EnumClassItem<E>* table, E value)
         if (table->Value == value)
             return table->Name;
     }
-    Zelkor::ReportFailedCheck(Zelkor::CheckSite::EnumValueWithoutName);
+    Zelkor::ReportFailedCheck(CheckSite::EnumValueWithoutName);
     return L"";
 }
 

@@ -1,10 +1,12 @@
 // Rendering of single JSON values.
 #include "JsonTools.h"
 
-#include "Errors.h"
 #include "Time.h"
+#include "TrevalicCheckSites.h"
 
 namespace Trevalic {
+
+using Zelkor::CUnicodeString;
 
 namespace {
 
@@ -43,7 +45,7 @@ wchar_t* WriteUnicodeEscape(wchar_t* out, wchar_t unit)
     int32_t count = 0;
     for (uint32_t value = unit; value != 0 || count == 0; value >>= 4)
         digits[count++] = hexDigits[value & 0xF];
-    Check(count <= 4, CheckSite::JsonEscapeTooManyDigits);
+    Zelkor::Check(count <= 4, CheckSite::JsonEscapeTooManyDigits);
     *out++ = L'\\';
     *out++ = L'u';
     for (int32_t pad = count; pad < 4; ++pad)
@@ -95,24 +97,20 @@ void AppendTime(CUnicodeString& out, int64_t expiration)
         AppendLiteral(out, L"null");
         return;
     }
-    CUnicodeString text = FormatTime(L"%Y-%m-%dT%H:%M:%S", expiration, -1);
+    CUnicodeString text = Zelkor::FormatTime(L"%Y-%m-%dT%H:%M:%S", expiration, -1);
     text += L'Z';
     AppendQuoted(out, text);
 }
 
-void AppendSecrets(CUnicodeString& out, const CArray<ClientSecret>& secrets)
+void AppendUnsigned(CUnicodeString& out, uint32_t value)
 {
-    out += L'[';
-    for (int32_t i = 0; i < secrets.GetSize(); ++i) {
-        if (i > 0)
-            out += L',';
-        AppendLiteral(out, L"{ \"Value\": ");
-        AppendQuoted(out, secrets[i].Value);
-        AppendLiteral(out, L",\"Expiration\": ");
-        AppendTime(out, secrets[i].Expiration);
-        AppendLiteral(out, L" }");
-    }
-    out += L']';
+    wchar_t digits[10];
+    int32_t start = 10;
+    do {
+        digits[--start] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    out.Append(digits + start, 10 - start);
 }
 
 void AppendParameters(CUnicodeString& out, const ParameterMap& parameters)
@@ -139,41 +137,25 @@ CUnicodeString EscapeJsonText(const CUnicodeString& text)
     // Text without anything to escape is shared, not copied.
     const int32_t length = text.GetLength();
     for (int32_t i = 0; i < length; ++i) {
-        if (!IsPlain(text.GetText()[i])) {
-            CUnicodeString result;
-            AppendEscaped(result, text.GetText(), length);
-            return result;
-        }
+        if (!IsPlain(text.GetText()[i]))
+            return Rendered([&](CUnicodeString& out) { AppendEscaped(out, text.GetText(), length); });
     }
     return text;
 }
 
 CUnicodeString QuoteJsonText(const CUnicodeString& text)
 {
-    CUnicodeString result;
-    AppendQuoted(result, text);
-    return result;
+    return Rendered([&](CUnicodeString& out) { AppendQuoted(out, text); });
 }
 
 CUnicodeString FormatJsonTime(int64_t expiration)
 {
-    CUnicodeString result;
-    AppendTime(result, expiration);
-    return result;
-}
-
-CUnicodeString SecretsToJson(const CArray<ClientSecret>& secrets)
-{
-    CUnicodeString result;
-    AppendSecrets(result, secrets);
-    return result;
+    return Rendered([&](CUnicodeString& out) { AppendTime(out, expiration); });
 }
 
 CUnicodeString ParametersToJson(const ParameterMap& parameters)
 {
-    CUnicodeString result;
-    AppendParameters(result, parameters);
-    return result;
+    return Rendered([&](CUnicodeString& out) { AppendParameters(out, parameters); });
 }
 
 } // namespace Trevalic

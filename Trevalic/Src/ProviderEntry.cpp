@@ -10,6 +10,8 @@
 
 namespace Trevalic {
 
+using namespace Zelkor;
+
 const EnumClassItem<ProviderType> ProviderTypeNames[] = {
     {ProviderType::Any, L"Any"},
     {ProviderType::IMAP, L"IMAP"},
@@ -62,47 +64,38 @@ CUnicodeString LoadTitle(const CMessageName& name)
     return title;
 }
 
-void AppendPort(CUnicodeString& out, uint32_t port)
+void AppendSecrets(CUnicodeString& out, const CArray<ClientSecret>& secrets)
 {
-    wchar_t digits[10];
-    int32_t start = 10;
-    do {
-        digits[--start] = static_cast<wchar_t>(L'0' + port % 10);
-        port /= 10;
-    } while (port != 0);
-    out.Append(digits + start, 10 - start);
+    out += L'[';
+    for (int32_t i = 0; i < secrets.GetSize(); ++i) {
+        if (i > 0)
+            out += L',';
+        AppendLiteral(out, L"{ \"Value\": ");
+        AppendQuoted(out, secrets[i].Value);
+        AppendLiteral(out, L",\"Expiration\": ");
+        AppendTime(out, secrets[i].Expiration);
+        AppendLiteral(out, L" }");
+    }
+    out += L']';
 }
 
 void AppendProvider(CUnicodeString& out, const ProviderEntry& record)
 {
-    AppendLiteral(out, L"{\"Id\":");
-    AppendQuoted(out, record.Id);
-    AppendLiteral(out, L",\"Name\":");
-    AppendQuoted(out, LoadTitle(record.Name));
-    if (record.UiVisible)
-        AppendLiteral(out, L",\"UiVisible\":true");
-    else
-        AppendLiteral(out, L",\"UiVisible\":false");
-    AppendLiteral(out, L",\"AuthorizationEndpoint\":");
-    AppendQuoted(out, record.AuthorizationEndpoint);
-    AppendLiteral(out, L",\"TokenEndpoint\":");
-    AppendQuoted(out, record.TokenEndpoint);
-    AppendLiteral(out, L",\"ClientId\":");
-    AppendQuoted(out, record.ClientId);
-    AppendLiteral(out, L",\"ClientSecrets\":");
-    AppendSecrets(out, record.ClientSecrets);
-    AppendLiteral(out, L",\"Scope\":");
-    AppendQuoted(out, record.Scope);
-    AppendLiteral(out, L",\"RedirectUrl\":");
-    AppendQuoted(out, record.RedirectUrl);
-    AppendLiteral(out, L",\"RedirectPort\":");
-    AppendPort(out, record.RedirectPort);
-    AppendLiteral(out, L",\"ProviderType\":");
+    CJsonObjectWriter object(out);
+    AppendQuoted(object.Key(L"\"Id\":"), record.Id);
+    AppendQuoted(object.Key(L"\"Name\":"), LoadTitle(record.Name));
+    AppendBool(object.Key(L"\"UiVisible\":"), record.UiVisible);
+    AppendQuoted(object.Key(L"\"AuthorizationEndpoint\":"), record.AuthorizationEndpoint);
+    AppendQuoted(object.Key(L"\"TokenEndpoint\":"), record.TokenEndpoint);
+    AppendQuoted(object.Key(L"\"ClientId\":"), record.ClientId);
+    AppendSecrets(object.Key(L"\"ClientSecrets\":"), record.ClientSecrets);
+    AppendQuoted(object.Key(L"\"Scope\":"), record.Scope);
+    AppendQuoted(object.Key(L"\"RedirectUrl\":"), record.RedirectUrl);
+    AppendUnsigned(object.Key(L"\"RedirectPort\":"), record.RedirectPort);
     const wchar_t* typeName = FindEnumName(ProviderTypeNames, record.ProviderType);
-    AppendQuoted(out, typeName, static_cast<int32_t>(wcslen(typeName)));
-    AppendLiteral(out, L",\"ExtraParameters\": ");
-    AppendParameters(out, record.ExtraParameters);
-    out += L'}';
+    AppendQuoted(object.Key(L"\"ProviderType\":"), typeName, static_cast<int32_t>(wcslen(typeName)));
+    AppendParameters(object.Key(L"\"ExtraParameters\": "), record.ExtraParameters);
+    object.End();
 }
 
 // Room for the whole document of the seven built-in records at once (about 4600 units with
@@ -111,11 +104,14 @@ constexpr int32_t DocumentCapacityHint = 6144;
 
 } // namespace
 
+CUnicodeString SecretsToJson(const CArray<ClientSecret>& secrets)
+{
+    return Rendered([&](CUnicodeString& out) { AppendSecrets(out, secrets); });
+}
+
 CUnicodeString ProviderToJson(const ProviderEntry& record)
 {
-    CUnicodeString json;
-    AppendProvider(json, record);
-    return json;
+    return Rendered([&](CUnicodeString& out) { AppendProvider(out, record); });
 }
 
 CUnicodeString ProviderListToJson(int32_t providerType)

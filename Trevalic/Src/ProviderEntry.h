@@ -7,14 +7,12 @@
 
 #include "Array.h"
 #include "EnumClassItem.h"
+#include "JsonTools.h"
 #include "Map.h"
 #include "MessageName.h"
 #include "UnicodeString.h"
 
 namespace Trevalic {
-
-// The library is written in the framework's vocabulary.
-using namespace Zelkor;
 
 enum class ProviderType : int32_t {
     Any = 0, // the filter value that selects every record; no record carries it
@@ -26,15 +24,10 @@ enum class ProviderType : int32_t {
 
 extern const EnumClassItem<ProviderType> ProviderTypeNames[];
 
-// 2^63 - 1: the secret never expires.
-constexpr int64_t NeverExpires = INT64_MAX;
-
 struct ClientSecret {
-    CUnicodeString Value;
-    int64_t Expiration; // UTC file time, or NeverExpires
+    Zelkor::CUnicodeString Value;
+    int64_t Expiration; // UTC file time, or NeverExpires (JsonTools.h)
 };
-
-using ParameterMap = CMap<CUnicodeString, CUnicodeString>;
 
 // One extra authorisation parameter as it is written in the catalogue's source.
 struct ProviderParameter {
@@ -45,7 +38,7 @@ struct ProviderParameter {
 // Everything that differs between two records, in plain texts.
 struct ProviderDefinition {
     const wchar_t* Id;
-    const CMessageName& Name;
+    const Zelkor::CMessageName& Name;
     bool UiVisible;
     ProviderType Type;
     const wchar_t* AuthorizationEndpoint;
@@ -65,15 +58,15 @@ public:
     ProviderEntry& operator=(const ProviderEntry&) = delete;
 
     // Built records are const objects; the fields are filled only by the constructor.
-    CUnicodeString Id;
-    const CMessageName& Name; // the title is looked up at every rendering
+    Zelkor::CUnicodeString Id;
+    const Zelkor::CMessageName& Name; // the title is looked up at every rendering
     bool UiVisible;
-    CUnicodeString AuthorizationEndpoint;
-    CUnicodeString TokenEndpoint;
-    CUnicodeString ClientId;
-    CArray<ClientSecret> ClientSecrets;
-    CUnicodeString Scope;
-    CUnicodeString RedirectUrl; // shares the buffer of RedirectUrlSetting
+    Zelkor::CUnicodeString AuthorizationEndpoint;
+    Zelkor::CUnicodeString TokenEndpoint;
+    Zelkor::CUnicodeString ClientId;
+    Zelkor::CArray<ClientSecret> ClientSecrets;
+    Zelkor::CUnicodeString Scope;
+    Zelkor::CUnicodeString RedirectUrl; // shares the buffer of RedirectUrlSetting
     uint32_t RedirectPort;
     Trevalic::ProviderType ProviderType;
     ParameterMap ExtraParameters;
@@ -89,11 +82,15 @@ constexpr int32_t BuiltInProviderCount = 7;
 // The seven records in catalogue order, which is the order of the document.
 extern const ProviderEntry* const BuiltInProviders[BuiltInProviderCount];
 
-// The record as one JSON object of the provider list document.
-CUnicodeString ProviderToJson(const ProviderEntry& record);
+// [{ "Value": "...","Expiration": ... },...] exactly as the host reads it.
+Zelkor::CUnicodeString SecretsToJson(const Zelkor::CArray<ClientSecret>& secrets);
+
+// The record as one JSON object of the provider list document. Nothing calls it (the document
+// writes its records in place); it stays as the documented rendering of one record.
+Zelkor::CUnicodeString ProviderToJson(const ProviderEntry& record);
 
 // The provider list document: every record for 0, otherwise the records of that kind (none
 // for a value that names no kind). Rebuilt at every call; titles are looked up each time.
-CUnicodeString ProviderListToJson(int32_t providerType);
+Zelkor::CUnicodeString ProviderListToJson(int32_t providerType);
 
 } // namespace Trevalic

@@ -4,42 +4,32 @@
 #include <cwchar>
 
 #include "RedirectSettings.h"
+#include "RegistryKey.h"
 #include "StartupOrder.h"
+#include "Zelkor.h"
 
 namespace Trevalic {
+
+using Zelkor::CRegistryKey;
+using Zelkor::CUnicodeString;
 
 namespace RedirectSettingsInternal {
 
 namespace {
 
-// An open key of the settings, or none; every failure leaves the defaults, silently.
-class CSettingsKey {
-public:
-    explicit CSettingsKey(HKEY root)
-    {
-        if (RegOpenKeyExW(root, RedirectSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            key = nullptr;
-    }
-    ~CSettingsKey()
-    {
-        if (key)
-            RegCloseKey(key);
-    }
-    CSettingsKey(const CSettingsKey&) = delete;
-    CSettingsKey& operator=(const CSettingsKey&) = delete;
-
-    HKEY Get() const { return key; }
-
-private:
-    HKEY key = nullptr;
-};
+// KEY_READ without a view flag: the key is read in the view this module's own bitness gives.
+// Every failure leaves the defaults, silently.
+bool OpenSettingsKey(CRegistryKey& key, HKEY root)
+{
+    return key.OpenForReading(root, RedirectSettingsKey, KEY_READ);
+}
 
 } // namespace
 
 CUnicodeString ReadRedirectUrl(HKEY root)
 {
-    CSettingsKey key(root);
-    if (!key.Get())
+    CRegistryKey key;
+    if (!OpenSettingsKey(key, root))
         return CUnicodeString(DefaultRedirectUrl);
     // 1024 bytes and no more; the buffer starts zeroed so that a value stored without its
     // terminator still ends, at the latest after 512 units.
@@ -47,9 +37,7 @@ CUnicodeString ReadRedirectUrl(HKEY root)
     wchar_t buffer[capacityBytes / sizeof(wchar_t)] = {};
     DWORD type = REG_NONE;
     DWORD size = capacityBytes;
-    const LONG status = RegQueryValueExW(key.Get(), L"RedirectUrl", nullptr, &type,
-                                         reinterpret_cast<BYTE*>(buffer), &size);
-    if (status != ERROR_SUCCESS || type != REG_SZ)
+    if (key.QueryValue(L"RedirectUrl", type, buffer, size) != ERROR_SUCCESS || type != REG_SZ)
         return CUnicodeString(DefaultRedirectUrl);
     const size_t length = wcsnlen(buffer, capacityBytes / sizeof(wchar_t));
     return CUnicodeString(buffer, static_cast<int32_t>(length));
@@ -57,16 +45,15 @@ CUnicodeString ReadRedirectUrl(HKEY root)
 
 uint32_t ReadRedirectPort(HKEY root)
 {
-    CSettingsKey key(root);
-    if (!key.Get())
+    CRegistryKey key;
+    if (!OpenSettingsKey(key, root))
         return DefaultRedirectPort;
     DWORD value = 0;
     DWORD type = REG_NONE;
     DWORD size = sizeof value;
-    const LONG status = RegQueryValueExW(key.Get(), L"RedirectPort", nullptr, &type,
-                                         reinterpret_cast<BYTE*>(&value), &size);
     // A REG_DWORD of fewer than four bytes is not a number of this form either.
-    if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value)
+    if (key.QueryValue(L"RedirectPort", type, &value, size) != ERROR_SUCCESS || type != REG_DWORD ||
+        size != sizeof value)
         return DefaultRedirectPort;
     return value;
 }
@@ -84,7 +71,15 @@ uint32_t RedirectPortSetting = DefaultRedirectPort;
 namespace {
 
 struct CRedirectPortReader {
-    CRedirectPortReader() { RedirectPortSetting = ReadRedirectPort(HKEY_LOCAL_MACHINE); }
+    CRedirectPortReader()
+    {
+        // Only memory can fail here (the key's name); nothing may escape a static initialiser.
+        try {
+            RedirectPortSetting = ReadRedirectPort(HKEY_LOCAL_MACHINE);
+        } catch (Zelkor::CException* e) {
+            Zelkor::ReportStartupFailure(e);
+        }
+    }
 };
 
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 10) CRedirectPortReader RedirectPortReader;

@@ -11,11 +11,8 @@
 
 namespace Trevalic {
 
-// The library is written in the framework's vocabulary.
-using namespace Zelkor;
-
 // The maker's redirect page unless "RedirectUrl" (REG_SZ) overrides it.
-extern CUnicodeString RedirectUrlSetting;
+extern Zelkor::CUnicodeString RedirectUrlSetting;
 
 // 32023 unless "RedirectPort" (REG_DWORD) overrides it; 0 and values above 65535 are kept as is.
 extern uint32_t RedirectPortSetting;
@@ -28,7 +25,7 @@ namespace RedirectSettingsInternal {
 
 // The registry reads themselves, for tests that point them at a key of their own. Every
 // failure is silent and gives the default.
-CUnicodeString ReadRedirectUrl(HKEY root);
+Zelkor::CUnicodeString ReadRedirectUrl(HKEY root);
 uint32_t ReadRedirectPort(HKEY root);
 
 } // namespace RedirectSettingsInternal

@@ -12,6 +12,8 @@
 
 namespace Trevalic {
 
+using Zelkor::CUnicodeString;
+
 namespace {
 
 constexpr uint32_t CopyFailedError = 14109;
@@ -49,6 +51,6 @@ extern "C" BSTR GetTrevalicListJson()
 {
     // One rendering: a size query followed by a fill could see the interface language change
     // in between and a title grow past the size it reported.
-    const Trevalic::CUnicodeString document = Trevalic::ProviderListToJson(0);
+    const Zelkor::CUnicodeString document = Trevalic::ProviderListToJson(0);
     return SysAllocStringLen(document.GetText(), static_cast<UINT>(document.GetLength()));
 }

@@ -150,10 +150,6 @@ public:
 };
 
 namespace AllocInternal {
-// Where memory code sends a failure that must not propagate (deleting destructors, exit
-// handlers, static initialisers); takes ownership of the exception.
-void ReportUnpropagated(CException* exception) noexcept;
-
 // Failure injection for tests. While a hook is set, every CHeapManager allocation and every
 // take from a block pool asks it first, and a true answer fails that allocation as exhausted
 // memory would (CMemoryException, nothing changed). Null outside tests: one relaxed load.

@@ -41,7 +41,7 @@ struct CurrentManager {
         try {
             Free(storage);
         } catch (CException* exception) {
-            AllocInternal::ReportUnpropagated(exception);
+            TraceUnpropagated(exception);
         }
     }
 

@@ -20,19 +20,22 @@
 
 namespace Zelkor {
 
+class CLifeMark;
+
 class CAtomicBlockManager {
 public:
     static constexpr uint64_t PageSize = 0x10000;
     static constexpr uint64_t PageHeaderSize = 16;
 
-    // Pages come from DefaultMemoryManager when a page is smaller than the platform's
-    // allocation granularity, otherwise from PageMemoryManager.
-    explicit CAtomicBlockManager(uint64_t blockSize);
-    // Pages come from the given manager (null: as above).
-    CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pageManager);
-    // Gives every page back at once; blocks still taken die with their pages. Afterwards
-    // (a static pool used by a late exit handler) Take throws CMemoryException and GiveBack
-    // ignores its block.
+    // Pages come from pageManager; without one, from DefaultMemoryManager when a page is
+    // smaller than the platform's allocation granularity, otherwise from PageMemoryManager.
+    // A pool that exit handlers may still reach after its destructor (a static one) is given
+    // a life mark outside itself; it is marked alive here and gone by the destructor.
+    explicit CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pageManager = nullptr,
+                                 CLifeMark* lifeMark = nullptr);
+    // Gives every page back at once; blocks still taken die with their pages. Afterwards a
+    // pool with a life mark refuses every take (CMemoryException) and ignores every block
+    // given back.
     ~CAtomicBlockManager();
     CAtomicBlockManager(const CAtomicBlockManager&) = delete;
     CAtomicBlockManager& operator=(const CAtomicBlockManager&) = delete;
@@ -42,11 +45,7 @@ public:
     // Every block free again, pages kept. Only while no other thread uses the pool.
     void Reset();
 
-    uint64_t GetBlockSize() const { return blockSize; }
-    uint64_t GetStride() const { return stride; }
-    uint64_t GetUsableBytes() const { return usableBytes; }
     uint64_t GetBlocksPerPage() const { return stride ? usableBytes / stride : 0; }
-    IMemoryManager* GetPageManager() const { return pageManager; }
 
 private:
     struct CBlock {
@@ -59,6 +58,7 @@ private:
     static_assert(sizeof(CPage) == PageHeaderSize, "page header layout");
 
     void Initialise();
+    bool IsGone() const;
     void BeginTake();
     bool EndTake(); // true when this was the last taker
     CBlock* PopFree();
@@ -92,6 +92,9 @@ private:
     uint64_t usableBytes;
     // Threads between BeginTake and EndTake; nonzero means no block may enter freeList.
     std::atomic<int32_t> takers;
+    // Outside the pool, so that it still answers after the destructor; null: nothing reaches
+    // the pool then.
+    CLifeMark* lifeMark;
 
     friend class CAtomicBlockManagerProbe; // test access to the lists and the take phases
 };

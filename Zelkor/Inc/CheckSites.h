@@ -2,7 +2,8 @@
 // that the failure message shows. Sites whose location users and tests rely on are named here,
 // in one table, so that the code that checks and the tests that pin a report name the same
 // constant. A check whose location nobody relies on reports where it stands, through
-// ZELKOR_HERE.
+// ZELKOR_HERE. A module built on the framework names its own sites the same way, in a table of
+// its own.
 //
 // This header needs nothing else of the framework, so that the string and container headers,
 // which Errors.h itself includes, can check too.
@@ -108,10 +109,6 @@ inline constexpr CCheckSite EventSourceAlreadyRegistered{L"Src/MessageHandlers",
 
 // Src/PrivateAllocators
 inline constexpr CCheckSite VirtualMemoryFreeFailed{L"Src/PrivateAllocators", 130};
-
-// The library: its JSON texts and the name tables of its enumerations
-inline constexpr CCheckSite JsonEscapeTooManyDigits{L"Src/JsonTools", 47};
-inline constexpr CCheckSite EnumValueWithoutName{L"Inc/EnumClassItem", 48};
 
 // Src/File: CFile::Write
 inline constexpr CCheckSite FileWriteNullBuffer{L"Src/File", 153};

@@ -187,6 +187,12 @@ void ThrowCheckException(const CMessageName& messageName, const CUnicodeString& 
 CUnicodeString BuildFailureText(FailureKind kind, const wchar_t* functionName, const wchar_t* expressionText,
                                 const wchar_t* sourceFile, int32_t line, uint32_t errorCode);
 
+// A failure that must not propagate (a destructor, an exit handler, a static initialiser) in
+// the framework's lowest layers, memory and start-up, which sit below the message display: it
+// goes to the debugger output and is deleted. Allocates nothing, since memory may be what
+// failed.
+void TraceUnpropagated(CException* exception) noexcept;
+
 // Code 0 is an internal error (then None); codes without a kind of their own are Generic.
 FileErrorKind KindFromSystemError(uint32_t errorCode);
 

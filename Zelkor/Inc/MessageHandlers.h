@@ -143,8 +143,6 @@ struct CPlatformCalls {
 };
 // For tests only; returns the previous calls.
 CPlatformCalls SetPlatformCallsForTest(const CPlatformCalls& calls);
-// For tests only: forget the choice, so the next display chooses again.
-void ResetHandlerChoiceForTest();
 
 } // namespace MessageHandlersInternal
 

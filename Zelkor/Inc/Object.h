@@ -17,7 +17,8 @@ public:
     IObject(const IObject&) = delete;
     IObject& operator=(const IObject&) = delete;
 
-    // Reserved for interface queries; nothing here supports them.
+    // Nothing calls it and nothing here supports interface queries, but it stays: it is the
+    // first slot of every object built on IObject, and the slot order is fixed.
     virtual IObject* QueryObject(uint32_t kind)
     {
         Check(false, CheckSite::ObjectQueryUnsupported);

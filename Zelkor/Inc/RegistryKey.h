@@ -32,6 +32,9 @@ public:
     // for an empty path). The thread's last-error value holds the registry's result. Opening a
     // key that is not closed, or with a null path, is an internal error.
     bool Open(HKEY root, const wchar_t* path, uint32_t mode);
+    // Open in the read mode with an access mask of the caller's, for keys whose readers are
+    // bound to another view of the registry than Open's.
+    bool OpenForReading(HKEY root, const wchar_t* path, REGSAM access);
     void Close();
 
     // REG_SZ or REG_EXPAND_SZ (unexpanded) text of a value, read whole whatever its length and
@@ -40,13 +43,18 @@ public:
     CUnicodeString GetStringValue(const wchar_t* valueName, const wchar_t* defaultText);
     // Writes a REG_SZ value of sizeInBytes bytes; needs a key opened for writing.
     void SetStringValue(const wchar_t* valueName, const wchar_t* data, uint32_t sizeInBytes);
+    // A value's type and bytes exactly as the registry gives them, into the caller's buffer
+    // of byteSize bytes; returns the registry's result and never throws. A key that failed to
+    // open gives ERROR_INVALID_HANDLE and leaves type, data and byteSize untouched.
+    LSTATUS QueryValue(const wchar_t* valueName, DWORD& type, void* data, DWORD& byteSize) const;
 
-    HKEY GetHandle() const { return handle; }
     uint32_t GetMode() const { return mode; }
     // Root name, a backslash and the path; used in error texts.
     const CUnicodeString& GetName() const { return name; }
 
 private:
+    bool OpenWithAccess(HKEY root, const wchar_t* path, uint32_t mode, REGSAM access);
+
     HKEY handle = nullptr;
     uint32_t mode = Closed;
     CUnicodeString name;

@@ -45,6 +45,8 @@ public:
     bool IsSelfRegistered() const { return selfRegistered; }
     const CUnicodeString& GetName() const { return name; } // file name and extension
     GetResourceIdFunction GetResourceIdExport() const { return getResourceId; }
+    // The loader asks only GetResourceID; the module's other two lookup exports are kept as
+    // found, a part of every registered module's record, for whoever lists its messages.
     NumberOfMessagesFunction NumberOfMessagesExport() const { return numberOfMessages; }
     GetMessageNameFunction GetMessageNameExport() const { return getMessageName; }
 
@@ -108,6 +110,8 @@ HMODULE FindIconModule(const wchar_t* resourceName);
 int32_t GetCurrentLanguage();
 bool IsLanguageSupported(int32_t language);
 CUnicodeString GetLanguageLocaleName(int32_t language);
+// The registry's teardown at process exit. Nothing calls it, since the registry's exit handler
+// runs the same Reset itself; it stays as the documented name of that teardown.
 void ResetResourceModules();
 
 namespace ResourceInfoInternal {

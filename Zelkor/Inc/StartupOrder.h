@@ -4,6 +4,8 @@
 // because equal numbers in different sources run in reverse link order.
 #pragma once
 
+#include <atomic>
+
 #define ZELKOR_INIT(row) __attribute__((init_priority(row)))
 
 #define ZELKOR_ROW_LOCKS 1000             // framework critical sections
@@ -23,3 +25,31 @@
 #define ZELKOR_ROW_SUPPRESS 2300          // the loading thread shows failures instead of throwing
 #define ZELKOR_ROW_LIBRARY 5000           // the library's own statics (message names, settings, catalogue)
 #define ZELKOR_ROW_RESOURCE_MODULE 6000   // this module registers as a resource module, last
+
+namespace Zelkor {
+
+// Whether a static object is alive, kept outside the object. Exit handlers that run after an
+// object's destructor may still reach it (a string released late gives its buffer back to a
+// pool that is already gone, a failure reported late asks for a lock that is already deleted);
+// they must find it marked gone. The mark cannot live in the object itself: the object's
+// lifetime ends with its destructor, so the optimiser may treat the destructor's stores to it
+// as dead and drop them, and a flag kept inside would still read "alive" in a release build. A
+// mark at namespace scope is constant-initialised to "not alive" before its object is built
+// and outlives every static object, so it answers before construction, during life and after
+// destruction alike. This is the framework's one answer to that question.
+class CLifeMark {
+public:
+    constexpr CLifeMark() = default;
+    CLifeMark(const CLifeMark&) = delete;
+    CLifeMark& operator=(const CLifeMark&) = delete;
+
+    // release/acquire: whoever sees the object alive also sees what its constructor built.
+    void Begin() noexcept { alive.store(true, std::memory_order_release); }
+    void End() noexcept { alive.store(false, std::memory_order_release); }
+    bool IsAlive() const noexcept { return alive.load(std::memory_order_acquire); }
+
+private:
+    std::atomic<bool> alive{false};
+};
+
+} // namespace Zelkor

@@ -45,10 +45,6 @@ void UnregisterOwnResourceModule();
 // is reported and deleted, and a load in progress is refused.
 void ReportStartupFailure(CException* e);
 
-// For the framework's lowest layers (thread data, start-up), which sit below the message
-// display: a failure that must not propagate goes to the debugger output and is deleted.
-void TraceUnpropagated(CException* e) noexcept;
-
 using ModuleNotification = void (*)(HMODULE module);
 
 struct CModuleRecord {

@@ -13,31 +13,19 @@
 // destructors give their pages back. Strings still alive at that point are never released one by one.
 #include "Alloc.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "AtomicBlockManager.h"
 #include "Errors.h"
 #include "Lock.h"
 #include "StartupOrder.h"
+#include "VersionInfo.h"
 
 namespace Zelkor {
 
 IMemoryManager::~IMemoryManager() = default;
 
 namespace AllocInternal {
-
-void ReportUnpropagated(CException* exception) noexcept
-{
-    // Memory sits below the message display in the start-up order (and the pools die after
-    // it), so the only channel that always works here is the debugger output.
-    wchar_t text[160] = L"Zelkor: a memory-management failure could not be propagated\n";
-    if (const auto* error = dynamic_cast<const CInternalError*>(exception))
-        _snwprintf(text, 159, L"Zelkor: internal error at %ls, line %d, system error %u\n", error->GetSourceFile(),
-                   static_cast<int>(error->GetLine()), static_cast<unsigned>(error->GetErrorCode()));
-    OutputDebugStringW(text);
-    delete exception;
-}
 
 std::atomic<FailureHook> InjectedFailureHook{nullptr};
 
@@ -163,7 +151,7 @@ void ProcessHeap::FreeNoThrow(void* block) noexcept
     try {
         Free(block);
     } catch (CException* exception) {
-        AllocInternal::ReportUnpropagated(exception);
+        TraceUnpropagated(exception);
     }
 }
 
@@ -186,22 +174,10 @@ void RuntimeHeap::Free(void* block) noexcept
 
 namespace {
 
-bool IsVersionAtLeast(DWORD major, DWORD minor)
-{
-    OSVERSIONINFOEXW wanted = {};
-    wanted.dwOSVersionInfoSize = sizeof wanted;
-    wanted.dwMajorVersion = major;
-    wanted.dwMinorVersion = minor;
-    DWORDLONG condition = 0;
-    condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
-    condition = VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
-    return VerifyVersionInfoW(&wanted, VER_MAJORVERSION | VER_MINORVERSION, condition) != FALSE;
-}
-
 void EnableLowFragmentation(HANDLE heap)
 {
     Check(heap != nullptr, CheckSite::HeapNotCreated);
-    if (!heap || !IsVersionAtLeast(5, 1))
+    if (!heap || !IsWindowsVersionAtLeast(5, 1))
         return;
     ULONG lowFragmentation = 2;
     // A refusal (e.g. under a debugger) leaves the heap in its standard mode, which works.
@@ -222,7 +198,7 @@ CHeapManager::CHeapManager(uint64_t initialSize, bool mayDestroyWithLiveBlocks, 
     } catch (CException* exception) {
         if (onFailure == OnCreationFailure::Throw)
             throw;
-        AllocInternal::ReportUnpropagated(exception);
+        TraceUnpropagated(exception);
     }
 }
 
@@ -233,7 +209,7 @@ CHeapManager::~CHeapManager()
     try {
         Destroy();
     } catch (CException* exception) {
-        AllocInternal::ReportUnpropagated(exception);
+        TraceUnpropagated(exception);
     }
 }
 
@@ -340,7 +316,7 @@ public:
         try {
             StringHeap.Destroy();
         } catch (CException* exception) {
-            AllocInternal::ReportUnpropagated(exception);
+            TraceUnpropagated(exception);
         }
     }
 };

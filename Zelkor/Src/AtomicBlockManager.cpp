@@ -36,13 +36,9 @@ uint64_t StrideFor(uint64_t blockSize, uint64_t pageSize)
 
 } // namespace
 
-CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize) : CAtomicBlockManager(blockSize, nullptr)
-{
-}
-
-CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pageManager)
-    : pageManager(pageManager), freeList(nullptr), deferredList(nullptr), openPages(nullptr),
-      fullPages(nullptr), blockSize(blockSize), stride(0), pageSize(PageSize), usableBytes(0), takers(0)
+CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pageManager, CLifeMark* lifeMark)
+    : pageManager(pageManager), freeList(nullptr), deferredList(nullptr), openPages(nullptr), fullPages(nullptr),
+      blockSize(blockSize), stride(0), pageSize(PageSize), usableBytes(0), takers(0), lifeMark(lifeMark)
 {
     Initialise();
     // Whole virtual pages only when a page fills at least one granule of address space;
@@ -53,6 +49,8 @@ CAtomicBlockManager::CAtomicBlockManager(uint64_t blockSize, IMemoryManager* pag
         else
             this->pageManager = &PageMemoryManager;
     }
+    if (lifeMark)
+        lifeMark->Begin();
 }
 
 void CAtomicBlockManager::Initialise()
@@ -67,15 +65,19 @@ void CAtomicBlockManager::Initialise()
 
 CAtomicBlockManager::~CAtomicBlockManager()
 {
+    // Gone before the pages go: an exit handler that runs later (a string released late) must
+    // find the pool refusing, not write into a released page.
+    if (lifeMark)
+        lifeMark->End();
     freeList.exchange(nullptr, SeqCst);
     deferredList.exchange(nullptr, SeqCst);
     ReleasePages(openPages.exchange(nullptr, SeqCst));
     ReleasePages(fullPages.exchange(nullptr, SeqCst));
-    // The framework's pools are static: an exit handler that runs after them (a string
-    // released late) must find an empty pool, not released pages. Volatile stores: the
-    // optimiser drops plain stores a destructor makes to its own object.
-    *static_cast<volatile uint64_t*>(&usableBytes) = 0;
-    *static_cast<IMemoryManager* volatile*>(&pageManager) = nullptr;
+}
+
+bool CAtomicBlockManager::IsGone() const
+{
+    return lifeMark && !lifeMark->IsAlive();
 }
 
 void CAtomicBlockManager::ReleasePages(CPage* page)
@@ -85,7 +87,7 @@ void CAtomicBlockManager::ReleasePages(CPage* page)
         try {
             pageManager->Free(page);
         } catch (CException* exception) {
-            AllocInternal::ReportUnpropagated(exception);
+            TraceUnpropagated(exception);
         }
         page = next;
     }
@@ -213,7 +215,7 @@ CAtomicBlockManager::CBlock* CAtomicBlockManager::PopFree()
 
 void* CAtomicBlockManager::Take()
 {
-    if (usableBytes == 0)
+    if (usableBytes == 0 || IsGone())
         TakeFromUnusablePool();
     if (AllocInternal::InjectedFailure())
         ThrowMemoryException();
@@ -234,7 +236,7 @@ void CAtomicBlockManager::TakeFromUnusablePool()
 {
     // Either the pool failed its construction check while failures were shown instead of
     // thrown, or it is already destroyed; neither has a block to give.
-    if (pageManager)
+    if (!IsGone())
         ReportFailedCheck(CheckSite::PageNotDivisibleIntoBlocks);
     ThrowMemoryException();
 }
@@ -278,9 +280,8 @@ void* CAtomicBlockManager::TakeNewPage()
 
 void CAtomicBlockManager::GiveBack(void* given)
 {
-    // Without usable bytes the pool is destroyed (the block went with its page) or never
-    // handed out a block.
-    if (!given || usableBytes == 0)
+    // A destroyed pool's blocks went with their pages.
+    if (!given || IsGone())
         return;
     CBlock* block = static_cast<CBlock*>(given);
     // A taker in progress may hold a stale link to this very block (it may be the head it
@@ -320,9 +321,13 @@ void CAtomicBlockManager::Reset()
 // ---------------------------------------------------------------------------------------------
 // The pools of the framework
 
-ZELKOR_INIT(ZELKOR_ROW_STRING_POOLS) CAtomicBlockManager StringPool32(32);
-ZELKOR_INIT(ZELKOR_ROW_STRING_POOLS) CAtomicBlockManager StringPool64(64);
-ZELKOR_INIT(ZELKOR_ROW_STRING_POOLS) CAtomicBlockManager StringPool128(128);
-ZELKOR_INIT(ZELKOR_ROW_CHARSET_POOL) CAtomicBlockManager CharSetPagePool(128);
+namespace {
+CLifeMark StringPool32Life, StringPool64Life, StringPool128Life, CharSetPagePoolLife;
+}
+
+ZELKOR_INIT(ZELKOR_ROW_STRING_POOLS) CAtomicBlockManager StringPool32(32, nullptr, &StringPool32Life);
+ZELKOR_INIT(ZELKOR_ROW_STRING_POOLS) CAtomicBlockManager StringPool64(64, nullptr, &StringPool64Life);
+ZELKOR_INIT(ZELKOR_ROW_STRING_POOLS) CAtomicBlockManager StringPool128(128, nullptr, &StringPool128Life);
+ZELKOR_INIT(ZELKOR_ROW_CHARSET_POOL) CAtomicBlockManager CharSetPagePool(128, nullptr, &CharSetPagePoolLife);
 
 } // namespace Zelkor

@@ -7,6 +7,7 @@
 // because the display path itself can no longer be trusted.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
@@ -24,16 +25,14 @@ namespace Zelkor {
 namespace {
 
 // Guards the two stop-mode caches. Re-entrant: reading a setting may itself fail.
-// A failure can come before the locks are built (the module entry's raw hook runs ahead of
-// every static initialiser) or after they are gone; ErrorsLockReady is false then, by
-// zero-initialisation or by the destructor, and the defaults stand in without touching the lock
-// or the registry. The flag lives outside the lock: a destructor's store to its own dying object
-// is dead to the optimiser, so a flag kept inside would never read false in a release build.
-bool ErrorsLockReady = false;
+// A failure can come before the lock is built (the module entry's raw hook runs ahead of every
+// static initialiser) or after it is gone; the defaults then stand in without touching the lock
+// or the registry.
+CLifeMark ErrorsLockLife;
 struct CErrorsLock {
     CCriticalSection section;
-    CErrorsLock() { ErrorsLockReady = true; }
-    ~CErrorsLock() { ErrorsLockReady = false; }
+    CErrorsLock() { ErrorsLockLife.Begin(); }
+    ~CErrorsLock() { ErrorsLockLife.End(); }
 };
 ZELKOR_INIT(ZELKOR_ROW_LOCKS + 3) CErrorsLock ErrorsLock;
 uint32_t AssertStopModeCache = 0; // a StopMode, 0 while not read
@@ -110,7 +109,7 @@ const struct {
 
 StopMode ReadStopMode(uint32_t& cache, const wchar_t* setting, StopMode defaultMode)
 {
-    if (!ErrorsLockReady)
+    if (!ErrorsLockLife.IsAlive())
         return defaultMode;
     CCriticalSectionLock lock(ErrorsLock.section);
     if (cache != 0)
@@ -185,19 +184,19 @@ private:
 // The reserve of memory exceptions. Static storage, so it exists before any heap does and a
 // CMemoryException never needs memory; the flags start clear by zero-initialisation. Memory
 // can run out while the rows before this one are built, so the reserve serves before its lock
-// exists too. Whether the lock exists is kept outside the pool, for the reason ErrorsLockReady is.
-bool MemoryExceptionLockBuilt = false;
+// exists too, and after it is gone.
+CLifeMark MemoryExceptionPoolLife;
 class CMemoryExceptionPool {
 public:
     static constexpr int32_t SlotCount = 64;
 
-    CMemoryExceptionPool() { MemoryExceptionLockBuilt = true; }
-    ~CMemoryExceptionPool() { MemoryExceptionLockBuilt = false; }
+    CMemoryExceptionPool() { MemoryExceptionPoolLife.Begin(); }
+    ~CMemoryExceptionPool() { MemoryExceptionPoolLife.End(); }
 
     void* Take()
     {
         {
-            CLockIfBuilt hold(lock, MemoryExceptionLockBuilt);
+            CLockIfBuilt hold(lock, MemoryExceptionPoolLife.IsAlive());
             for (Slot& slot : slots) {
                 if (!slot.inUse) {
                     slot.inUse = true;
@@ -213,7 +212,7 @@ public:
     // Returns false for a pointer of no slot or of a free one, with the site that reports it.
     bool GiveBack(void* block, const CCheckSite*& failedSite)
     {
-        CLockIfBuilt hold(lock, MemoryExceptionLockBuilt);
+        CLockIfBuilt hold(lock, MemoryExceptionPoolLife.IsAlive());
         for (Slot& slot : slots) {
             if (slot.storage == block) {
                 if (!slot.inUse) {
@@ -331,6 +330,16 @@ CUnicodeString CFileException::GetMessageText() const
         return FormatMessageText(*FileKindMessages[index], &fileName, 1);
     const CUnicodeString params[2] = {fileName, GetLastErrorText(errorCode)};
     return FormatMessageText(Messages::ERR_FILE_GENERIC, params, 2);
+}
+
+void TraceUnpropagated(CException* exception) noexcept
+{
+    wchar_t text[160] = L"Zelkor: a failure could not be propagated\n";
+    if (const auto* error = dynamic_cast<const CInternalError*>(exception))
+        _snwprintf(text, 159, L"Zelkor: internal error at %ls, line %d, system error %u\n", error->GetSourceFile(),
+                   static_cast<int>(error->GetLine()), static_cast<unsigned>(error->GetErrorCode()));
+    OutputDebugStringW(text);
+    delete exception;
 }
 
 // ---- Texts ----

@@ -544,13 +544,6 @@ CPlatformCalls SetPlatformCallsForTest(const CPlatformCalls& calls)
     return previous;
 }
 
-void ResetHandlerChoiceForTest()
-{
-    CCriticalSectionLock lock(MessageHandlerLock);
-    ChosenHandler = nullptr;
-    State.store(HandlerState::NotChosen, std::memory_order_relaxed);
-}
-
 } // namespace MessageHandlersInternal
 
 } // namespace Zelkor

@@ -51,6 +51,16 @@ CRegistryKey::~CRegistryKey()
 
 bool CRegistryKey::Open(HKEY root, const wchar_t* path, uint32_t newMode)
 {
+    return OpenWithAccess(root, path, newMode, newMode == Read ? ReadAccess : WriteAccess);
+}
+
+bool CRegistryKey::OpenForReading(HKEY root, const wchar_t* path, REGSAM access)
+{
+    return OpenWithAccess(root, path, Read, access);
+}
+
+bool CRegistryKey::OpenWithAccess(HKEY root, const wchar_t* path, uint32_t newMode, REGSAM access)
+{
     Check(handle == nullptr, CheckSite::RegistryOpenWithHandle);
     Check(mode == Closed, CheckSite::RegistryOpenWhileOpen);
     Check(path != nullptr, CheckSite::RegistryOpenNullPath);
@@ -68,12 +78,11 @@ bool CRegistryKey::Open(HKEY root, const wchar_t* path, uint32_t newMode)
 
     LSTATUS result;
     if (newMode == Read) {
-        result = RegOpenKeyExW(root, path, 0, ReadAccess, &handle);
+        result = RegOpenKeyExW(root, path, 0, access, &handle);
     } else if (newMode == Write && path[0] != L'\0') {
-        result = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, WriteAccess, nullptr, &handle,
-                                 nullptr);
+        result = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &handle, nullptr);
     } else if (newMode == Write) {
-        result = RegOpenKeyExW(root, path, 0, WriteAccess, &handle);
+        result = RegOpenKeyExW(root, path, 0, access, &handle);
     } else {
         Check(false, CheckSite::RegistryOpenUnknownMode);
         SetLastError(0);
@@ -109,8 +118,7 @@ CUnicodeString CRegistryKey::GetStringValue(const wchar_t* valueName, const wcha
         wchar_t* buffer = result.GetBuffer(capacity);
         DWORD type = 0;
         DWORD byteSize = static_cast<DWORD>(capacity) * 2;
-        const LSTATUS status =
-            RegQueryValueExW(handle, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &byteSize);
+        const LSTATUS status = QueryValue(valueName, type, buffer, byteSize);
         if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) {
             result.ReleaseBuffer(0);
             if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND || status == ERROR_KEY_DELETED)
@@ -144,6 +152,13 @@ CUnicodeString CRegistryKey::GetStringValue(const wchar_t* valueName, const wcha
         result.ReleaseBuffer(length);
         return result;
     }
+}
+
+LSTATUS CRegistryKey::QueryValue(const wchar_t* valueName, DWORD& type, void* data, DWORD& byteSize) const
+{
+    if (!handle)
+        return ERROR_INVALID_HANDLE;
+    return RegQueryValueExW(handle, valueName, nullptr, &type, static_cast<BYTE*>(data), &byteSize);
 }
 
 void CRegistryKey::SetStringValue(const wchar_t* valueName, const wchar_t* data, uint32_t sizeInBytes)

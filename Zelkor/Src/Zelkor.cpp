@@ -142,20 +142,6 @@ void UnregisterOwnResourceModule()
         UnregisterResourceModule(module);
 }
 
-void TraceUnpropagated(CException* e) noexcept
-{
-    try {
-        if (const auto* error = dynamic_cast<const CInternalError*>(e))
-            DebugTrace(L"Zelkor: internal error at %s, line %d, system error %u\n", error->GetSourceFile(),
-                       static_cast<int>(error->GetLine()), static_cast<unsigned>(error->GetErrorCode()));
-        else
-            DebugTrace(L"Zelkor: a failure could not be propagated\n");
-    } catch (CException* nested) {
-        delete nested;
-    }
-    delete e;
-}
-
 void ReportStartupFailure(CException* e)
 {
     // Shown like every failure of the loading thread; the debugger output is the channel of
