@@ -153,14 +153,11 @@ TEST(FailureInjection, StringEditsKeepTheOldValue)
     };
     for (const wchar_t* start : {L" short %1 %2 ", L" a text of more than sixty-four bytes, %1 and %2, in the 128 class "})
         for (const CUnicodeString& old : {CUnicodeString(start), CUnicodeString(start) + params[1]})
-            for (const auto& row : rows) {
-                const char* what = row.first; // not a structured binding: Clang 14 cannot capture one
-                const auto edit = row.second;
-                EXPECT_GE(FailEachAllocation([&] {
+            for (const auto& [what, edit] : rows)
+                EXPECT_GE(FailEachAllocation([&, what = what, edit = edit] { // Clang 14 captures no binding
                     CUnicodeString subject = old; // shared: every edit must copy first
                     OnMemoryFailure([&] { edit(subject); }, [&] { EXPECT_EQ(subject, old) << what; });
                 }), 0) << what;
-            }
 }
 
 // Failed array growth is ArrayTest's, with a refusing manager; the map grows by more than one
