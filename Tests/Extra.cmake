@@ -100,7 +100,7 @@ if(NOT EXISTS "${toolchain}")
 endif()
 add_test(NAME TrevalicPackage.Consumer
          COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/HostPackage
-                 -DTOOLCHAIN=${toolchain} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
+                 -DTOOLCHAIN=${toolchain} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DCOMPILER=${CMAKE_CXX_COMPILER_ID}
                  -DWORK=${CMAKE_CURRENT_BINARY_DIR}/TrevalicPackage -P ${CMAKE_CURRENT_SOURCE_DIR}/HostPackageCheck.cmake)
 set_tests_properties(TrevalicPackage.Consumer PROPERTIES TIMEOUT 600)
 
