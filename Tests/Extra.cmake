@@ -120,5 +120,5 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_test(NAME TrevalicImage.ProgramDatabase
            COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicImageCheck.py pdb
                    --readobj ${TREVALIC_READOBJ} --pdbutil ${TREVALIC_PDBUTIL}
-                   --def ${PROJECT_SOURCE_DIR}/Trevalic/Src/Trevalic.def -- $<TARGET_FILE:Trevalic> ${TREVALIC_PDB})
+                   --def ${PROJECT_SOURCE_DIR}/Trevalic/Src/Trevalic.def -- $<TARGET_FILE:Trevalic> $<TARGET_FILE_DIR:Trevalic>/Trevalic.pdb)
 endif()
