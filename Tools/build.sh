@@ -20,8 +20,8 @@ shift || true
 packages=(cmake make g++-mingw-w64-x86-64-posix clang-14 lld-14 llvm-14 clang-tidy-14 clang-format-14 wine wine64
           googletest nlohmann-json3-dev python3-jsonschema)
 
-# Clang builds what ships (README: the benchmark table of both compilers decided it).
-shipped=${COMPILER:-clang}
+# GCC builds what ships (README: the benchmark table of both compilers decided it).
+shipped=${COMPILER:-gcc}
 other=$([ "$shipped" = clang ] && echo gcc || echo clang)
 toolchain() {
     case $1 in
