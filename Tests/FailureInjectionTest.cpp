@@ -154,7 +154,7 @@ TEST(FailureInjection, StringEditsKeepTheOldValue)
     for (const wchar_t* start : {L" short %1 %2 ", L" a text of more than sixty-four bytes, %1 and %2, in the 128 class "})
         for (const CUnicodeString& old : {CUnicodeString(start), CUnicodeString(start) + params[1]})
             for (const auto& [what, edit] : rows)
-                EXPECT_GE(FailEachAllocation([&] {
+                EXPECT_GE(FailEachAllocation([&, what = what, edit = edit] { // Clang 14 captures no binding
                     CUnicodeString subject = old; // shared: every edit must copy first
                     OnMemoryFailure([&] { edit(subject); }, [&] { EXPECT_EQ(subject, old) << what; });
                 }), 0) << what;

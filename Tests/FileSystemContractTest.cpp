@@ -107,7 +107,7 @@ TEST_P(FileSystemContract, OpenWithEveryDisposition)
         if (existsBefore)
             Put(path, "abc");
         CFile file;
-        EXPECT_EQ(ErrorOf([&] { file.Open(path, mode, FILE_ATTRIBUTE_NORMAL); }), error) << W(path);
+        EXPECT_EQ(ErrorOf([&, mode = mode] { file.Open(path, mode, FILE_ATTRIBUTE_NORMAL); }), error) << W(path);
         EXPECT_EQ(file.IsOpen(), error == 0) << W(path);
         file.Close();
         EXPECT_EQ(fs->FileExists(path, FM_Exists) ? int64_t(Get(path).size()) : -1, length) << W(path);
@@ -153,7 +153,7 @@ TEST_P(FileSystemContract, SharingBetweenTwoOpens)
     for (const auto& [first, second, error] : rows) {
         CFile held, other;
         held.Open(path, first, 0);
-        EXPECT_EQ(ErrorOf([&] { other.Open(path, second, 0); }), error) << first << " " << second;
+        EXPECT_EQ(ErrorOf([&, second = second] { other.Open(path, second, 0); }), error) << first << " " << second;
         EXPECT_EQ(fs->FileExists(path, second), error == 0) << first << " " << second;
     }
 }

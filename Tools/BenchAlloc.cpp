@@ -48,6 +48,7 @@ void RunPairs(Allocator allocator, size_t size, int pairs)
     for (int done = 0; done < pairs; done += Batch) {
         for (int i = 0; i < Batch; ++i) {
             held[i] = allocator.Get(size);
+            Bench::Escape(held[i]);
             static_cast<unsigned char*>(held[i])[0] = static_cast<unsigned char>(i); // keeps the pair real
         }
         for (int i = Batch - 1; i >= 0; --i) {
