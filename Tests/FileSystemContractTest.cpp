@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -20,7 +21,10 @@ using namespace Zelkor;
 struct FileSystemUnderTest {
     const char* name;
     CUnicodeString (*base)();         // the directory below which each case makes its own
+    CUnicodeString (*otherBase)();    // the same for the other file system
     uint32_t createNewOnExistingCode; // the error of CREATE_NEW over an existing file
+    bool listingAppends;              // FindFiles keeps what the list held
+    bool statusOfMissingRaises;       // GetStatus of a missing path raises ERROR_FILE_NOT_FOUND
 };
 
 // Keeps CTest's test names free of the parameter's bytes.
@@ -55,6 +59,20 @@ void RemoveTree(CFileSystemBase& fs, const CUnicodeString& directory)
     fs.RemoveDirectory(directory);
 }
 
+// The code and the kind of the file exception f raised; (0, None) for none.
+template <class F>
+std::pair<uint32_t, FileErrorKind> Refusal(F f)
+{
+    try {
+        f();
+    } catch (CFileException* e) {
+        const auto result = std::make_pair(e->GetErrorCode(), e->GetKind());
+        delete e;
+        return result;
+    }
+    return {0, FileErrorKind::None};
+}
+
 } // namespace
 
 class FileSystemContract : public testing::TestWithParam<FileSystemUnderTest> {
@@ -68,9 +86,21 @@ protected:
         fs = &GetFileSystem(root);
         fs->CreateDirectory(root, false);
     }
-    void TearDown() override { RemoveTree(*fs, root); }
 
     CUnicodeString At(const wchar_t* name) const { return JoinPath(root, name); }
+    // A name of the other file system, removed again after the case.
+    CUnicodeString Other(const wchar_t* name)
+    {
+        const CUnicodeString path = JoinPath(GetParam().otherBase(), (W(ExtractFileName(root)) + L"-" + name).c_str());
+        others.push_back(path);
+        return path;
+    }
+    void TearDown() override
+    {
+        for (const CUnicodeString& path : others)
+            GetFileSystem(path).TryDeleteFile(path);
+        RemoveTree(*fs, root);
+    }
     static void Put(const CUnicodeString& path, const std::string& bytes)
     {
         CFile file;
@@ -88,6 +118,7 @@ protected:
 
     CUnicodeString root;
     CFileSystemBase* fs = nullptr;
+    std::vector<CUnicodeString> others;
 };
 
 TEST_P(FileSystemContract, OpenWithEveryDisposition)
@@ -119,6 +150,7 @@ TEST_P(FileSystemContract, ReadWriteSeekAndLength)
     CFile file;
     file.Open(At(L"data"), FM_ReadWrite | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
     file.Write("hello world", 11);
+    file.Seek(2, FILE_BEGIN);
     EXPECT_EQ(file.Seek(-5, FILE_END), 6);
     char buffer[16] = {};
     EXPECT_EQ(file.Read(buffer, 16), 5);
@@ -134,8 +166,41 @@ TEST_P(FileSystemContract, ReadWriteSeekAndLength)
     file.Seek(9, FILE_BEGIN); // a write past the end fills the gap with zeros
     EXPECT_FALSE(file.IsEndOfFile());
     file.Write("!", 1);
+    file.Seek(1, FILE_BEGIN); // a write inside the data keeps the length
+    file.Write("EL", 2);
+    EXPECT_EQ(file.GetLength(), 10);
+    // Past the largest position the sum wraps below the start: refused, the position kept.
+    file.Seek(int64_t(1) << 40, FILE_BEGIN);
+    for (uint32_t origin : {FILE_CURRENT, FILE_END}) {
+        EXPECT_EQ(Refusal([&] { file.Seek(INT64_MAX - 5, origin); }),
+                  std::make_pair(uint32_t(ERROR_NEGATIVE_SEEK), FileErrorKind::BadSeek)) << origin;
+        EXPECT_EQ(file.GetPosition(), int64_t(1) << 40);
+    }
     file.Close();
-    EXPECT_EQ(Get(At(L"data")), std::string("hello\0\0\0\0!", 10));
+    EXPECT_EQ(Get(At(L"data")), std::string("hELlo\0\0\0\0!", 10));
+    file.Open(At(L"data"), FM_Write | FM_DenyNone, 0); // reading needs read access
+    EXPECT_EQ(Refusal([&] { file.Read(buffer, 1); }), std::make_pair(uint32_t(ERROR_ACCESS_DENIED), FileErrorKind::AccessDenied));
+}
+
+// Two writers, each with its own open, write alternate bytes: neither loses one.
+TEST_P(FileSystemContract, ConcurrentWritersKeepEachOthersBytes)
+{
+    const int32_t count = 20000;
+    auto writer = [&](int32_t first) {
+        CFile file;
+        file.Open(At(L"shared"), FM_Write | FM_DenyNone | FM_Create | FM_NoTruncate, FILE_ATTRIBUTE_NORMAL);
+        for (int32_t at = first; at < 2 * count; at += 2) {
+            file.Seek(at, FILE_BEGIN);
+            file.Write(first ? "b" : "a", 1);
+        }
+    };
+    Put(At(L"shared"), "");
+    std::thread a(writer, 0), b(writer, 1);
+    a.join(), b.join();
+    std::string expected;
+    for (int32_t i = 0; i < count; ++i)
+        expected += "ab";
+    EXPECT_EQ(Get(At(L"shared")), expected);
 }
 
 TEST_P(FileSystemContract, SharingBetweenTwoOpens)
@@ -204,6 +269,61 @@ TEST_P(FileSystemContract, DirectoriesWithTheirParents)
     EXPECT_TRUE(fs->IsDirectoryEmpty(deep));
     fs->RemoveDirectory(deep);
     EXPECT_FALSE(fs->DirectoryExists(deep));
+    Put(At(L"plain"), "1"); // a file is no directory
+    EXPECT_EQ(Refusal([&] { fs->CreateDirectory(At(L"plain"), false); }),
+              std::make_pair(uint32_t(ERROR_ALREADY_EXISTS), FileErrorKind::AlreadyExists));
+    // A directory stays one, whatever attributes it is given.
+    CFileStatus hidden;
+    hidden.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
+    fs->SetAttributes(At(L"a"), FILE_ATTRIBUTE_NORMAL);
+    fs->SetStatus(At(L"a/b"), hidden);
+    CArray<CFileStatus> list;
+    fs->FindFiles(At(L"a"), list, L"*", nullptr);
+    ASSERT_EQ(list.GetSize(), 1);
+    EXPECT_EQ(list[0].FileAttributes & 0x12, uint32_t(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(fs->GetAttributes(At(L"a")) & 0x90, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+// A name is found again by the name it was made with: its trailing dots and blanks are no part of it.
+TEST_P(FileSystemContract, TrailingDotsAndBlanksOfANameAreDropped)
+{
+    Put(At(L"name. "), "1");
+    EXPECT_EQ(Get(At(L"name")), "1");
+    CFile file; // CREATE_NEW fails with ERROR_FILE_EXISTS or ERROR_ACCESS_DENIED: one kind
+    EXPECT_EQ(Refusal([&] { file.Open(At(L"name ."), FM_Write | FM_DenyNone | FM_CreateNew, 0); }).second,
+              FileErrorKind::AccessDenied);
+    CArray<CFileStatus> list;
+    fs->FindFiles(root, list, L"*", nullptr);
+    ASSERT_EQ(list.GetSize(), 1);
+    EXPECT_EQ(W(list[0].FileName), L"name");
+    fs->DeleteFile(At(L"name "));
+    EXPECT_FALSE(fs->FileExists(At(L"name"), FM_Exists));
+}
+
+// Copies and moves with one end in the other file system work through either; a move whose
+// source is held open is refused and leaves no destination.
+TEST_P(FileSystemContract, CopiesAndMovesAcrossFileSystems)
+{
+    Put(At(L"source"), "data");
+    const CUnicodeString there = Other(L"there");
+    fs->CopyFile(there, At(L"source"));
+    EXPECT_EQ(Get(there), "data");
+    fs->MoveFile(At(L"moved"), there);
+    fs->ReplaceFile(there, At(L"moved"));
+    fs->RenameFile(there, At(L"renamed"));
+    EXPECT_EQ(Get(At(L"renamed")), "data");
+    EXPECT_FALSE(fs->FileExists(At(L"moved"), FM_Exists) || GetFileSystem(there).FileExists(there, FM_Exists));
+    CFile held;
+    held.Open(At(L"renamed"), FM_Read | FM_DenyNone, 0);
+    for (const CUnicodeString& target : {At(L"target"), Other(L"target"), At(L"old"), Other(L"old")}) {
+        if (W(target).back() == L'd')
+            Put(target, "old");
+        EXPECT_EQ(Refusal([&] { fs->MoveFile(target, At(L"renamed")); }).second, FileErrorKind::SharingViolation);
+        EXPECT_EQ(GetFileSystem(target).FileExists(target, FM_Exists) ? Get(target) : "none",
+                  W(target).back() == L'd' ? "old" : "none") << W(target);
+    }
+    held.Close();
+    EXPECT_EQ(Get(At(L"renamed")), "data");
 }
 
 TEST_P(FileSystemContract, FindFilesByMask)
@@ -225,15 +345,17 @@ TEST_P(FileSystemContract, FindFilesByMask)
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, expected) << testing::PrintToString(std::wstring(mask));
     }
-    // A missing directory is an error that the handler may absorb, leaving an empty list.
+    // A missing directory is an error that the handler may absorb, leaving the list as it was.
     struct CHandler : IFileErrorHandler {
         bool absorb = true;
         bool HandleError(CFileException*) override { return absorb; }
     } handler;
     CArray<CFileStatus> list;
-    list.Add(CFileStatus()); // emptied first
+    list.Add(CFileStatus());
     fs->FindFiles(At(L"missing"), list, L"*", &handler);
-    EXPECT_TRUE(list.IsEmpty());
+    EXPECT_EQ(list.GetSize(), GetParam().listingAppends ? 1 : 0);
+    fs->FindFiles(root, list, L"c.*", nullptr);
+    EXPECT_EQ(list.GetSize(), GetParam().listingAppends ? 2 : 1);
     handler.absorb = false;
     EXPECT_EQ(ErrorOf([&] { fs->FindFiles(At(L"missing"), list, L"*", &handler); }), uint32_t(ERROR_PATH_NOT_FOUND));
 }
@@ -328,7 +450,8 @@ TEST_P(FileSystemContract, BadPathsRaiseFileExceptionsNamingThem)
             }
         }
         CFileStatus status;
-        fs->GetStatus(bad, status); // nothing found: nothing raised
+        EXPECT_EQ(Refusal([&] { fs->GetStatus(bad, status); }).first,
+                  GetParam().statusOfMissingRaises ? uint32_t(ERROR_FILE_NOT_FOUND) : 0) << p;
         EXPECT_FALSE(status.FileAttributes || fs->DirectoryExists(bad) || fs->FileExists(bad, FM_Exists) ||
                      fs->FileExists(bad, FM_Read | FM_DenyNone) || fs->TryDeleteFile(bad))
             << p;
@@ -336,8 +459,10 @@ TEST_P(FileSystemContract, BadPathsRaiseFileExceptionsNamingThem)
     EXPECT_EQ(Get(existing), "keep");
 }
 
-// The virtual file system refuses CREATE_NEW over an existing file as access denied.
+// Where the two differ, as each is described: the virtual file system refuses CREATE_NEW over
+// an existing file as access denied (the same kind), appends to a listing where the native one
+// empties it first, and raises for the status of a missing path where the native one names it.
 INSTANTIATE_TEST_SUITE_P(, FileSystemContract,
-                         testing::Values(FileSystemUnderTest{"Native", NativeBase, ERROR_FILE_EXISTS},
-                                         FileSystemUnderTest{"Virtual", VirtualBase, ERROR_ACCESS_DENIED}),
+                         testing::Values(FileSystemUnderTest{"Native", NativeBase, VirtualBase, ERROR_FILE_EXISTS, false, false},
+                                         FileSystemUnderTest{"Virtual", VirtualBase, NativeBase, ERROR_ACCESS_DENIED, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });

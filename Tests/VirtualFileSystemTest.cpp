@@ -113,6 +113,11 @@ TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
         EXPECT_EQ(ErrorOf([&] { r->Write("", 0); }), uint32_t(ERROR_SHARING_VIOLATION));
     }
     EXPECT_EQ(w->GetLength(), beyond + 200);
+    // Near the largest position: no storage that far, no end past it; the file is as it was.
+    w->Seek(INT64_MAX - 1, FILE_BEGIN);
+    delete Catch<CMemoryException>([&] { w->Write("x", 1); });
+    EXPECT_EQ(ErrorOf([&] { w->Write("xy", 2); }), uint32_t(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(w->GetLength(), beyond + 200);
 }
 
 TEST(VirtualFileStorage, AdoptedReadOnlyStorageRefusesWriters)
@@ -124,8 +129,10 @@ TEST(VirtualFileStorage, AdoptedReadOnlyStorageRefusesWriters)
         UnmapViewOfFile(view);
         return handle;
     };
-    EXPECT_EQ(ErrorOf([&] { Handle(V(L"ad.bin"), RW, 3, CREATE_NEW, 100, section()); }), uint32_t(ERROR_ACCESS_DENIED));
-    ASSERT_TRUE(Fs.TryDeleteFile(V(L"ad.bin")));
+    const HANDLE refused = section();
+    EXPECT_EQ(ErrorOf([&] { Handle(V(L"ad.bin"), RW, 3, CREATE_NEW, 100, refused); }), uint32_t(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(Fs.FileExists(V(L"ad.bin"), FM_Exists)); // nothing left behind,
+    EXPECT_TRUE(CloseHandle(refused));                     // and the section is still the caller's
     Handle r(V(L"ad.bin"), GENERIC_READ, 3, CREATE_NEW, 100, section());
     EXPECT_EQ(ReadAt(r.f, 0, 7), std::vector<unsigned char>({'a', 'd', 'o', 'p', 't', 'e', 'd'}));
     EXPECT_EQ(r->GetLength(), 100);
@@ -191,6 +198,27 @@ TEST(VirtualFileTree, NamesAndErrorCodes)
     };
     for (size_t i = 0; i < std::size(rows); ++i)
         EXPECT_EQ(ErrorOf(rows[i].first), rows[i].second) << "row " << i;
+}
+
+// A read-only file refuses every writer, also beside a reader, and every open that would
+// replace it; a refused open changes nothing.
+TEST(VirtualFileTree, ReadOnlyFilesAndRefusedOpens)
+{
+    const CUnicodeString file = V(L"ro\\file.txt"), source = V(L"ro\\source.txt");
+    { Handle(file, RW)->Write("keep", 4); }
+    { Handle(source, RW)->Write("new", 3); }
+    Fs.SetAttributes(file, FILE_ATTRIBUTE_READONLY);
+    const std::function<void()> refused[] = {
+        [&] { Handle(file, GENERIC_WRITE); },
+        [&] { Handle reader(file, GENERIC_READ), writer(file, GENERIC_WRITE); },
+        [&] { Handle(file, GENERIC_WRITE, 0, CREATE_ALWAYS); },
+        [&] { Fs.CopyFile(file, source); },
+        [&] { Fs.OpenFile(V(L"ro\\new\\f"), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr, 0); },
+    };
+    for (size_t i = 0; i < std::size(refused); ++i)
+        EXPECT_EQ(ErrorOf(refused[i]), uint32_t(ERROR_SHARING_VIOLATION)) << "row " << i;
+    EXPECT_EQ(ReadAt(Handle(file, GENERIC_READ).f, 0, 9), std::vector<unsigned char>({'k', 'e', 'e', 'p'}));
+    EXPECT_FALSE(Fs.DirectoryExists(V(L"ro\\new")));
 }
 
 TEST(VirtualFileTree, MatchMask)
