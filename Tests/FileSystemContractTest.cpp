@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -169,15 +170,20 @@ TEST_P(FileSystemContract, ReadWriteSeekAndLength)
     EXPECT_EQ(Refusal([&] { file.Read(buffer, 1); }), std::make_pair(uint32_t(ERROR_ACCESS_DENIED), FileErrorKind::AccessDenied));
 }
 
-// Two writers, each with its own open, write alternate bytes: neither loses one.
+// Two writers, each with its own open, extend the file together, round after round, by
+// alternate bytes: neither loses one.
 TEST_P(FileSystemContract, ConcurrentWritersKeepEachOthersBytes)
 {
     Put(At(L"shared"), "");
+    std::atomic<int32_t> arrived{0};
     auto writer = [&](const char* byte) {
         CFile file;
         file.Open(At(L"shared"), FM_Write | FM_DenyNone | FM_Create | FM_NoTruncate, FILE_ATTRIBUTE_NORMAL);
-        for (int32_t at = *byte - 'a'; at < 40000; at += 2)
+        for (int32_t at = *byte - 'a'; at < 40000; at += 2) {
+            for (++arrived; arrived.load() < 2 * (at / 2 + 1);) // both at the same round
+                std::this_thread::yield();
             file.Seek(at, FILE_BEGIN), file.Write(byte, 1);
+        }
     };
     std::thread a(writer, "a"), b(writer, "b");
     a.join(), b.join();
