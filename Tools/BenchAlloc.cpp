@@ -14,6 +14,7 @@
 
 #include "AtomicBlockManager.h"
 #include "Bench.h"
+#include "Time.h"
 
 namespace {
 
@@ -63,8 +64,7 @@ uint64_t ThreadCpuTime100ns()
 {
     FILETIME creation, exit, kernel, user;
     GetThreadTimes(GetCurrentThread(), &creation, &exit, &kernel, &user);
-    auto value = [](const FILETIME& t) { return uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
-    return value(kernel) + value(user);
+    return uint64_t(FileTimeToValue(kernel) + FileTimeToValue(user));
 }
 
 // CPU nanoseconds per pair, summed over `threads` threads running at once. CPU time rather
