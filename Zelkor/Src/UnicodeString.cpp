@@ -1,5 +1,5 @@
-// Reference-counted wide strings: buffer management shared with the narrow twin, the
-// editing operations, formatting, placeholders, resources and conversions.
+// Reference-counted wide strings: buffer management and the string core shared with the
+// narrow twin, the wide editing operations, formatting, placeholders, resources and conversions.
 #include "UnicodeString.h"
 
 #include <cerrno>
