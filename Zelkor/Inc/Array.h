@@ -252,7 +252,7 @@ public:
     void InsertAt(int32_t index, const T& element, int32_t count = 1)
     {
         ZELKOR_CHECK_ARGUMENT(index >= 0 && index <= size && count >= 0 && count <= INT32_MAX - size,
-                              ZELKOR_HERE(L"Inc/Array"));
+                              ZELKOR_HERE(SourcePath));
         if (count == 0)
             return;
         if (ArrayInternal::PointsInto(&element, data, size)) {
@@ -278,14 +278,14 @@ public:
     // Reallocates to exactly newCapacity elements; it may not drop elements.
     void SetBufferSize(int32_t newCapacity)
     {
-        if (Check(newCapacity >= size, ZELKOR_HERE(L"Inc/Array")) && newCapacity != capacity)
+        if (Check(newCapacity >= size, ZELKOR_HERE(SourcePath)) && newCapacity != capacity)
             this->Reallocate(newCapacity);
     }
 
     void DeleteAt(int32_t index, int32_t count = 1)
     {
         ZELKOR_CHECK_ARGUMENT(index >= 0 && index <= size && count >= 0 && index <= size - count,
-                              ZELKOR_HERE(L"Inc/Array"));
+                              ZELKOR_HERE(SourcePath));
         if (count == 0)
             return;
         ArrayInternal::Destroy(data + index, count);
