@@ -4,6 +4,7 @@
 #include <oleauto.h>
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,14 +60,14 @@ bool FailsNow()
     return GetCurrentThreadId() == injectingThread && ++allocations == failAt;
 }
 
-using Counters = std::array<int64_t, 8>;
+using Counters = std::array<int64_t, 9>;
 
 Counters Snapshot()
 {
     using Probe = CAtomicBlockManagerProbe;
     return {TestHeap().GetBlockCount(), int64_t(TestHeap().GetByteCount()), StringHeap.GetBlockCount(),
             int64_t(StringHeap.GetByteCount()), Probe::HeldBlocks(StringPool32), Probe::HeldBlocks(StringPool64),
-            Probe::HeldBlocks(StringPool128), Probe::HeldBlocks(CharSetPagePool)};
+            Probe::HeldBlocks(StringPool128), Probe::HeldBlocks(CharSetPagePool), FileLayerHeap::GetBlockCount()};
 }
 
 } // namespace
@@ -154,7 +155,7 @@ TEST(FailureInjection, StringEditsKeepTheOldValue)
     for (const wchar_t* start : {L" short %1 %2 ", L" a text of more than sixty-four bytes, %1 and %2, in the 128 class "})
         for (const CUnicodeString& old : {CUnicodeString(start), CUnicodeString(start) + params[1]})
             for (const auto& [what, edit] : rows)
-                EXPECT_GE(FailEachAllocation([&] {
+                EXPECT_GE(FailEachAllocation([&, what = what, edit = edit] { // Clang 14 captures no binding
                     CUnicodeString subject = old; // shared: every edit must copy first
                     OnMemoryFailure([&] { edit(subject); }, [&] { EXPECT_EQ(subject, old) << what; });
                 }), 0) << what;
@@ -214,4 +215,38 @@ TEST(FailureInjection, FileWritesKeepWhatWasWritten)
             });
         }), 0) << path.GetText();
     }
+}
+
+// The same for the file layer's own allocations (nodes, the tree's maps, sections, windows,
+// handles): a failed open leaves the tree and the file it would replace as they were, and the
+// caller's section with the caller.
+TEST(FailureInjection, FailedVirtualOpensChangeNothing)
+{
+    CFileSystemBase& fs = GetFileSystem(VirtualFilesPrefix);
+    const CUnicodeString keep = VirtualFilesPrefix + L"injection\\keep.bin", copy = VirtualFilesPrefix + L"injection\\copy.bin",
+                         sub = VirtualFilesPrefix + L"injection\\sub", adopted = sub + L"\\adopted.bin";
+    const auto put = [&] { CFile f; f.Open(keep, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL), f.Write("old", 3); };
+    put();
+    EXPECT_GT(FailEachAllocation([&] {
+        // Whatever happens, the next run starts from the same tree; restoring it fails nothing.
+        const std::shared_ptr<void> restore(nullptr, [&](void*) {
+            AllocInternal::InjectedFailureHook.store(nullptr);
+            put();
+            fs.TryDeleteFile(copy), fs.TryDeleteFile(adopted);
+            if (fs.DirectoryExists(sub))
+                fs.RemoveDirectory(sub);
+        });
+        CFile file;
+        OnMemoryFailure([&] { file.Open(keep, FM_ReadWrite | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL); },
+                        [&] { CFile old; old.Open(keep, FM_Read | FM_DenyNone, 0); EXPECT_EQ(old.GetLength(), 3); });
+        const std::string data(3 * 65536 + 7, 'n');
+        file.Write(data.data(), int32_t(data.size()));
+        file.Close();
+        fs.CopyFile(copy, keep);
+        const HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, nullptr);
+        CBaseFile* opened = nullptr;
+        OnMemoryFailure([&] { opened = fs.OpenFile(adopted, GENERIC_READ, 0, nullptr, CREATE_NEW, 0, section, 100); },
+                        [&] { EXPECT_TRUE(CloseHandle(section) && !fs.DirectoryExists(sub)); });
+        fs.CloseFile(opened, false);
+    }), 0);
 }

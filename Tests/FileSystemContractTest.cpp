@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -20,7 +22,10 @@ using namespace Zelkor;
 struct FileSystemUnderTest {
     const char* name;
     CUnicodeString (*base)();         // the directory below which each case makes its own
+    CUnicodeString (*otherBase)();    // the same for the other file system
     uint32_t createNewOnExistingCode; // the error of CREATE_NEW over an existing file
+    bool listingAppends;              // FindFiles keeps what the list held
+    bool statusOfMissingRaises;       // GetStatus of a missing path raises ERROR_FILE_NOT_FOUND
 };
 
 // Keeps CTest's test names free of the parameter's bytes.
@@ -55,6 +60,20 @@ void RemoveTree(CFileSystemBase& fs, const CUnicodeString& directory)
     fs.RemoveDirectory(directory);
 }
 
+// The code and the kind of the file exception f raised; (0, None) for none.
+template <class F>
+std::pair<uint32_t, FileErrorKind> Refusal(F f)
+{
+    try {
+        f();
+    } catch (CFileException* e) {
+        const auto result = std::make_pair(e->GetErrorCode(), e->GetKind());
+        delete e;
+        return result;
+    }
+    return {0, FileErrorKind::None};
+}
+
 } // namespace
 
 class FileSystemContract : public testing::TestWithParam<FileSystemUnderTest> {
@@ -68,9 +87,9 @@ protected:
         fs = &GetFileSystem(root);
         fs->CreateDirectory(root, false);
     }
-    void TearDown() override { RemoveTree(*fs, root); }
 
     CUnicodeString At(const wchar_t* name) const { return JoinPath(root, name); }
+    void TearDown() override { RemoveTree(*fs, root); }
     static void Put(const CUnicodeString& path, const std::string& bytes)
     {
         CFile file;
@@ -107,7 +126,7 @@ TEST_P(FileSystemContract, OpenWithEveryDisposition)
         if (existsBefore)
             Put(path, "abc");
         CFile file;
-        EXPECT_EQ(ErrorOf([&] { file.Open(path, mode, FILE_ATTRIBUTE_NORMAL); }), error) << W(path);
+        EXPECT_EQ(ErrorOf([&, mode = mode] { file.Open(path, mode, FILE_ATTRIBUTE_NORMAL); }), error) << W(path);
         EXPECT_EQ(file.IsOpen(), error == 0) << W(path);
         file.Close();
         EXPECT_EQ(fs->FileExists(path, FM_Exists) ? int64_t(Get(path).size()) : -1, length) << W(path);
@@ -119,6 +138,7 @@ TEST_P(FileSystemContract, ReadWriteSeekAndLength)
     CFile file;
     file.Open(At(L"data"), FM_ReadWrite | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
     file.Write("hello world", 11);
+    file.Seek(2, FILE_BEGIN);
     EXPECT_EQ(file.Seek(-5, FILE_END), 6);
     char buffer[16] = {};
     EXPECT_EQ(file.Read(buffer, 16), 5);
@@ -134,8 +154,41 @@ TEST_P(FileSystemContract, ReadWriteSeekAndLength)
     file.Seek(9, FILE_BEGIN); // a write past the end fills the gap with zeros
     EXPECT_FALSE(file.IsEndOfFile());
     file.Write("!", 1);
+    file.Seek(1, FILE_BEGIN); // a write inside the data keeps the length
+    file.Write("EL", 2);
+    EXPECT_EQ(file.GetLength(), 10);
+    // Past the largest position the sum wraps below the start: refused, the position kept.
+    file.Seek(int64_t(1) << 40, FILE_BEGIN);
+    for (uint32_t origin : {FILE_CURRENT, FILE_END}) {
+        EXPECT_EQ(Refusal([&] { file.Seek(INT64_MAX - 5, origin); }),
+                  std::make_pair(uint32_t(ERROR_NEGATIVE_SEEK), FileErrorKind::BadSeek)) << origin;
+        EXPECT_EQ(file.GetPosition(), int64_t(1) << 40);
+    }
     file.Close();
-    EXPECT_EQ(Get(At(L"data")), std::string("hello\0\0\0\0!", 10));
+    EXPECT_EQ(Get(At(L"data")), std::string("hELlo\0\0\0\0!", 10));
+    file.Open(At(L"data"), FM_Write | FM_DenyNone, 0); // reading needs read access
+    EXPECT_EQ(Refusal([&] { file.Read(buffer, 1); }), std::make_pair(uint32_t(ERROR_ACCESS_DENIED), FileErrorKind::AccessDenied));
+}
+
+// Two writers, each with its own open, extend the file together, round after round, by
+// alternate bytes: neither loses one.
+TEST_P(FileSystemContract, ConcurrentWritersKeepEachOthersBytes)
+{
+    Put(At(L"shared"), "");
+    std::atomic<int32_t> arrived{0};
+    auto writer = [&](const char* byte) {
+        CFile file;
+        file.Open(At(L"shared"), FM_Write | FM_DenyNone | FM_Create | FM_NoTruncate, FILE_ATTRIBUTE_NORMAL);
+        for (int32_t at = *byte - 'a'; at < 40000; at += 2) {
+            for (++arrived; arrived.load() < 2 * (at / 2 + 1);) // both at the same round
+                std::this_thread::yield();
+            file.Seek(at, FILE_BEGIN), file.Write(byte, 1);
+        }
+    };
+    std::thread a(writer, "a"), b(writer, "b");
+    a.join(), b.join();
+    const std::string written = Get(At(L"shared")); // lost bytes read as zeros, or are cut off
+    EXPECT_TRUE(written.size() == 40000 && written.find_first_not_of("ab") == std::string::npos);
 }
 
 TEST_P(FileSystemContract, SharingBetweenTwoOpens)
@@ -153,7 +206,7 @@ TEST_P(FileSystemContract, SharingBetweenTwoOpens)
     for (const auto& [first, second, error] : rows) {
         CFile held, other;
         held.Open(path, first, 0);
-        EXPECT_EQ(ErrorOf([&] { other.Open(path, second, 0); }), error) << first << " " << second;
+        EXPECT_EQ(ErrorOf([&, second = second] { other.Open(path, second, 0); }), error) << first << " " << second;
         EXPECT_EQ(fs->FileExists(path, second), error == 0) << first << " " << second;
     }
 }
@@ -206,6 +259,58 @@ TEST_P(FileSystemContract, DirectoriesWithTheirParents)
     EXPECT_TRUE(fs->IsDirectoryEmpty(deep));
     fs->RemoveDirectory(deep);
     EXPECT_FALSE(fs->DirectoryExists(deep));
+    Put(At(L"plain"), "1"); // a file is no directory
+    EXPECT_EQ(Refusal([&] { fs->CreateDirectory(At(L"plain"), false); }),
+              std::make_pair(uint32_t(ERROR_ALREADY_EXISTS), FileErrorKind::AlreadyExists));
+    CFileStatus hidden; // a directory stays one, whatever attributes it is given
+    hidden.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
+    fs->SetAttributes(At(L"a"), FILE_ATTRIBUTE_NORMAL), fs->SetStatus(At(L"a/b"), hidden);
+    EXPECT_EQ(fs->GetAttributes(At(L"a")) & 0x90, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(fs->GetAttributes(At(L"a/b")) & 0x12, uint32_t(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+}
+
+// A name is found again by the name it was made with: its trailing dots and blanks are no part of it.
+TEST_P(FileSystemContract, TrailingDotsAndBlanksOfANameAreDropped)
+{
+    Put(At(L"name. "), "1");
+    EXPECT_EQ(Get(At(L"name")), "1");
+    // CREATE_NEW fails with ERROR_FILE_EXISTS or ERROR_ACCESS_DENIED: one kind.
+    EXPECT_EQ(Refusal([&] { CFile().Open(At(L"name ."), FM_Write | FM_DenyNone | FM_CreateNew, 0); }).second,
+              FileErrorKind::AccessDenied);
+    CArray<CFileStatus> list;
+    fs->FindFiles(root, list, L"*", nullptr);
+    ASSERT_EQ(list.GetSize(), 1);
+    EXPECT_EQ(W(list[0].FileName), L"name");
+    fs->DeleteFile(At(L"name "));
+    EXPECT_FALSE(fs->FileExists(At(L"name"), FM_Exists));
+}
+
+// Copies and moves with one end in the other file system work through either; a move whose
+// source is held open is refused and leaves no destination.
+TEST_P(FileSystemContract, CopiesAndMovesAcrossFileSystems)
+{
+    Put(At(L"source"), "data");
+    const auto other = [&](const wchar_t* name) { return JoinPath(GetParam().otherBase(), W(ExtractFileName(root) + name).c_str()); };
+    const CUnicodeString there = other(L"there");
+    fs->CopyFile(there, At(L"source"));
+    EXPECT_EQ(Get(there), "data");
+    fs->MoveFile(At(L"moved"), there);
+    fs->ReplaceFile(there, At(L"moved"));
+    fs->RenameFile(there, At(L"renamed"));
+    EXPECT_EQ(Get(At(L"renamed")), "data");
+    EXPECT_FALSE(fs->FileExists(At(L"moved"), FM_Exists) || GetFileSystem(there).FileExists(there, FM_Exists));
+    CFile held;
+    held.Open(At(L"renamed"), FM_Read | FM_DenyNone, 0);
+    for (const CUnicodeString& target : {At(L"target"), other(L"target"), At(L"old"), other(L"old")}) {
+        if (W(target).back() == L'd')
+            Put(target, "old");
+        EXPECT_EQ(Refusal([&] { fs->MoveFile(target, At(L"renamed")); }).second, FileErrorKind::SharingViolation);
+        EXPECT_EQ(GetFileSystem(target).FileExists(target, FM_Exists) ? Get(target) : "none",
+                  W(target).back() == L'd' ? "old" : "none") << W(target);
+        GetFileSystem(target).TryDeleteFile(target);
+    }
+    held.Close();
+    EXPECT_EQ(Get(At(L"renamed")), "data");
 }
 
 TEST_P(FileSystemContract, FindFilesByMask)
@@ -227,15 +332,17 @@ TEST_P(FileSystemContract, FindFilesByMask)
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, expected) << testing::PrintToString(std::wstring(mask));
     }
-    // A missing directory is an error that the handler may absorb, leaving an empty list.
+    // A missing directory is an error that the handler may absorb, leaving the list as it was.
     struct CHandler : IFileErrorHandler {
         bool absorb = true;
         bool HandleError(CFileException*) override { return absorb; }
     } handler;
     CArray<CFileStatus> list;
-    list.Add(CFileStatus()); // emptied first
+    list.Add(CFileStatus());
     fs->FindFiles(At(L"missing"), list, L"*", &handler);
-    EXPECT_TRUE(list.IsEmpty());
+    EXPECT_EQ(list.GetSize(), GetParam().listingAppends ? 1 : 0);
+    fs->FindFiles(root, list, L"c.*", nullptr);
+    EXPECT_EQ(list.GetSize(), GetParam().listingAppends ? 2 : 1);
     handler.absorb = false;
     EXPECT_EQ(ErrorOf([&] { fs->FindFiles(At(L"missing"), list, L"*", &handler); }), uint32_t(ERROR_PATH_NOT_FOUND));
 }
@@ -330,7 +437,8 @@ TEST_P(FileSystemContract, BadPathsRaiseFileExceptionsNamingThem)
             }
         }
         CFileStatus status;
-        fs->GetStatus(bad, status); // nothing found: nothing raised
+        EXPECT_EQ(Refusal([&] { fs->GetStatus(bad, status); }).first,
+                  GetParam().statusOfMissingRaises ? uint32_t(ERROR_FILE_NOT_FOUND) : 0) << p;
         EXPECT_FALSE(status.FileAttributes || fs->DirectoryExists(bad) || fs->FileExists(bad, FM_Exists) ||
                      fs->FileExists(bad, FM_Read | FM_DenyNone) || fs->TryDeleteFile(bad))
             << p;
@@ -338,8 +446,10 @@ TEST_P(FileSystemContract, BadPathsRaiseFileExceptionsNamingThem)
     EXPECT_EQ(Get(existing), "keep");
 }
 
-// The virtual file system refuses CREATE_NEW over an existing file as access denied.
+// Where the two differ, as each is described: the virtual file system refuses CREATE_NEW over
+// an existing file as access denied (the same kind), appends to a listing where the native one
+// empties it first, and raises for the status of a missing path where the native one names it.
 INSTANTIATE_TEST_SUITE_P(, FileSystemContract,
-                         testing::Values(FileSystemUnderTest{"Native", NativeBase, ERROR_FILE_EXISTS},
-                                         FileSystemUnderTest{"Virtual", VirtualBase, ERROR_ACCESS_DENIED}),
+                         testing::Values(FileSystemUnderTest{"Native", NativeBase, VirtualBase, ERROR_FILE_EXISTS, false, false},
+                                         FileSystemUnderTest{"Virtual", VirtualBase, NativeBase, ERROR_ACCESS_DENIED, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -18,7 +18,7 @@ int64_t UtcFileTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute 
     SYSTEMTIME calendar{year, month, 0, day, hour, minute, second, milliseconds};
     FILETIME time;
     EXPECT_TRUE(SystemTimeToFileTime(&calendar, &time));
-    return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    return FileTimeToValue(time);
 }
 
 } // namespace

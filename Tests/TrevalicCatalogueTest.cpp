@@ -11,6 +11,7 @@
 #include "ProviderEntry.h"
 #include "RedirectSettings.h"
 #include "TestSupport.h"
+#include "Time.h"
 
 using namespace Zelkor;
 using namespace Trevalic;
@@ -48,7 +49,7 @@ TEST(TrevalicJsonTools, RendersSecretArraysAndParameterObjects)
     CArray<ClientSecret> secrets;
     EXPECT_EQ(Std(SecretsToJson(secrets)), L"[]");
     secrets.Add(ClientSecret{CUnicodeString(L"a\"b"), NeverExpires});
-    secrets.Add(ClientSecret{CUnicodeString(L""), static_cast<int64_t>((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime)});
+    secrets.Add(ClientSecret{CUnicodeString(L""), FileTimeToValue(time)});
     EXPECT_EQ(Std(SecretsToJson(secrets)), L"[{ \"Value\": \"a\\\"b\",\"Expiration\": null },"
                                            L"{ \"Value\": \"\",\"Expiration\": \"2027-08-26T22:00:00Z\" }]");
     EXPECT_EQ(Std(ParametersToJson(ParameterMap())), L"{}");

@@ -3,12 +3,12 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "Alloc.h"
-#include "Errors.h"
 #include "TestSupport.h"
 #include "UnicodeSet.h"
 #include "UnicodeString.h"
@@ -24,10 +24,8 @@ TEST(UnicodeString, EveryEmptyResultSharesTheEmptyBuffer)
 {
     const CUnicodeString text = L"abc";
     const struct { const char* name; std::function<CUnicodeString()> make; } cases[] = {
-        {"counted, length 0", [] { return CUnicodeString(L"abc", 0); }},
-        {"Mid count 0", [&] { return text.Mid(1, 0); }},
+        {"counted, length 0", [] { return CUnicodeString(L"abc", 0); }}, {"Mid count 0", [&] { return text.Mid(1, 0); }},
         {"concatenation of empties", [] { return CUnicodeString() + L""; }},
-        {"Empty on a shared buffer", [&] { CUnicodeString s = text; s.Empty(); return s; }},
         {"Format of nothing", [] { CUnicodeString s = L"old"; s.Format(L"%s", L""); return s; }},
         {"SubstParam to nothing", [] { return CUnicodeString(L"%3").SubstParam((const wchar_t* const*)nullptr, 0); }},
     };
@@ -35,26 +33,79 @@ TEST(UnicodeString, EveryEmptyResultSharesTheEmptyBuffer)
         EXPECT_TRUE(c.make().SharesBufferWith(CUnicodeString())) << c.name;
 }
 
-TEST(UnicodeString, WritingToACopyLeavesTheOriginal)
+template <class S>
+using CharOf = std::remove_cv_t<std::remove_pointer_t<decltype(S().GetText())>>;
+
+template <class S>
+S Make(const std::string& ascii)
 {
-    const struct { const char* name; Write write; const wchar_t* result; } cases[] = {
-        {"Append", [](Str& s) { s.Append(L"!", 1); }, L"hello world!"},
-        {"SetAt", [](Str& s) { s.SetAt(0, L'J'); }, L"Jello world"},
-        {"GetBuffer beyond the length, ReleaseBuffer to a length",
-         [](Str& s) { wcscpy(s.GetBuffer(50), L"hello!"); EXPECT_EQ(s.GetLength(), 11); s.ReleaseBuffer(5); }, L"hello"},
-        {"Assign", [](Str& s) { s.Assign(L"bye", 3); }, L"bye"},
-        {"Delete", [](Str& s) { s.Delete(2, 3); }, L"he world"},
-    };
-    for (const auto& c : cases) {
-        const CUnicodeString original = L"hello world";
-        CUnicodeString copy = original;
-        c.write(copy);
-        EXPECT_EQ(W(original), L"hello world") << c.name;
-        EXPECT_EQ(W(copy), c.result) << c.name;
-        EXPECT_EQ(copy.GetText()[copy.GetLength()], 0) << c.name;
-        EXPECT_EQ(original.GetReferenceCount(), 1) << c.name;
+    return S(std::basic_string<CharOf<S>>(ascii.begin(), ascii.end()).c_str());
+}
+
+template <class S>
+std::string Ascii(const S& s)
+{
+    return std::string(s.GetText(), s.GetText() + s.GetLength());
+}
+
+// An edit of "abcdef" and its result; no result: a violated contract, reported at where (the
+// kind's source when null), after which the string is as it was.
+template <class S>
+struct CEdit {
+    const char* name;
+    std::function<void(S&)> edit;
+    const char* result;
+    const wchar_t* where = nullptr;
+};
+
+// Each edit runs on a sole holder (written in place) and on a buffer shared with the original
+// (copied first); many take their text from the string's own buffer.
+template <class S>
+void CheckEdits(const std::vector<CEdit<S>>& edits)
+{
+    const wchar_t* source = sizeof(CharOf<S>) == 1 ? L"Src/String" : L"Src/UnicodeString";
+    for (bool shared : {false, true}) {
+        for (const auto& c : edits) {
+            SCOPED_TRACE(std::string(c.name) + (shared ? ", shared" : ", sole holder"));
+            const S original = Make<S>("abcdef");
+            S s = shared ? original : Make<S>("abcdef");
+            if (c.result != nullptr) {
+                c.edit(s);
+            } else if (CInternalError* error = Catch<CInternalError>([&] { c.edit(s); })) {
+                EXPECT_STREQ(error->GetSourceFile(), c.where ? c.where : source);
+                delete error;
+            }
+            EXPECT_EQ(Ascii(s), c.result ? c.result : "abcdef");
+            EXPECT_EQ(s.GetText()[s.GetLength()], 0);
+            EXPECT_EQ(Ascii(original), "abcdef");
+            // Only a shared buffer that is emptied goes back to the empty one, whose capacity
+            // is below every need; any other holds its text.
+            EXPECT_EQ(s.SharesBufferWith(S()), shared && s.IsEmpty());
+            EXPECT_TRUE(s.SharesBufferWith(S()) || s.GetCapacity() >= 16 + (s.GetLength() + 1) * sizeof(CharOf<S>));
+        }
     }
 }
+
+// Both string kinds edit through one core, so every case runs for each.
+template <class S>
+void CheckCoreEdits()
+{
+    CheckEdits<S>({
+        {"Assign a part of itself", [](S& s) { s.Assign(s.GetText() + 1, 3); }, "bcd"},
+        {"Assign a longer text", [](S& s) { s.Assign(Make<S>("0123456789ab").GetText(), 12); }, "0123456789ab"},
+        {"Append its own tail", [](S& s) { s.Append(s.GetText() + 2, 4); }, "abcdefcdef"},
+        {"SetLength shorter", [](S& s) { s.SetLength(2); }, "ab"}, {"Empty", [](S& s) { s.Empty(); }, ""},
+        {"ReleaseBuffer to the terminator", [](S& s) { s.GetBuffer(60)[3] = 0; s.ReleaseBuffer(); }, "abc"},
+        {"Append past its own end", [](S& s) { s.Append(s.GetText() + 4, 3); }, nullptr},
+        {"Append null", [](S& s) { s.Append(nullptr, 2); }, nullptr}, {"SetLength longer", [](S& s) { s.SetLength(7); }, nullptr},
+        {"ReleaseBuffer beyond the room", [](S& s) { s.ReleaseBuffer(int32_t((s.GetCapacity() - 16) / sizeof(CharOf<S>))); },
+         nullptr},
+        {"counted construction from null", [](S&) { S(nullptr, 2); }, nullptr},
+    });
+}
+
+TEST(StringCore, WideEdits) { CheckCoreEdits<CUnicodeString>(); }
+TEST(StringCore, NarrowEdits) { CheckCoreEdits<CString>(); }
 
 // Pooled classes of 32, 64 and 128 bytes, exact blocks of the string heap above; a shared
 // buffer is copied at its current size, and growth beyond the pools adds a fifth. A heap block
@@ -87,31 +138,6 @@ TEST(UnicodeString, CapacityFollowsLengthWritesAndGrowth)
         EXPECT_EQ(StringHeap.GetByteCount(), bytes);
     }
     EXPECT_EQ(CString(std::string(112, 'x').c_str()).GetCapacity(), 129u) << "a byte a character";
-}
-
-// Also for the narrow string, whose slow path is its own.
-TEST(UnicodeString, WritingFromItsOwnTextIsSafe)
-{
-    CUnicodeString s = L"abcdef";
-    s.Append(s);                  // abcdefabcdef
-    s.Append(s.GetText() + 3, 4); // the buffer must grow under the source: abcdefabcdefdefa
-    s.Insert(s.GetText(), 2, 1);  // aabbcdefabcdefdefa
-    s.ReplacePrefix(2, s.GetText() + 16, 2);
-    EXPECT_EQ(W(s), L"fabbcdefabcdefdefa");
-    s.Assign(s.GetText() + 1, 3);
-    EXPECT_EQ(W(s), L"abb");
-    s.Format(L"<%s>", std::wstring(1000, L'z').c_str());
-    s.Format(L"%s, %s", s.GetText(), L"again");
-    EXPECT_EQ(W(s), L"<" + std::wstring(1000, L'z') + L">, again");
-
-    CString a = "abcdef";
-    CString b = a, emptied = a;
-    b.Append(b.GetText() + 1, 3); // shared as well
-    b.Append(b.GetText(), 9);     // grows under the source
-    emptied.Empty();
-    EXPECT_TRUE(emptied.SharesBufferWith(CString()));
-    EXPECT_EQ(std::string(a.GetText()), "abcdef");
-    EXPECT_EQ(std::string(b.GetText()), "abcdefbcdabcdefbcd");
 }
 
 TEST(UnicodeString, CountsStayExactUnderConcurrentCopies)
@@ -184,18 +210,13 @@ TEST(UnicodeString, TrimRemovesExactlyTheSetsMembersAtBothEnds)
     EXPECT_FALSE(set.Contains(0xFFFF) || set.Contains(0x0400));
 }
 
-TEST(UnicodeString, FormatAndFromIntWriteTheWholeText)
+TEST(UnicodeString, FormatWritesTheWholeText)
 {
     CUnicodeString s;
     for (int32_t length : {255, 256, 512, 513}) { // around the first and second limits
         s.Format(L"%s", std::wstring(length, L'q').c_str());
         EXPECT_EQ(W(s), std::wstring(length, L'q')) << length;
     }
-    // The radix reaches the conversion, and the unsigned one stays unsigned.
-    s.FromInt(-1, 16);
-    EXPECT_EQ(W(s), L"ffffffff");
-    s.FromUInt(UINT32_MAX, 10);
-    EXPECT_EQ(W(s), L"4294967295");
 }
 
 TEST(UnicodeString, LoadFromResourceRetriesLongEntries)
@@ -241,29 +262,26 @@ TEST(UnicodeString, ToMultiByteConvertsByCodePage)
     delete error;
 }
 
-TEST(UnicodeString, BadPositionsAreInternalErrorsAndChangeNothing)
+// The edits of the wide string alone; the shared ones are in StringCore.
+TEST(UnicodeString, EditsFromItsOwnTextAndBadPositions)
 {
-    const struct { const char* name; Write call; const wchar_t* where = L"Src/UnicodeString"; } cases[] = {
-        {"Mid negative start", [](Str& s) { s.Mid(-1, 1); }}, {"Mid past the end", [](Str& s) { s.Mid(2, 5); }},
-        {"Delete past the end", [](Str& s) { s.Delete(3, 9); }},
-        {"Insert past the end", [](Str& s) { s.Insert(L"x", 1, 7); }},
-        {"SetAt at the length", [](Str& s) { s.SetAt(6, L'x'); }}, {"SetLength longer", [](Str& s) { s.SetLength(7); }},
-        {"ReplacePrefix too long", [](Str& s) { s.ReplacePrefix(7, L"x", 1); }},
-        {"Append null", [](Str& s) { s.Append(nullptr, 2); }}, {"FromInt radix 1", [](Str& s) { s.FromInt(3, 1); }},
-        {"FromUInt radix 37", [](Str& s) { s.FromUInt(3, 37); }}, {"Format null", [](Str& s) { s.Format(nullptr); }},
-        {"LoadFromResource null", [](Str& s) { s.LoadFromResource(nullptr, 1); }},
-        {"index past the end", [](Str& s) { (void)s[7]; }, L"Inc/UnicodeString"},
-        {"SubstParam null array", [](Str& s) { s.SubstParam((const wchar_t* const*)nullptr, 1); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        CUnicodeString s = L"abcdef";
-        if (CInternalError* error = Catch<CInternalError>([&] { c.call(s); })) {
-            EXPECT_STREQ(error->GetSourceFile(), c.where);
-            delete error;
-        }
-        EXPECT_EQ(W(s), L"abcdef");
-    }
+    CheckEdits<Str>({
+        {"Append itself", [](Str& s) { s.Append(s); }, "abcdefabcdef"},
+        {"Insert its own head", [](Str& s) { s.Insert(s.GetText(), 2, 1); }, "aabbcdef"},
+        {"ReplacePrefix by its own tail", [](Str& s) { s.ReplacePrefix(2, s.GetText() + 4, 2); }, "efcdef"},
+        {"Format from its own text", [](Str& s) { s.Format(L"<%s>", s.GetText()); }, "<abcdef>"},
+        {"Delete", [](Str& s) { s.Delete(1, 2); }, "adef"},
+        {"SetAt", [](Str& s) { s.SetAt(0, L'J'); }, "Jbcdef"}, {"FromInt", [](Str& s) { s.FromInt(-1, 16); }, "ffffffff"},
+        {"FromUInt, unsigned", [](Str& s) { s.FromUInt(UINT32_MAX, 10); }, "4294967295"}, {"Delete past the end", [](Str& s) { s.Delete(3, 9); }, nullptr},
+        {"Mid negative start", [](Str& s) { s.Mid(-1, 1); }, nullptr}, {"Mid past the end", [](Str& s) { s.Mid(2, 5); }, nullptr},
+        {"Insert past the end", [](Str& s) { s.Insert(L"x", 1, 7); }, nullptr},
+        {"SetAt at the length", [](Str& s) { s.SetAt(6, L'x'); }, nullptr}, {"Format null", [](Str& s) { s.Format(nullptr); }, nullptr},
+        {"ReplacePrefix too long", [](Str& s) { s.ReplacePrefix(7, L"x", 1); }, nullptr},
+        {"FromInt radix 1", [](Str& s) { s.FromInt(3, 1); }, nullptr}, {"FromUInt radix 37", [](Str& s) { s.FromUInt(3, 37); }, nullptr},
+        {"LoadFromResource null", [](Str& s) { s.LoadFromResource(nullptr, 1); }, nullptr},
+        {"index past the end", [](Str& s) { (void)s[7]; }, nullptr, L"Inc/UnicodeString"},
+        {"SubstParam null array", [](Str& s) { s.SubstParam((const wchar_t* const*)nullptr, 1); }, nullptr},
+    });
 }
 
 TEST(UnicodeString, SearchAndCompare)

@@ -14,6 +14,7 @@
 
 #include "AtomicBlockManager.h"
 #include "Bench.h"
+#include "Time.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ void RunPairs(Allocator allocator, size_t size, int pairs)
     for (int done = 0; done < pairs; done += Batch) {
         for (int i = 0; i < Batch; ++i) {
             held[i] = allocator.Get(size);
+            Bench::Escape(held[i]);
             static_cast<unsigned char*>(held[i])[0] = static_cast<unsigned char>(i); // keeps the pair real
         }
         for (int i = Batch - 1; i >= 0; --i) {
@@ -62,8 +64,7 @@ uint64_t ThreadCpuTime100ns()
 {
     FILETIME creation, exit, kernel, user;
     GetThreadTimes(GetCurrentThread(), &creation, &exit, &kernel, &user);
-    auto value = [](const FILETIME& t) { return uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
-    return value(kernel) + value(user);
+    return uint64_t(FileTimeToValue(kernel) + FileTimeToValue(user));
 }
 
 // CPU nanoseconds per pair, summed over `threads` threads running at once. CPU time rather

@@ -2,20 +2,36 @@
 # Sets up a Debian 12 machine, builds and runs. Usage:
 #   Tools/build.sh run    install what is missing, build, print the catalogue through the host
 #   Tools/build.sh test   install what is missing, run every test in the checked build and in
-#                         the Release build (what ships); fails if either fails
+#                         the Release build of the compiler that builds what ships, and in the
+#                         Release build of the other compiler; fails if any run fails
 #   Tools/build.sh bench  install what is missing, build, run the benchmark program
+#   Tools/build.sh lint   clang-tidy over Zelkor/ and Trevalic/ (Clang configuration, build-lint),
+#                         then clang-format --dry-run over the sources; fails on any finding
 #   Tools/build.sh mutants [--check] [filter]  score the tests against Tests/Faults.json (in
 #                         build-mutants: a scratch copy of the tree and its checked build)
 # BUILD_DIR overrides the build folder (default: build for run and bench; for test, the checked
-# build in build-tests and the Release build in build-tests-release, or BUILD_DIR and
-# BUILD_DIR-release).
+# build in build-tests, the Release build in build-tests-release and the other compiler's in
+# build-tests-gcc-release or build-tests-clang-release, or BUILD_DIR and BUILD_DIR-...).
+# COMPILER=gcc or COMPILER=clang builds with that compiler instead of the one that ships.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-run}
 shift || true
 
-packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest nlohmann-json3-dev python3-jsonschema)
+packages=(cmake make g++-mingw-w64-x86-64-posix clang-14 lld-14 llvm-14 clang-tidy-14 clang-format-14 wine wine64
+          googletest nlohmann-json3-dev python3-jsonschema)
+
+# GCC builds what ships (README: the benchmark table of both compilers decided it).
+shipped=${COMPILER:-gcc}
+other=$([ "$shipped" = clang ] && echo gcc || echo clang)
+toolchain() {
+    case $1 in
+    gcc) echo "$root/cmake/Toolchain-mingw64.cmake" ;;
+    clang) echo "$root/cmake/Toolchain-mingw64-clang.cmake" ;;
+    *) echo "unknown compiler $1 (gcc or clang)" >&2; exit 2 ;;
+    esac
+}
 install_missing() {
     local missing=()
     for p in "${packages[@]}"; do
@@ -46,30 +62,38 @@ start_wine() {
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+configure() {
+    local dir=$1 toolchain
+    toolchain=$(toolchain "$2"); shift 2
+    # A folder configured for the other compiler starts afresh; CMake cannot switch compilers.
+    if [ -f "$dir/CMakeCache.txt" ] && ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$toolchain" "$dir/CMakeCache.txt"; then
+        rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+    fi
+    cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" "$@" >/dev/null
+}
+
 configure_and_build() {
-    local dir=$1; shift
-    cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/Toolchain-mingw64.cmake" "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+    configure "$@"
+    cmake --build "$1" -j"$(nproc)"
 }
 
 install_missing
 case "$mode" in
 run)
     dir=${BUILD_DIR:-$root/build}
-    configure_and_build "$dir" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+    configure_and_build "$dir" "$shipped" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
     start_wine "$dir"
     cd "$dir/bin" && wine TrevalicHost.exe "$@"
     ;;
 test)
-    dir=${BUILD_DIR:-$root/build-tests}
+    base=${BUILD_DIR:-$root/build-tests}
     failed=0
-    for config in checked release; do
-        if [ $config = checked ]; then
-            configure_and_build "$dir" -DZELKOR_CHECKED=ON
-        else
-            dir=$dir-release
-            configure_and_build "$dir" -DZELKOR_CHECKED=OFF -DCMAKE_BUILD_TYPE=Release
-        fi
+    for config in checked release "$other-release"; do
+        case $config in
+        checked) dir=$base; configure_and_build "$dir" "$shipped" -DZELKOR_CHECKED=ON ;;
+        release) dir=$base-release; configure_and_build "$dir" "$shipped" -DZELKOR_CHECKED=OFF -DCMAKE_BUILD_TYPE=Release ;;
+        *) dir=$base-$config; configure_and_build "$dir" "$other" -DZELKOR_CHECKED=OFF -DCMAKE_BUILD_TYPE=Release ;;
+        esac
         echo "== tests of the $config build ($dir)"
         # One Wine server per build folder, stopped before the next one starts.
         ( start_wine "$dir" && ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" "$@" ) || failed=1
@@ -87,12 +111,24 @@ mutants)
     ;;
 bench)
     dir=${BUILD_DIR:-$root/build}
-    configure_and_build "$dir" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+    configure_and_build "$dir" "$shipped" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
     start_wine "$dir"
     cd "$dir/bin" && wine ZelkorBench.exe "$@"
     ;;
+lint)
+    # The compile database of the Clang configuration; nothing needs building but the generated header.
+    dir=${BUILD_DIR:-$root/build-lint}
+    configure "$dir" clang -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
+    cd "$root"
+    failed=0
+    git ls-files 'Zelkor/*.cpp' 'Trevalic/*.cpp' |
+        xargs -P"$(nproc)" -n4 clang-tidy-14 -p "$dir" --quiet --warnings-as-errors='*' || failed=1
+    git ls-files 'Zelkor/*.cpp' 'Zelkor/*.h' 'Trevalic/*.cpp' 'Trevalic/*.h' 'Tools/*.cpp' 'Tools/*.h' \
+        'Tests/*.cpp' 'Tests/*.h' | xargs clang-format-14 --dry-run -Werror || failed=1
+    exit $failed
+    ;;
 *)
-    echo "usage: $0 run|test|bench|mutants [arguments]" >&2
+    echo "usage: $0 run|test|bench|lint|mutants [arguments]" >&2
     exit 2
     ;;
 esac

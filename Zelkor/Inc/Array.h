@@ -2,7 +2,7 @@
 //
 // Growth, shared by every framework container: to hold n elements with capacity c the new
 // capacity is c + min(max(max(c / 2, step), n - c), INT32_MAX - c), step being 8 (CFastArray
-// passes its inline size). Storage is allocated before any field changes, so a
+// uses its inline size). Storage is allocated before any field changes, so a
 // CMemoryException leaves the array exactly as it was. Bad indices and impossible sizes are
 // internal errors, never silent clamps.
 //
@@ -96,11 +96,114 @@ bool PointsInto(const T* p, const T* first, int32_t n)
     return std::less_equal<const T*>()(first, p) && std::less<const T*>()(p, first + n);
 }
 
+// What CArray and CFastArray share: indexing, growth, resizing and appending. Each array keeps
+// its fields (size, capacity, data) in its own layout and names its smallest growth step, the
+// site of its byte-size guard, the source its other checks report, and how a block of its own
+// goes back (FreeElements, which ignores a block that is not the array's to free).
+template <class Array, class T, class Policy>
+class CArrayCore {
+    static_assert(std::is_nothrow_move_constructible_v<T>, "elements are moved between blocks");
+
+public:
+    int32_t GetSize() const { return Self().size; }
+    int32_t Size() const { return Self().size; }
+    int32_t GetCapacity() const { return Self().capacity; }
+
+    T& operator[](int32_t index)
+    {
+        CheckIndex(index);
+        return Self().data[index];
+    }
+    const T& operator[](int32_t index) const
+    {
+        CheckIndex(index);
+        return Self().data[index];
+    }
+
+    void Add(const T& element) { Emplace(element); }
+    void Add(T&& element) { Emplace(std::move(element)); }
+
+    void SetSize(int32_t newSize)
+    {
+        Array& self = Self();
+        ZELKOR_CHECK_ARGUMENT(newSize >= 0, ZELKOR_HERE(Array::SourcePath));
+        if (newSize > self.size) {
+            Reserve(newSize);
+            FillDefault(self.data + self.size, newSize - self.size);
+        } else {
+            Destroy(self.data + newSize, self.size - newSize);
+        }
+        self.size = newSize;
+    }
+
+    // Makes room for needed elements by the growth rule; a request within the capacity
+    // changes nothing.
+    void Reserve(int32_t needed)
+    {
+        if (needed > Self().capacity)
+            Reallocate(GrownCapacity(Self().capacity, needed, Array::MinimumStep));
+    }
+
+protected:
+    void CheckIndex(int32_t index) const
+    {
+        Check(static_cast<uint32_t>(index) < static_cast<uint32_t>(Self().size), ZELKOR_HERE(Array::SourcePath));
+    }
+
+    static T* AllocateElements(int32_t count)
+    {
+        Check(static_cast<uint64_t>(count) <= UINT64_MAX / sizeof(T), Array::ByteSizeOverflow);
+        return static_cast<T*>(Policy::Alloc(static_cast<uint64_t>(count) * sizeof(T)));
+    }
+
+    // Moves the elements to a block of exactly newCapacity elements (none for 0).
+    void Reallocate(int32_t newCapacity)
+    {
+        Array& self = Self();
+        T* fresh = newCapacity > 0 ? AllocateElements(newCapacity) : nullptr;
+        Relocate(fresh, self.data, self.size);
+        self.FreeElements(self.data);
+        self.data = fresh;
+        self.capacity = newCapacity;
+    }
+
+    template <class U>
+    void Emplace(U&& element)
+    {
+        Array& self = Self();
+        ZELKOR_CHECK_ARGUMENT(self.size < INT32_MAX, ZELKOR_HERE(Array::SourcePath));
+        if (self.size < self.capacity) {
+            new (self.data + self.size) T(std::forward<U>(element));
+            ++self.size;
+            return;
+        }
+        // The element may live in the old block, so it is copied before that block goes.
+        const int32_t newCapacity = GrownCapacity(self.capacity, self.size + 1, Array::MinimumStep);
+        T* fresh = AllocateElements(newCapacity);
+        try {
+            new (fresh + self.size) T(std::forward<U>(element));
+        } catch (...) {
+            Policy::FreeNoThrow(fresh);
+            throw;
+        }
+        Relocate(fresh, self.data, self.size);
+        self.FreeElements(self.data);
+        self.data = fresh;
+        self.capacity = newCapacity;
+        ++self.size;
+    }
+
+private:
+    Array& Self() { return static_cast<Array&>(*this); }
+    const Array& Self() const { return static_cast<const Array&>(*this); }
+};
+
 } // namespace ArrayInternal
 
 template <class T, class Policy = CurrentManager>
-class CArray {
-    static_assert(std::is_nothrow_move_constructible_v<T>, "elements are moved between blocks");
+class CArray : public ArrayInternal::CArrayCore<CArray<T, Policy>, T, Policy> {
+    using Core = ArrayInternal::CArrayCore<CArray, T, Policy>;
+    friend Core;
 
 public:
     CArray() = default;
@@ -132,21 +235,8 @@ public:
         Policy::FreeNoThrow(data);
     }
 
-    int32_t GetSize() const { return size; }
-    int32_t Size() const { return size; }
-    int32_t GetCapacity() const { return capacity; }
     bool IsEmpty() const { return size == 0; }
 
-    T& operator[](int32_t index)
-    {
-        CheckIndex(index);
-        return data[index];
-    }
-    const T& operator[](int32_t index) const
-    {
-        CheckIndex(index);
-        return data[index];
-    }
     T& GetAt(int32_t index) { return (*this)[index]; }
     const T& GetAt(int32_t index) const { return (*this)[index]; }
 
@@ -159,13 +249,10 @@ public:
     const T* begin() const { return data; }
     const T* end() const { return data + size; }
 
-    void Add(const T& element) { Emplace(element); }
-    void Add(T&& element) { Emplace(std::move(element)); }
-
     void InsertAt(int32_t index, const T& element, int32_t count = 1)
     {
         ZELKOR_CHECK_ARGUMENT(index >= 0 && index <= size && count >= 0 && count <= INT32_MAX - size,
-                              ZELKOR_HERE(L"Inc/Array"));
+                              ZELKOR_HERE(SourcePath));
         if (count == 0)
             return;
         if (ArrayInternal::PointsInto(&element, data, size)) {
@@ -174,7 +261,7 @@ public:
             InsertAt(index, copy, count);
             return;
         }
-        Reserve(size + count);
+        this->Reserve(size + count);
         ArrayInternal::Shift(data + index, size - index, count);
         int32_t built = 0;
         try {
@@ -188,29 +275,17 @@ public:
         size += count;
     }
 
-    void SetSize(int32_t newSize)
-    {
-        ZELKOR_CHECK_ARGUMENT(newSize >= 0, ZELKOR_HERE(L"Inc/Array"));
-        if (newSize > size) {
-            Reserve(newSize);
-            ArrayInternal::FillDefault(data + size, newSize - size);
-        } else {
-            ArrayInternal::Destroy(data + newSize, size - newSize);
-        }
-        size = newSize;
-    }
-
     // Reallocates to exactly newCapacity elements; it may not drop elements.
     void SetBufferSize(int32_t newCapacity)
     {
-        if (Check(newCapacity >= size, ZELKOR_HERE(L"Inc/Array")) && newCapacity != capacity)
-            Reallocate(newCapacity);
+        if (Check(newCapacity >= size, ZELKOR_HERE(SourcePath)) && newCapacity != capacity)
+            this->Reallocate(newCapacity);
     }
 
     void DeleteAt(int32_t index, int32_t count = 1)
     {
         ZELKOR_CHECK_ARGUMENT(index >= 0 && index <= size && count >= 0 && index <= size - count,
-                              ZELKOR_HERE(L"Inc/Array"));
+                              ZELKOR_HERE(SourcePath));
         if (count == 0)
             return;
         ArrayInternal::Destroy(data + index, count);
@@ -226,13 +301,6 @@ public:
         data = nullptr;
     }
 
-    // Makes room for needed elements by the growth rule.
-    void Reserve(int32_t needed)
-    {
-        if (needed > capacity)
-            Reallocate(ArrayInternal::GrownCapacity(capacity, needed, 8));
-    }
-
     void Swap(CArray& other) noexcept
     {
         std::swap(size, other.size);
@@ -241,56 +309,16 @@ public:
     }
 
 private:
-    void CheckIndex(int32_t index) const
-    {
-        Check(static_cast<uint32_t>(index) < static_cast<uint32_t>(size), ZELKOR_HERE(L"Inc/Array"));
-    }
-
-    static T* AllocateElements(int32_t count)
-    {
-        Check(static_cast<uint64_t>(count) <= UINT64_MAX / sizeof(T), CheckSite::ArrayByteSizeOverflow);
-        return static_cast<T*>(Policy::Alloc(static_cast<uint64_t>(count) * sizeof(T)));
-    }
-
-    void Reallocate(int32_t newCapacity)
-    {
-        T* fresh = newCapacity > 0 ? AllocateElements(newCapacity) : nullptr;
-        ArrayInternal::Relocate(fresh, data, size);
-        Policy::Free(data);
-        data = fresh;
-        capacity = newCapacity;
-    }
-
-    template <class U>
-    void Emplace(U&& element)
-    {
-        ZELKOR_CHECK_ARGUMENT(size < INT32_MAX, ZELKOR_HERE(L"Inc/Array"));
-        if (size < capacity) {
-            new (data + size) T(std::forward<U>(element));
-            ++size;
-            return;
-        }
-        // The element may live in the old block, so it is copied before that block goes.
-        const int32_t newCapacity = ArrayInternal::GrownCapacity(capacity, size + 1, 8);
-        T* fresh = AllocateElements(newCapacity);
-        try {
-            new (fresh + size) T(std::forward<U>(element));
-        } catch (...) {
-            Policy::FreeNoThrow(fresh);
-            throw;
-        }
-        ArrayInternal::Relocate(fresh, data, size);
-        Policy::Free(data);
-        data = fresh;
-        capacity = newCapacity;
-        ++size;
-    }
+    static constexpr const wchar_t* SourcePath = L"Inc/Array";
+    static constexpr int32_t MinimumStep = 8;
+    static constexpr const CCheckSite& ByteSizeOverflow = CheckSite::ArrayByteSizeOverflow;
+    static void FreeElements(T* block) { Policy::Free(block); }
 
     void CopyFrom(const CArray& other)
     {
         if (other.size == 0)
             return;
-        T* fresh = AllocateElements(other.size);
+        T* fresh = this->AllocateElements(other.size);
         int32_t built = 0;
         try {
             for (; built < other.size; ++built)

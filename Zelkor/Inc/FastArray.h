@@ -9,9 +9,10 @@
 namespace Zelkor {
 
 template <class T, int32_t N>
-class CFastArray {
+class CFastArray : public ArrayInternal::CArrayCore<CFastArray<T, N>, T, CurrentManager> {
     static_assert(N > 0, "the inline storage holds at least one element");
-    static_assert(std::is_nothrow_move_constructible_v<T>, "elements are moved between blocks");
+    using Core = ArrayInternal::CArrayCore<CFastArray, T, CurrentManager>;
+    friend Core;
 
 public:
     CFastArray() = default;
@@ -26,67 +27,20 @@ public:
 
     T* GetBuffer() { return data; }
     const T* GetBuffer() const { return data; }
-    int32_t GetSize() const { return size; }
-    int32_t Size() const { return size; }
-    int32_t GetCapacity() const { return capacity; }
     bool IsOnHeap() const { return data != InlineElements(); }
 
-    T& operator[](int32_t index)
-    {
-        CheckIndex(index);
-        return data[index];
-    }
-    const T& operator[](int32_t index) const
-    {
-        CheckIndex(index);
-        return data[index];
-    }
-
     // Makes room for needed elements; a request within the capacity changes nothing.
-    void Grow(int32_t needed)
-    {
-        if (needed <= capacity)
-            return;
-        const int32_t newCapacity = ArrayInternal::GrownCapacity(capacity, needed, N);
-        Check(static_cast<uint64_t>(newCapacity) <= UINT64_MAX / sizeof(T), CheckSite::FastArrayByteSizeOverflow);
-        T* fresh = static_cast<T*>(
-            CurrentManager::Alloc(static_cast<uint64_t>(newCapacity) * sizeof(T)));
-        ArrayInternal::Relocate(fresh, data, size);
-        if (IsOnHeap())
-            CurrentManager::Free(data);
-        data = fresh;
-        capacity = newCapacity;
-    }
-
-    void SetSize(int32_t newSize)
-    {
-        ZELKOR_CHECK_ARGUMENT(newSize >= 0, ZELKOR_HERE(L"Inc/FastArray"));
-        if (newSize > size) {
-            Grow(newSize);
-            ArrayInternal::FillDefault(data + size, newSize - size);
-        } else {
-            ArrayInternal::Destroy(data + newSize, size - newSize);
-        }
-        size = newSize;
-    }
-
-    void Add(const T& element)
-    {
-        ZELKOR_CHECK_ARGUMENT(size < INT32_MAX, ZELKOR_HERE(L"Inc/FastArray"));
-        if (size == capacity) {
-            T copy(element); // the element may live in the block about to be freed
-            Grow(size + 1);
-            new (data + size) T(std::move(copy));
-        } else {
-            new (data + size) T(element);
-        }
-        ++size;
-    }
+    void Grow(int32_t needed) { this->Reserve(needed); }
 
 private:
-    void CheckIndex(int32_t index) const
+    static constexpr const wchar_t* SourcePath = L"Inc/FastArray";
+    static constexpr int32_t MinimumStep = N;
+    static constexpr const CCheckSite& ByteSizeOverflow = CheckSite::FastArrayByteSizeOverflow;
+    // The inline part is never freed.
+    void FreeElements(T* block)
     {
-        Check(static_cast<uint32_t>(index) < static_cast<uint32_t>(size), ZELKOR_HERE(L"Inc/FastArray"));
+        if (block != InlineElements())
+            CurrentManager::Free(block);
     }
 
     T* InlineElements() { return reinterpret_cast<T*>(inlineStorage); }

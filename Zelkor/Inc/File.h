@@ -9,10 +9,21 @@
 
 #include <cstdint>
 
+#include "Alloc.h"
 #include "FileSystem.h"
 #include "UnicodeString.h"
 
 namespace Zelkor {
+
+// The runtime heap, for the objects and tables of the file layer (open files, nodes, sections,
+// windows). It takes part in the failure injection of tests, and it counts the blocks it holds,
+// so that a test can tell that a failed operation left nothing behind.
+struct FileLayerHeap {
+    static void* Alloc(uint64_t size);
+    static void Free(void* block) noexcept;
+    static void FreeNoThrow(void* block) noexcept { Free(block); }
+    static int64_t GetBlockCount();
+};
 
 class CBaseFile {
 public:

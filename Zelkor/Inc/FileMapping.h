@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "Alloc.h"
+#include "File.h"
 #include "Map.h"
 
 namespace Zelkor {
@@ -113,7 +114,7 @@ private:
     MappingMode mode = MM_ReadOnly;
     HANDLE section = nullptr;
     // The caller's pointer -> the start the platform returned.
-    CMap<void*, void*, DefaultKeyTraits<void*>, RuntimeHeap> windows;
+    CMap<void*, void*, DefaultKeyTraits<void*>, FileLayerHeap> windows;
 };
 
 class CMemoryMapping : public CMapping {
@@ -122,6 +123,6 @@ public:
 };
 
 // The section type of virtual files.
-class CVirtualMemoryMapping : public CMemoryMapping, public CAllocatedOn<RuntimeHeap> {};
+class CVirtualMemoryMapping : public CMemoryMapping, public CAllocatedOn<FileLayerHeap> {};
 
 } // namespace Zelkor

@@ -142,10 +142,13 @@ public:
     virtual void CreateDirectory(const CUnicodeString& path, bool failIfExists) = 0; // parents too
     virtual void RemoveDirectory(const CUnicodeString& path) = 0;
     virtual bool IsDirectoryEmpty(const CUnicodeString& path) = 0;
-    // Empties list, then lists the entries of directory that match mask; handler (may be null)
-    // may absorb each error, otherwise the list keeps what was gathered before it.
+    // Lists the entries of directory that match mask; the native file system empties list
+    // first, the virtual one appends. handler (may be null) may absorb each error, otherwise the
+    // list keeps what was gathered before it.
     virtual void FindFiles(const CUnicodeString& directory, CArray<CFileStatus>& list, const CUnicodeString& mask,
                            IFileErrorHandler* handler) = 0;
+    // A missing path: the native file system names it in status and raises nothing, the
+    // virtual one raises ERROR_FILE_NOT_FOUND.
     virtual void GetStatus(const CUnicodeString& path, CFileStatus& status) = 0;
     virtual void SetStatus(const CUnicodeString& path, const CFileStatus& status) = 0; // attributes and times
 };

@@ -162,6 +162,18 @@ inline int32_t LinkTarget(uint64_t slot) { return static_cast<int32_t>(slot >> 1
 inline uint64_t MakeLink(int32_t groupStart) { return static_cast<uint64_t>(groupStart) * 2 + 1; }
 inline int64_t OverflowLimit(int32_t buckets) { return (static_cast<int64_t>(buckets / 2) + 3) / 4 * 4; }
 
+// True, having reported it at site, for a link met where a node or a free slot belongs. The
+// walk ends after a report whatever the report returns, so the report is a path out of the
+// loop: nothing the loop keeps in registers has to survive the call, and a lookup costs what
+// it cost before the check could resume the walk.
+inline bool IsMisplacedLink(uint64_t slot, const CCheckSite& site)
+{
+    if (!IsLink(slot)) [[likely]]
+        return false;
+    ReportFailedCheck(site);
+    return true;
+}
+
 struct CSlotArray {
     int32_t count = 0;    // slots in use: buckets plus groups
     int32_t capacity = 0; // slots allocated
@@ -225,7 +237,7 @@ int32_t FindFreeSlot(CSlotArray& table, int32_t buckets, uint32_t hash, const CC
     int32_t last = -1;
     for (int32_t s = ChainStart(table, buckets, hash); s >= 0; s = NextInChain(table, buckets, s)) {
         const uint64_t slot = table.slots[s];
-        if (!Check(!IsLink(slot), linkSite))
+        if (IsMisplacedLink(slot, linkSite))
             return -1;
         if (slot == 0)
             return s;
@@ -302,7 +314,7 @@ public:
         for (int32_t s = ChainStart(table, bucketCount, hash); s >= 0;
              s = NextInChain(table, bucketCount, s)) {
             const uint64_t slot = table.slots[s];
-            if (!Check(!IsLink(slot), LinkCheck::Site))
+            if (IsMisplacedLink(slot, LinkCheck::Site))
                 return -1;
             if (slot != 0 && KeyTraits::Equal(reinterpret_cast<const Node*>(slot)->Key, key))
                 return s;
@@ -364,7 +376,7 @@ public:
         for (int32_t s = ChainStart(table, bucketCount, KeyTraits::Hash(key)); s >= 0;
              s = NextInChain(table, bucketCount, s)) {
             const uint64_t slot = table.slots[s];
-            if (!Check(!IsLink(slot), LinkCheck::Site))
+            if (IsMisplacedLink(slot, LinkCheck::Site))
                 break;
             auto* node = reinterpret_cast<Node*>(slot);
             if (slot != 0 && KeyTraits::Equal(node->Key, key)) {

@@ -11,7 +11,7 @@
 
 namespace Zelkor {
 
-class CNativeFile final : public CBaseFile, public CAllocatedOn<RuntimeHeap> {
+class CNativeFile final : public CBaseFile, public CAllocatedOn<FileLayerHeap> {
 public:
     explicit CNativeFile(const CUnicodeString& name) : name(name) {}
     // Closes a handle still open; a failure is shown through ProcessException, never thrown.

@@ -23,12 +23,14 @@ public:
     uint32_t GetAttributes(const CUnicodeString& path) override;
     void DeleteFile(const CUnicodeString& path) override;
     bool TryDeleteFile(const CUnicodeString& path) override;
+    // The copy and move family hands a pair with a virtual end to the virtual file system.
     // Two names of one existing file leave it untouched, like equal names.
     void CopyFile(const CUnicodeString& destination, const CUnicodeString& source) override;
     void MoveFile(const CUnicodeString& destination, const CUnicodeString& source) override;
     void ReplaceFile(const CUnicodeString& destination, const CUnicodeString& source) override;
     void RenameFile(const CUnicodeString& source, const CUnicodeString& destination) override;
     int32_t GetFreeSpace(const CUnicodeString& path) override;
+    // An existing file of that name is no directory: ERROR_ALREADY_EXISTS, also without failIfExists.
     void CreateDirectory(const CUnicodeString& path, bool failIfExists) override;
     void RemoveDirectory(const CUnicodeString& path) override;
     bool IsDirectoryEmpty(const CUnicodeString& path) override;

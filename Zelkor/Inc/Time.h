@@ -10,6 +10,11 @@
 
 namespace Zelkor {
 
+// A platform FILETIME as one number, and back. A time that is negative as a signed number (one
+// no calendar reaches, such as a corrupt directory entry) is an internal error.
+int64_t FileTimeToValue(const FILETIME& time);
+FILETIME ValueToFileTime(int64_t value);
+
 // Converts a calendar time taken as local time of this machine into a UTC file time, with the
 // time-zone rules in force at that date (so the result does not depend on today's season).
 int64_t LocalSystemTimeToFileTime(const SYSTEMTIME& localTime);

@@ -46,6 +46,15 @@ extern CStaticEmptyBuffer<wchar_t> EmptyWideBuffer;
 extern CStaticEmptyBuffer<char> EmptyNarrowBuffer;
 
 template <class Char>
+inline CBufferHeader* EmptyBufferOf()
+{
+    if constexpr (sizeof(Char) == 1)
+        return &EmptyNarrowBuffer.Header;
+    else
+        return &EmptyWideBuffer.Header;
+}
+
+template <class Char>
 inline Char* CharsOf(CBufferHeader* buffer)
 {
     return reinterpret_cast<Char*>(buffer + 1);
@@ -105,44 +114,89 @@ inline bool AppendInPlace(CBufferHeader* buffer, const Char* text, int32_t lengt
     return true;
 }
 
-} // namespace StringInternal
-
-class CUnicodeString {
+// What the wide string and its narrow twin share: the one buffer pointer, copying and
+// releasing, and the editing operations whose rules do not depend on the code unit. A violated
+// contract is reported at the source path of the class in use.
+template <class Char>
+class CStringCore {
 public:
-    CUnicodeString() : buffer(StringInternal::AddReference(&StringInternal::EmptyWideBuffer.Header)) {}
-    CUnicodeString(const wchar_t* text);                 // null or "" share the empty buffer
-    CUnicodeString(const wchar_t* text, int32_t length); // length below 1 gives the empty string
-    CUnicodeString(const CUnicodeString& other) : buffer(StringInternal::AddReference(other.buffer)) {}
-    CUnicodeString(CUnicodeString&& other) noexcept
+    CStringCore() : buffer(AddReference(EmptyBufferOf<Char>())) {}
+    CStringCore(const Char* text);                 // null or "" share the empty buffer
+    CStringCore(const Char* text, int32_t length); // length below 1 gives the empty string
+    CStringCore(const CStringCore& other) : buffer(AddReference(other.buffer)) {}
+    CStringCore(CStringCore&& other) noexcept
         : buffer(other.buffer)
     {
-        other.buffer = StringInternal::AddReference(&StringInternal::EmptyWideBuffer.Header);
+        other.buffer = AddReference(EmptyBufferOf<Char>());
     }
-    ~CUnicodeString() { StringInternal::ReleaseReference(buffer); }
+    ~CStringCore() { ReleaseReference(buffer); }
 
-    CUnicodeString& operator=(const CUnicodeString& other)
+    CStringCore& operator=(const CStringCore& other)
     {
-        StringInternal::CBufferHeader* old = buffer;
-        buffer = StringInternal::AddReference(other.buffer);
-        StringInternal::ReleaseReference(old);
+        CBufferHeader* old = buffer;
+        buffer = AddReference(other.buffer);
+        ReleaseReference(old);
         return *this;
     }
-    CUnicodeString& operator=(CUnicodeString&& other) noexcept
+    CStringCore& operator=(CStringCore&& other) noexcept
     {
         if (this != &other) {
-            StringInternal::CBufferHeader* old = buffer;
+            CBufferHeader* old = buffer;
             buffer = other.buffer;
-            other.buffer = StringInternal::AddReference(&StringInternal::EmptyWideBuffer.Header);
-            StringInternal::ReleaseReference(old);
+            other.buffer = AddReference(EmptyBufferOf<Char>());
+            ReleaseReference(old);
         }
         return *this;
     }
-    CUnicodeString& operator=(const wchar_t* text);
 
     int32_t GetLength() const { return buffer->Length; }
     bool IsEmpty() const { return buffer->Length == 0; }
-    const wchar_t* GetText() const { return StringInternal::CharsOf<wchar_t>(buffer); } // never null
-    operator const wchar_t*() const { return GetText(); }
+    const Char* GetText() const { return CharsOf<Char>(buffer); } // never null
+    operator const Char*() const { return GetText(); }
+    // Byte size of the block behind the string, header included (32, 64, 128 or exact).
+    uint64_t GetCapacity() const { return buffer->Capacity; }
+    bool SharesBufferWith(const CStringCore& other) const { return buffer == other.buffer; }
+
+    void Assign(const Char* text, int32_t length);
+    // text may point into this string's own buffer.
+    void Append(const Char* text, int32_t length)
+    {
+        if (length > 0 && !AppendInPlace(buffer, text, length))
+            AppendSlowPath(text, length);
+    }
+    void SetLength(int32_t n); // n not above the current length
+    void Empty();
+
+    // Writable room for n characters; the length stays until ReleaseBuffer, which takes the
+    // length of the zero-terminated text when given -1.
+    Char* GetBuffer(int32_t n);
+    void ReleaseBuffer(int32_t length = -1);
+
+protected:
+    struct Adopt {};
+    // Takes over the caller's reference.
+    CStringCore(CBufferHeader* adopted, Adopt) : buffer(adopted) {}
+
+    void MakeWritable(int32_t n) { StringInternal::MakeWritable(buffer, n, sizeof(Char)); }
+    Char* Chars() { return CharsOf<Char>(buffer); }
+    bool PointsIntoBuffer(const Char* text) const;
+
+    CBufferHeader* buffer; // never null
+
+private:
+    void AppendSlowPath(const Char* text, int32_t length);
+};
+
+} // namespace StringInternal
+
+class CUnicodeString : public StringInternal::CStringCore<wchar_t> {
+    using Core = StringInternal::CStringCore<wchar_t>;
+
+public:
+    using Core::Core;
+    CUnicodeString() = default;
+    CUnicodeString& operator=(const wchar_t* text);
+
     // Index 0 to the length; the length itself reads the terminator.
     wchar_t operator[](int32_t index) const
     {
@@ -153,10 +207,7 @@ public:
         return GetText()[index];
     }
 
-    // Byte size of the block behind the string, header included (32, 64, 128 or exact).
-    uint64_t GetCapacity() const { return buffer->Capacity; }
     int32_t GetReferenceCount() const { return buffer->Count.load(std::memory_order_relaxed); }
-    bool SharesBufferWith(const CUnicodeString& other) const { return buffer == other.buffer; }
 
     CUnicodeString Mid(int32_t start, int32_t count) const;
     CUnicodeString Mid(int32_t start) const;  // to the end
@@ -165,19 +216,10 @@ public:
 
     static CUnicodeString Concat(const wchar_t* text1, int32_t length1, const wchar_t* text2, int32_t length2);
 
-    void Assign(const wchar_t* text, int32_t length);
-    // text may point into this string's own buffer.
-    void Append(const wchar_t* text, int32_t length)
-    {
-        if (length > 0 && !StringInternal::AppendInPlace(buffer, text, length))
-            AppendSlowPath(text, length);
-    }
-    void Append(const CUnicodeString& other)
-    {
-        // A string appended to itself shares this buffer, so it never takes the inline copy.
-        if (!other.IsEmpty() && !StringInternal::AppendInPlace(buffer, other.GetText(), other.GetLength()))
-            AppendSlowPath(other);
-    }
+    using Core::Append;
+    // A string appended to itself, or to a copy, gives a text inside this buffer, which the
+    // append holds by an extra reference while it copies.
+    void Append(const CUnicodeString& other) { Append(other.GetText(), other.GetLength()); }
     CUnicodeString& operator+=(const CUnicodeString& other)
     {
         Append(other);
@@ -193,13 +235,6 @@ public:
     void Delete(int32_t position, int32_t count);
     void ReplacePrefix(int32_t count, const wchar_t* text, int32_t length);
     void SetAt(int32_t index, wchar_t c);
-    void SetLength(int32_t n); // n not above the current length
-    void Empty();
-
-    // Writable room for n characters; the length stays until ReleaseBuffer, which takes the
-    // length of the zero-terminated text when given -1.
-    wchar_t* GetBuffer(int32_t n);
-    void ReleaseBuffer(int32_t length = -1);
 
     void Trim();                         // whitespace at both ends
     void Trim(const CUnicodeSet& set);   // members of set at both ends
@@ -242,17 +277,8 @@ public:
     int CompareNoCase(const wchar_t* text) const;
 
 private:
-    struct Adopt {};
-    // Takes over the caller's reference.
-    CUnicodeString(StringInternal::CBufferHeader* adopted, Adopt) : buffer(adopted) {}
-    void AppendSlowPath(const wchar_t* text, int32_t length);
-    void AppendSlowPath(const CUnicodeString& other);
-    void MakeWritable(int32_t n) { StringInternal::MakeWritable(buffer, n, sizeof(wchar_t)); }
-    wchar_t* Chars() { return StringInternal::CharsOf<wchar_t>(buffer); }
-    bool PointsIntoBuffer(const wchar_t* text) const;
+    CUnicodeString(StringInternal::CBufferHeader* adopted, Adopt) : Core(adopted, Adopt{}) {}
     void TrimWith(const CUnicodeSet& set);
-
-    StringInternal::CBufferHeader* buffer; // never null
 };
 
 bool operator==(const CUnicodeString& left, const CUnicodeString& right);

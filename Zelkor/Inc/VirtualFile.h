@@ -31,7 +31,7 @@ namespace Zelkor {
 class CVirtualDirectory;
 class CVirtualFile;
 
-class CVirtualFileBase : public IObject, public CAllocatedOn<RuntimeHeap> {
+class CVirtualFileBase : public IObject, public CAllocatedOn<FileLayerHeap> {
 public:
     // An empty name is an internal error. The three times are the current system time.
     CVirtualFileBase(const CUnicodeString& name, uint32_t attributes, CVirtualDirectory* parent);
@@ -49,11 +49,11 @@ public:
     CVirtualDirectory(const CUnicodeString& name, CVirtualDirectory* parent);
 
     // One path component each; found without regard to case, separator kind or a trailing one.
-    CMap<CUnicodeString, CPtr<CVirtualFileBase>, PathKeyTraits, RuntimeHeap> Children;
+    CMap<CUnicodeString, CPtr<CVirtualFileBase>, PathKeyTraits, FileLayerHeap> Children;
 };
 
 // One section of a file node's chain.
-class CVirtualMapping : public CListNode<CVirtualMapping, CList<CVirtualMapping>>, public CAllocatedOn<RuntimeHeap> {
+class CVirtualMapping : public CListNode<CVirtualMapping, CList<CVirtualMapping>>, public CAllocatedOn<FileLayerHeap> {
 public:
     CVirtualMapping(int64_t offset, int64_t size) : Offset(offset), Size(size) {}
 
@@ -63,7 +63,7 @@ public:
 };
 
 // One mapped window of a handle. The owner unmaps it before destroying it.
-class CVirtualView : public CListNode<CVirtualView, CList<CVirtualView>>, public CAllocatedOn<RuntimeHeap> {
+class CVirtualView : public CListNode<CVirtualView, CList<CVirtualView>>, public CAllocatedOn<FileLayerHeap> {
 public:
     CVirtualView(CVirtualMapping* mapping, unsigned char* address, int64_t offsetInSection, int64_t size)
         : Mapping(mapping), Address(address), OffsetInSection(offsetInSection), Size(size) {}
@@ -84,8 +84,10 @@ public:
                      int64_t initialSize);
     ~CVirtualFileData() override;
 
-    // Makes section (taken over) the node's whole storage, read-only, holding size bytes.
-    void AdoptSection(HANDLE section, int64_t size);
+    // Makes a caller's section the node's whole storage, read-only, holding size bytes: first
+    // everything that may fail, then the section is taken over (and later closed), which cannot.
+    void PrepareAdoption(int64_t size);
+    void AttachAdoptedSection(HANDLE section);
     bool HasAdoptedStorage() const { return adopted; }
     MappingMode GetMode() const { return mode; }
     int64_t GetMappedSize() const { return mappedSize; }
@@ -97,7 +99,7 @@ public:
     // Guards sections, their windows, OpenHandles and changes of the length; taken after the
     // file system's lock, never before it.
     CCriticalSection StorageLock;
-    CHashTable<CVirtualFile*, DefaultKeyTraits<CVirtualFile*>, RuntimeHeap> OpenHandles;
+    CHashTable<CVirtualFile*, DefaultKeyTraits<CVirtualFile*>, FileLayerHeap> OpenHandles;
 
 private:
     friend class CVirtualFile;
@@ -111,10 +113,10 @@ private:
     // Bytes from here on were never part of the file: fresh sections read as zeros there.
     // Below it a shrink may have left old bytes, which growth zeroes again.
     int64_t dirtyEnd;
-    CPointerArray<CVirtualMapping, RuntimeHeap> sections; // by increasing offset
+    CPointerArray<CVirtualMapping, FileLayerHeap> sections; // by increasing offset
 };
 
-class CVirtualFile : public CBaseFile, public CAllocatedOn<RuntimeHeap> {
+class CVirtualFile : public CBaseFile, public CAllocatedOn<FileLayerHeap> {
 public:
     static constexpr int32_t MaxCachedViews = 10;
 
@@ -123,8 +125,10 @@ public:
     ~CVirtualFile() override;
 
     CUnicodeString GetFileName() override;
+    // Without read access: the access-denied kind.
     int32_t Read(void* buffer, int32_t count) override;
-    // Without write access: the sharing-violation kind, even for 0 bytes.
+    // Without write access: the sharing-violation kind, even for 0 bytes. Only a write past the
+    // end changes the length, to its end.
     void Write(const void* buffer, int32_t count) override;
     int64_t GetPosition() override { return position; }
     // Before the start: the bad-seek kind, and the position stays.
@@ -150,6 +154,8 @@ public:
 private:
     void RequireWriteAccess(uint32_t errorCode);
     void ZeroRange(int64_t from, int64_t to);
+    // Extends the file to length, above its current length; the storage lock is held.
+    void Grow(int64_t length);
     void DropViews();
 
     uint32_t viewSize;

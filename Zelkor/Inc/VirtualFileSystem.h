@@ -6,6 +6,11 @@
 // would: 2 not found, 3 bad path, 5 access denied, 32 sharing violation, 183 already exists.
 // A path outside the prefix, an unknown disposition or a negative size is an internal error of
 // Src/VirtualFileSystem. Handle operations and CloseFile run without the tree's lock.
+//
+// Names are kept as the platform keeps them: trailing dots and blanks of a last component
+// are dropped, one trailing dot of a level above it. A read-only file refuses writers also
+// while others read it. A template handle that is a section becomes the storage of a file
+// the open creates; the section is taken over only by an open that succeeds.
 #pragma once
 
 #include "FileSystem.h"
@@ -54,10 +59,20 @@ public:
 private:
     CPtr<CVirtualFileBase> FindNode(const CUnicodeString& path);
     CPtr<CVirtualFileBase> FindExistingNode(const CUnicodeString& path); // raises ERROR_FILE_NOT_FOUND
-    CVirtualDirectory* CreateDirectories(const CUnicodeString& path);
-    CVirtualFileData* CreateFileNode(const CUnicodeString& path, uint32_t attributes, HANDLE adoptedSection,
-                                     int64_t initialSize);
+    CPtr<CVirtualFileBase> FindDeletableFile(const CUnicodeString& path); // raises 2, 5 or 32
+    CVirtualDirectory* CreateDirectories(const CArray<CUnicodeString>& components, int32_t first, int32_t end,
+                                         const CUnicodeString& path, CPtr<CVirtualFileBase>& created);
     void RemoveNode(CVirtualFileBase* node);
+
+    enum class OpenAction { OpenExisting, Create, Refused };
+    OpenAction DecideByDisposition(const CUnicodeString& path, uint32_t disposition, CVirtualFileData* existing);
+    void CheckOpenExisting(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
+                           CVirtualFileData& file);
+    void CheckCreate(const CUnicodeString& path, uint32_t desiredAccess, CVirtualFileData* existing,
+                     uint32_t attributes, bool adopting);
+    CBaseFile* CreateAndOpen(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
+                             uint32_t attributes, HANDLE adopted, int64_t initialSize);
+    CVirtualFile* OpenHandle(CVirtualFileData* file, uint32_t desiredAccess, uint32_t shareMode);
     bool IsSameFile(const CUnicodeString& destination, const CUnicodeString& source);
     void CopyVirtualToVirtual(const CUnicodeString& destination, const CUnicodeString& source);
     void CopyVirtualToNative(const CUnicodeString& destination, const CUnicodeString& source);

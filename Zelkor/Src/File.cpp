@@ -1,6 +1,8 @@
 // CFile and the translation of open modes into the platform's access and share bits.
 #include "File.h"
 
+#include <atomic>
+
 #include "Errors.h"
 #include "MessageHandlers.h"
 
@@ -16,6 +18,32 @@ uint32_t DispositionFromMode(FileOpenMode mode)
     return (mode & FM_NoTruncate) != 0 ? OPEN_ALWAYS : CREATE_ALWAYS;
 }
 } // namespace
+
+namespace {
+std::atomic<int64_t> FileLayerBlocks{0};
+} // namespace
+
+void* FileLayerHeap::Alloc(uint64_t size)
+{
+    if (AllocInternal::InjectedFailure())
+        ThrowMemoryException();
+    void* block = RuntimeHeap::Alloc(size);
+    FileLayerBlocks.fetch_add(1, std::memory_order_relaxed);
+    return block;
+}
+
+void FileLayerHeap::Free(void* block) noexcept
+{
+    if (block == nullptr)
+        return;
+    FileLayerBlocks.fetch_sub(1, std::memory_order_relaxed);
+    RuntimeHeap::Free(block);
+}
+
+int64_t FileLayerHeap::GetBlockCount()
+{
+    return FileLayerBlocks.load(std::memory_order_relaxed);
+}
 
 uint32_t AccessFromMode(FileOpenMode mode)
 {

@@ -113,6 +113,9 @@ void CMapping::CreateSection(int64_t size)
 {
     if (!Check(size >= 0, ZELKOR_HERE(SourcePath)))
         return;
+    // Tests fail sections as an exhausted page file would.
+    if (AllocInternal::InjectedFailure())
+        ThrowMemoryException();
     HANDLE created = CreateFileMappingW(fileHandle, nullptr, SectionProtection[mode], DWORD(uint64_t(size) >> 32),
                                         DWORD(uint64_t(size)), nullptr);
     if (created == nullptr)
@@ -136,6 +139,8 @@ void* CMapping::MapView(uint32_t access, int64_t offset, int32_t size)
         !Check(size >= 0, ZELKOR_HERE(SourcePath)))
         return nullptr;
     // Windows must start on a granule; the caller's offset may not.
+    if (AllocInternal::InjectedFailure())
+        ThrowMemoryException();
     const uint64_t delta = uint64_t(offset) % GetAllocationGranularity();
     const uint64_t base = uint64_t(offset) - delta;
     void* start = MapViewOfFileEx(section, access, DWORD(base >> 32), DWORD(base), size == 0 ? 0 : SIZE_T(size + delta),

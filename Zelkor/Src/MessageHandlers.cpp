@@ -502,7 +502,7 @@ CString MessageLogRecord(const wchar_t* text)
     GetSystemTimeAsFileTime(&now);
     if (!CheckLastError(FileTimeToLocalFileTime(&now, &local) != FALSE, CheckSite::TimeLocalFileTime))
         local = now;
-    const int64_t localTime = int64_t((uint64_t(local.dwHighDateTime) << 32) | local.dwLowDateTime);
+    const int64_t localTime = FileTimeToValue(local);
     wchar_t process[32];
     swprintf(process, 32, L"ProcessID:%lu ", static_cast<unsigned long>(GetCurrentProcessId()));
     CUnicodeString record = FormatTime(L"%H:%M:%S ", localTime);

@@ -6,6 +6,7 @@
 #include "Errors.h"
 #include "NativeFile.h"
 #include "StartupOrder.h"
+#include "Time.h"
 
 namespace Zelkor {
 
@@ -76,23 +77,11 @@ bool IsNothingFound(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
 }
 
-int64_t FileTimeValue(const FILETIME& time)
-{
-    const int64_t value = int64_t((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-    Check(value >= 0, ZELKOR_HERE(L"Src/Time"));
-    return value;
-}
-
-FILETIME ToFileTime(int64_t value)
-{
-    return FILETIME{DWORD(uint64_t(value) & 0xFFFFFFFF), DWORD(uint64_t(value) >> 32)};
-}
-
 void FillFromFindData(const WIN32_FIND_DATAW& data, CFileStatus& status)
 {
-    status.CreationTime = FileTimeValue(data.ftCreationTime);
-    status.LastWriteTime = FileTimeValue(data.ftLastWriteTime);
-    status.LastAccessTime = FileTimeValue(data.ftLastAccessTime);
+    status.CreationTime = FileTimeToValue(data.ftCreationTime);
+    status.LastWriteTime = FileTimeToValue(data.ftLastWriteTime);
+    status.LastAccessTime = FileTimeToValue(data.ftLastAccessTime);
     status.FileLength = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     status.FileAttributes = data.dwFileAttributes;
     const bool isReparsePoint = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -159,6 +148,25 @@ DWORD TryCreateDirectory(const CUnicodeString& path)
 bool IsMissingParent(DWORD error)
 {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// An existing entry of that name counts only when it is a directory: a file there is no success.
+bool IsCreated(DWORD error, const CUnicodeString& path, bool failIfExists)
+{
+    if (error == NO_ERROR)
+        return true;
+    const DWORD attributes = error == ERROR_ALREADY_EXISTS && !failIfExists ? GetFileAttributesW(path.GetText())
+                                                                           : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A copy or move with one end in the virtual file system is that file system's: it reads and
+// writes both kinds of files.
+CFileSystemBase* VirtualEnd(const CUnicodeString& destination, const CUnicodeString& source)
+{
+    if (IsVirtualPath(destination))
+        return &GetFileSystem(destination);
+    return IsVirtualPath(source) ? &GetFileSystem(source) : nullptr;
 }
 } // namespace
 
@@ -290,6 +298,8 @@ bool CNativeFileSystem::TryDeleteFile(const CUnicodeString& path)
 
 void CNativeFileSystem::CopyFile(const CUnicodeString& destination, const CUnicodeString& source)
 {
+    if (CFileSystemBase* other = VirtualEnd(destination, source))
+        return other->CopyFile(destination, source);
     // The fallback below deletes the destination; were it the source under another name, the
     // user's file would be gone.
     if (destination == source || NameSameExistingFile(destination, source))
@@ -307,6 +317,8 @@ void CNativeFileSystem::CopyFile(const CUnicodeString& destination, const CUnico
 
 void CNativeFileSystem::MoveFile(const CUnicodeString& destination, const CUnicodeString& source)
 {
+    if (CFileSystemBase* other = VirtualEnd(destination, source))
+        return other->MoveFile(destination, source);
     if (!::MoveFileExW(source.GetText(), destination.GetText(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
         Raise(destination);
@@ -314,12 +326,16 @@ void CNativeFileSystem::MoveFile(const CUnicodeString& destination, const CUnico
 
 void CNativeFileSystem::ReplaceFile(const CUnicodeString& destination, const CUnicodeString& source)
 {
+    if (CFileSystemBase* other = VirtualEnd(destination, source))
+        return other->ReplaceFile(destination, source);
     if (!::MoveFileExW(source.GetText(), destination.GetText(), MOVEFILE_REPLACE_EXISTING))
         Raise(destination);
 }
 
 void CNativeFileSystem::RenameFile(const CUnicodeString& source, const CUnicodeString& destination)
 {
+    if (CFileSystemBase* other = VirtualEnd(destination, source))
+        return other->RenameFile(source, destination);
     if (!::MoveFileW(source.GetText(), destination.GetText()))
         Raise(destination);
 }
@@ -340,7 +356,7 @@ int32_t CNativeFileSystem::GetFreeSpace(const CUnicodeString& path)
 void CNativeFileSystem::CreateDirectory(const CUnicodeString& path, bool failIfExists)
 {
     DWORD error = TryCreateDirectory(path);
-    if (error == NO_ERROR || (error == ERROR_ALREADY_EXISTS && !failIfExists))
+    if (IsCreated(error, path, failIfExists))
         return;
     if (IsMissingParent(error)) {
         CArray<CUnicodeString> missing;
@@ -359,7 +375,7 @@ void CNativeFileSystem::CreateDirectory(const CUnicodeString& path, bool failIfE
                 ThrowFileException(parentError, missing[i]);
         }
         error = TryCreateDirectory(path);
-        if (error == NO_ERROR || (error == ERROR_ALREADY_EXISTS && !failIfExists))
+        if (IsCreated(error, path, failIfExists))
             return;
     }
     ThrowFileException(error, path);
@@ -449,9 +465,9 @@ void CNativeFileSystem::GetStatus(const CUnicodeString& path, CFileStatus& statu
             if (!GetFileAttributesExW(status.FullName.GetText(), GetFileExInfoStandard, &data))
                 Raise(path);
             status.FileAttributes = data.dwFileAttributes;
-            status.CreationTime = FileTimeValue(data.ftCreationTime);
-            status.LastWriteTime = FileTimeValue(data.ftLastWriteTime);
-            status.LastAccessTime = FileTimeValue(data.ftLastAccessTime);
+            status.CreationTime = FileTimeToValue(data.ftCreationTime);
+            status.LastWriteTime = FileTimeToValue(data.ftLastWriteTime);
+            status.LastAccessTime = FileTimeToValue(data.ftLastAccessTime);
             status.FileLength = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
             return;
         }
@@ -468,8 +484,9 @@ void CNativeFileSystem::GetStatus(const CUnicodeString& path, CFileStatus& statu
     const HANDLE search = FindFirst(query, data, error);
     if (search == INVALID_HANDLE_VALUE)
         return;
-    FillFromFindData(data, status);
+    // Closed before the entry is read: a time that cannot be converted is an internal error.
     FindClose(search);
+    FillFromFindData(data, status);
 }
 
 void CNativeFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus& status)
@@ -486,8 +503,8 @@ void CNativeFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus&
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             Raise(path);
-        const FILETIME creation = ToFileTime(status.CreationTime), access = ToFileTime(status.LastAccessTime),
-                       write = ToFileTime(status.LastWriteTime);
+        const FILETIME creation = ValueToFileTime(status.CreationTime), access = ValueToFileTime(status.LastAccessTime),
+                       write = ValueToFileTime(status.LastWriteTime);
         if (!SetFileTime(file, status.CreationTime != 0 ? &creation : nullptr,
                          status.LastAccessTime != 0 ? &access : nullptr, status.LastWriteTime != 0 ? &write : nullptr)) {
             const DWORD error = GetLastError();

@@ -94,6 +94,18 @@ private:
 
 using namespace TimeInternal;
 
+int64_t FileTimeToValue(const FILETIME& time)
+{
+    const int64_t value = static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    Check(value >= 0, CheckSite::TimeBeforeEpoch);
+    return value;
+}
+
+FILETIME ValueToFileTime(int64_t value)
+{
+    return FILETIME{static_cast<DWORD>(static_cast<uint64_t>(value)), static_cast<DWORD>(static_cast<uint64_t>(value) >> 32)};
+}
+
 int64_t LocalSystemTimeToFileTime(const SYSTEMTIME& localTime)
 {
     // A calendar time that does not exist is reported as such before any zone is applied.
@@ -105,9 +117,7 @@ int64_t LocalSystemTimeToFileTime(const SYSTEMTIME& localTime)
     CheckLastError(TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &utcTime), CheckSite::TimeLocalToUtc);
     FILETIME utc{};
     CheckLastError(SystemTimeToFileTime(&utcTime, &utc), CheckSite::TimeCalendarToFileTime);
-    const int64_t result = static_cast<int64_t>((static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime);
-    Check(result >= 0, CheckSite::TimeBeforeEpoch);
-    return result;
+    return FileTimeToValue(utc);
 }
 
 CUnicodeString FormatTime(const wchar_t* format, int64_t fileTime, int32_t language)
@@ -116,9 +126,7 @@ CUnicodeString FormatTime(const wchar_t* format, int64_t fileTime, int32_t langu
     if (!format || !*format)
         return CUnicodeString();
 
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(fileTime));
-    time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(fileTime) >> 32);
+    const FILETIME time = ValueToFileTime(fileTime);
     SYSTEMTIME calendar{};
     CheckLastError(FileTimeToSystemTime(&time, &calendar), CheckSite::FileTimeNotConvertible);
 

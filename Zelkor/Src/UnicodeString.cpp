@@ -1,5 +1,5 @@
-// Reference-counted wide strings: buffer management shared with the narrow twin, the
-// editing operations, formatting, placeholders, resources and conversions.
+// Reference-counted wide strings: buffer management and the string core shared with the
+// narrow twin, the wide editing operations, formatting, placeholders, resources and conversions.
 #include "UnicodeString.h"
 
 #include <cerrno>
@@ -131,14 +131,6 @@ void MakeWritable(CBufferHeader*& buffer, int32_t n, uint64_t charSize)
     Reallocate(buffer, n > grown ? n : static_cast<int32_t>(grown), charSize);
 }
 
-} // namespace StringInternal
-
-using namespace StringInternal;
-
-// A violated contract is reported; where reporting returns (the thread shows failures instead
-// of throwing) the operation is skipped and the string stays as it was.
-constexpr const wchar_t* SourcePath = L"Src/UnicodeString";
-
 namespace {
 
 // Texts longer than a 32-bit length cannot be held; that is exhausted memory for a string.
@@ -150,21 +142,15 @@ int32_t SumOfLengths(int64_t a, int64_t b)
     return static_cast<int32_t>(sum);
 }
 
-int32_t LengthOf(const wchar_t* text)
+template <class Char>
+int32_t LengthOf(const Char* text)
 {
-    return text == nullptr ? 0 : SumOfLengths(static_cast<int64_t>(std::wcslen(text)), 0);
+    return text == nullptr ? 0 : SumOfLengths(static_cast<int64_t>(std::char_traits<Char>::length(text)), 0);
 }
 
-CBufferHeader* NewWideBuffer(const wchar_t* text, int32_t length)
-{
-    if (length < 1)
-        return AddReference(&EmptyWideBuffer.Header);
-    CBufferHeader* buffer = AllocateBuffer(length, sizeof(wchar_t));
-    wchar_t* chars = CharsOf<wchar_t>(buffer);
-    std::wmemcpy(chars, text, length);
-    chars[length] = 0;
-    return buffer;
-}
+// Each class reports its violated contracts at its own source.
+template <class Char>
+constexpr const wchar_t* SourcePathOf = sizeof(Char) == 1 ? L"Src/String" : L"Src/UnicodeString";
 
 // An extra reference to a buffer for a scope: while it is held, the buffer's text stays put
 // and a writer sharing it must copy first.
@@ -184,6 +170,157 @@ private:
     CBufferHeader* held = nullptr;
 };
 
+template <class Char>
+CBufferHeader* NewBuffer(const Char* text, int32_t length)
+{
+    if (length < 1)
+        return AddReference(EmptyBufferOf<Char>());
+    CBufferHeader* buffer = AllocateBuffer(length, sizeof(Char));
+    Char* chars = CharsOf<Char>(buffer);
+    std::memcpy(chars, text, static_cast<size_t>(length) * sizeof(Char));
+    chars[length] = 0;
+    return buffer;
+}
+
+} // namespace
+
+template <class Char>
+CStringCore<Char>::CStringCore(const Char* text)
+    : buffer(NewBuffer(text, LengthOf(text)))
+{
+}
+
+template <class Char>
+CStringCore<Char>::CStringCore(const Char* text, int32_t length)
+    : buffer(NewBuffer(text, text == nullptr ? 0 : length))
+{
+    if (text == nullptr && length > 0)
+        ReportFailedCheck(ZELKOR_HERE(SourcePathOf<Char>));
+}
+
+template <class Char>
+bool CStringCore<Char>::PointsIntoBuffer(const Char* text) const
+{
+    const auto address = reinterpret_cast<uintptr_t>(text);
+    const auto begin = reinterpret_cast<uintptr_t>(buffer);
+    return address >= begin && address < begin + buffer->Capacity;
+}
+
+template <class Char>
+void CStringCore<Char>::Assign(const Char* text, int32_t length)
+{
+    if (length < 0)
+        length = 0;
+    ZELKOR_CHECK_ARGUMENT(text != nullptr || length == 0, ZELKOR_HERE(SourcePathOf<Char>));
+    if (buffer->Count.load(std::memory_order_acquire) == 1 && buffer->Capacity >= NeededBytes(length, sizeof(Char))) {
+        // text may be a part of this very buffer
+        std::memmove(Chars(), text, static_cast<size_t>(length) * sizeof(Char));
+        buffer->Length = length;
+        Chars()[length] = 0;
+        return;
+    }
+    // Copy before releasing: text may live in the old buffer.
+    CBufferHeader* fresh = NewBuffer(text, length);
+    CBufferHeader* old = buffer;
+    buffer = fresh;
+    ReleaseReference(old);
+}
+
+// Growth, a shared buffer, a source inside this buffer and bad arguments; the header's inline
+// part has done the rest.
+template <class Char>
+void CStringCore<Char>::AppendSlowPath(const Char* text, int32_t length)
+{
+    ZELKOR_CHECK_ARGUMENT(text != nullptr, ZELKOR_HERE(SourcePathOf<Char>));
+    CHeldBuffer source;
+    if (PointsIntoBuffer(text)) {
+        ZELKOR_CHECK_ARGUMENT(text + length <= GetText() + GetLength(), ZELKOR_HERE(SourcePathOf<Char>));
+        // The extra reference keeps the source alive (and forces a fresh buffer) while copying.
+        source.Hold(buffer);
+    }
+    const int32_t current = GetLength();
+    const int32_t total = SumOfLengths(current, length);
+    MakeWritable(total);
+    std::memcpy(Chars() + current, text, static_cast<size_t>(length) * sizeof(Char));
+    buffer->Length = total;
+    Chars()[total] = 0;
+}
+
+template <class Char>
+void CStringCore<Char>::SetLength(int32_t n)
+{
+    const int32_t current = GetLength();
+    ZELKOR_CHECK_ARGUMENT(n >= 0 && n <= current, ZELKOR_HERE(SourcePathOf<Char>));
+    if (n == current)
+        return;
+    if (n == 0) {
+        Empty();
+        return;
+    }
+    MakeWritable(n);
+    buffer->Length = n;
+    Chars()[n] = 0;
+}
+
+template <class Char>
+void CStringCore<Char>::Empty()
+{
+    if (buffer == EmptyBufferOf<Char>())
+        return;
+    if (buffer->Count.load(std::memory_order_acquire) == 1) {
+        buffer->Length = 0;
+        Chars()[0] = 0;
+        return;
+    }
+    CBufferHeader* old = buffer;
+    buffer = AddReference(EmptyBufferOf<Char>());
+    ReleaseReference(old);
+}
+
+template <class Char>
+Char* CStringCore<Char>::GetBuffer(int32_t n)
+{
+    if (n < 0) {
+        ReportFailedCheck(ZELKOR_HERE(SourcePathOf<Char>));
+        n = GetLength();
+    }
+    MakeWritable(n);
+    Chars()[n] = 0;
+    return Chars();
+}
+
+template <class Char>
+void CStringCore<Char>::ReleaseBuffer(int32_t length)
+{
+    if (buffer == EmptyBufferOf<Char>()) {
+        ZELKOR_CHECK_ARGUMENT(length <= 0, ZELKOR_HERE(SourcePathOf<Char>));
+        return;
+    }
+    // Without a GetBuffer before, the buffer may still be shared.
+    MakeWritable(GetLength());
+    const int32_t room = static_cast<int32_t>((buffer->Capacity - sizeof(CBufferHeader)) / sizeof(Char)) - 1;
+    if (length < 0) {
+        const Char* end = std::char_traits<Char>::find(Chars(), room, Char());
+        length = end == nullptr ? room : static_cast<int32_t>(end - Chars());
+    }
+    ZELKOR_CHECK_ARGUMENT(length <= room, ZELKOR_HERE(SourcePathOf<Char>));
+    buffer->Length = length;
+    Chars()[length] = 0;
+}
+
+template class CStringCore<char>;
+template class CStringCore<wchar_t>;
+
+} // namespace StringInternal
+
+using namespace StringInternal;
+
+// A violated contract is reported; where reporting returns (the thread shows failures instead
+// of throwing) the operation is skipped and the string stays as it was.
+constexpr const wchar_t* SourcePath = SourcePathOf<wchar_t>;
+
+namespace {
+
 int CompareCounted(const wchar_t* a, int32_t lengthA, const wchar_t* b, int32_t lengthB)
 {
     const int result = std::wmemcmp(a, b, lengthA < lengthB ? lengthA : lengthB);
@@ -199,29 +336,10 @@ int CompareCountedNoCase(const wchar_t* a, int32_t lengthA, const wchar_t* b, in
 
 } // namespace
 
-CUnicodeString::CUnicodeString(const wchar_t* text)
-    : buffer(NewWideBuffer(text, LengthOf(text)))
-{
-}
-
-CUnicodeString::CUnicodeString(const wchar_t* text, int32_t length)
-    : buffer(NewWideBuffer(text, text == nullptr ? 0 : length))
-{
-    if (text == nullptr && length > 0)
-        ReportFailedCheck(ZELKOR_HERE(SourcePath));
-}
-
 CUnicodeString& CUnicodeString::operator=(const wchar_t* text)
 {
     Assign(text, LengthOf(text));
     return *this;
-}
-
-bool CUnicodeString::PointsIntoBuffer(const wchar_t* text) const
-{
-    const auto address = reinterpret_cast<uintptr_t>(text);
-    const auto begin = reinterpret_cast<uintptr_t>(buffer);
-    return address >= begin && address < begin + buffer->Capacity;
 }
 
 CUnicodeString CUnicodeString::Mid(int32_t start, int32_t count) const
@@ -269,56 +387,6 @@ CUnicodeString CUnicodeString::Concat(const wchar_t* text1, int32_t length1, con
     std::wmemcpy(chars + length1, text2, length2);
     chars[total] = 0;
     return CUnicodeString(joined, Adopt{});
-}
-
-void CUnicodeString::Assign(const wchar_t* text, int32_t length)
-{
-    if (length < 0)
-        length = 0;
-    ZELKOR_CHECK_ARGUMENT(text != nullptr || length == 0, ZELKOR_HERE(SourcePath));
-    if (buffer->Count.load(std::memory_order_acquire) == 1 &&
-        buffer->Capacity >= NeededBytes(length, sizeof(wchar_t))) {
-        std::wmemmove(Chars(), text, length); // text may be a part of this very buffer
-        buffer->Length = length;
-        Chars()[length] = 0;
-        return;
-    }
-    // Copy before releasing: text may live in the old buffer.
-    CBufferHeader* fresh = NewWideBuffer(text, length);
-    CBufferHeader* old = buffer;
-    buffer = fresh;
-    ReleaseReference(old);
-}
-
-// Growth, a shared buffer, a source inside this buffer and bad arguments; the header's inline
-// part has done the rest.
-void CUnicodeString::AppendSlowPath(const wchar_t* text, int32_t length)
-{
-    ZELKOR_CHECK_ARGUMENT(text != nullptr, ZELKOR_HERE(SourcePath));
-    CHeldBuffer source;
-    if (PointsIntoBuffer(text)) {
-        ZELKOR_CHECK_ARGUMENT(text + length <= GetText() + GetLength(), ZELKOR_HERE(SourcePath));
-        // The extra reference keeps the source alive (and forces a fresh buffer) while copying.
-        source.Hold(buffer);
-    }
-    const int32_t current = GetLength();
-    const int32_t total = SumOfLengths(current, length);
-    MakeWritable(total);
-    std::wmemcpy(Chars() + current, text, length);
-    buffer->Length = total;
-    Chars()[total] = 0;
-}
-
-void CUnicodeString::AppendSlowPath(const CUnicodeString& other)
-{
-    // Holding other's buffer makes appending a string to itself copy from a stable source.
-    CUnicodeString keep(other);
-    const int32_t current = GetLength();
-    const int32_t total = SumOfLengths(current, keep.GetLength());
-    MakeWritable(total);
-    std::wmemcpy(Chars() + current, keep.GetText(), keep.GetLength());
-    buffer->Length = total;
-    Chars()[total] = 0;
 }
 
 CUnicodeString& CUnicodeString::operator+=(const wchar_t* text)
@@ -391,62 +459,6 @@ void CUnicodeString::SetAt(int32_t index, wchar_t c)
     ZELKOR_CHECK_ARGUMENT(index >= 0 && index < GetLength(), ZELKOR_HERE(SourcePath));
     MakeWritable(GetLength());
     Chars()[index] = c;
-}
-
-void CUnicodeString::SetLength(int32_t n)
-{
-    const int32_t current = GetLength();
-    ZELKOR_CHECK_ARGUMENT(n >= 0 && n <= current, ZELKOR_HERE(SourcePath));
-    if (n == current)
-        return;
-    if (n == 0) {
-        Empty();
-        return;
-    }
-    MakeWritable(n);
-    buffer->Length = n;
-    Chars()[n] = 0;
-}
-
-void CUnicodeString::Empty()
-{
-    if (buffer == &EmptyWideBuffer.Header)
-        return;
-    if (buffer->Count.load(std::memory_order_acquire) == 1) {
-        buffer->Length = 0;
-        Chars()[0] = 0;
-        return;
-    }
-    CBufferHeader* old = buffer;
-    buffer = AddReference(&EmptyWideBuffer.Header);
-    ReleaseReference(old);
-}
-
-wchar_t* CUnicodeString::GetBuffer(int32_t n)
-{
-    if (n < 0) {
-        ReportFailedCheck(ZELKOR_HERE(SourcePath));
-        n = GetLength();
-    }
-    MakeWritable(n);
-    Chars()[n] = 0;
-    return Chars();
-}
-
-void CUnicodeString::ReleaseBuffer(int32_t length)
-{
-    if (buffer == &EmptyWideBuffer.Header) {
-        ZELKOR_CHECK_ARGUMENT(length <= 0, ZELKOR_HERE(SourcePath));
-        return;
-    }
-    // Without a GetBuffer before, the buffer may still be shared.
-    MakeWritable(GetLength());
-    const int32_t room = static_cast<int32_t>((buffer->Capacity - sizeof(CBufferHeader)) / sizeof(wchar_t)) - 1;
-    if (length < 0)
-        length = static_cast<int32_t>(wcsnlen(Chars(), room));
-    ZELKOR_CHECK_ARGUMENT(length <= room, ZELKOR_HERE(SourcePath));
-    buffer->Length = length;
-    Chars()[length] = 0;
 }
 
 void CUnicodeString::Trim()

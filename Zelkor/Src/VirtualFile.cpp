@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "MessageHandlers.h"
 #include "MessageName.h"
+#include "Time.h"
 #include "VirtualFileSystem.h"
 
 namespace Zelkor {
@@ -24,7 +25,7 @@ int64_t CurrentFileTime()
 {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    return int64_t(uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime);
+    return FileTimeToValue(now);
 }
 
 void ReportAndDelete(CException* e)
@@ -60,22 +61,30 @@ CVirtualFileData::CVirtualFileData(const CUnicodeString& name, uint32_t attribut
 
 CVirtualFileData::~CVirtualFileData() = default;
 
-void CVirtualFileData::AdoptSection(HANDLE section, int64_t size)
+void CVirtualFileData::PrepareAdoption(int64_t size)
 {
     CCriticalSectionLock lock(StorageLock);
     if (!Check(sections.GetSize() == 0 && size >= 0, ZELKOR_HERE(SourcePath)))
         return;
-    auto* mapping = new CVirtualMapping(0, size);
-    sections.Add(mapping);
-    mapping->Section.AttachSection(section);
+    sections.Add(new CVirtualMapping(0, size)); // owned by the array, also when adding fails
     adopted = true;
     mode = MM_ReadOnly;
     initialSize = mappedSize = dirtyEnd = size;
     Length.store(size, std::memory_order_release);
 }
 
+void CVirtualFileData::AttachAdoptedSection(HANDLE section)
+{
+    CCriticalSectionLock lock(StorageLock);
+    if (Check(adopted && sections.GetSize() == 1, ZELKOR_HERE(SourcePath)))
+        sections[0]->Section.AttachSection(section);
+}
+
 void CVirtualFileData::AddSection(int64_t size)
 {
+    // No page file holds that much, and the rounding and the sum below must not overflow.
+    if (size > INT64_MAX - mappedSize - 2 * int64_t(granularity))
+        ThrowMemoryException();
     size = RoundUp(size, granularity);
     auto* mapping = new CVirtualMapping(mappedSize, size);
     try {
@@ -84,7 +93,7 @@ void CVirtualFileData::AddSection(int64_t size)
         delete mapping;
         throw;
     }
-    sections.Add(mapping);
+    sections.Add(mapping); // owned by the array, also when adding fails
     mappedSize += size;
 }
 
@@ -186,6 +195,9 @@ int32_t CVirtualFile::Read(void* buffer, int32_t count)
         return 0;
     if (!Check(buffer != nullptr, ZELKOR_HERE(SourcePath)) || !Check(count >= 1, ZELKOR_HERE(SourcePath)))
         return 0;
+    // As on disk: a handle opened without read access reads nothing.
+    if ((desiredAccess & GENERIC_READ) == 0)
+        ThrowFileException(ERROR_ACCESS_DENIED, GetFileName());
     const int64_t available = GetLength() - position;
     if (available < 1)
         return 0;
@@ -220,11 +232,16 @@ void CVirtualFile::Write(const void* buffer, int32_t count)
     if (!Check(buffer != nullptr, ZELKOR_HERE(SourcePath)) || !Check(count >= 1, ZELKOR_HERE(SourcePath)) ||
         !Check(open, ZELKOR_HERE(SourcePath)))
         return;
+    // The platform refuses a write that would end past the largest position a file can have.
+    if (count > INT64_MAX - position)
+        ThrowFileException(ERROR_INVALID_PARAMETER, GetFileName());
     const int64_t end = position + count;
     if (end > GetLength()) {
-        const int64_t saved = position;
-        SetLength(end);
-        position = saved;
+        CCriticalSectionLock lock(node->StorageLock);
+        // Decided again under the lock: another writer may have extended the file further
+        // since, and its bytes must stay.
+        if (end > GetLength())
+            Grow(end);
     }
     auto* source = static_cast<const unsigned char*>(buffer);
     while (position < end) {
@@ -241,17 +258,18 @@ void CVirtualFile::Write(const void* buffer, int32_t count)
 
 int64_t CVirtualFile::Seek(int64_t offset, uint32_t origin)
 {
-    int64_t target;
+    int64_t base;
     switch (origin) {
-    case FILE_BEGIN: target = offset; break;
-    case FILE_CURRENT: target = position + offset; break;
-    case FILE_END: target = offset + GetLength(); break;
+    case FILE_BEGIN: base = 0; break;
+    case FILE_CURRENT: base = position; break;
+    case FILE_END: base = GetLength(); break;
     default: Check(false, ZELKOR_HERE(SourcePath)); return position;
     }
-    // As on disk, a seek before the start fails and leaves the position where it was.
-    if (target < 0)
+    // As on disk, a seek before the start fails and leaves the position where it was; so does
+    // one past the largest position, where the platform's sum wraps below the start.
+    if (offset > INT64_MAX - base || base + offset < 0)
         ThrowFileException(ERROR_NEGATIVE_SEEK, GetFileName());
-    position = target;
+    position = base + offset;
     return position;
 }
 
@@ -276,14 +294,20 @@ void CVirtualFile::SetLength(int64_t length)
     CCriticalSectionLock lock(node->StorageLock);
     const int64_t old = GetLength();
     if (length > old) {
-        // Storage first: when the page file cannot give it, the file stays as it was.
-        node->GetSectionForOffset(length - 1);
-        ZeroRange(old, std::min(length, node->dirtyEnd));
+        Grow(length);
     } else {
         node->dirtyEnd = std::max(node->dirtyEnd, old);
+        node->Length.store(length, std::memory_order_release);
     }
-    node->Length.store(length, std::memory_order_release);
     position = length;
+}
+
+void CVirtualFile::Grow(int64_t length)
+{
+    // Storage first: when the page file cannot give it, the file stays as it was.
+    node->GetSectionForOffset(length - 1);
+    ZeroRange(GetLength(), std::min(length, node->dirtyEnd));
+    node->Length.store(length, std::memory_order_release);
 }
 
 void CVirtualFile::DropViews()

@@ -40,6 +40,38 @@ int32_t PrefixComponentCount()
     return components.GetSize();
 }
 
+// One component in the form the tree keys it by, which is how the platform names files: the
+// last component of a path loses its trailing dots and blanks, a level above it one trailing
+// dot. A component of dots alone is left as it is.
+CUnicodeString TreeKey(const CUnicodeString& component, bool last)
+{
+    int32_t end = component.GetLength();
+    bool dotsOnly = true;
+    for (int32_t i = 0; i < end && dotsOnly; ++i)
+        dotsOnly = component[i] == L'.';
+    if (dotsOnly)
+        return component;
+    if (last) {
+        while (end > 0 && (component[end - 1] == L'.' || component[end - 1] == L' '))
+            --end;
+    } else if (component[end - 1] == L'.') {
+        --end;
+    }
+    return end == component.GetLength() ? component : component.Left(end);
+}
+
+// The components of a virtual path in their tree form; returns the index of the first one
+// after the prefix's. Creation and lookup both go through here, so a name is found again by
+// the name it was made with.
+int32_t SplitTreePath(const CUnicodeString& path, CArray<CUnicodeString>& components)
+{
+    SplitPath(path, components);
+    const int32_t first = PrefixComponentCount();
+    for (int32_t i = first; i < components.GetSize(); ++i)
+        components[i] = TreeKey(components[i], i == components.GetSize() - 1);
+    return first;
+}
+
 // The platform refuses these characters in a name, and names or paths beyond its limits; a
 // virtual file must stay copyable to disk.
 void CheckComponents(const CArray<CUnicodeString>& components, int32_t first, const CUnicodeString& path)
@@ -49,12 +81,40 @@ void CheckComponents(const CArray<CUnicodeString>& components, int32_t first, co
     for (int32_t i = first; i < components.GetSize(); ++i) {
         if (components[i].GetLength() > MAX_PATH - 5) // as a name below a drive's root would allow
             ThrowFileException(ERROR_FILENAME_EXCED_RANGE, path);
+        if (components[i].IsEmpty()) // a name of dots and blanks
+            ThrowFileException(ERROR_INVALID_NAME, path);
         for (int32_t j = 0; j < components[i].GetLength(); ++j) {
             const wchar_t c = components[i][j];
             if (c < 32 || std::wcschr(L"<>:\"|?*", c) != nullptr)
                 ThrowFileException(ERROR_INVALID_NAME, path);
         }
     }
+}
+
+// A directory stays one and a file never becomes one, whatever attributes a caller sets.
+uint32_t NodeAttributes(const CVirtualFileBase& node, uint32_t attributes)
+{
+    attributes &= ~uint32_t(FILE_ATTRIBUTE_DIRECTORY);
+    if (dynamic_cast<const CVirtualDirectory*>(&node) == nullptr)
+        return attributes;
+    return (attributes & ~uint32_t(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_DIRECTORY;
+}
+
+// The platform refuses to delete a file that another open holds without sharing deletion.
+void CheckPlatformFileDeletable(const CUnicodeString& path)
+{
+    const HANDLE file = CreateFileW(path.GetText(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        ThrowFileException(error != NO_ERROR ? error : ERROR_ACCESS_DENIED, path);
+    }
+    CloseHandle(file);
+}
+
+bool IsSectionHandle(HANDLE handle)
+{
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
 bool HasOpenHandles(CVirtualFileData* file)
@@ -139,8 +199,7 @@ void CVirtualFileSystem::ClearTree()
 CPtr<CVirtualFileBase> CVirtualFileSystem::FindNode(const CUnicodeString& path)
 {
     CArray<CUnicodeString> components;
-    SplitPath(path, components);
-    const int32_t first = PrefixComponentCount();
+    const int32_t first = SplitTreePath(path, components);
     if (!Check(components.GetSize() >= first, ZELKOR_HERE(SourcePath)))
         return nullptr;
     CPtr<CVirtualFileBase> node(root.Get());
@@ -164,54 +223,36 @@ CPtr<CVirtualFileBase> CVirtualFileSystem::FindExistingNode(const CUnicodeString
     return node;
 }
 
-CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CUnicodeString& path)
+// The levels components[first, end) below the root, created where missing. On failure the
+// levels this call created are gone again; created holds the topmost of them otherwise.
+CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CArray<CUnicodeString>& components, int32_t first,
+                                                         int32_t end, const CUnicodeString& path,
+                                                         CPtr<CVirtualFileBase>& created)
 {
-    CArray<CUnicodeString> components;
-    SplitPath(path, components);
-    const int32_t first = PrefixComponentCount();
-    if (!Check(components.GetSize() >= first, ZELKOR_HERE(SourcePath)))
-        return nullptr;
-    CheckComponents(components, first, path);
     CUnicodeString current = VirtualFilesPrefix;
     CVirtualDirectory* directory = root.Get();
-    for (int32_t i = first; i < components.GetSize(); ++i) {
-        current = MergePath(current, components[i]);
-        if (const CPtr<CVirtualFileBase>* child = directory->Children.Lookup(components[i])) {
-            directory = AsDirectory(*child);
-            if (directory == nullptr)
-                ThrowFileException(ERROR_ALREADY_EXISTS, path);
-            continue;
+    try {
+        for (int32_t i = first; i < end; ++i) {
+            current = MergePath(current, components[i]);
+            if (const CPtr<CVirtualFileBase>* child = directory->Children.Lookup(components[i])) {
+                directory = AsDirectory(*child);
+                if (directory == nullptr)
+                    ThrowFileException(ERROR_ALREADY_EXISTS, path);
+                continue;
+            }
+            CPtr<CVirtualDirectory> level(new CVirtualDirectory(current, directory));
+            directory->Children.Add(components[i], CPtr<CVirtualFileBase>(level.Get()));
+            if (!created)
+                created = level.Get();
+            directory = level.Get();
         }
-        auto* created = new CVirtualDirectory(current, directory);
-        directory->Children.Add(components[i], CPtr<CVirtualFileBase>(created));
-        directory = created;
+    } catch (...) {
+        if (created)
+            RemoveNode(created.Get());
+        created.Reset();
+        throw;
     }
     return directory;
-}
-
-CVirtualFileData* CVirtualFileSystem::CreateFileNode(const CUnicodeString& path, uint32_t attributes,
-                                                     HANDLE adoptedSection, int64_t initialSize)
-{
-    if (!Check(initialSize >= 0, ZELKOR_HERE(SourcePath)))
-        return nullptr;
-    const CUnicodeString name = ExtractFileName(path);
-    CArray<CUnicodeString> last;
-    last.Add(name);
-    CheckComponents(last, 0, path);
-    if (name.IsEmpty())
-        ThrowFileException(ERROR_INVALID_NAME, path);
-    CVirtualDirectory* directory = CreateDirectories(ExtractPath(path));
-    if (directory == nullptr)
-        return nullptr;
-    // Only adopted storage is mapped read-only: the attribute alone is enforced when opening,
-    // and a writable handle may still come after it is cleared.
-    const bool adopted = adoptedSection != nullptr && adoptedSection != INVALID_HANDLE_VALUE;
-    CPtr<CVirtualFileData> file(new CVirtualFileData(path, adopted ? attributes | FILE_ATTRIBUTE_READONLY : attributes,
-                                                     directory, MM_ExecuteReadWrite, initialSize));
-    if (adopted)
-        file->AdoptSection(adoptedSection, initialSize);
-    directory->Children.Add(name, CPtr<CVirtualFileBase>(file.Get()));
-    return file.Get();
 }
 
 void CVirtualFileSystem::RemoveNode(CVirtualFileBase* node)
@@ -222,6 +263,9 @@ void CVirtualFileSystem::RemoveNode(CVirtualFileBase* node)
     node->Parent->Children.Delete(ExtractFileName(node->Name));
 }
 
+// Open, in named steps: find the node, decide by the disposition, check, create, open. Every
+// refusal comes before anything changes, and a creation that fails half-way is undone, so a
+// failed open leaves the tree as it was.
 CBaseFile* CVirtualFileSystem::OpenFile(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
                                         SECURITY_ATTRIBUTES*, uint32_t creationDisposition,
                                         uint32_t flagsAndAttributes, HANDLE templateFile, int64_t initialSize)
@@ -229,65 +273,135 @@ CBaseFile* CVirtualFileSystem::OpenFile(const CUnicodeString& path, uint32_t des
     if (!CheckVirtual(path))
         return nullptr;
     CCriticalSectionLock guard(lock);
-    CPtr<CVirtualFileBase> node = FindNode(path);
-    if (AsDirectory(node) != nullptr)
+    CPtr<CVirtualFileBase> found = FindNode(path);
+    if (AsDirectory(found) != nullptr)
         ThrowFileException(ERROR_ACCESS_DENIED, path);
-    CVirtualFileData* file = AsFile(node);
-    bool create = false;
-    switch (creationDisposition) {
+    CVirtualFileData* existing = AsFile(found);
+    const OpenAction action = DecideByDisposition(path, creationDisposition, existing);
+    if (action == OpenAction::Refused)
+        return nullptr;
+    if (action == OpenAction::OpenExisting) {
+        CheckOpenExisting(path, desiredAccess, shareMode, *existing);
+        return OpenHandle(existing, desiredAccess, shareMode);
+    }
+    const HANDLE adopted = IsSectionHandle(templateFile) ? templateFile : nullptr;
+    uint32_t attributes = flagsAndAttributes | (creationDisposition == OPEN_ALWAYS ? 0 : FILE_ATTRIBUTE_ARCHIVE);
+    if (adopted != nullptr)
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    CheckCreate(path, desiredAccess, existing, attributes, adopted != nullptr);
+    return CreateAndOpen(path, desiredAccess, shareMode, attributes, adopted, initialSize);
+}
+
+CVirtualFileSystem::OpenAction CVirtualFileSystem::DecideByDisposition(const CUnicodeString& path,
+                                                                       uint32_t disposition,
+                                                                       CVirtualFileData* existing)
+{
+    switch (disposition) {
     case CREATE_NEW:
-        if (file != nullptr)
+        if (existing != nullptr)
             ThrowFileException(ERROR_ACCESS_DENIED, path);
-        create = true;
-        break;
+        return OpenAction::Create;
     case CREATE_ALWAYS:
-        if (file != nullptr) {
-            if (HasOpenHandles(file))
-                ThrowFileException(ERROR_SHARING_VIOLATION, path);
-            RemoveNode(file);
-        }
-        create = true;
-        break;
+        if (existing != nullptr && HasOpenHandles(existing))
+            ThrowFileException(ERROR_SHARING_VIOLATION, path);
+        return OpenAction::Create;
     case OPEN_EXISTING:
-        if (file == nullptr)
+        if (existing == nullptr)
             ThrowFileException(ERROR_FILE_NOT_FOUND, path);
-        break;
+        return OpenAction::OpenExisting;
     case OPEN_ALWAYS:
-        create = file == nullptr;
-        break;
+        return existing == nullptr ? OpenAction::Create : OpenAction::OpenExisting;
     default:
         Check(false, ZELKOR_HERE(SourcePath));
-        return nullptr;
+        return OpenAction::Refused;
     }
-    if (create) {
-        const uint32_t archive = creationDisposition == OPEN_ALWAYS ? 0 : FILE_ATTRIBUTE_ARCHIVE;
-        file = CreateFileNode(path, flagsAndAttributes | archive, templateFile, initialSize);
-        node = file;
-        if (file == nullptr)
-            return nullptr;
-    }
-    CCriticalSectionLock storage(file->StorageLock);
+}
+
+void CVirtualFileSystem::CheckOpenExisting(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
+                                           CVirtualFileData& file)
+{
+    const bool writes = (desiredAccess & GENERIC_WRITE) != 0;
+    CCriticalSectionLock storage(file.StorageLock);
     // Adopted storage is mapped read-only: a writer would fault on its first byte.
-    if (file->HasAdoptedStorage() && (desiredAccess & GENERIC_WRITE) != 0)
+    if (writes && file.HasAdoptedStorage())
         ThrowFileException(ERROR_ACCESS_DENIED, path);
-    if (!file->OpenHandles.IsEmpty()) {
-        uint32_t shared = FILE_SHARE_READ | FILE_SHARE_WRITE, accessed = 0;
-        for (CVirtualFile* handle : file->OpenHandles) {
-            shared &= handle->GetShareMode();
-            accessed |= handle->GetDesiredAccess();
-        }
-        // Both ways, as on disk: an open that denies writing must not be granted while a
-        // writer is present, or it would trust bytes that still change under it.
-        if (((desiredAccess & GENERIC_READ) != 0 && (shared & FILE_SHARE_READ) == 0) ||
-            ((desiredAccess & GENERIC_WRITE) != 0 && (shared & FILE_SHARE_WRITE) == 0) ||
-            ((accessed & GENERIC_READ) != 0 && (shareMode & FILE_SHARE_READ) == 0) ||
-            ((accessed & GENERIC_WRITE) != 0 && (shareMode & FILE_SHARE_WRITE) == 0))
-            ThrowFileException(ERROR_SHARING_VIOLATION, path);
-    } else if ((file->Attributes & FILE_ATTRIBUTE_READONLY) != 0 && (desiredAccess & GENERIC_WRITE) != 0) {
+    // Read-only whether or not someone has the file open already.
+    if (writes && (file.Attributes & FILE_ATTRIBUTE_READONLY) != 0)
         ThrowFileException(ERROR_SHARING_VIOLATION, path);
+    if (file.OpenHandles.IsEmpty())
+        return;
+    uint32_t shared = FILE_SHARE_READ | FILE_SHARE_WRITE, accessed = 0;
+    for (CVirtualFile* handle : file.OpenHandles) {
+        shared &= handle->GetShareMode();
+        accessed |= handle->GetDesiredAccess();
     }
+    // Both ways, as on disk: an open that denies writing must not be granted while a writer is
+    // present, or it would trust bytes that still change under it.
+    if (((desiredAccess & GENERIC_READ) != 0 && (shared & FILE_SHARE_READ) == 0) ||
+        (writes && (shared & FILE_SHARE_WRITE) == 0) ||
+        ((accessed & GENERIC_READ) != 0 && (shareMode & FILE_SHARE_READ) == 0) ||
+        ((accessed & GENERIC_WRITE) != 0 && (shareMode & FILE_SHARE_WRITE) == 0))
+        ThrowFileException(ERROR_SHARING_VIOLATION, path);
+}
+
+// existing: the file that CREATE_ALWAYS replaces, if any. Replacing a read-only file writes it.
+void CVirtualFileSystem::CheckCreate(const CUnicodeString& path, uint32_t desiredAccess, CVirtualFileData* existing,
+                                     uint32_t attributes, bool adopting)
+{
+    if ((desiredAccess & GENERIC_WRITE) == 0)
+        return;
+    if (adopting)
+        ThrowFileException(ERROR_ACCESS_DENIED, path);
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
+        (existing != nullptr && (existing->Attributes & FILE_ATTRIBUTE_READONLY) != 0))
+        ThrowFileException(ERROR_SHARING_VIOLATION, path);
+}
+
+// The new node and its handle are complete before the node enters the tree, where it takes the
+// place of a file it replaces; the adopted section is taken over last, when nothing can fail.
+CBaseFile* CVirtualFileSystem::CreateAndOpen(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
+                                             uint32_t attributes, HANDLE adopted, int64_t initialSize)
+{
+    if (!Check(initialSize >= 0, ZELKOR_HERE(SourcePath)))
+        return nullptr;
+    CArray<CUnicodeString> components;
+    const int32_t first = SplitTreePath(path, components);
+    if (components.GetSize() <= first || ExtractFileName(path).IsEmpty())
+        ThrowFileException(ERROR_INVALID_NAME, path);
+    CheckComponents(components, first, path);
+    const CUnicodeString& name = components[components.GetSize() - 1];
+    CPtr<CVirtualFileBase> createdLevels;
+    CVirtualDirectory* directory = CreateDirectories(components, first, components.GetSize() - 1, path, createdLevels);
+    try {
+        CPtr<CVirtualFileData> file(
+            new CVirtualFileData(ExtractPath(path) + name, attributes, directory, MM_ExecuteReadWrite, initialSize));
+        if (adopted != nullptr)
+            file->PrepareAdoption(initialSize);
+        CVirtualFile* handle = OpenHandle(file.Get(), desiredAccess, shareMode);
+        try {
+            if (CPtr<CVirtualFileBase>* replaced = directory->Children.Lookup(name))
+                *replaced = CPtr<CVirtualFileBase>(file.Get());
+            else
+                directory->Children.Add(name, CPtr<CVirtualFileBase>(file.Get()));
+        } catch (...) {
+            CloseFile(handle, true);
+            throw;
+        }
+        if (adopted != nullptr)
+            file->AttachAdoptedSection(adopted);
+        return handle;
+    } catch (...) {
+        if (createdLevels)
+            RemoveNode(createdLevels.Get());
+        throw;
+    }
+}
+
+CVirtualFile* CVirtualFileSystem::OpenHandle(CVirtualFileData* file, uint32_t desiredAccess, uint32_t shareMode)
+{
     auto* handle = new CVirtualFile(file, desiredAccess, shareMode);
     try {
+        CCriticalSectionLock storage(file->StorageLock);
         file->OpenHandles.Add(handle);
     } catch (...) {
         delete handle;
@@ -345,7 +459,8 @@ void CVirtualFileSystem::SetAttributes(const CUnicodeString& path, uint32_t attr
         return;
     CCriticalSectionLock guard(lock);
     CPtr<CVirtualFileBase> node = FindExistingNode(path);
-    node->Attributes = attributes == FILE_ATTRIBUTE_NORMAL ? attributes : attributes & ~FILE_ATTRIBUTE_NORMAL;
+    node->Attributes =
+        NodeAttributes(*node.Get(), attributes == FILE_ATTRIBUTE_NORMAL ? attributes : attributes & ~FILE_ATTRIBUTE_NORMAL);
 }
 
 uint32_t CVirtualFileSystem::GetAttributes(const CUnicodeString& path)
@@ -362,13 +477,18 @@ void CVirtualFileSystem::DeleteFile(const CUnicodeString& path)
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
+    RemoveNode(FindDeletableFile(path).Get());
+}
+
+CPtr<CVirtualFileBase> CVirtualFileSystem::FindDeletableFile(const CUnicodeString& path)
+{
     CPtr<CVirtualFileBase> node = FindExistingNode(path);
     CVirtualFileData* file = AsFile(node);
     if (file == nullptr)
         ThrowFileException(ERROR_ACCESS_DENIED, path);
     if (HasOpenHandles(file))
         ThrowFileException(ERROR_SHARING_VIOLATION, path);
-    RemoveNode(file);
+    return node;
 }
 
 bool CVirtualFileSystem::TryDeleteFile(const CUnicodeString& path)
@@ -409,12 +529,25 @@ void CVirtualFileSystem::CopyFile(const CUnicodeString& destination, const CUnic
         CopyNativeToVirtual(destination, source);
 }
 
+// A source that cannot be deleted is refused before anything is copied. Should the deletion
+// fail all the same (a platform file opened meanwhile), the copy goes again: a failed move
+// leaves no destination.
 void CVirtualFileSystem::MoveFile(const CUnicodeString& destination, const CUnicodeString& source)
 {
+    CCriticalSectionLock guard(lock);
     if (IsSameFile(destination, source))
         return;
+    if (IsVirtualPath(source))
+        FindDeletableFile(source);
+    else
+        CheckPlatformFileDeletable(source);
     CopyFile(destination, source);
-    GetFileSystem(source).DeleteFile(source);
+    try {
+        GetFileSystem(source).DeleteFile(source);
+    } catch (CException*) {
+        GetFileSystem(destination).TryDeleteFile(destination);
+        throw;
+    }
 }
 
 void CVirtualFileSystem::ReplaceFile(const CUnicodeString& destination, const CUnicodeString& source)
@@ -445,7 +578,13 @@ void CVirtualFileSystem::CreateDirectory(const CUnicodeString& path, bool failIf
     CCriticalSectionLock guard(lock);
     if (failIfExists && FindNode(path))
         ThrowFileException(ERROR_ALREADY_EXISTS, path);
-    CreateDirectories(path);
+    CArray<CUnicodeString> components;
+    const int32_t first = SplitTreePath(path, components);
+    if (!Check(components.GetSize() >= first, ZELKOR_HERE(SourcePath)))
+        return;
+    CheckComponents(components, first, path);
+    CPtr<CVirtualFileBase> created;
+    CreateDirectories(components, first, components.GetSize(), path, created);
 }
 
 void CVirtualFileSystem::RemoveDirectory(const CUnicodeString& path)
@@ -483,7 +622,7 @@ void CVirtualFileSystem::FindFiles(const CUnicodeString& path, CArray<CFileStatu
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
-    list.DeleteAll(); // as on disk: the list holds this directory's entries only
+    // Appended to what the list holds; a caller may gather several directories in one list.
     CPtr<CVirtualFileBase> node = FindNode(path);
     CVirtualDirectory* directory = AsDirectory(node);
     if (directory == nullptr) {
@@ -505,14 +644,7 @@ void CVirtualFileSystem::GetStatus(const CUnicodeString& path, CFileStatus& stat
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
-    // As on disk: a missing entry names itself and leaves the rest of the record alone.
-    CPtr<CVirtualFileBase> node = FindNode(path);
-    if (!node) {
-        status.FullName = path;
-        status.FileName = ExtractFileName(path);
-        return;
-    }
-    FillStatus(*node.Get(), status);
+    FillStatus(*FindExistingNode(path).Get(), status);
 }
 
 void CVirtualFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus& status)
@@ -521,7 +653,7 @@ void CVirtualFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus
         return;
     CCriticalSectionLock guard(lock);
     CPtr<CVirtualFileBase> node = FindExistingNode(path);
-    node->Attributes = status.FileAttributes;
+    node->Attributes = NodeAttributes(*node.Get(), status.FileAttributes);
     // A zero time means "not given", as the platform reads it.
     if (status.CreationTime != 0)
         node->CreationTime = status.CreationTime;
