@@ -54,11 +54,12 @@ if(TARGET TrevalicExportTest)
   target_link_libraries(TrevalicExportTest PRIVATE oleaut32)
   # The expiry text follows the machine's time zone; run those cases again outside UTC.
   add_test(NAME TrevalicExport.OutsideUtc COMMAND TrevalicExportTest --gtest_filter=TrevalicExport.Document*)
-  set_tests_properties(TrevalicExport.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe/Berlin TIMEOUT 120)
+  set_tests_properties(TrevalicExport.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe/Berlin TIMEOUT 120
+                                                            LABELS TrevalicExportTest)
 endif()
 if(TARGET TimeTest)
   add_test(NAME Time.OutsideUtc COMMAND TimeTest --gtest_filter=Time.*)
-  set_tests_properties(Time.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe/Berlin TIMEOUT 120)
+  set_tests_properties(Time.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe/Berlin TIMEOUT 120 LABELS TimeTest)
 endif()
 # A spoiled registrations file must stop the configuration with a clear message.
 add_test(NAME TrevalicRegistrations.Forms
@@ -94,7 +95,7 @@ foreach(mode schema cli)
                    --emulator ${CMAKE_CROSSCOMPILING_EMULATOR} --bin ${CMAKE_BINARY_DIR}/bin
                    --schema ${PROJECT_SOURCE_DIR}/docs/Trevalic.schema.json
                    --work ${CMAKE_CURRENT_BINARY_DIR}/TrevalicHost.${mode})
-  set_tests_properties(TrevalicHost.${mode} PROPERTIES TIMEOUT 300)
+  set_tests_properties(TrevalicHost.${mode} PROPERTIES TIMEOUT 300 LABELS TrevalicHost)
 endforeach()
 # The consumer is built with the toolchain file of this build, wherever it was named from.
 file(REAL_PATH "${CMAKE_TOOLCHAIN_FILE}" toolchain BASE_DIRECTORY ${CMAKE_BINARY_DIR})

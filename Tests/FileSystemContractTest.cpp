@@ -245,11 +245,13 @@ TEST_P(FileSystemContract, DirectoriesWithTheirParents)
 {
     const CUnicodeString deep = At(L"a\\b\\c"), file = At(L"a\\b\\c\\f");
     fs->CreateDirectory(At(L"a/b/c"), false);
+    fs->CreateDirectory(At(L"x/y/z/w"), false); // three missing parents, made outermost first
     fs->CreateDirectory(deep, false);
     EXPECT_EQ(ErrorOf([&] { fs->CreateDirectory(At(L"a/b/c/"), true); }), uint32_t(ERROR_ALREADY_EXISTS));
     Put(At(L"a/b/c/f"), "1");
     EXPECT_EQ(Get(file), "1");
-    EXPECT_TRUE(fs->DirectoryExists(At(L"a")) && fs->DirectoryExists(deep) && fs->DirectoryExists(At(L"a/b/")));
+    EXPECT_TRUE(fs->DirectoryExists(At(L"a")) && fs->DirectoryExists(deep) && fs->DirectoryExists(At(L"a/b/")) &&
+                fs->DirectoryExists(At(L"x/y/z/w")));
     EXPECT_FALSE(fs->DirectoryExists(file) || fs->DirectoryExists(At(L"none")));
     EXPECT_FALSE(fs->IsDirectoryEmpty(deep) || fs->IsDirectoryEmpty(At(L"a")));
     EXPECT_NE(ErrorOf([&] { fs->RemoveDirectory(deep); }), 0u);

@@ -259,4 +259,11 @@ TEST(MessageHandlerChoice, ByVersionValueElseByOutput)
         EXPECT_EQ(RunProcess(command, row.withOutput ? file.handle : INVALID_HANDLE_VALUE), row.handler);
         EXPECT_EQ(file.Read(), row.written);
     }
+    // Output into a pipe, as under CTest or a CI runner, takes the console handler too.
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE reader = nullptr, writer = nullptr;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, &inheritable, 0));
+    EXPECT_EQ(RunProcess(L"MessageHostPlain.exe", writer), 2u);
+    CloseHandle(writer);
+    CloseHandle(reader);
 }

@@ -270,6 +270,7 @@ TEST(UnicodeString, EditsFromItsOwnTextAndBadPositions)
         {"Insert its own head", [](Str& s) { s.Insert(s.GetText(), 2, 1); }, "aabbcdef"},
         {"ReplacePrefix by its own tail", [](Str& s) { s.ReplacePrefix(2, s.GetText() + 4, 2); }, "efcdef"},
         {"Format from its own text", [](Str& s) { s.Format(L"<%s>", s.GetText()); }, "<abcdef>"},
+        {"Delete", [](Str& s) { s.Delete(1, 2); }, "adef"},
         {"SetAt", [](Str& s) { s.SetAt(0, L'J'); }, "Jbcdef"}, {"FromInt", [](Str& s) { s.FromInt(-1, 16); }, "ffffffff"},
         {"FromUInt, unsigned", [](Str& s) { s.FromUInt(UINT32_MAX, 10); }, "4294967295"}, {"Delete past the end", [](Str& s) { s.Delete(3, 9); }, nullptr},
         {"Mid negative start", [](Str& s) { s.Mid(-1, 1); }, nullptr}, {"Mid past the end", [](Str& s) { s.Mid(2, 5); }, nullptr},
@@ -289,6 +290,7 @@ TEST(UnicodeString, SearchAndCompare)
     EXPECT_EQ(s.Find(L'\\', 3), 6);
     EXPECT_EQ(s.ReverseFind(L'\\'), 6);
     EXPECT_EQ(s.Find(L"txt", 13), -1);
+    EXPECT_EQ(s.Find(L"txt"), 12);
     EXPECT_TRUE(s.StartsWith(L"C:") && s.EndsWith(L".txt") && !s.EndsWith(L"C:\\dir\\file.txt!"));
     const struct { const wchar_t* a; const wchar_t* b; int ordinal; int noCase; } cases[] = {
         {L"abc", L"ABC", 1, 0}, {L"ab", L"abc", -1, -1}, {L"", L"", 0, 0},

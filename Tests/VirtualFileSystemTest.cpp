@@ -70,11 +70,12 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetResizeAndDestruction)
     {
         CMemoryMapping mapping;
         mapping.Create(MM_ReadWrite, 3 * G);
-        // An offset inside a granule: the window starts at the granule, the pointer at the offset.
-        auto* inside = static_cast<char*>(mapping.MapView(FILE_MAP_WRITE, G + 5, 10));
+        // An offset inside a granule: the window starts at the granule, the pointer at the offset,
+        // and the ten bytes cross into the window's second page.
+        auto* inside = static_cast<char*>(mapping.MapView(FILE_MAP_WRITE, G + 4090, 10));
         std::memcpy(inside, "0123456789", 10);
         auto* whole = static_cast<char*>(mapping.MapView(FILE_MAP_READ, G, 0)); // size 0: to the end
-        EXPECT_EQ(std::string(whole + 5, 10), "0123456789");
+        EXPECT_EQ(std::string(whole + 4090, 10), "0123456789");
         EXPECT_EQ(whole[2 * G - 1], 0);
         mapping.UnmapView(inside);
         delete Catch<CInternalError>([&] { mapping.UnmapView(inside); }); // no longer recorded

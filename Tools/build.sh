@@ -7,6 +7,8 @@
 #   Tools/build.sh bench  install what is missing, build, run the benchmark program
 #   Tools/build.sh lint   clang-tidy over Zelkor/ and Trevalic/ (Clang configuration, build-lint),
 #                         then clang-format --dry-run over the sources; fails on any finding
+#   Tools/build.sh mutants [--check] [filter]  score the tests against Tests/Faults.json (in
+#                         build-mutants: a scratch copy of the tree and its checked build)
 # BUILD_DIR overrides the build folder (default: build for run and bench; for test, the checked
 # build in build-tests, the Release build in build-tests-release and the other compiler's in
 # build-tests-gcc-release or build-tests-clang-release, or BUILD_DIR and BUILD_DIR-...).
@@ -48,9 +50,15 @@ start_wine() {
     unset DISPLAY
     [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
     # A server of our own for the whole run; its services start here, outside CTest's pipes.
-    if wineserver -p </dev/null >/dev/null 2>&1; then
-        trap 'wineserver -k 2>/dev/null || true' EXIT
-    fi
+    # A server still there (wineboot's, or one the runner started) is not persistent: it shuts
+    # down whenever no program runs, between two tests, and each test then races a server and
+    # its services starting beside it. Wait for it to end (seconds; a minute at most) first.
+    local tries=0
+    until wineserver -p </dev/null >/dev/null 2>&1; do
+        [ $((tries += 1)) -le 2 ] || { echo "build.sh: another Wine server keeps $WINEPREFIX" >&2; return 0; }
+        timeout 70 wineserver -w </dev/null >/dev/null 2>&1 || true
+    done
+    trap 'wineserver -k 2>/dev/null || true' EXIT
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
@@ -92,6 +100,15 @@ test)
     done
     exit $failed
     ;;
+mutants)
+    dir=${BUILD_DIR:-$root/build-mutants}
+    if [ "${1:-}" = --check ]; then
+        exec python3 "$root/Tools/mutants.py" --root "$root" "$@"
+    fi
+    mkdir -p "$dir/build"
+    start_wine "$dir/build"
+    python3 "$root/Tools/mutants.py" --root "$root" --work "$dir" "$@"
+    ;;
 bench)
     dir=${BUILD_DIR:-$root/build}
     configure_and_build "$dir" "$shipped" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
@@ -111,7 +128,7 @@ lint)
     exit $failed
     ;;
 *)
-    echo "usage: $0 run|test|bench|lint [arguments]" >&2
+    echo "usage: $0 run|test|bench|lint|mutants [arguments]" >&2
     exit 2
     ;;
 esac
