@@ -36,8 +36,6 @@ public:
     CListNodeBase& operator=(const CListNodeBase&) = delete;
     virtual ~CListNodeBase();
 
-    CListBase* GetList() const { return list; }
-
 private:
     friend class CListBase;
     CListBase* list = nullptr;
@@ -56,7 +54,6 @@ public:
     bool IsEmpty() const { return head == nullptr; }
     // Linking a node that sits in a list is an internal error.
     void AddHead(CListNodeBase* node);
-    void AddTail(CListNodeBase* node);
     void Unlink(CListNodeBase* node); // a node of another list is an internal error
     void MoveToHead(CListNodeBase* node);
 

@@ -287,7 +287,6 @@ public:
 
     int32_t GetCount() const { return elementCount; }
     int32_t GetBucketCount() const { return bucketCount; }
-    int32_t GetInitialBucketCount() const { return initialBucketCount; }
     int32_t GetSlotCount() const { return table.count; }
     uint32_t GetNextPageSize() const { return nodes.GetNextPageSize(); }
 

@@ -212,7 +212,6 @@ public:
     CUnicodeString Mid(int32_t start, int32_t count) const;
     CUnicodeString Mid(int32_t start) const;  // to the end
     CUnicodeString Left(int32_t n) const;     // n is clamped to 0 .. length
-    CUnicodeString Right(int32_t n) const;    // n is clamped to 0 .. length
 
     static CUnicodeString Concat(const wchar_t* text1, int32_t length1, const wchar_t* text2, int32_t length2);
 
@@ -238,8 +237,6 @@ public:
 
     void Trim();                         // whitespace at both ends
     void Trim(const CUnicodeSet& set);   // members of set at both ends
-    void MakeUpper();
-    void MakeLower();
 
     // Runtime wide formatting: %s takes a wide string, %S a narrow one.
     void Format(const wchar_t* format, ...);

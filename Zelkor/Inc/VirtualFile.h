@@ -90,7 +90,6 @@ public:
     void AttachAdoptedSection(HANDLE section);
     bool HasAdoptedStorage() const { return adopted; }
     MappingMode GetMode() const { return mode; }
-    int64_t GetMappedSize() const { return mappedSize; }
     int32_t GetSectionCount() const { return sections.GetSize(); }
 
     // The section holding offset, growing the storage when needed. Takes the storage lock.
@@ -149,7 +148,6 @@ public:
     uint32_t GetShareMode() const { return shareMode; }
     uint32_t GetDesiredAccess() const { return desiredAccess; }
     uint32_t GetViewSize() const { return viewSize; }
-    int32_t GetCachedViewCount() const { return viewCount; }
 
 private:
     void RequireWriteAccess(uint32_t errorCode);

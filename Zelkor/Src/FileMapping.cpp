@@ -57,20 +57,6 @@ void CListBase::AddHead(CListNodeBase* node)
     head = node;
 }
 
-void CListBase::AddTail(CListNodeBase* node)
-{
-    if (!Check(node != nullptr && node->list == nullptr, ZELKOR_HERE(SourcePath)))
-        return;
-    node->list = this;
-    node->next = nullptr;
-    node->previous = tail;
-    if (tail != nullptr)
-        tail->next = node;
-    else
-        head = node;
-    tail = node;
-}
-
 void CListBase::Unlink(CListNodeBase* node)
 {
     if (!Check(node != nullptr && node->list == this, ZELKOR_HERE(SourcePath)))

@@ -366,12 +366,6 @@ CUnicodeString CUnicodeString::Left(int32_t n) const
     return Mid(0, n);
 }
 
-CUnicodeString CUnicodeString::Right(int32_t n) const
-{
-    n = n < 0 ? 0 : (n > GetLength() ? GetLength() : n);
-    return Mid(GetLength() - n, n);
-}
-
 CUnicodeString CUnicodeString::Concat(const wchar_t* text1, int32_t length1, const wchar_t* text2, int32_t length2)
 {
     ZELKOR_CHECK_ARGUMENT(length1 >= 0 && length2 >= 0 && (text1 != nullptr || length1 == 0) &&
@@ -492,22 +486,6 @@ void CUnicodeString::TrimWith(const CUnicodeSet& set)
     std::wmemmove(Chars(), Chars() + start, length);
     buffer->Length = length;
     Chars()[length] = 0;
-}
-
-void CUnicodeString::MakeUpper()
-{
-    if (IsEmpty())
-        return;
-    MakeWritable(GetLength());
-    CharUpperBuffW(Chars(), static_cast<DWORD>(GetLength()));
-}
-
-void CUnicodeString::MakeLower()
-{
-    if (IsEmpty())
-        return;
-    MakeWritable(GetLength());
-    CharLowerBuffW(Chars(), static_cast<DWORD>(GetLength()));
 }
 
 void CUnicodeString::Format(const wchar_t* format, ...)
