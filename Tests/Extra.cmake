@@ -77,7 +77,7 @@ target_link_libraries(MessageLogHost PRIVATE ZelkorAll)
 add_dependencies(MessageLogTest MessageLogHost)
 # Records carry local time; outside UTC a record stamped in UTC shows.
 add_test(NAME MessageLog.OutsideUtc COMMAND MessageLogTest --gtest_filter=MessageLog.RecordsOnly*)
-set_tests_properties(MessageLog.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe/Berlin TIMEOUT 120)
+set_tests_properties(MessageLog.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe/Berlin TIMEOUT 120 LABELS MessageLogTest)
 
 # ---- Host integration -----------------------------------------------------------------------
 # On the build machine: the document against its JSON Schema with Debian's python3-jsonschema,
