@@ -231,6 +231,13 @@ TEST_P(FileSystemContract, CopyMoveReplaceRenameArgumentOrder)
         EXPECT_EQ(fs->TryDeleteFile(At(L"source")), sourceStays) << i;
         fs->DeleteFile(At(L"target"));
     }
+    // A rename never replaces: both files stay as they were.
+    Put(At(L"source"), "new");
+    Put(At(L"target"), "old");
+    EXPECT_EQ(ErrorOf([&] { fs->RenameFile(At(L"source"), At(L"target")); }), uint32_t(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(Get(At(L"target")) + Get(At(L"source")), "oldnew");
+    fs->DeleteFile(At(L"source"));
+    fs->DeleteFile(At(L"target"));
     // Two spellings of one name are one file: a copy or move onto itself under another keeps it.
     Put(At(L"self"), "me");
     fs->CopyFile(At(L"SELF"), At(L"self"));

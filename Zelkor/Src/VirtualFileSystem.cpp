@@ -555,8 +555,14 @@ void CVirtualFileSystem::ReplaceFile(const CUnicodeString& destination, const CU
     MoveFile(destination, source);
 }
 
+// As on disk, a rename never replaces another entry; replacing takes a move.
 void CVirtualFileSystem::RenameFile(const CUnicodeString& source, const CUnicodeString& destination)
 {
+    CCriticalSectionLock guard(lock);
+    CFileSystemBase& target = GetFileSystem(destination);
+    if (!IsSameFile(destination, source) &&
+        (target.FileExists(destination, FM_Exists) || target.DirectoryExists(destination)))
+        ThrowFileException(ERROR_ALREADY_EXISTS, destination);
     MoveFile(destination, source);
 }
 
