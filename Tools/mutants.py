@@ -52,9 +52,13 @@ for path in wanted:
     target = os.path.join(tree, path)
     with open(os.path.join(args.root, path), "rb") as file:
         data = file.read()
-    if not os.path.exists(target) or open(target, "rb").read() != data:
+    if not os.path.exists(target):
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copy2(os.path.join(args.root, path), target)
+    elif open(target, "rb").read() != data:
+        # A new time, so that the build redoes what an older copy (or a run stopped while a
+        # fault was in place) left behind.
+        shutil.copyfile(os.path.join(args.root, path), target)
 
 
 def run(command, log):
@@ -80,8 +84,10 @@ def build_and_test(suites, name):
     select = ["-L", "^(" + "|".join(suites) + ")$"] if suites else []
     run(["ctest", "--test-dir", build, "-j2", "--timeout", "300", *select], f"{log}.{name}.test")
     output = open(f"{log}.{name}.test").read()
-    # A program that cannot even list its tests fails them all.
-    unlisted = [f"{p} (listing)" for p in re.findall(r"Error running test executable\.\s+Path: '.*?([^/]+)\.exe'", output)]
+    # A program that cannot even list its tests fails them all. CTest lists every program it
+    # knows, so only the programs asked for count.
+    unlisted = [f"{p} (listing)" for p in re.findall(r"Error running test executable\.\s+Path: '.*?([^/]+)\.exe'", output)
+                if not suites or p in suites]
     if not unlisted and not re.search(r"tests passed, \d+ tests failed out of [1-9]", output):
         return f"no test ran, see {log}.{name}.test"
     failed = output.partition("The following tests FAILED:")[2]
@@ -106,6 +112,10 @@ for number, fault in enumerate(chosen, 1):
     finally:
         with open(path, "w", encoding="utf-8", newline="") as file:
             file.write(original)
+        # No program built with the fault may outlive it: CTest lists every program before each
+        # run, and a faulty one left behind would fail, or hang, the runs of later faults.
+        targets = [t for s in fault.get("suites", []) for t in ("--target", s)] or ["--target", "all"]
+        run(["cmake", "--build", build, "-j2", *targets], f"{log}.fault{number}.restore")
     if isinstance(failed, str):  # a fault that does not build or run tests nothing
         bad.append(fault)
         print(f"NOT SCORED ({failed}) {label(fault)}", flush=True)
