@@ -68,7 +68,7 @@ TREVALIC_API const wchar_t* TREVALIC_CALL GetMessageName(int32_t index);
 TREVALIC_API int32_t TREVALIC_CALL GetMessageSystemVersion(void);
 
 /* Marks the module as built with the framework; nothing reads or writes it. */
-TREVALIC_API extern int32_t __ZelkorUsed;
+TREVALIC_API extern int32_t __ZelkorUsed; /* NOLINT(bugprone-reserved-identifier): hosts look for this very name */
 
 /* The same functions for GetProcAddress. */
 typedef bool(TREVALIC_CALL* PFN_GetProvidersList)(int32_t providerType, wchar_t* buffer, size_t* length);
@@ -84,7 +84,7 @@ typedef int32_t(TREVALIC_CALL* PFN_GetMessageSystemVersion)(void);
 #include <type_traits>
 /* The pointer types above cannot drift from the declarations. */
 static_assert(sizeof(bool) == 1, "the exports return a one-byte bool");
-#define TREVALIC_SAME_TYPE(f) static_assert(std::is_same<decltype(&f), PFN_##f>::value, #f)
+#define TREVALIC_SAME_TYPE(f) static_assert(std::is_same<decltype(&(f)), PFN_##f>::value, #f)
 TREVALIC_SAME_TYPE(GetProvidersList);
 TREVALIC_SAME_TYPE(GetTrevalicListJson);
 TREVALIC_SAME_TYPE(GetResourceID);

@@ -43,6 +43,7 @@ void Relocate(T* to, T* from, int32_t n)
 {
     if constexpr (std::is_trivially_copyable_v<T>) {
         if (n > 0)
+            // NOLINTNEXTLINE(bugprone-sizeof-expression): T is the element, a pointer in pointer arrays
             std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), sizeof(T) * static_cast<size_t>(n));
     } else {
         for (int32_t i = 0; i < n; ++i) {
@@ -59,7 +60,7 @@ void Shift(T* from, int32_t n, int32_t distance)
     if constexpr (std::is_trivially_copyable_v<T>) {
         if (n > 0)
             std::memmove(static_cast<void*>(from + distance), static_cast<const void*>(from),
-                         sizeof(T) * static_cast<size_t>(n));
+                         sizeof(T) * static_cast<size_t>(n)); // NOLINT(bugprone-sizeof-expression): as above
     } else if (distance > 0) {
         for (int32_t i = n - 1; i >= 0; --i) {
             new (from + i + distance) T(std::move(from[i]));
@@ -152,8 +153,10 @@ protected:
 
     static T* AllocateElements(int32_t count)
     {
+        // NOLINTBEGIN(bugprone-sizeof-expression): T is the element, a pointer in pointer arrays
         Check(static_cast<uint64_t>(count) <= UINT64_MAX / sizeof(T), Array::ByteSizeOverflow);
         return static_cast<T*>(Policy::Alloc(static_cast<uint64_t>(count) * sizeof(T)));
+        // NOLINTEND(bugprone-sizeof-expression)
     }
 
     // Moves the elements to a block of exactly newCapacity elements (none for 0).
@@ -257,7 +260,7 @@ public:
             return;
         if (ArrayInternal::PointsInto(&element, data, size)) {
             // The element would move (or be freed) under our feet.
-            T copy(element);
+            T copy(element); // NOLINT(performance-unnecessary-copy-initialization): see above
             InsertAt(index, copy, count);
             return;
         }

@@ -17,6 +17,7 @@
 namespace Zelkor {
 
 class CMessageName;
+struct CErrorInfo;
 
 enum class FailureKind : uint32_t {
     Assert = 0,
@@ -69,7 +70,8 @@ class CMemoryException : public CException {
 public:
     CMemoryException() = default;
     static void* operator new(size_t size);
-    static void operator delete(void* block) noexcept;
+    // Reports a block that is not one of the reserve where failures that cannot propagate go.
+    static void operator delete(void* block) noexcept; // NOLINT(bugprone-exception-escape): see Errors.cpp
 
     CUnicodeString GetMessageText() const override; // "Not enough memory!"
 };
@@ -160,8 +162,9 @@ public:
 
 private:
     IMemoryManager* savedManager;
-    Mode mode;
-    bool savedIsReporting;
+    // The thread's error state a Reporting scope marked (null for Raising), kept so that the
+    // destructor, which must not throw, need not look the thread's record up again.
+    CErrorInfo* reporting;
 };
 
 // Returns false only while the thread suppresses exceptions (the failure was shown instead);

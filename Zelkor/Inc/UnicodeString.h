@@ -131,7 +131,9 @@ public:
     }
     ~CStringCore() { ReleaseReference(buffer); }
 
-    CStringCore& operator=(const CStringCore& other)
+    // The new reference is taken before the old one goes, so assigning a string to itself keeps
+    // its buffer.
+    CStringCore& operator=(const CStringCore& other) // NOLINT(bugprone-unhandled-self-assignment)
     {
         CBufferHeader* old = buffer;
         buffer = AddReference(other.buffer);

@@ -252,7 +252,8 @@ void* CMemoryException::operator new(size_t)
     return MemoryExceptionPool.Take();
 }
 
-void CMemoryException::operator delete(void* block) noexcept
+// The check cannot tell that the internal error, a pointer, is caught below as its base.
+void CMemoryException::operator delete(void* block) noexcept // NOLINT(bugprone-exception-escape)
 {
     if (!block)
         return;
@@ -488,7 +489,7 @@ StopMode GetErrorStopMode()
 
 // ---- Scopes and failure operations ----
 
-CErrorScope::CErrorScope(Mode mode) : savedManager(GetCurrentMemoryManager()), mode(mode), savedIsReporting(false)
+CErrorScope::CErrorScope(Mode mode) : savedManager(GetCurrentMemoryManager()), reporting(nullptr)
 {
     SetCurrentMemoryManager(&DefaultMemoryManager);
     // A Raising scope leaves the thread's error state alone (nested scopes restore their own),
@@ -504,14 +505,14 @@ CErrorScope::CErrorScope(Mode mode) : savedManager(GetCurrentMemoryManager()), m
         }
         abort();
     }
-    savedIsReporting = info.IsReporting;
     info.IsReporting = true;
+    reporting = &info;
 }
 
 CErrorScope::~CErrorScope()
 {
-    if (mode == Reporting)
-        ErrorInfo.Get().IsReporting = savedIsReporting;
+    if (reporting)
+        reporting->IsReporting = false;
     SetCurrentMemoryManager(savedManager);
 }
 

@@ -468,7 +468,7 @@ CUnicodeString ModuleFileName(HMODULE module)
     // proves the whole name arrived.
     CUnicodeString name;
     for (int32_t capacity = MAX_PATH;; capacity *= 2) {
-        const DWORD result = GetModuleFileNameW(module, name.GetBuffer(capacity), DWORD(capacity + 1));
+        const DWORD result = GetModuleFileNameW(module, name.GetBuffer(capacity), static_cast<DWORD>(capacity) + 1);
         if (result == 0) {
             ThrowFileException(GetLastError(), CUnicodeString());
             return CUnicodeString();

@@ -380,7 +380,8 @@ void CEventLogMessageHandler::Record(uint16_t eventType, const wchar_t* caption,
 // the rights to write that key the source is registered anyway: the events then show raw.
 void CEventLogMessageHandler::RegisterSource()
 {
-    const CUnicodeString title = GetMessageTitle();
+    // A copy: another thread may set a new title meanwhile.
+    const CUnicodeString title = GetMessageTitle(); // NOLINT(performance-unnecessary-copy-initialization)
     CRegistryKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, (CUnicodeString(EventSourceKeyPath) + title).GetText(), CRegistryKey::Write)) {
         const CUnicodeString directory = GetZelkorModuleDirectory();

@@ -77,11 +77,10 @@ bool CRegistryKey::OpenWithAccess(HKEY root, const wchar_t* path, uint32_t newMo
     }
 
     LSTATUS result;
-    if (newMode == Read) {
-        result = RegOpenKeyExW(root, path, 0, access, &handle);
-    } else if (newMode == Write && path[0] != L'\0') {
+    if (newMode == Write && path[0] != L'\0') {
         result = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &handle, nullptr);
-    } else if (newMode == Write) {
+    } else if (newMode == Read || newMode == Write) {
+        // A root key cannot be created, only opened for writing.
         result = RegOpenKeyExW(root, path, 0, access, &handle);
     } else {
         Check(false, CheckSite::RegistryOpenUnknownMode);
