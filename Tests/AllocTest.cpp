@@ -64,8 +64,10 @@ TEST(HeapManager, CountsLiveBlocksAndTheirBytesThroughGrowthRefusalsAndForeignFr
 
 TEST(HeapManager, DestroyKeepsAHeapWithLiveBlocksUnlessAllowed)
 {
+    // clang-format off
     const struct { bool mayDestroy, liveBlock, destroyed; } rows[] = {
         {false, false, true}, {false, true, false}, {true, true, true}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "may destroy " << row.mayDestroy << ", live " << row.liveBlock);
         CHeapManager manager(0x1000, row.mayDestroy);
@@ -106,10 +108,12 @@ TEST(CurrentMemoryManager, SwitchersNestPerThreadAndKeepTheLastError)
 // last byte asked for and go back whole; a release the system refuses is reported.
 TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedServesEmptyRequestsAndReportsRefusedReleases)
 {
+    // clang-format off
     const struct { const char* name; void* (*alloc)(uint64_t); void (*free)(void*); } rows[] = {
         {"process heap", ProcessHeap::Alloc, ProcessHeap::Free}, {"runtime heap", RuntimeHeap::Alloc, RuntimeHeap::Free},
         {"page manager", [](uint64_t n) { return PageMemoryManager.Alloc(n); }, [](void* b) { PageMemoryManager.Free(b); }},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         delete Catch<CMemoryException>([&] { row.alloc(Huge); });
@@ -126,8 +130,7 @@ TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedServesEmptyRequestsAndReportsRefus
 
     char* pages = static_cast<char*>(PageMemoryManager.Alloc(0x30001));
     pages[0x30000] = 1;
-    ExpectLastErrorReport(Catch<CInternalError>([&] { PageMemoryManager.Free(pages + 0x1000); }),
-                          CheckSite::VirtualMemoryFreeFailed);
+    ExpectLastErrorReport(Catch<CInternalError>([&] { PageMemoryManager.Free(pages + 0x1000); }), CheckSite::VirtualMemoryFreeFailed);
     PageMemoryManager.Free(pages);
     MEMORY_BASIC_INFORMATION info;
     ASSERT_TRUE(VirtualQuery(pages, &info, sizeof info));

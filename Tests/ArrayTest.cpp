@@ -133,6 +133,7 @@ TEST(ArrayChecks, BadIndicesAndSizesAreInternalErrors)
 {
     CArray<int> array;
     array.SetSize(3);
+    // clang-format off
     const struct { const char* name; void (*action)(CArray<int>&); } rows[] = {
         {"index -1", [](CArray<int>& a) { (void)a[-1]; }}, {"index = size", [](CArray<int>& a) { (void)a[3]; }},
         {"insert past the end", [](CArray<int>& a) { a.InsertAt(4, 9); }},
@@ -142,6 +143,7 @@ TEST(ArrayChecks, BadIndicesAndSizesAreInternalErrors)
         {"delete negative count", [](CArray<int>& a) { a.DeleteAt(0, -1); }},
         {"negative size", [](CArray<int>& a) { a.SetSize(-1); }}, {"buffer below size", [](CArray<int>& a) { a.SetBufferSize(2); }},
     };
+    // clang-format on
     for (const auto& row : rows) {
         EXPECT_EQ(ErrorFileOf([&] { row.action(array); }), L"Inc/Array") << row.name;
         EXPECT_EQ(array.GetSize(), 3) << row.name;
@@ -192,11 +194,13 @@ TEST(FastArray, StaysInlineUpToItsSizeThenGrows)
 TEST(PointerArray, DeleteAtChecksEachBoundAndEveryWayOutDestroysTheObject)
 {
     // site null: the call passes.
+    // clang-format off
     const struct { int32_t index, count; const CCheckSite* site; int32_t sizeAfter; } rows[] = {
         {3, 0, nullptr, 3}, {0, 3, nullptr, 0},
         {4, 0, &CheckSite::PointerArrayDeleteIndexPastEnd, 3}, {-1, -1, &CheckSite::PointerArrayDeleteNegativeIndex, 3},
         {0, -1, &CheckSite::PointerArrayDeleteNegativeCount, 3}, {2, 2, &CheckSite::PointerArrayDeleteCountPastEnd, 3},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "index " << row.index << ", count " << row.count);
         CPointerArray<Tracked> array;

@@ -84,9 +84,11 @@ struct AtomicBlockManager : ::testing::Test, IMemoryManager {
 TEST_F(AtomicBlockManager, RefusesBlockSizesNoPageCanHold)
 {
     // The last would wrap when rounded up to the stride.
+    // clang-format off
     const struct { uint64_t blockSize; const CCheckSite& site; } rows[] = {
         {0, CheckSite::BlockSizeZero}, {65521, CheckSite::PageNotDivisibleIntoBlocks},
         {UINT64_MAX - 7, CheckSite::PageNotDivisibleIntoBlocks}};
+    // clang-format on
     for (const auto& row : rows)
         EXPECT_TRUE(ReportsAt(row.site, [&] { CAtomicBlockManager bad(row.blockSize, this); })) << row.blockSize;
 }
@@ -146,7 +148,7 @@ TEST_F(AtomicBlockManager, StalledTakerCannotInstallAStaleLink)
         pool.GiveBack(block); // free list: a, b, c
     probe.BeginTake();
     ASSERT_EQ(probe.Free(), (Blocks{a, b, c})); // what the stalled taker read
-    EXPECT_EQ(pool.Take(), a); // other threads
+    EXPECT_EQ(pool.Take(), a);                  // other threads
     EXPECT_EQ(pool.Take(), b);
     pool.GiveBack(a);
     if (probe.SwapHead(a, b)) {

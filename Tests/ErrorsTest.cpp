@@ -69,6 +69,7 @@ TEST_F(Errors, FileExceptionKindsAndTexts)
 {
     const CUnicodeString name(L"C:\\a.txt");
     // The text follows from the kind, so it shows a code given the wrong kind.
+    // clang-format off
     const struct { uint32_t code; std::wstring text; } cases[] = {
         {2, L"C:\\a.txt was not found."}, // the first kind with a text of its own
         {80, L"Access to C:\\a.txt was denied."}, // not AlreadyExists
@@ -76,6 +77,7 @@ TEST_F(Errors, FileExceptionKindsAndTexts)
         {0x2000ABCD, // a code the system has no text for, with the customer bit
          L"An error occurred while accessing C:\\a.txt: \nUnknown error. Error code: 0x2000abcd"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         CFileException* e = Catch<CFileException>([&] { ThrowFileException(c.code, name); });
@@ -117,8 +119,7 @@ TEST_F(Errors, MessageAndFailureTexts)
     EXPECT_EQ(W(BuildFailureText(FailureKind::PresumeLastError, L"", L"", L"a.cpp", 12, 5)),
               L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x5 - " + SystemText(5));
 
-    EXPECT_TRUE(ReportsAt(CheckSite::FailureKindUnknown,
-                          [] { BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0); }));
+    EXPECT_TRUE(ReportsAt(CheckSite::FailureKindUnknown, [] { BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0); }));
 }
 
 // On a thread that suppresses exceptions failures are shown instead; memory and file exceptions
@@ -138,11 +139,11 @@ TEST_F(Errors, FailuresShownAndReported)
         e.Report();
     CFileException(FileErrorKind::NotFound, CUnicodeString(L"f")).Report();
     const std::wstring reported = L"Internal Program Error:\nSrc/A, 1.";
-    EXPECT_EQ(ShownMessages, (std::vector<std::wstring>{
-                                 Shown(0x1010, L"Internal Program Error:\nAssertion failed: ( x > 0 )\na.cpp, -1.\n( F )."),
-                                 Shown(0x1010, SystemText(5)), Shown(0x1010, L"Access to the Windows registry key K is prohibited."),
-                                 Shown(0x1010, reported), Shown(0x1010, reported), Shown(0x1011, reported),
-                                 Shown(0, L"f was not found.")}));
+    EXPECT_EQ(ShownMessages,
+              (std::vector<std::wstring>{Shown(0x1010, L"Internal Program Error:\nAssertion failed: ( x > 0 )\na.cpp, -1.\n( F )."),
+                                         Shown(0x1010, SystemText(5)),
+                                         Shown(0x1010, L"Access to the Windows registry key K is prohibited."), Shown(0x1010, reported),
+                                         Shown(0x1010, reported), Shown(0x1011, reported), Shown(0, L"f was not found.")}));
 }
 
 TEST_F(Errors, ScopesRestoreTheThreadState)
@@ -217,8 +218,9 @@ TEST_F(Errors, ProcessEndings)
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     for (const wchar_t* child : {L"DoubleReporting", L"CancelThirdReport", L"SixtyFiveMemoryExceptions"})
-        EXPECT_EQ(RunProcess(L"\"" + std::wstring(exe) + L"\" --gtest_also_run_disabled_tests --gtest_filter=ErrorsChild.DISABLED_" +
-                             child), 3u) << std::wstring(child);
+        EXPECT_EQ(
+            RunProcess(L"\"" + std::wstring(exe) + L"\" --gtest_also_run_disabled_tests --gtest_filter=ErrorsChild.DISABLED_" + child), 3u)
+            << std::wstring(child);
 }
 
 TEST(ErrorsChild, DISABLED_DoubleReporting)

@@ -65,9 +65,9 @@ using Counters = std::array<int64_t, 9>;
 Counters Snapshot()
 {
     using Probe = CAtomicBlockManagerProbe;
-    return {TestHeap().GetBlockCount(), int64_t(TestHeap().GetByteCount()), StringHeap.GetBlockCount(),
-            int64_t(StringHeap.GetByteCount()), Probe::HeldBlocks(StringPool32), Probe::HeldBlocks(StringPool64),
-            Probe::HeldBlocks(StringPool128), Probe::HeldBlocks(CharSetPagePool), FileLayerHeap::GetBlockCount()};
+    return {TestHeap().GetBlockCount(),         int64_t(TestHeap().GetByteCount()), StringHeap.GetBlockCount(),
+            int64_t(StringHeap.GetByteCount()), Probe::HeldBlocks(StringPool32),    Probe::HeldBlocks(StringPool64),
+            Probe::HeldBlocks(StringPool128),   Probe::HeldBlocks(CharSetPagePool), FileLayerHeap::GetBlockCount()};
 }
 
 } // namespace
@@ -126,15 +126,16 @@ TEST(FailureInjection, CatalogueDocuments)
 {
     const CUnicodeString expected = ProviderListToJson(0);
     EXPECT_GT(FailEachAllocation([&] {
-        size_t count = 0;
-        GetProvidersList(0, nullptr, &count);
-        std::vector<wchar_t> text(count);
-        ASSERT_TRUE(GetProvidersList(0, text.data(), &count));
-        EXPECT_STREQ(text.data(), expected.GetText());
-        BSTR json = GetTrevalicListJson();
-        EXPECT_STREQ(json, expected.GetText());
-        SysFreeString(json);
-    }), 0);
+                  size_t count = 0;
+                  GetProvidersList(0, nullptr, &count);
+                  std::vector<wchar_t> text(count);
+                  ASSERT_TRUE(GetProvidersList(0, text.data(), &count));
+                  EXPECT_STREQ(text.data(), expected.GetText());
+                  BSTR json = GetTrevalicListJson();
+                  EXPECT_STREQ(json, expected.GetText());
+                  SysFreeString(json);
+              }),
+              0);
 }
 
 TEST(FailureInjection, StringEditsKeepTheOldValue)
@@ -156,9 +157,11 @@ TEST(FailureInjection, StringEditsKeepTheOldValue)
         for (const CUnicodeString& old : {CUnicodeString(start), CUnicodeString(start) + params[1]})
             for (const auto& [what, edit] : rows)
                 EXPECT_GE(FailEachAllocation([&, what = what, edit = edit] { // Clang 14 captures no binding
-                    CUnicodeString subject = old; // shared: every edit must copy first
-                    OnMemoryFailure([&] { edit(subject); }, [&] { EXPECT_EQ(subject, old) << what; });
-                }), 0) << what;
+                              CUnicodeString subject = old;                  // shared: every edit must copy first
+                              OnMemoryFailure([&] { edit(subject); }, [&] { EXPECT_EQ(subject, old) << what; });
+                          }),
+                          0)
+                    << what;
 }
 
 // Failed array growth is ArrayTest's, with a refusing manager; the map grows by more than one
@@ -167,19 +170,22 @@ TEST(FailureInjection, MapGrowthKeepsTheElements)
 {
     auto text = [](int32_t i) { return CUnicodeString(std::to_wstring(i).c_str()) + L" a key of the 64-byte class"; };
     EXPECT_GT(FailEachAllocation([&] {
-        CMap<CUnicodeString, int32_t> map;
-        int32_t added = 0;
-        OnMemoryFailure([&] {
-            for (; added < 100; ++added)
-                map.Set(text(added), added);
-        }, [&] {
-            // Whatever was added before the failure is there, nothing else.
-            EXPECT_EQ(map.GetCount(), added);
-            for (int32_t i = 0; i < added; ++i)
-                EXPECT_TRUE(map.Lookup(text(i)) && *map.Lookup(text(i)) == i);
-            map.Set(L"still usable", -1);
-        });
-    }), 0);
+                  CMap<CUnicodeString, int32_t> map;
+                  int32_t added = 0;
+                  OnMemoryFailure(
+                      [&] {
+                          for (; added < 100; ++added)
+                              map.Set(text(added), added);
+                      },
+                      [&] {
+                          // Whatever was added before the failure is there, nothing else.
+                          EXPECT_EQ(map.GetCount(), added);
+                          for (int32_t i = 0; i < added; ++i)
+                              EXPECT_TRUE(map.Lookup(text(i)) && *map.Lookup(text(i)) == i);
+                          map.Set(L"still usable", -1);
+                      });
+              }),
+              0);
 }
 
 // A write that runs out of memory keeps what was written before it, and a delete that does keeps
@@ -193,27 +199,32 @@ TEST(FailureInjection, FileWritesKeepWhatWasWritten)
     for (const CUnicodeString& path : {CUnicodeString(temp) + L"ZelkorInjection.bin", VirtualFilesPrefix + L"injection.bin"}) {
         CFileSystemBase& fileSystem = GetFileSystem(path);
         EXPECT_GT(FailEachAllocation([&] {
-            int64_t written = 0;
-            OnMemoryFailure([&] {
-                CFile file;
-                file.Open(path, FM_Create | FM_ReadWrite | FM_DenyNone, 0);
-                for (int i = 0; i < 3; ++i, written += int64_t(piece.size()))
-                    file.Write(piece.data(), int32_t(piece.size()));
-                EXPECT_EQ(file.GetLength(), written);
-            }, [&] {
-                if (written > 0) {
-                    CFile file;
-                    file.Open(path, FM_Read | FM_DenyNone, 0);
-                    EXPECT_GE(file.GetLength(), written) << path.GetText();
-                }
-                fileSystem.TryDeleteFile(path);
-            });
-            // A delete that fails keeps the file.
-            OnMemoryFailure([&] { fileSystem.DeleteFile(path); }, [&] {
-                EXPECT_TRUE(fileSystem.FileExists(path, FM_Exists));
-                fileSystem.TryDeleteFile(path);
-            });
-        }), 0) << path.GetText();
+                      int64_t written = 0;
+                      OnMemoryFailure(
+                          [&] {
+                              CFile file;
+                              file.Open(path, FM_Create | FM_ReadWrite | FM_DenyNone, 0);
+                              for (int i = 0; i < 3; ++i, written += int64_t(piece.size()))
+                                  file.Write(piece.data(), int32_t(piece.size()));
+                              EXPECT_EQ(file.GetLength(), written);
+                          },
+                          [&] {
+                              if (written > 0) {
+                                  CFile file;
+                                  file.Open(path, FM_Read | FM_DenyNone, 0);
+                                  EXPECT_GE(file.GetLength(), written) << path.GetText();
+                              }
+                              fileSystem.TryDeleteFile(path);
+                          });
+                      // A delete that fails keeps the file.
+                      OnMemoryFailure([&] { fileSystem.DeleteFile(path); },
+                                      [&] {
+                                          EXPECT_TRUE(fileSystem.FileExists(path, FM_Exists));
+                                          fileSystem.TryDeleteFile(path);
+                                      });
+                  }),
+                  0)
+            << path.GetText();
     }
 }
 
@@ -225,28 +236,36 @@ TEST(FailureInjection, FailedVirtualOpensChangeNothing)
     CFileSystemBase& fs = GetFileSystem(VirtualFilesPrefix);
     const CUnicodeString keep = VirtualFilesPrefix + L"injection\\keep.bin", copy = VirtualFilesPrefix + L"injection\\copy.bin",
                          sub = VirtualFilesPrefix + L"injection\\sub", adopted = sub + L"\\adopted.bin";
-    const auto put = [&] { CFile f; f.Open(keep, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL), f.Write("old", 3); };
+    const auto put = [&] {
+        CFile f;
+        f.Open(keep, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL), f.Write("old", 3);
+    };
     put();
     EXPECT_GT(FailEachAllocation([&] {
-        // Whatever happens, the next run starts from the same tree; restoring it fails nothing.
-        const std::shared_ptr<void> restore(nullptr, [&](void*) {
-            AllocInternal::InjectedFailureHook.store(nullptr);
-            put();
-            fs.TryDeleteFile(copy), fs.TryDeleteFile(adopted);
-            if (fs.DirectoryExists(sub))
-                fs.RemoveDirectory(sub);
-        });
-        CFile file;
-        OnMemoryFailure([&] { file.Open(keep, FM_ReadWrite | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL); },
-                        [&] { CFile old; old.Open(keep, FM_Read | FM_DenyNone, 0); EXPECT_EQ(old.GetLength(), 3); });
-        const std::string data(3 * 65536 + 7, 'n');
-        file.Write(data.data(), int32_t(data.size()));
-        file.Close();
-        fs.CopyFile(copy, keep);
-        const HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, nullptr);
-        CBaseFile* opened = nullptr;
-        OnMemoryFailure([&] { opened = fs.OpenFile(adopted, GENERIC_READ, 0, nullptr, CREATE_NEW, 0, section, 100); },
-                        [&] { EXPECT_TRUE(CloseHandle(section) && !fs.DirectoryExists(sub)); });
-        fs.CloseFile(opened, false);
-    }), 0);
+                  // Whatever happens, the next run starts from the same tree; restoring it fails nothing.
+                  const std::shared_ptr<void> restore(nullptr, [&](void*) {
+                      AllocInternal::InjectedFailureHook.store(nullptr);
+                      put();
+                      fs.TryDeleteFile(copy), fs.TryDeleteFile(adopted);
+                      if (fs.DirectoryExists(sub))
+                          fs.RemoveDirectory(sub);
+                  });
+                  CFile file;
+                  OnMemoryFailure([&] { file.Open(keep, FM_ReadWrite | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL); },
+                                  [&] {
+                                      CFile old;
+                                      old.Open(keep, FM_Read | FM_DenyNone, 0);
+                                      EXPECT_EQ(old.GetLength(), 3);
+                                  });
+                  const std::string data(3 * 65536 + 7, 'n');
+                  file.Write(data.data(), int32_t(data.size()));
+                  file.Close();
+                  fs.CopyFile(copy, keep);
+                  const HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, nullptr);
+                  CBaseFile* opened = nullptr;
+                  OnMemoryFailure([&] { opened = fs.OpenFile(adopted, GENERIC_READ, 0, nullptr, CREATE_NEW, 0, section, 100); },
+                                  [&] { EXPECT_TRUE(CloseHandle(section) && !fs.DirectoryExists(sub)); });
+                  fs.CloseFile(opened, false);
+              }),
+              0);
 }

@@ -160,8 +160,8 @@ TEST_P(FileSystemContract, ReadWriteSeekAndLength)
     // Past the largest position the sum wraps below the start: refused, the position kept.
     file.Seek(int64_t(1) << 40, FILE_BEGIN);
     for (uint32_t origin : {FILE_CURRENT, FILE_END}) {
-        EXPECT_EQ(Refusal([&] { file.Seek(INT64_MAX - 5, origin); }),
-                  std::make_pair(uint32_t(ERROR_NEGATIVE_SEEK), FileErrorKind::BadSeek)) << origin;
+        EXPECT_EQ(Refusal([&] { file.Seek(INT64_MAX - 5, origin); }), std::make_pair(uint32_t(ERROR_NEGATIVE_SEEK), FileErrorKind::BadSeek))
+            << origin;
         EXPECT_EQ(file.GetPosition(), int64_t(1) << 40);
     }
     file.Close();
@@ -282,8 +282,7 @@ TEST_P(FileSystemContract, TrailingDotsAndBlanksOfANameAreDropped)
     Put(At(L"name. "), "1");
     EXPECT_EQ(Get(At(L"name")), "1");
     // CREATE_NEW fails with ERROR_FILE_EXISTS or ERROR_ACCESS_DENIED: one kind.
-    EXPECT_EQ(Refusal([&] { CFile().Open(At(L"name ."), FM_Write | FM_DenyNone | FM_CreateNew, 0); }).second,
-              FileErrorKind::AccessDenied);
+    EXPECT_EQ(Refusal([&] { CFile().Open(At(L"name ."), FM_Write | FM_DenyNone | FM_CreateNew, 0); }).second, FileErrorKind::AccessDenied);
     CArray<CFileStatus> list;
     fs->FindFiles(root, list, L"*", nullptr);
     ASSERT_EQ(list.GetSize(), 1);
@@ -312,8 +311,8 @@ TEST_P(FileSystemContract, CopiesAndMovesAcrossFileSystems)
         if (W(target).back() == L'd')
             Put(target, "old");
         EXPECT_EQ(Refusal([&] { fs->MoveFile(target, At(L"renamed")); }).second, FileErrorKind::SharingViolation);
-        EXPECT_EQ(GetFileSystem(target).FileExists(target, FM_Exists) ? Get(target) : "none",
-                  W(target).back() == L'd' ? "old" : "none") << W(target);
+        EXPECT_EQ(GetFileSystem(target).FileExists(target, FM_Exists) ? Get(target) : "none", W(target).back() == L'd' ? "old" : "none")
+            << W(target);
         GetFileSystem(target).TryDeleteFile(target);
     }
     held.Close();
@@ -444,8 +443,8 @@ TEST_P(FileSystemContract, BadPathsRaiseFileExceptionsNamingThem)
             }
         }
         CFileStatus status;
-        EXPECT_EQ(Refusal([&] { fs->GetStatus(bad, status); }).first,
-                  GetParam().statusOfMissingRaises ? uint32_t(ERROR_FILE_NOT_FOUND) : 0) << p;
+        EXPECT_EQ(Refusal([&] { fs->GetStatus(bad, status); }).first, GetParam().statusOfMissingRaises ? uint32_t(ERROR_FILE_NOT_FOUND) : 0)
+            << p;
         EXPECT_FALSE(status.FileAttributes || fs->DirectoryExists(bad) || fs->FileExists(bad, FM_Exists) ||
                      fs->FileExists(bad, FM_Read | FM_DenyNone) || fs->TryDeleteFile(bad))
             << p;

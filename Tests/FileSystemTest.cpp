@@ -17,6 +17,7 @@ using namespace Zelkor;
 
 TEST(PathNames, KindsLongPrefixesAndComponents)
 {
+    // clang-format off
     const struct {
         const wchar_t* path;
         PathKind kind;
@@ -35,6 +36,7 @@ TEST(PathNames, KindsLongPrefixesAndComponents)
         {L"\u3000\\a", PK_Rooted, nullptr, L"a"}, // splitting trims; the kind is of what is left
         {L"\\\\?\\\\\\?\\C:x", PK_Unc, L"\\\\?\\C:x", L"?|C:x"}, // a second prefix is a name, not a drive
     };
+    // clang-format on
     for (const auto& row : rows) {
         if (row.stripped != nullptr) {
             EXPECT_EQ(GetPathKind(row.path), row.kind) << ROW(row.path);
@@ -55,12 +57,14 @@ TEST(PathNames, KindsLongPrefixesAndComponents)
 
 TEST(PathNames, AddLongPrefix)
 {
+    // clang-format off
     const struct {
         const wchar_t *path, *result; // null: refused as an internal error, the path kept
     } rows[] = {
         {L"//srv/share/x", L"\\\\?\\UNC\\srv\\share\\x"}, {L"C:/a/b", L"\\\\?\\C:\\a\\b"},
         {L"\\\\?\\C:/x", L"\\\\?\\C:/x"}, {L"", nullptr}, {L"\\a", nullptr}, {L"C:x", nullptr},
     };
+    // clang-format on
     for (const auto& row : rows) {
         CUnicodeString path(row.path);
         if (row.result == nullptr) {
@@ -77,6 +81,7 @@ TEST(PathNames, AddLongPrefix)
 
 TEST(PathNames, RootAndTheLastComponent)
 {
+    // clang-format off
     const struct {
         const wchar_t *path, *root, *removed; // removed equal to path: false expected
     } rows[] = {
@@ -92,6 +97,7 @@ TEST(PathNames, RootAndTheLastComponent)
         {L"\\\\?\\Volume{5}", L"\\\\?\\Volume{5}\\", nullptr},
         {L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\x", L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\", nullptr},
     };
+    // clang-format on
     for (const auto& row : rows) {
         EXPECT_EQ(W(GetRoot(row.path)), row.root) << ROW(row.path);
         if (row.removed == nullptr)
@@ -104,6 +110,7 @@ TEST(PathNames, RootAndTheLastComponent)
 
 TEST(PathNames, ExtractParts)
 {
+    // clang-format off
     const struct {
         const wchar_t *path, *drive, *directory, *name, *extension, *dirPath, *fileName;
     } rows[] = {
@@ -117,6 +124,7 @@ TEST(PathNames, ExtractParts)
         {L"\\\\?\\Volume{5}\\d\\f.x", L"", L"Volume{5}\\d\\", L"f", L".x", L"\\\\?\\Volume{5}\\d\\", L"f.x"},
         {L"\\\\?\\GLOBALROOT\\Device\\X", L"", L"GLOBALROOT\\Device\\", L"X", L"", L"\\\\?\\GLOBALROOT\\Device\\X\\", L"X"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         EXPECT_EQ(W(ExtractDrive(row.path)), row.drive) << ROW(row.path);
         EXPECT_EQ(W(ExtractDirectory(row.path)), row.directory) << ROW(row.path);
@@ -141,6 +149,7 @@ TEST(PathNames, JoinMergeMakeAndFullPath)
     const std::wstring deep(300, L'd'); // beyond the 260 characters a composition or a full path starts with
     const std::wstring deepDotted = L"C:\\" + deep + L"\\.\\b", deepFull = L"C:\\" + deep + L"\\b",
                        huge = L"C:\\" + std::wstring(40000, L'x');
+    // clang-format off
     const struct {
         Combine run;
         const wchar_t *first, *second, *result;
@@ -158,6 +167,7 @@ TEST(PathNames, JoinMergeMakeAndFullPath)
         {full, L"  C:\\a\\..\\b \t", L"", L"C:\\b"}, {full, L"C:\\\u00A0x", L"", L"C:\\\u00A0x"}, {full, L" \t", L"", L""},
         {full, deepDotted.c_str(), L"", deepFull.c_str()}, {full, huge.c_str(), L"", huge.c_str()},
     };
+    // clang-format on
     for (int i = 0; i < int(std::size(rows)); ++i)
         EXPECT_EQ(W(rows[i].run(rows[i].first, rows[i].second)), rows[i].result) << "row " << i;
 

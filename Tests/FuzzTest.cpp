@@ -56,16 +56,22 @@ std::wstring Pieces(Random& random, const std::vector<const wchar_t*>& pieces, i
     return text;
 }
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
 
-std::wstring Std(const CUnicodeString& text) { return std::wstring(text.GetText(), text.GetLength()); }
+std::wstring Std(const CUnicodeString& text)
+{
+    return std::wstring(text.GetText(), text.GetLength());
+}
 
 } // namespace
 
 TEST(Fuzz, PathFunctions)
 {
-    const std::vector<const wchar_t*> pieces = {L"\\", L"/", L":", L"?", L".", L" ", L"a", L"b", L"C", L"x.y",
-                                                L"\\\\?\\", L"\\\\?\\UNC\\", L"Volume{7}", L"GLOBALROOT", L"\\\\"};
+    const std::vector<const wchar_t*> pieces = {
+        L"\\", L"/", L":", L"?", L".", L" ", L"a", L"b", L"C", L"x.y", L"\\\\?\\", L"\\\\?\\UNC\\", L"Volume{7}", L"GLOBALROOT", L"\\\\"};
     Fuzz([&](Random& random) {
         const CUnicodeString path(Pieces(random, pieces, 10).c_str()), tail(Pieces(random, pieces, 4).c_str());
         const std::wstring text = Std(path);

@@ -37,11 +37,13 @@ using ForcedMap = CMap<int64_t, int, ForcedHash>;
 // Two spellings of one path are one key: equal both ways, and hashed alike.
 TEST(HashKeys, PathKeysIgnoreCaseAndSeparatorSpelling)
 {
+    // clang-format off
     const struct { const wchar_t *left, *right; bool equal; } pairs[] = {
         {L"C:\\Dir\\File.txt", L"c:/dir/FILE.TXT", true}, {L"C:\\Dir//\\", L"C:/DIR", true},
         {L"\\\\server\\share", L"//SERVER/share/", true}, {L"", L"\\/", true},
         {L"C:\\Dir\\a", L"C:\\Dira", false}, {L"\\a", L"a", false},
     };
+    // clang-format on
     for (const auto& p : pairs) {
         SCOPED_TRACE(testing::Message() << p.left << L" | " << p.right);
         CUnicodeString left(p.left), right(p.right);
@@ -56,7 +58,9 @@ TEST(HashKeys, PathKeysIgnoreCaseAndSeparatorSpelling)
 TEST(SlotIndex, CompactsOrGrowsWhenTheOverflowAreaIsSpent)
 {
     // kept: nodes left in the full chain of bucket 0.
+    // clang-format off
     const struct { uint32_t kept; int32_t bucketsAfter; } rows[] = {{4, 31}, {5, 53}, {13, 53}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "kept " << row.kept);
         ForcedMap map;
@@ -137,8 +141,10 @@ TEST(StringNodes, KeysAndValuesAreCountedReferences)
 // over a bucket count at which the nodes do not fit.
 TEST(SlotIndexDifferential, MatchesUnorderedMap)
 {
+    // clang-format off
     const struct { uint32_t hashes, spacing, keyRange; } rows[] = {
         {3, 1, 40}, {37, 1, 300}, {31, 53, 300}, {1u << 31, 1, 20000}};
+    // clang-format on
     for (const auto& row : rows) {
         std::mt19937 random(12345);
         CMap<int64_t, int64_t, ForcedHash> map;

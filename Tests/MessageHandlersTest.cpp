@@ -76,8 +76,8 @@ struct CTempFile {
         wchar_t file[MAX_PATH + 1];
         GetTempFileNameW(L".", L"zmh", 0, file); // in the working directory
         SECURITY_ATTRIBUTES security = {sizeof(security), nullptr, TRUE};
-        handle = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        handle = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &security, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         DWORD written = 0;
         WriteFile(handle, content.data(), DWORD(content.size()), &written, nullptr);
     }
@@ -106,6 +106,7 @@ struct CTempFile {
 TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
 {
     const uint32_t front = MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST;
+    // clang-format off
     const struct { uint32_t flags; int32_t answer; WORD eventType; uint32_t boxIcon; } rows[] = {
         {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL, EVENTLOG_WARNING_TYPE, MB_ICONEXCLAMATION},
         {MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL, EVENTLOG_INFORMATION_TYPE, MB_ICONEXCLAMATION},
@@ -116,6 +117,7 @@ TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
         {MB_ABORTRETRYIGNORE | MB_ICONASTERISK | MB_DEFBUTTON3, IDIGNORE, EVENTLOG_INFORMATION_TYPE, 0},
         {MB_ICONEXCLAMATION, IDOK, EVENTLOG_WARNING_TYPE, 0},
     };
+    // clang-format on
     const wchar_t* const sourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Zelkor";
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, sourceKey);
     CConsoleMessageHandler console(nullptr, FILE_TYPE_UNKNOWN); // to the debugger output
@@ -158,12 +160,14 @@ TEST_F(MessageDisplay, ConsoleLineBreaksAndEncoding)
     const std::string mark("\xFF\xFE", 2);
     auto utf16 = [](const std::wstring& text) { return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2); };
     // atStart: the handle stands at the start of the file rather than at its end.
+    // clang-format off
     const struct { std::string before; bool atStart; const wchar_t* text; std::string after; } rows[] = {
         {"", false, L"\r\n\n", "\r\n\r\n\r\n"}, // an empty file gets ANSI
         {mark + utf16(L"x"), false, L"a\nb", mark + utf16(L"xa\r\nb\r\n")}, // a UTF-16 file stays UTF-16
         {"\xFE\xFF", false, L"a", "\xFE\xFF" "a\r\n"},  // big-endian mark
         {mark, true, L"a\nb", "a\r\nb\r\n"},            // at the start: ANSI, written over the mark
     };
+    // clang-format on
     for (const auto& row : rows) {
         CTempFile file(row.before);
         if (row.atStart)
@@ -227,8 +231,9 @@ TEST_F(MessageDisplay, ThreadHandlerOrNone)
     EXPECT_EQ(sawAnother.load(), 4);
     EXPECT_FALSE(capture.overlapped);
     const std::wstring t = Display(L"Zelkor", L"t", MB_OK);
-    EXPECT_EQ(capture.shown, (Texts{Display(L"Zelkor", L"hello", MB_YESNO | MB_ICONQUESTION),
-                                    Display(L"Zelkor", failure.GetMessageText(), 0), t, t, t, t}));
+    EXPECT_EQ(
+        capture.shown,
+        (Texts{Display(L"Zelkor", L"hello", MB_YESNO | MB_ICONQUESTION), Display(L"Zelkor", failure.GetMessageText(), 0), t, t, t, t}));
 
     HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
     SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
@@ -245,12 +250,14 @@ TEST_F(MessageDisplay, ThreadHandlerOrNone)
 // the output is written as is.
 TEST(MessageHandlerChoice, ByVersionValueElseByOutput)
 {
+    // clang-format off
     const struct { const wchar_t *variant, *argument; bool withOutput; DWORD handler; const char* written; } rows[] = {
         {L"Plain", L"atexit", true, 2, "a\r\nb\r\nafter"},
         {L"Plain", L"", false, 1, ""},
         {L"MessageBox", L"", true, 1, ""},
         {L"EventLog", L"", true, 3, ""},
     };
+    // clang-format on
     for (const auto& row : rows) {
         const std::wstring command = std::wstring(L"MessageHost") + row.variant + L".exe " + row.argument;
         SCOPED_TRACE(testing::PrintToString(command) + (row.withOutput ? "" : " without output"));

@@ -30,8 +30,8 @@ int wmain(int argc, wchar_t** argv)
     // A key of this process under HKEY_CURRENT_USER stands in for HKEY_LOCAL_MACHINE.
     const std::wstring machineKey = L"Software\\ZelkorTests\\MessageLogHost-" + std::to_wstring(GetCurrentProcessId());
     HKEY machine = nullptr, settings = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, (machineKey + L"\\Software\\Quorell\\Zelkor").c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &settings, nullptr) != ERROR_SUCCESS ||
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (machineKey + L"\\Software\\Quorell\\Zelkor").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &settings, nullptr) != ERROR_SUCCESS ||
         RegOpenKeyExW(HKEY_CURRENT_USER, machineKey.c_str(), 0, KEY_READ, &machine) != ERROR_SUCCESS ||
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine) != ERROR_SUCCESS)
         return -2;

@@ -35,13 +35,13 @@ protected:
         std::vector<PROCESS_INFORMATION> started(size_t(processes), PROCESS_INFORMATION{});
         const std::wstring event = L"MessageLogStart-" + std::to_wstring(GetCurrentProcessId());
         const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
-        std::wstring command = L"MessageLogHost.exe \"" + std::wstring(setting ? setting : L"-") + L"\" " +
-                               std::to_wstring(count) + L" \"" + text + L"\" " + event;
+        std::wstring command = L"MessageLogHost.exe \"" + std::wstring(setting ? setting : L"-") + L"\" " + std::to_wstring(count) +
+            L" \"" + text + L"\" " + event;
         for (PROCESS_INFORMATION& p : started) {
             STARTUPINFOW startup{};
             startup.cb = sizeof startup;
-            EXPECT_TRUE(CreateProcessW((folder / "MessageLogHost.exe").c_str(), command.data(), nullptr, nullptr,
-                                       FALSE, 0, nullptr, nullptr, &startup, &p));
+            EXPECT_TRUE(CreateProcessW((folder / "MessageLogHost.exe").c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                       nullptr, &startup, &p));
         }
         SetEvent(start);
         std::vector<std::pair<DWORD, DWORD>> runs;
@@ -89,8 +89,7 @@ TEST_F(MessageLog, RecordsOnlyWhileTheSettingIsOn)
     // feed, CR LF.
     char ansi[16] = {};
     WideCharToMultiByte(CP_ACP, 0, L"caf\u00e9\nzwei", -1, ansi, sizeof ansi, nullptr, nullptr);
-    const std::string record = "([0-2][0-9]:[0-5][0-9]:[0-5][0-9]) ProcessID:" + std::to_string(run.first) + " " +
-                               ansi + "\r\n";
+    const std::string record = "([0-2][0-9]:[0-5][0-9]:[0-5][0-9]) ProcessID:" + std::to_string(run.first) + " " + ansi + "\r\n";
     std::smatch times;
     EXPECT_TRUE(std::regex_match(written, times, std::regex(record + record))) << testing::PrintToString(written);
     for (size_t i = 1; i < times.size() && before <= after; ++i) // no midnight in between
@@ -101,8 +100,7 @@ TEST_F(MessageLog, RecordsOnlyWhileTheSettingIsOn)
 // write sharing stands for it: after its bounded wait the writer gives the line up.
 TEST_F(MessageLog, UnwritableLogLosesTheLineButNotTheDisplay)
 {
-    const HANDLE holder = CreateFileW((folder / "ZelkorLog.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      CREATE_NEW, 0, nullptr);
+    const HANDLE holder = CreateFileW((folder / "ZelkorLog.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Run(L"yes", 1, 1, L"lost")[0].second, 1u);
     CloseHandle(holder);

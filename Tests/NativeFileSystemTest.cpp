@@ -97,8 +97,8 @@ TEST_F(NativeFiles, FreeSpaceIsClampedKibibytesOfTheRoot)
             SetLastError(ERROR_NOT_READY);
             return freeBytes != 1; // 1: the call fails
         });
-    const std::pair<uint64_t, int32_t> rows[] = {{2047, 1}, {0x7FFFFFFFull * 1024 + 1023, 0x7FFFFFFF},
-                                                 {0x80000000ull * 1024, 0x7FFFFFFF}, {4ull << 40, 0x7FFFFFFF}};
+    const std::pair<uint64_t, int32_t> rows[] = {
+        {2047, 1}, {0x7FFFFFFFull * 1024 + 1023, 0x7FFFFFFF}, {0x80000000ull * 1024, 0x7FFFFFFF}, {4ull << 40, 0x7FFFFFFF}};
     for (const auto& [bytes, kibibytes] : rows) {
         freeBytes = bytes;
         EXPECT_EQ(Native.GetFreeSpace(L"C:/dir/x.txt"), kibibytes) << bytes;
@@ -157,17 +157,15 @@ TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
     const std::pair<const wchar_t*, std::vector<std::function<void()>>> sources[] = {
         {L"Src/File",
          {[&] { never.Write(nullptr, 1); }, [&] { never.Write(&byte, -1); }, [&] { never.Read(nullptr, 1); },
-          [&] { never.Read(&byte, -1); }, [&] { never.GetLength(); },
-          [&] { never.GetPosition(); }, [&] { never.GetFileName(); }, [&] { never.Flush(); },
-          [&] { never.IsEndOfFile(); }, [&] { never.Seek(0, FILE_BEGIN); }, [&] { opened.Seek(0, 3); },
-          [&] { opened.Open(file, FM_Read | FM_DenyNone, 0); }, [&] { never.SetLength(-1); },
-          [&] { never.Open(file, FM_DenyNone | 5, 0); }, [&] { never.Open(file, FM_Read | 0x50, 0); }}},
+          [&] { never.Read(&byte, -1); }, [&] { never.GetLength(); }, [&] { never.GetPosition(); }, [&] { never.GetFileName(); },
+          [&] { never.Flush(); }, [&] { never.IsEndOfFile(); }, [&] { never.Seek(0, FILE_BEGIN); }, [&] { opened.Seek(0, 3); },
+          [&] { opened.Open(file, FM_Read | FM_DenyNone, 0); }, [&] { never.SetLength(-1); }, [&] { never.Open(file, FM_DenyNone | 5, 0); },
+          [&] { never.Open(file, FM_Read | 0x50, 0); }}},
         {L"Src/NativeFile",
          {[&] { closed->Read(&byte, 1); }, [&] { closed->Write(&byte, 1); }, [&] { closed->Seek(0, FILE_BEGIN); },
-          [&] { closed->GetLength(); }, [&] { closed->Flush(); }, [&] { open->Read(nullptr, 1); },
-          [&] { open->Write(&byte, -1); }, [&] { open->Seek(0, 7); }, [&] { open->SetLength(-1); }}},
-        {L"Src/NativeFileSystem",
-         {[&] { Native.CloseFile(nullptr, false); }, [&] { Native.FileExists(file, FM_Read); }}},
+          [&] { closed->GetLength(); }, [&] { closed->Flush(); }, [&] { open->Read(nullptr, 1); }, [&] { open->Write(&byte, -1); },
+          [&] { open->Seek(0, 7); }, [&] { open->SetLength(-1); }}},
+        {L"Src/NativeFileSystem", {[&] { Native.CloseFile(nullptr, false); }, [&] { Native.FileExists(file, FM_Read); }}},
     };
     for (const auto& [source, calls] : sources)
         for (size_t i = 0; i < calls.size(); ++i)

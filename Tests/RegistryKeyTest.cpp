@@ -18,7 +18,10 @@ namespace {
 
 const HKEY InvalidRoot = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234));
 
-std::wstring Text(const CUnicodeString& s) { return std::wstring(s.GetText(), s.GetLength()); }
+std::wstring Text(const CUnicodeString& s)
+{
+    return std::wstring(s.GetText(), s.GetLength());
+}
 
 class RegistryKeyTest : public ::testing::Test {
 protected:
@@ -41,6 +44,7 @@ TEST_F(RegistryKeyTest, StringValues)
     const std::wstring s63(63, L's'), s64(64, L'q');
     // Written: the given number of bytes of units, then the sentinel. 63 units fill the first
     // buffer exactly; 64 need a second read.
+    // clang-format off
     const struct { const wchar_t* name; DWORD type; std::wstring units; DWORD bytes; std::wstring expected; } cases[] = {
         {L"SixtyThreeBare", REG_SZ, s63, 126, s63},
         {L"SixtyFourBare", REG_SZ, s64, 128, s64},
@@ -51,6 +55,7 @@ TEST_F(RegistryKeyTest, StringValues)
         {L"Odd", REG_SZ, L"ABC", 5, L"default"},
         {L"Multi", REG_MULTI_SZ, std::wstring(L"a\0b\0\0", 5), 10, L"default"}, // of another type
     };
+    // clang-format on
     for (const auto& c : cases) {
         const std::wstring buffer = c.units + L"##";
         ASSERT_EQ(RegSetValueExW(raw, c.name, 0, c.type, reinterpret_cast<const BYTE*>(buffer.data()), c.bytes), 0);

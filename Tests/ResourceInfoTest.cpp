@@ -55,6 +55,7 @@ protected:
 
 TEST_F(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
 {
+    // clang-format off
     const struct { const char* order; const CMessageName& name; const wchar_t* text; } cases[] = {
         {"ab", Shared, L"Shared, from B"},
         {"aba", Shared, L"Shared, from A"}, // registering again makes it the newest
@@ -63,6 +64,7 @@ TEST_F(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
         {"ab", Unknown, L"(none)"},
         {"", Shared, L"(none)"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Restart(c.order);
         CUnicodeString text;
@@ -78,13 +80,19 @@ TEST_F(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
 
 TEST_F(ResourceModules, IconsAreSearchedInEveryModuleNewestFirst)
 {
+    // clang-format off
     const struct { const char* order; const wchar_t* icon; char expected; } cases[] = {
         {"ia", L"PROBEICON", 'i'}, {"ai", L"SHAREDICON", 'i'}, {"ia", L"SHAREDICON", 'a'}, {"ab", L"PROBEICON", '-'},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Restart(c.order);
         const HMODULE found = FindIconModule(c.icon);
-        EXPECT_EQ(found == a ? 'a' : found == icons ? 'i' : found ? '?' : '-', c.expected)
+        EXPECT_EQ(found == a           ? 'a'
+                      : found == icons ? 'i'
+                      : found          ? '?'
+                                       : '-',
+                  c.expected)
             << c.order << " " << testing::PrintToString(std::wstring(c.icon));
     }
 }

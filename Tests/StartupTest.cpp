@@ -21,8 +21,12 @@ namespace {
 
 const auto FakeModule = reinterpret_cast<HINSTANCE>(0x7ff012340000);
 
-void OtherNotification(HMODULE) {}
-void SameNotification(HMODULE) {}
+void OtherNotification(HMODULE)
+{
+}
+void SameNotification(HMODULE)
+{
+}
 
 int CallProbe(HMODULE module, const char* name)
 {
@@ -39,8 +43,7 @@ int CallProbe(HMODULE module, const char* name)
 TEST(Startup, ModuleHandleAndRegistry)
 {
     EXPECT_TRUE(RawModuleEntry(GetModuleHandleW(nullptr), DLL_PROCESS_ATTACH, nullptr));
-    EXPECT_TRUE(ReportsAt(CheckSite::ModuleEntryOfSecondModule,
-                          [] { RawModuleEntry(FakeModule, DLL_PROCESS_ATTACH, nullptr); }));
+    EXPECT_TRUE(ReportsAt(CheckSite::ModuleEntryOfSecondModule, [] { RawModuleEntry(FakeModule, DLL_PROCESS_ATTACH, nullptr); }));
     EXPECT_EQ(GetZelkorModuleHandle(), GetModuleHandleW(nullptr));
     RawModuleEntry(GetModuleHandleW(nullptr), DLL_PROCESS_DETACH, nullptr);
 
@@ -69,8 +72,10 @@ TEST(Startup, ModuleHandleAndRegistry)
 // per-thread values still work until it unloads.
 TEST(Startup, LoadOfAFrameworkModule)
 {
+    // clang-format off
     const struct { const wchar_t* mode; bool withoutSlots; } rows[] = {
         {L"ok", false}, {L"ok", true}, {L"assert", false}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.mode)) + (row.withoutSlots ? " without slots" : ""));
         SetEnvironmentVariableW(L"STARTUP_PROBE_MODE", row.mode);

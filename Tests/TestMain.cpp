@@ -11,8 +11,8 @@ namespace {
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* e)
 {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::fprintf(stderr, "FATAL: exception 0x%08lx in %s.%s\n", e->ExceptionRecord->ExceptionCode,
-                 test ? test->test_suite_name() : "?", test ? test->name() : "?");
+    std::fprintf(stderr, "FATAL: exception 0x%08lx in %s.%s\n", e->ExceptionRecord->ExceptionCode, test ? test->test_suite_name() : "?",
+                 test ? test->name() : "?");
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 3);
     return EXCEPTION_EXECUTE_HANDLER;

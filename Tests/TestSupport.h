@@ -58,8 +58,8 @@ template <class F>
         f();
     } catch (Zelkor::CException* e) {
         auto* error = dynamic_cast<Zelkor::CInternalError*>(e);
-        const std::wstring where = error ? std::wstring(error->GetSourceFile()) + L", " + std::to_wstring(error->GetLine())
-                                         : L"another exception";
+        const std::wstring where =
+            error ? std::wstring(error->GetSourceFile()) + L", " + std::to_wstring(error->GetLine()) : L"another exception";
         delete e;
         if (where == std::wstring(site.sourcePath) + L", " + std::to_wstring(site.line))
             return ::testing::AssertionSuccess();

@@ -30,17 +30,19 @@ TEST(Time, FormatsPatterns)
     for (int i = 0; i < 50; ++i)
         longFormat += L"%Y", longText += L"2027";
     const std::pair<std::wstring, std::wstring> rows[] = {
-        {L"a%Lb%Lc", L"a007b007c"}, {L"%%L", L"%L"}, {L"%%%L", L"%007"}, {L"", L""}, {longFormat, longText},
+        {L"a%Lb%Lc", L"a007b007c"},
+        {L"%%L", L"%L"},
+        {L"%%%L", L"%007"},
+        {L"", L""},
+        {longFormat, longText},
         // 47 characters fit the first capacity of 48 with the terminator; 48 do not.
         {L"%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Yabc", L"20272027202720272027202720272027202720272027abc"},
         {L"%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y", L"202720272027202720272027202720272027202720272027"},
     };
     for (const auto& row : rows) // a pattern that raised an error fails the whole test
-        EXPECT_EQ(std::wstring(FormatTime(row.first.c_str(), at).GetText()), row.second)
-            << "format " << testing::PrintToString(row.first);
+        EXPECT_EQ(std::wstring(FormatTime(row.first.c_str(), at).GetText()), row.second) << "format " << testing::PrintToString(row.first);
     // The calendar fields are those of the file time itself, whatever the time zone.
-    EXPECT_STREQ(FormatTime(L"%Y-%m-%d %H:%M:%S %a", UtcFileTime(2000, 2, 29, 23, 59, 59, 999)).GetText(),
-                 L"2000-02-29 23:59:59 Tue");
+    EXPECT_STREQ(FormatTime(L"%Y-%m-%d %H:%M:%S %a", UtcFileTime(2000, 2, 29, 23, 59, 59, 999)).GetText(), L"2000-02-29 23:59:59 Tue");
 }
 
 TEST(Time, FormatsInTheLanguageOrElseTheCurrentLocale)
@@ -63,8 +65,7 @@ TEST(Time, ReportsContractViolationsAndPlatformFailures)
     EXPECT_TRUE(ReportsAt(CheckSite::FileTimeNotConvertible, [] { FormatTime(L"%Y", -1); }));
     // A pattern the runtime refuses (a lone percent sign at the end) is not a short buffer.
     EXPECT_TRUE(ReportsAt(CheckSite::TimeFormatFailed, [] { FormatTime(L"L%", 0); }));
-    EXPECT_TRUE(ReportsAt(CheckSite::TimeCalendarToFileTime,
-                          [] { LocalSystemTimeToFileTime(SYSTEMTIME{2027, 13, 0, 1, 0, 0, 0, 0}); }));
+    EXPECT_TRUE(ReportsAt(CheckSite::TimeCalendarToFileTime, [] { LocalSystemTimeToFileTime(SYSTEMTIME{2027, 13, 0, 1, 0, 0, 0, 0}); }));
 }
 
 TEST(Time, LocalTimeConvertsWithTheRulesOfItsDate)

@@ -18,7 +18,10 @@ using namespace Trevalic;
 
 namespace {
 
-std::wstring Std(const CUnicodeString& text) { return std::wstring(text.GetText(), text.GetLength()); }
+std::wstring Std(const CUnicodeString& text)
+{
+    return std::wstring(text.GetText(), text.GetLength());
+}
 
 } // namespace
 
@@ -27,10 +30,18 @@ std::wstring Std(const CUnicodeString& text) { return std::wstring(text.GetText(
 TEST(TrevalicJsonTools, EscapesEveryClassOfCodeUnit)
 {
     const std::pair<std::wstring, std::wstring> rows[] = {
-        {L"", L""}, {L"plain text / with slash ~ ", L"plain text / with slash ~ "}, {L"\"", L"\\\""}, {L"\\", L"\\\\"},
-        {L"\b\f\n\r\t", L"\\b\\f\\n\\r\\t"}, {std::wstring(1, L'\0'), L"\\u0000"}, {L"\x01\x0b\x1f", L"\\u0001\\u000b\\u001f"},
-        {L"\x7f\xabcd\xffff", L"\\u007f\\uabcd\\uffff"}, {L"\xd83d\xde00\xdc00", L"\\ud83d\\ude00\\udc00"}, // surrogates each on their own
-        {L"a\"b\\c\x01" L"d", L"a\\\"b\\\\c\\u0001d"},
+        {L"", L""},
+        {L"plain text / with slash ~ ", L"plain text / with slash ~ "},
+        {L"\"", L"\\\""},
+        {L"\\", L"\\\\"},
+        {L"\b\f\n\r\t", L"\\b\\f\\n\\r\\t"},
+        {std::wstring(1, L'\0'), L"\\u0000"},
+        {L"\x01\x0b\x1f", L"\\u0001\\u000b\\u001f"},
+        {L"\x7f\xabcd\xffff", L"\\u007f\\uabcd\\uffff"},
+        {L"\xd83d\xde00\xdc00", L"\\ud83d\\ude00\\udc00"}, // surrogates each on their own
+        {L"a\"b\\c\x01"
+         L"d",
+         L"a\\\"b\\\\c\\u0001d"},
     };
     for (const auto& [plain, escaped] : rows) {
         const CUnicodeString text(plain.data(), static_cast<int32_t>(plain.size()));
@@ -50,8 +61,9 @@ TEST(TrevalicJsonTools, RendersSecretArraysAndParameterObjects)
     EXPECT_EQ(Std(SecretsToJson(secrets)), L"[]");
     secrets.Add(ClientSecret{CUnicodeString(L"a\"b"), NeverExpires});
     secrets.Add(ClientSecret{CUnicodeString(L""), FileTimeToValue(time)});
-    EXPECT_EQ(Std(SecretsToJson(secrets)), L"[{ \"Value\": \"a\\\"b\",\"Expiration\": null },"
-                                           L"{ \"Value\": \"\",\"Expiration\": \"2027-08-26T22:00:00Z\" }]");
+    EXPECT_EQ(Std(SecretsToJson(secrets)),
+              L"[{ \"Value\": \"a\\\"b\",\"Expiration\": null },"
+              L"{ \"Value\": \"\",\"Expiration\": \"2027-08-26T22:00:00Z\" }]");
     EXPECT_EQ(Std(ParametersToJson(ParameterMap())), L"{}");
 }
 
@@ -59,8 +71,7 @@ TEST(TrevalicJsonTools, RendersSecretArraysAndParameterObjects)
 // reported at its documented place, spelled out so that the table of sites cannot drift.
 TEST(TrevalicCatalogue, ProviderTypeWithoutNameIsReported)
 {
-    EXPECT_TRUE(ReportsAt(CCheckSite{L"Inc/EnumClassItem", 48},
-                          [] { FindEnumName(ProviderTypeNames, ProviderType::ProviderTypeCount); }));
+    EXPECT_TRUE(ReportsAt(CCheckSite{L"Inc/EnumClassItem", 48}, [] { FindEnumName(ProviderTypeNames, ProviderType::ProviderTypeCount); }));
 }
 
 // The registry reads against a key of the test's own under the current user.
@@ -108,11 +119,15 @@ TEST_F(TrevalicRedirectRegistry, Url)
         std::wstring expected;
     } rows[] = {
         // A terminated REG_SZ, also an empty one, and REG_DWORD ports show in TrevalicExportRegistry.
-        {"no key", REG_NONE, L"", DefaultRedirectUrl}, {"REG_SZ without terminator", REG_SZ, L"ABC", L"ABC"},
-        {"zero bytes", REG_SZ, L"", L""}, {"embedded NUL", REG_SZ, std::wstring(L"AB\0CD\0", 6), L"AB"},
-        {"1024 bytes, no terminator", REG_SZ, long512, long512}, {"1026 bytes", REG_SZ, long512 + std::wstring(1, L'\0'), DefaultRedirectUrl},
+        {"no key", REG_NONE, L"", DefaultRedirectUrl},
+        {"REG_SZ without terminator", REG_SZ, L"ABC", L"ABC"},
+        {"zero bytes", REG_SZ, L"", L""},
+        {"embedded NUL", REG_SZ, std::wstring(L"AB\0CD\0", 6), L"AB"},
+        {"1024 bytes, no terminator", REG_SZ, long512, long512},
+        {"1026 bytes", REG_SZ, long512 + std::wstring(1, L'\0'), DefaultRedirectUrl},
         {"REG_EXPAND_SZ", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\x", 15), DefaultRedirectUrl},
-        {"REG_MULTI_SZ", REG_MULTI_SZ, std::wstring(L"one\0two\0\0", 9), DefaultRedirectUrl}, {"REG_DWORD", REG_DWORD, L"AB", DefaultRedirectUrl},
+        {"REG_MULTI_SZ", REG_MULTI_SZ, std::wstring(L"one\0two\0\0", 9), DefaultRedirectUrl},
+        {"REG_DWORD", REG_DWORD, L"AB", DefaultRedirectUrl},
     };
     for (const Row& row : rows) {
         Store(L"RedirectUrl", row.type, row.data.data(), static_cast<DWORD>(row.data.size() * sizeof(wchar_t)));
@@ -128,9 +143,13 @@ TEST_F(TrevalicRedirectRegistry, Port)
         std::vector<BYTE> data;
         uint32_t expected;
     } rows[] = {
-        {"no key", REG_NONE, {}, 32023}, {"REG_DWORD", REG_DWORD, {0x90, 0x1f, 0, 0}, 8080}, {"REG_SZ of four bytes", REG_SZ, {'1', 0, 0, 0}, 32023},
-        {"REG_DWORD of two bytes", REG_DWORD, {0x90, 0x1f}, 32023}, {"REG_QWORD", REG_QWORD, {0x90, 0x1f, 0, 0, 0, 0, 0, 0}, 32023},
-        {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN, {0, 0, 0x1f, 0x90}, 32023}, {"REG_BINARY", REG_BINARY, {0x90, 0x1f, 0, 0}, 32023},
+        {"no key", REG_NONE, {}, 32023},
+        {"REG_DWORD", REG_DWORD, {0x90, 0x1f, 0, 0}, 8080},
+        {"REG_SZ of four bytes", REG_SZ, {'1', 0, 0, 0}, 32023},
+        {"REG_DWORD of two bytes", REG_DWORD, {0x90, 0x1f}, 32023},
+        {"REG_QWORD", REG_QWORD, {0x90, 0x1f, 0, 0, 0, 0, 0, 0}, 32023},
+        {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN, {0, 0, 0x1f, 0x90}, 32023},
+        {"REG_BINARY", REG_BINARY, {0x90, 0x1f, 0, 0}, 32023},
     };
     for (const Row& row : rows) {
         Store(L"RedirectPort", row.type, row.data.data(), static_cast<DWORD>(row.data.size()));

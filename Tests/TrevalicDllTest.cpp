@@ -22,7 +22,10 @@ protected:
     }
     void TearDown() override { EXPECT_TRUE(!module || FreeLibrary(module)); }
     template <class F = void*>
-    F Export(const char* name) { return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))); }
+    F Export(const char* name)
+    {
+        return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+    }
 
     // Exactly as stored: with no buffer LoadStringW gives a pointer into the resource and the length.
     std::wstring LoadText(uint32_t id)
@@ -101,11 +104,17 @@ TEST_F(TrevalicDll, StringTableHasOnlyTheEnglishMessageBlocks)
 {
     using Blocks = std::vector<std::pair<ULONG_PTR, WORD>>;
     Blocks blocks;
-    EnumResourceNamesW(module, RT_STRING, [](HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR list) -> BOOL {
-        return EnumResourceLanguagesW(module, type, name, [](HMODULE, LPCWSTR, LPCWSTR name, WORD language, LONG_PTR list) -> BOOL {
-            return reinterpret_cast<Blocks*>(list)->emplace_back(reinterpret_cast<ULONG_PTR>(name), language), TRUE;
-        }, list);
-    }, reinterpret_cast<LONG_PTR>(&blocks));
+    EnumResourceNamesW(
+        module, RT_STRING,
+        [](HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR list) -> BOOL {
+            return EnumResourceLanguagesW(
+                module, type, name,
+                [](HMODULE, LPCWSTR, LPCWSTR name, WORD language, LONG_PTR list) -> BOOL {
+                    return reinterpret_cast<Blocks*>(list)->emplace_back(reinterpret_cast<ULONG_PTR>(name), language), TRUE;
+                },
+                list);
+        },
+        reinterpret_cast<LONG_PTR>(&blocks));
     EXPECT_EQ(blocks, (Blocks{{257, 1033}, {258, 1033}, {259, 1033}, {260, 1033}}));
 }
 

@@ -25,7 +25,11 @@ constexpr wchar_t Canary = 0xCCCC;
 // Loaded for the lifetime of the object; the DLL reads the registry when it is loaded.
 class CTrevalicDll {
 public:
-    ~CTrevalicDll() { if (module) FreeLibrary(module); }
+    ~CTrevalicDll()
+    {
+        if (module)
+            FreeLibrary(module);
+    }
     bool Loaded() const { return module && getProvidersList && getTrevalicListJson; }
     std::wstring ListJson() const
     {
@@ -36,7 +40,10 @@ public:
     }
 
     template <class F>
-    F Export(const char* name) const { return module ? reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr; }
+    F Export(const char* name) const
+    {
+        return module ? reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr;
+    }
 
     const HMODULE module = LoadLibraryW(L"Trevalic.dll");
     const PFN_GetProvidersList getProvidersList = Export<PFN_GetProvidersList>("GetProvidersList");
@@ -61,23 +68,25 @@ std::wstring MicrosoftBExpiryText()
 std::wstring MicrosoftRecord(const std::wstring& id, bool v2, const std::wstring& scope, const std::wstring& type)
 {
     return L"{\"Id\":\"" + id + (v2 ? L"-v2" : L"") + L"\",\"Name\":\"Microsoft identity platform\",\"UiVisible\":" +
-           (v2 ? L"true" : L"false") + L",\"AuthorizationEndpoint\":\"" MS_ENDPOINT L"authorize\",\"TokenEndpoint\":\"" MS_ENDPOINT
-           L"token\",\"ClientId\":\"" + (v2 ? TREVALIC_MICROSOFT_B_CLIENT_ID : TREVALIC_MICROSOFT_A_CLIENT_ID) +
-           L"\",\"ClientSecrets\":[{ \"Value\": \"" + (v2 ? TREVALIC_MICROSOFT_B_CLIENT_SECRET : TREVALIC_MICROSOFT_A_CLIENT_SECRET) +
-           L"\",\"Expiration\": " + (v2 ? L"\"" + MicrosoftBExpiryText() + L"\"" : L"null") + L" }],\"Scope\":\"" + scope +
-           L"\"," REDIRECT L"\"ProviderType\":\"" + type + L"\",\"ExtraParameters\": {\"prompt\":\"select_account\"}}";
+        (v2 ? L"true" : L"false") +
+        L",\"AuthorizationEndpoint\":\"" MS_ENDPOINT L"authorize\",\"TokenEndpoint\":\"" MS_ENDPOINT L"token\",\"ClientId\":\"" +
+        (v2 ? TREVALIC_MICROSOFT_B_CLIENT_ID : TREVALIC_MICROSOFT_A_CLIENT_ID) + L"\",\"ClientSecrets\":[{ \"Value\": \"" +
+        (v2 ? TREVALIC_MICROSOFT_B_CLIENT_SECRET : TREVALIC_MICROSOFT_A_CLIENT_SECRET) + L"\",\"Expiration\": " +
+        (v2 ? L"\"" + MicrosoftBExpiryText() + L"\"" : L"null") + L" }],\"Scope\":\"" + scope + L"\"," REDIRECT L"\"ProviderType\":\"" +
+        type + L"\",\"ExtraParameters\": {\"prompt\":\"select_account\"}}";
 }
 
 // The document with no registry values, of the records listed by their index in the full catalogue.
 std::wstring ExpectedDocument(const char* records = "0123456")
 {
-    const std::wstring outlook = L"offline_access https://outlook.office.com/IMAP.AccessAsUser.All https://outlook.office.com/Mail.Read "
+    const std::wstring outlook =
+        L"offline_access https://outlook.office.com/IMAP.AccessAsUser.All https://outlook.office.com/Mail.Read "
         L"https://outlook.office.com/Mail.ReadWrite https://outlook.office.com/Mail.ReadWrite.Shared https://outlook.office.com/User.Read";
     const std::wstring graph = L"openid email profile offline_access user.read mail.read mail.readwrite mail.readwrite.shared";
-    std::vector<std::wstring> all = {L"{\"Id\":\"google-imap\",\"Name\":\"Google OAuth\",\"UiVisible\":true,"
+    std::vector<std::wstring> all = {
+        L"{\"Id\":\"google-imap\",\"Name\":\"Google OAuth\",\"UiVisible\":true,"
         L"\"AuthorizationEndpoint\":\"https://accounts.google.com/o/oauth2/v2/auth\",\"TokenEndpoint\":\"https://oauth2.googleapis.com/token\","
-        L"\"ClientId\":\"" TREVALIC_GOOGLE_CLIENT_ID L"\",\"ClientSecrets\":[{ \"Value\": \"" TREVALIC_GOOGLE_CLIENT_SECRET
-        L"\",\"Expiration\": null }],\"Scope\":\"https://mail.google.com/\"," REDIRECT L"\"ProviderType\":\"IMAP\","
+        L"\"ClientId\":\"" TREVALIC_GOOGLE_CLIENT_ID L"\",\"ClientSecrets\":[{ \"Value\": \"" TREVALIC_GOOGLE_CLIENT_SECRET L"\",\"Expiration\": null }],\"Scope\":\"https://mail.google.com/\"," REDIRECT L"\"ProviderType\":\"IMAP\","
         L"\"ExtraParameters\": {\"prompt\":\"select_account consent\",\"access_type\":\"offline\"}}"};
     for (const auto& [id, scope, type] : {std::tuple(L"microsoft-imap", outlook, L"IMAP"), std::tuple(L"microsoft-graph", graph, L"Graph"),
                                           std::tuple(L"microsoft-sharepoint", std::wstring(), L"SharePoint")})
@@ -186,8 +195,10 @@ TEST_F(TrevalicExportRegistry, OverridesReadAtLoad)
     const wchar_t* const settingsKey = L"SOFTWARE\\Quorell\\Tarnwick\\12.0\\Trevalic";
     const std::wstring odd = L"https://h.test/\"q\"\\b\x01\x1f\t\x7f\xe9\x200e/\xd83d\xde00";
     // The URL is stored with its terminator and comes back as UTF-8.
+    // clang-format off
     const struct { std::wstring url; DWORD port; std::string expectedUrl; } rows[] = {
         {odd, 4294967295u, "https://h.test/\"q\"\\b\x01\x1f\t\x7f\xc3\xa9\xe2\x80\x8e/\xf0\x9f\x98\x80"}, {L"", 0, ""}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         const DWORD urlBytes = DWORD((row.url.size() + 1) * sizeof(wchar_t));

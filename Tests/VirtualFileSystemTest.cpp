@@ -35,8 +35,7 @@ struct Handle {
     CVirtualFile* f;
     Handle(const CUnicodeString& path, uint32_t access, uint32_t share = FILE_SHARE_READ | FILE_SHARE_WRITE,
            uint32_t disposition = OPEN_ALWAYS, int64_t initialSize = 0, HANDLE adopted = nullptr)
-        : f(static_cast<CVirtualFile*>(
-              Fs.OpenFile(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, adopted, initialSize)))
+        : f(static_cast<CVirtualFile*>(Fs.OpenFile(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, adopted, initialSize)))
     {
     }
     ~Handle() { Fs.CloseFile(f, false); }
@@ -132,7 +131,7 @@ TEST(VirtualFileStorage, AdoptedReadOnlyStorageRefusesWriters)
     const HANDLE refused = section();
     EXPECT_EQ(ErrorOf([&] { Handle(V(L"ad.bin"), RW, 3, CREATE_NEW, 100, refused); }), uint32_t(ERROR_ACCESS_DENIED));
     EXPECT_FALSE(Fs.FileExists(V(L"ad.bin"), FM_Exists)); // nothing left behind,
-    EXPECT_TRUE(CloseHandle(refused));                     // and the section is still the caller's
+    EXPECT_TRUE(CloseHandle(refused));                    // and the section is still the caller's
     Handle r(V(L"ad.bin"), GENERIC_READ, 3, CREATE_NEW, 100, section());
     EXPECT_EQ(ReadAt(r.f, 0, 7), std::vector<unsigned char>({'a', 'd', 'o', 'p', 't', 'e', 'd'}));
     EXPECT_EQ(r->GetLength(), 100);
@@ -178,7 +177,9 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
 
 TEST(VirtualFileTree, NamesAndErrorCodes)
 {
-    { Handle created(V(L"A\\b/C.TXT"), RW, FILE_SHARE_READ); } // directory levels appear
+    {
+        Handle created(V(L"A\\b/C.TXT"), RW, FILE_SHARE_READ);
+    } // directory levels appear
     for (const wchar_t* level : {L"a", L"A/B", L"a\\b\\"})
         EXPECT_TRUE(Fs.DirectoryExists(V(level))) << level;
     CFileStatus status;
@@ -205,8 +206,12 @@ TEST(VirtualFileTree, NamesAndErrorCodes)
 TEST(VirtualFileTree, ReadOnlyFilesAndRefusedOpens)
 {
     const CUnicodeString file = V(L"ro\\file.txt"), source = V(L"ro\\source.txt");
-    { Handle(file, RW)->Write("keep", 4); }
-    { Handle(source, RW)->Write("new", 3); }
+    {
+        Handle(file, RW)->Write("keep", 4);
+    }
+    {
+        Handle(source, RW)->Write("new", 3);
+    }
     Fs.SetAttributes(file, FILE_ATTRIBUTE_READONLY);
     const std::function<void()> refused[] = {
         [&] { Handle(file, GENERIC_WRITE); },
@@ -224,8 +229,9 @@ TEST(VirtualFileTree, ReadOnlyFilesAndRefusedOpens)
 TEST(VirtualFileTree, MatchMask)
 {
     const std::tuple<const wchar_t*, const wchar_t*, bool> rows[] = {
-        {L"report.txt", L"rep*.t?t", true}, {L"report.txt", L"REPORT.TXT", false}, {L"ab.x", L"ab*.x", false},
-        {L"anything", L"*.*", true},        {L"noext", L"*.", false},              {L"a.b", L"a", false},
+        {L"report.txt", L"rep*.t?t", true}, {L"report.txt", L"REPORT.TXT", false},
+        {L"ab.x", L"ab*.x", false},         {L"anything", L"*.*", true},
+        {L"noext", L"*.", false},           {L"a.b", L"a", false},
     };
     for (const auto& [name, mask, matches] : rows)
         EXPECT_EQ(CVirtualFileSystem::MatchMask(name, mask), matches)
@@ -253,7 +259,9 @@ TEST(VirtualFileTree, CopiesKeepEveryByte)
 TEST(VirtualFileTree, ExitReportsWhatIsLeft)
 {
     Fs.ClearTree(); // what other cases of this process left
-    { Handle h(V(L"left\\over.txt"), RW); }
+    {
+        Handle h(V(L"left\\over.txt"), RW);
+    }
     static std::wstring trace;
     PVOID handler = AddVectoredExceptionHandler(1, [](EXCEPTION_POINTERS* e) -> LONG {
         const EXCEPTION_RECORD* record = e->ExceptionRecord;

@@ -101,8 +101,7 @@ void Compare(size_t size, int threads)
         heapTime = std::min(heapTime, Measure(ProcessHeapAllocator{}, size, threads));
     }
     char name[64];
-    std::snprintf(name, sizeof name, "pool, %zu bytes, %d thread%s vs malloc", size, threads,
-                  threads == 1 ? "" : "s");
+    std::snprintf(name, sizeof name, "pool, %zu bytes, %d thread%s vs malloc", size, threads, threads == 1 ? "" : "s");
     Bench::Report(name, poolTime / 1000, mallocTime / 1000);
     std::snprintf(name, sizeof name, "pool, %zu bytes, %d thread%s vs HeapAlloc", size, threads,
                   threads == 1 ? "" : "s");

@@ -45,7 +45,10 @@ double MedianPerCall(F call)
 // The reference: one std::wstring, escaping as it goes, the same lookups of the titles.
 class CPlainRenderer {
 public:
-    explicit CPlainRenderer(HMODULE module) : module(module), resourceId(Export<GetResourceIDFn>(module, "GetResourceID")) {}
+    explicit CPlainRenderer(HMODULE module)
+        : module(module), resourceId(Export<GetResourceIDFn>(module, "GetResourceID"))
+    {
+    }
 
     std::wstring Render() const
     {
@@ -85,7 +88,10 @@ private:
         }
         out += L'"';
     }
-    static void String(std::wstring& out, const Zelkor::CUnicodeString& text) { String(out, text.GetText(), text.GetLength()); }
+    static void String(std::wstring& out, const Zelkor::CUnicodeString& text)
+    {
+        String(out, text.GetText(), text.GetLength());
+    }
 
     void Record(std::wstring& out, const Trevalic::ProviderEntry& record) const
     {
@@ -93,7 +99,8 @@ private:
         String(out, record.Id);
         out += L",\"Name\":";
         const wchar_t* title = nullptr;
-        const int titleLength = LoadStringW(module, resourceId(record.Name.GetName()), reinterpret_cast<LPWSTR>(&title), 0);
+        const int titleLength =
+            LoadStringW(module, resourceId(record.Name.GetName()), reinterpret_cast<LPWSTR>(&title), 0);
         String(out, title, titleLength);
         out += record.UiVisible ? L",\"UiVisible\":true" : L",\"UiVisible\":false";
         out += L",\"AuthorizationEndpoint\":";
@@ -117,7 +124,8 @@ private:
         out += L",\"RedirectPort\":" + std::to_wstring(record.RedirectPort);
         out += L",\"ProviderType\":";
         out += record.ProviderType == Trevalic::ProviderType::IMAP ? L"\"IMAP\""
-             : record.ProviderType == Trevalic::ProviderType::Graph ? L"\"Graph\"" : L"\"SharePoint\"";
+            : record.ProviderType == Trevalic::ProviderType::Graph ? L"\"Graph\""
+                                                                   : L"\"SharePoint\"";
         out += L",\"ExtraParameters\": {";
         bool first = true;
         record.ExtraParameters.ForEach([&](const Zelkor::CUnicodeString& key, const Zelkor::CUnicodeString& value) {

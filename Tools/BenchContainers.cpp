@@ -57,48 +57,48 @@ void CompareMaps(const char* label, const std::vector<Key>& keys, const std::vec
 
     std::snprintf(what, sizeof what, "map, %s: insert (Set)", label);
     Bench::Report(what, Time([&] {
-               for (size_t i = 0; i < n; ++i)
-                   ours.Set(keys[i], static_cast<int64_t>(i));
-           }),
-           Time([&] {
-               for (size_t i = 0; i < n; ++i)
-                   standard.insert_or_assign(standardKeys[i], static_cast<int64_t>(i));
-           }),
-           InsertGoal);
+                      for (size_t i = 0; i < n; ++i)
+                          ours.Set(keys[i], static_cast<int64_t>(i));
+                  }),
+                  Time([&] {
+                      for (size_t i = 0; i < n; ++i)
+                          standard.insert_or_assign(standardKeys[i], static_cast<int64_t>(i));
+                  }),
+                  InsertGoal);
 
     int64_t sum = 0;
     std::snprintf(what, sizeof what, "map, %s: lookup", label);
     Bench::Report(what, Time([&] {
-               for (size_t i = 0; i < n; ++i)
-                   sum += *ours.Lookup(keys[i]);
-           }),
-           Time([&] {
-               for (size_t i = 0; i < n; ++i)
-                   sum += standard.find(standardKeys[i])->second;
-           }),
-           LookupGoal);
+                      for (size_t i = 0; i < n; ++i)
+                          sum += *ours.Lookup(keys[i]);
+                  }),
+                  Time([&] {
+                      for (size_t i = 0; i < n; ++i)
+                          sum += standard.find(standardKeys[i])->second;
+                  }),
+                  LookupGoal);
 
     std::snprintf(what, sizeof what, "map, %s: delete", label);
     Bench::Report(what, Time([&] {
-               for (size_t i = 0; i < n; ++i)
-                   sum += ours.Delete(keys[i]);
-           }),
-           Time([&] {
-               for (size_t i = 0; i < n; ++i)
-                   sum += static_cast<int64_t>(standard.erase(standardKeys[i]));
-           }));
+                      for (size_t i = 0; i < n; ++i)
+                          sum += ours.Delete(keys[i]);
+                  }),
+                  Time([&] {
+                      for (size_t i = 0; i < n; ++i)
+                          sum += static_cast<int64_t>(standard.erase(standardKeys[i]));
+                  }));
 
     // Adding without the look-up, into a warm map whose nodes come from the free list.
     std::snprintf(what, sizeof what, "map, %s: insert again (Add)", label);
     Bench::Report(what, Time([&] {
-               for (size_t i = 0; i < n; ++i)
-                   ours.Add(keys[i], static_cast<int64_t>(i));
-           }),
-           Time([&] {
-               for (size_t i = 0; i < n; ++i)
-                   standard.emplace(standardKeys[i], static_cast<int64_t>(i));
-           }),
-           InsertGoal);
+                      for (size_t i = 0; i < n; ++i)
+                          ours.Add(keys[i], static_cast<int64_t>(i));
+                  }),
+                  Time([&] {
+                      for (size_t i = 0; i < n; ++i)
+                          standard.emplace(standardKeys[i], static_cast<int64_t>(i));
+                  }),
+                  InsertGoal);
     Sink = sum + ours.GetCount();
 }
 
@@ -127,13 +127,13 @@ void ArrayAppends()
     CArray<int> ours;
     std::vector<int> standard;
     Bench::Report("array: 10M CArray<int> appends", Time([&] {
-               for (int i = 0; i < n; ++i)
-                   ours.Add(i);
-           }),
-           Time([&] {
-               for (int i = 0; i < n; ++i)
-                   standard.push_back(i);
-           }));
+                      for (int i = 0; i < n; ++i)
+                          ours.Add(i);
+                  }),
+                  Time([&] {
+                      for (int i = 0; i < n; ++i)
+                          standard.push_back(i);
+                  }));
     Sink = ours[n - 1] + standard[n - 1];
 }
 

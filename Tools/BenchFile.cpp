@@ -28,8 +28,7 @@ double ThroughCFile(const CUnicodeString& path)
     for (int32_t i = 0; i < Pieces; ++i)
         file.Write(Piece.data(), PieceSize);
     file.Seek(0, FILE_BEGIN);
-    while (file.Read(Piece.data(), PieceSize) == PieceSize) {
-    }
+    while (file.Read(Piece.data(), PieceSize) == PieceSize) {}
     file.Close();
     return Bench::NowMicroseconds() - start;
 }
@@ -43,8 +42,7 @@ double ThroughRawCalls(const CUnicodeString& path)
     for (int32_t i = 0; i < Pieces; ++i)
         WriteFile(file, Piece.data(), PieceSize, &done, nullptr);
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    while (ReadFile(file, Piece.data(), PieceSize, &done, nullptr) && done == PieceSize) {
-    }
+    while (ReadFile(file, Piece.data(), PieceSize, &done, nullptr) && done == PieceSize) {}
     CloseHandle(file);
     return Bench::NowMicroseconds() - start;
 }

@@ -21,7 +21,8 @@ constexpr int CopiesPerRound = 5000;
 constexpr int TextsPerRound = 200;
 constexpr int PiecesPerText = 100;
 
-const wchar_t Text100[] = L"The quick brown fox jumps over the lazy dog, then naps by the old oaks until the evening comes back.";
+const wchar_t Text100[] =
+    L"The quick brown fox jumps over the lazy dog, then naps by the old oaks until the evening comes back.";
 static_assert(sizeof(Text100) / sizeof(wchar_t) == 101, "a 100-character text");
 const wchar_t Piece[] = L"0123456789";
 const char NarrowPiece[] = "0123456789";
@@ -109,37 +110,40 @@ void Strings()
 {
     const CUnicodeString ours = Text100;
     const std::wstring standard = Text100;
-    Compare("string: copy of 100 characters", CopiesPerRound, 5,
-            [&] {
-                CUnicodeString copy = ours;
-                Sink = Sink + Escaped(copy).GetLength();
-            },
-            [&] {
-                std::wstring copy = standard;
-                Sink = Sink + Escaped(copy).size();
-            });
+    Compare(
+        "string: copy of 100 characters", CopiesPerRound, 5,
+        [&] {
+            CUnicodeString copy = ours;
+            Sink = Sink + Escaped(copy).GetLength();
+        },
+        [&] {
+            std::wstring copy = standard;
+            Sink = Sink + Escaped(copy).size();
+        });
 
     const CUnicodeString left = L"Software\\Quorell";
     const std::wstring standardLeft = L"Software\\Quorell";
-    Compare("string: concatenation to 23 characters", CopiesPerRound, 1.5,
-            [&] {
-                CUnicodeString joined = left + L"\\Zelkor";
-                Sink = Sink + Escaped(joined).GetLength();
-            },
-            [&] {
-                std::wstring joined = standardLeft + L"\\Zelkor";
-                Sink = Sink + Escaped(joined).size();
-            });
+    Compare(
+        "string: concatenation to 23 characters", CopiesPerRound, 1.5,
+        [&] {
+            CUnicodeString joined = left + L"\\Zelkor";
+            Sink = Sink + Escaped(joined).GetLength();
+        },
+        [&] {
+            std::wstring joined = standardLeft + L"\\Zelkor";
+            Sink = Sink + Escaped(joined).size();
+        });
 
     AppendCases<CUnicodeString, std::wstring>("string", Piece);
-    Compare("string: the same vs std::wstring grown by a fifth", TextsPerRound, 0,
-            [] { Sink = Sink + Escaped(AppendPieces(CUnicodeString(), Piece)).GetLength(); },
-            [] {
-                std::wstring text;
-                for (int i = 0; i < PiecesPerText; ++i)
-                    AppendGrowingByAFifth(text, Piece, 10);
-                Sink = Sink + Escaped(text).size();
-            });
+    Compare(
+        "string: the same vs std::wstring grown by a fifth", TextsPerRound, 0,
+        [] { Sink = Sink + Escaped(AppendPieces(CUnicodeString(), Piece)).GetLength(); },
+        [] {
+            std::wstring text;
+            for (int i = 0; i < PiecesPerText; ++i)
+                AppendGrowingByAFifth(text, Piece, 10);
+            Sink = Sink + Escaped(text).size();
+        });
     AppendCases<CString, std::string>("narrow string", NarrowPiece);
 }
 

@@ -66,8 +66,7 @@ void FirstAccessOnNewThreads()
         thread.join();
     }
     TlsFree(slot);
-    Bench::Report("thread value: first Get on a new thread vs TLS slot", Bench::Median(ours),
-                  Bench::Median(baseline));
+    Bench::Report("thread value: first Get on a new thread vs TLS slot", Bench::Median(ours), Bench::Median(baseline));
 }
 
 void ThreadObjects()

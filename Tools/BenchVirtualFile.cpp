@@ -28,7 +28,8 @@ volatile unsigned char Sink;
 
 constexpr double FloorGoal = 0.8;
 
-template <class F> double Time(F action)
+template <class F>
+double Time(F action)
 {
     const double start = Bench::NowMicroseconds();
     action();
@@ -88,8 +89,8 @@ Timings Virtual(const std::vector<unsigned char>& source, const std::vector<int6
     CUnicodeString path = VirtualFilesPrefix;
     path += L"bench\\sequential.bin";
     CFileSystemBase& fs = GetFileSystem(path);
-    CBaseFile* file = fs.OpenFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr, 0);
+    CBaseFile* file =
+        fs.OpenFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr, 0);
     std::vector<unsigned char> target(Piece);
     t.write = Time([&] {
         for (int64_t at = 0; at < FileSize; at += Piece)
@@ -115,7 +116,8 @@ Timings Virtual(const std::vector<unsigned char>& source, const std::vector<int6
 Timings Memcpy(const std::vector<unsigned char>& source)
 {
     Timings t;
-    auto* memory = static_cast<unsigned char*>(VirtualAlloc(nullptr, FileSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    auto* memory =
+        static_cast<unsigned char*>(VirtualAlloc(nullptr, FileSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     std::vector<unsigned char> target(Piece);
     t.write = Time([&] {
         for (int64_t at = 0; at < FileSize; at += Piece)

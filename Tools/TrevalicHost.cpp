@@ -19,16 +19,15 @@
 
 namespace {
 
-const char Usage[] =
-    "usage: TrevalicHost [--type N] [--table | --pretty]\n"
-    "       TrevalicHost --bstr [--table | --pretty]\n"
-    "       TrevalicHost --messages | --help\n"
-    "Prints the provider list document of Trevalic.dll, loaded from this program's folder.\n"
-    "  --type N    only providers of kind N: 0 all (default), 1 IMAP, 2 Graph, 3 SharePoint\n"
-    "  --bstr      the document through GetTrevalicListJson instead of GetProvidersList\n"
-    "  --table     one line per provider: id, type, visible, client id, secret expiry\n"
-    "  --pretty    the document indented\n"
-    "  --messages  the message module: id, name and English text per line\n";
+const char Usage[] = "usage: TrevalicHost [--type N] [--table | --pretty]\n"
+                     "       TrevalicHost --bstr [--table | --pretty]\n"
+                     "       TrevalicHost --messages | --help\n"
+                     "Prints the provider list document of Trevalic.dll, loaded from this program's folder.\n"
+                     "  --type N    only providers of kind N: 0 all (default), 1 IMAP, 2 Graph, 3 SharePoint\n"
+                     "  --bstr      the document through GetTrevalicListJson instead of GetProvidersList\n"
+                     "  --table     one line per provider: id, type, visible, client id, secret expiry\n"
+                     "  --pretty    the document indented\n"
+                     "  --messages  the message module: id, name and English text per line\n";
 
 // A failure that ends the program with its exit status and a one-line reason.
 struct Failure {
@@ -53,8 +52,9 @@ void Print(const std::string& text)
 std::string ErrorText(DWORD error)
 {
     wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     std::string result = "error " + std::to_string(error);
     if (length) {
         std::string message = Utf8(text, length);
@@ -225,15 +225,9 @@ void Run(HMODULE module, const Options& options)
     const std::wstring document =
         options.source == Options::Source::Bstr ? ProviderListJson(module) : ProviderList(module, options.providerType);
     switch (options.view) {
-    case Options::View::Raw:
-        Print(Utf8(document.data(), document.size()) + "\n");
-        break;
-    case Options::View::Pretty:
-        Print(Parse(document).dump(2) + "\n");
-        break;
-    case Options::View::Table:
-        try {
-            PrintTable(Parse(document));
+    case Options::View::Raw: Print(Utf8(document.data(), document.size()) + "\n"); break;
+    case Options::View::Pretty: Print(Parse(document).dump(2) + "\n"); break;
+    case Options::View::Table: try { PrintTable(Parse(document));
         } catch (const nlohmann::json::exception& e) {
             throw Failure{1, std::string("the document lacks a member of a provider: ") + e.what()};
         }

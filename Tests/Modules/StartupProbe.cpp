@@ -54,10 +54,7 @@ public:
             }
         }
     }
-    ~CLateWitness()
-    {
-        Trace(L"late-(modules=%d,suppress=%d)", Zelkor::ModuleRegistry.GetCount(), Suppressed());
-    }
+    ~CLateWitness() { Trace(L"late-(modules=%d,suppress=%d)", Zelkor::ModuleRegistry.GetCount(), Suppressed()); }
 };
 
 ZELKOR_INIT(ZELKOR_ROW_THREAD_OBJECTS + 50) CEarlyWitness EarlyWitness;
@@ -85,5 +82,4 @@ __declspec(dllexport) int ProbeThreadValueKeeps()
     Zelkor::ThreadLanguageData.Get().Language = -1;
     return kept ? 1 : 0;
 }
-
 }

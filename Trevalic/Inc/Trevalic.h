@@ -14,7 +14,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <wchar.h>
-#include <wtypes.h> /* BSTR */
+#include <wtypes.h>  /* BSTR */
 #include <oleauto.h> /* SysFreeString, SysStringLen (oleaut32) */
 #if !defined(__cplusplus)
 #include <stdbool.h>

@@ -17,15 +17,15 @@ constexpr const wchar_t* GoogleTokenEndpoint = L"https://oauth2.googleapis.com/t
 constexpr const wchar_t* GoogleMailScope = L"https://mail.google.com/";
 
 // The multi-tenant authority "common" accepts work, school and personal accounts.
-constexpr const wchar_t* MicrosoftAuthorizationEndpoint = L"https://login.microsoftonline.com/common/oauth2/v2.0/authorize";
+constexpr const wchar_t* MicrosoftAuthorizationEndpoint =
+    L"https://login.microsoftonline.com/common/oauth2/v2.0/authorize";
 constexpr const wchar_t* MicrosoftTokenEndpoint = L"https://login.microsoftonline.com/common/oauth2/v2.0/token";
-constexpr const wchar_t* OutlookImapScope =
-    L"offline_access"
-    L" https://outlook.office.com/IMAP.AccessAsUser.All"
-    L" https://outlook.office.com/Mail.Read"
-    L" https://outlook.office.com/Mail.ReadWrite"
-    L" https://outlook.office.com/Mail.ReadWrite.Shared"
-    L" https://outlook.office.com/User.Read";
+constexpr const wchar_t* OutlookImapScope = L"offline_access"
+                                            L" https://outlook.office.com/IMAP.AccessAsUser.All"
+                                            L" https://outlook.office.com/Mail.Read"
+                                            L" https://outlook.office.com/Mail.ReadWrite"
+                                            L" https://outlook.office.com/Mail.ReadWrite.Shared"
+                                            L" https://outlook.office.com/User.Read";
 constexpr const wchar_t* GraphScope =
     L"openid email profile offline_access user.read mail.read mail.readwrite mail.readwrite.shared";
 
@@ -39,35 +39,57 @@ const ProviderParameter MicrosoftParameters[] = {
 
 ProviderDefinition Google(const wchar_t* id)
 {
-    return {id, MSG_OAUTH_TITLE_GOOGLE, true, ProviderType::IMAP,
-            GoogleAuthorizationEndpoint, GoogleTokenEndpoint,
-            TREVALIC_GOOGLE_CLIENT_ID, TREVALIC_GOOGLE_CLIENT_SECRET, false,
-            GoogleMailScope, GoogleParameters, 2};
+    return {id,
+            MSG_OAUTH_TITLE_GOOGLE,
+            true,
+            ProviderType::IMAP,
+            GoogleAuthorizationEndpoint,
+            GoogleTokenEndpoint,
+            TREVALIC_GOOGLE_CLIENT_ID,
+            TREVALIC_GOOGLE_CLIENT_SECRET,
+            false,
+            GoogleMailScope,
+            GoogleParameters,
+            2};
 }
 
 // The first registration's secret never expires; the second one's ends in August 2027.
 ProviderDefinition Microsoft(const wchar_t* id, bool secondRegistration, ProviderType type, const wchar_t* scope)
 {
-    return {id, MSG_OAUTH_TITLE_MICROSOFT, secondRegistration, type,
-            MicrosoftAuthorizationEndpoint, MicrosoftTokenEndpoint,
+    return {id,
+            MSG_OAUTH_TITLE_MICROSOFT,
+            secondRegistration,
+            type,
+            MicrosoftAuthorizationEndpoint,
+            MicrosoftTokenEndpoint,
             secondRegistration ? TREVALIC_MICROSOFT_B_CLIENT_ID : TREVALIC_MICROSOFT_A_CLIENT_ID,
             secondRegistration ? TREVALIC_MICROSOFT_B_CLIENT_SECRET : TREVALIC_MICROSOFT_A_CLIENT_SECRET,
-            secondRegistration, scope, MicrosoftParameters, 1};
+            secondRegistration,
+            scope,
+            MicrosoftParameters,
+            1};
 }
 
 // Built in catalogue order after the redirect settings, destroyed in reverse before them.
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry GoogleImap(Google(L"google-imap"));
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry MicrosoftImap(Microsoft(L"microsoft-imap", false, ProviderType::IMAP, OutlookImapScope));
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry MicrosoftImapV2(Microsoft(L"microsoft-imap-v2", true, ProviderType::IMAP, OutlookImapScope));
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry MicrosoftGraph(Microsoft(L"microsoft-graph", false, ProviderType::Graph, GraphScope));
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry MicrosoftGraphV2(Microsoft(L"microsoft-graph-v2", true, ProviderType::Graph, GraphScope));
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry MicrosoftSharePoint(Microsoft(L"microsoft-sharepoint", false, ProviderType::SharePoint, L""));
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry MicrosoftSharePointV2(Microsoft(L"microsoft-sharepoint-v2", true, ProviderType::SharePoint, L""));
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
+const ProviderEntry MicrosoftImap(Microsoft(L"microsoft-imap", false, ProviderType::IMAP, OutlookImapScope));
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
+const ProviderEntry MicrosoftImapV2(Microsoft(L"microsoft-imap-v2", true, ProviderType::IMAP, OutlookImapScope));
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
+const ProviderEntry MicrosoftGraph(Microsoft(L"microsoft-graph", false, ProviderType::Graph, GraphScope));
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
+const ProviderEntry MicrosoftGraphV2(Microsoft(L"microsoft-graph-v2", true, ProviderType::Graph, GraphScope));
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
+const ProviderEntry MicrosoftSharePoint(Microsoft(L"microsoft-sharepoint", false, ProviderType::SharePoint, L""));
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
+const ProviderEntry MicrosoftSharePointV2(Microsoft(L"microsoft-sharepoint-v2", true, ProviderType::SharePoint, L""));
 
 } // namespace
 
 const ProviderEntry* const BuiltInProviders[BuiltInProviderCount] = {
-    &GoogleImap, &MicrosoftImap, &MicrosoftImapV2, &MicrosoftGraph, &MicrosoftGraphV2, &MicrosoftSharePoint, &MicrosoftSharePointV2,
+    &GoogleImap,       &MicrosoftImap,       &MicrosoftImapV2,       &MicrosoftGraph,
+    &MicrosoftGraphV2, &MicrosoftSharePoint, &MicrosoftSharePointV2,
 };
 
 } // namespace Trevalic

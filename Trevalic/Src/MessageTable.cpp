@@ -67,8 +67,7 @@ int32_t CompareOrdinal(const wchar_t* name, const wchar_t* entry)
     int32_t i = 0;
     while (name[i] != 0 && name[i] == entry[i])
         ++i;
-    return static_cast<int32_t>(static_cast<uint16_t>(name[i])) -
-           static_cast<int32_t>(static_cast<uint16_t>(entry[i]));
+    return static_cast<int32_t>(static_cast<uint16_t>(name[i])) - static_cast<int32_t>(static_cast<uint16_t>(entry[i]));
 }
 
 } // namespace

@@ -30,17 +30,12 @@ int64_t MicrosoftBExpiration()
 }
 
 ProviderEntry::ProviderEntry(const ProviderDefinition& definition)
-    : Id(definition.Id),
-      Name(definition.Name),
-      UiVisible(definition.UiVisible),
-      AuthorizationEndpoint(definition.AuthorizationEndpoint),
-      TokenEndpoint(definition.TokenEndpoint),
+    : Id(definition.Id), Name(definition.Name), UiVisible(definition.UiVisible),
+      AuthorizationEndpoint(definition.AuthorizationEndpoint), TokenEndpoint(definition.TokenEndpoint),
       ClientId(definition.ClientId),
       // An empty scope shares the framework's empty string instead of a buffer of its own.
-      Scope(*definition.Scope ? CUnicodeString(definition.Scope) : CUnicodeString()),
-      RedirectUrl(RedirectUrlSetting),
-      RedirectPort(RedirectPortSetting),
-      ProviderType(definition.Type)
+      Scope(*definition.Scope ? CUnicodeString(definition.Scope) : CUnicodeString()), RedirectUrl(RedirectUrlSetting),
+      RedirectPort(RedirectPortSetting), ProviderType(definition.Type)
 {
     ClientSecrets.Add(ClientSecret{CUnicodeString(definition.SecretValue),
                                    definition.SecretExpires ? MicrosoftBExpiration() : NeverExpires});
@@ -48,7 +43,8 @@ ProviderEntry::ProviderEntry(const ProviderDefinition& definition)
     // order of the parameters in the document, is that of the smallest bucket count.
     ExtraParameters.Rehash(definition.ParameterCount);
     for (int32_t i = 0; i < definition.ParameterCount; ++i)
-        ExtraParameters.Add(CUnicodeString(definition.Parameters[i].Key), CUnicodeString(definition.Parameters[i].Value));
+        ExtraParameters.Add(CUnicodeString(definition.Parameters[i].Key),
+                            CUnicodeString(definition.Parameters[i].Value));
 }
 
 using namespace JsonToolsInternal;

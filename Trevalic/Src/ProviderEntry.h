@@ -45,7 +45,7 @@ struct ProviderDefinition {
     const wchar_t* TokenEndpoint;
     const wchar_t* ClientId;
     const wchar_t* SecretValue;
-    bool SecretExpires; // at the end of the registration's validity, in local time
+    bool SecretExpires;   // at the end of the registration's validity, in local time
     const wchar_t* Scope; // empty for none
     const ProviderParameter* Parameters;
     int32_t ParameterCount;

@@ -152,8 +152,8 @@ inline bool CheckLastError(bool holds, const CCheckSite& site)
 
 // A check of the caller's arguments: reports at the site and returns from the calling function
 // (with the value given, if any) when they are bad.
-#define ZELKOR_CHECK_ARGUMENT(condition, site, ...)                                                 \
-    do {                                                                                            \
-        if (!::Zelkor::Check(condition, site))                                                      \
-            return __VA_ARGS__;                                                                     \
+#define ZELKOR_CHECK_ARGUMENT(condition, site, ...)                                                                    \
+    do {                                                                                                               \
+        if (!::Zelkor::Check(condition, site))                                                                         \
+            return __VA_ARGS__;                                                                                        \
     } while (0)

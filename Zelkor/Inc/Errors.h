@@ -79,8 +79,8 @@ public:
 // A message of a message module with up to three parameters (%0, %1, %2).
 class CCheckException : public CException {
 public:
-    CCheckException(const CMessageName& messageName, const CUnicodeString& param0,
-                    const CUnicodeString& param1, const CUnicodeString& param2);
+    CCheckException(const CMessageName& messageName, const CUnicodeString& param0, const CUnicodeString& param1,
+                    const CUnicodeString& param2);
 
     const CMessageName& GetMessageName() const { return *messageName; }
     const CUnicodeString& GetParam(int32_t index) const { return params[index]; }
@@ -94,7 +94,9 @@ private:
 class CInternalError : public CException {
 public:
     CInternalError(FailureKind kind, const wchar_t* sourceFile, int32_t line, uint32_t errorCode)
-        : sourceFile(sourceFile), line(line), kind(kind), errorCode(errorCode) {}
+        : sourceFile(sourceFile), line(line), kind(kind), errorCode(errorCode)
+    {
+    }
 
     const wchar_t* GetSourceFile() const { return sourceFile; }
     int32_t GetLine() const { return line; }
@@ -178,8 +180,7 @@ bool GenerateInternalError(FailureKind kind, const wchar_t* functionName, const 
 void ThrowLastErrorException(uint32_t errorCode);
 // A CCheckException with the parameters param0, param1 and an empty third one. Returns only
 // while the thread suppresses exceptions.
-void ThrowCheckException(const CMessageName& messageName, const CUnicodeString& param0,
-                         const CUnicodeString& param1);
+void ThrowCheckException(const CMessageName& messageName, const CUnicodeString& param0, const CUnicodeString& param1);
 
 // Always thrown, whatever the thread's mode: right after a failed platform call with its
 // last-error code, or with a kind for conditions the framework detects itself.

@@ -60,8 +60,8 @@ public:
     bool IsOpen() const { return implementation != nullptr; }
 
     CUnicodeString GetFileName() override;
-    int32_t Read(void* buffer, int32_t count) override;        // count 0 returns 0 before any check
-    void Write(const void* buffer, int32_t count) override;    // count 0 returns before any check
+    int32_t Read(void* buffer, int32_t count) override;     // count 0 returns 0 before any check
+    void Write(const void* buffer, int32_t count) override; // count 0 returns before any check
     int64_t GetPosition() override;
     int64_t Seek(int64_t offset, uint32_t origin) override;
     void SetLength(int64_t length) override;

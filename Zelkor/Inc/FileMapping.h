@@ -76,7 +76,8 @@ public:
 };
 
 template <class T, class L>
-class CListNode : public CListNodeBase {};
+class CListNode : public CListNodeBase {
+};
 
 class CMapping {
 public:

@@ -32,8 +32,8 @@ enum PathKind : int32_t {
 };
 
 // The long-path prefixes, built at start-up.
-extern const CUnicodeString LongUncPrefix; // "\\?\UNC\"
-extern const CUnicodeString LongPathPrefix;    // "\\?\"
+extern const CUnicodeString LongUncPrefix;  // "\\?\UNC\"
+extern const CUnicodeString LongPathPrefix; // "\\?\"
 
 PathKind GetPathKind(const CUnicodeString& path);
 
@@ -138,7 +138,7 @@ public:
     virtual void MoveFile(const CUnicodeString& destination, const CUnicodeString& source) = 0;
     virtual void ReplaceFile(const CUnicodeString& destination, const CUnicodeString& source) = 0;
     virtual void RenameFile(const CUnicodeString& source, const CUnicodeString& destination) = 0;
-    virtual int32_t GetFreeSpace(const CUnicodeString& path) = 0; // KiB, at most 2147483647
+    virtual int32_t GetFreeSpace(const CUnicodeString& path) = 0;                    // KiB, at most 2147483647
     virtual void CreateDirectory(const CUnicodeString& path, bool failIfExists) = 0; // parents too
     virtual void RemoveDirectory(const CUnicodeString& path) = 0;
     virtual bool IsDirectoryEmpty(const CUnicodeString& path) = 0;

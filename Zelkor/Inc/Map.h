@@ -74,13 +74,16 @@ template <class K, class = void>
 struct DefaultKeyTraits; // no default for other key types: name the traits explicitly
 
 template <class K>
-struct DefaultKeyTraits<K, std::enable_if_t<std::is_integral_v<K> || std::is_enum_v<K>>> : IntegerKeyTraits<K> {};
+struct DefaultKeyTraits<K, std::enable_if_t<std::is_integral_v<K> || std::is_enum_v<K>>> : IntegerKeyTraits<K> {
+};
 
 template <class T>
-struct DefaultKeyTraits<T*, void> : PointerKeyTraits<T> {};
+struct DefaultKeyTraits<T*, void> : PointerKeyTraits<T> {
+};
 
 template <>
-struct DefaultKeyTraits<CUnicodeString, void> : StringKeyTraits {};
+struct DefaultKeyTraits<CUnicodeString, void> : StringKeyTraits {
+};
 
 // Nodes of one size, carved from pages that double from the first page size up to 1 MiB.
 // Each page starts with a link to the previous page and its data size; freed nodes form a
@@ -157,10 +160,22 @@ private:
 
 namespace HashInternal {
 
-inline bool IsLink(uint64_t slot) { return (slot & 1) != 0; }
-inline int32_t LinkTarget(uint64_t slot) { return static_cast<int32_t>(slot >> 1); }
-inline uint64_t MakeLink(int32_t groupStart) { return static_cast<uint64_t>(groupStart) * 2 + 1; }
-inline int64_t OverflowLimit(int32_t buckets) { return (static_cast<int64_t>(buckets / 2) + 3) / 4 * 4; }
+inline bool IsLink(uint64_t slot)
+{
+    return (slot & 1) != 0;
+}
+inline int32_t LinkTarget(uint64_t slot)
+{
+    return static_cast<int32_t>(slot >> 1);
+}
+inline uint64_t MakeLink(int32_t groupStart)
+{
+    return static_cast<uint64_t>(groupStart) * 2 + 1;
+}
+inline int64_t OverflowLimit(int32_t buckets)
+{
+    return (static_cast<int64_t>(buckets / 2) + 3) / 4 * 4;
+}
 
 // True, having reported it at site, for a link met where a node or a free slot belongs. The
 // walk ends after a report whatever the report returns, so the report is a path out of the
@@ -310,8 +325,7 @@ public:
             Check(elementCount == 0, CheckSite::MapElementsWithoutBuckets);
             return -1;
         }
-        for (int32_t s = ChainStart(table, bucketCount, hash); s >= 0;
-             s = NextInChain(table, bucketCount, s)) {
+        for (int32_t s = ChainStart(table, bucketCount, hash); s >= 0; s = NextInChain(table, bucketCount, s)) {
             const uint64_t slot = table.slots[s];
             if (IsMisplacedLink(slot, LinkCheck::Site))
                 return -1;

@@ -27,9 +27,9 @@ namespace Zelkor {
 class CException;
 
 struct MessageAnswerRow {
-    uint32_t ButtonSet;  // flags & 0xF
-    uint16_t EventType;  // EVENTLOG_*_TYPE of the event-log handler
-    int32_t Answers[3];  // default button first, second (0x100), third (0x200)
+    uint32_t ButtonSet; // flags & 0xF
+    uint16_t EventType; // EVENTLOG_*_TYPE of the event-log handler
+    int32_t Answers[3]; // default button first, second (0x100), third (0x200)
 };
 extern const MessageAnswerRow MessageAnswerTable[6];
 
@@ -134,12 +134,12 @@ namespace MessageHandlersInternal {
 // The platform calls behind the handlers, replaceable by tests so that no real box is shown
 // and writes can be observed. Null members mean the platform's own function.
 struct CPlatformCalls {
-    int(WINAPI* ShowBox)(HWND, LPCWSTR, LPCWSTR, UINT) = nullptr;               // MessageBoxW
-    int(WINAPI* ShowBoxIndirect)(const MSGBOXPARAMSW*) = nullptr;              // MessageBoxIndirectW
+    int(WINAPI* ShowBox)(HWND, LPCWSTR, LPCWSTR, UINT) = nullptr;                        // MessageBoxW
+    int(WINAPI* ShowBoxIndirect)(const MSGBOXPARAMSW*) = nullptr;                        // MessageBoxIndirectW
     BOOL(WINAPI* WriteToConsole)(HANDLE, const VOID*, DWORD, LPDWORD, LPVOID) = nullptr; // WriteConsoleW
-    HANDLE(WINAPI* RegisterSource)(LPCWSTR, LPCWSTR) = nullptr;               // RegisterEventSourceW
+    HANDLE(WINAPI* RegisterSource)(LPCWSTR, LPCWSTR) = nullptr;                          // RegisterEventSourceW
     BOOL(WINAPI* Report)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR*, LPVOID) = nullptr; // ReportEventW
-    BOOL(WINAPI* Deregister)(HANDLE) = nullptr;                                // DeregisterEventSource
+    BOOL(WINAPI* Deregister)(HANDLE) = nullptr; // DeregisterEventSource
 };
 // For tests only; returns the previous calls.
 CPlatformCalls SetPlatformCallsForTest(const CPlatformCalls& calls);

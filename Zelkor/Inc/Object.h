@@ -43,7 +43,8 @@ private:
     std::atomic<int32_t> referenceCount{0};
 };
 
-template <class T> class CPtr {
+template <class T>
+class CPtr {
 public:
     CPtr() = default;
     CPtr(T* object) : object(object)

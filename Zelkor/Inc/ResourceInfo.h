@@ -85,7 +85,8 @@ public:
     HMODULE GetModuleAt(int32_t index);
 
 private:
-    template <class Predicate> CResourceModule* FindLocked(Predicate matches);
+    template <class Predicate>
+    CResourceModule* FindLocked(Predicate matches);
     int32_t FindInGeneralListLocked(HMODULE module) const;
 
     CCriticalSection lock;
@@ -116,7 +117,7 @@ void ResetResourceModules();
 
 namespace ResourceInfoInternal {
 
-using LocaleNameConverter = int (WINAPI*)(LCID locale, LPWSTR name, int capacity, DWORD flags);
+using LocaleNameConverter = int(WINAPI*)(LCID locale, LPWSTR name, int capacity, DWORD flags);
 
 // GetLanguageLocaleName with the system's conversion given; null means the system has none.
 CUnicodeString GetLanguageLocaleName(int32_t language, LocaleNameConverter converter);

@@ -22,9 +22,9 @@
 #define ZELKOR_ROW_CONSTANT_STRINGS 2100  // constant strings
 #define ZELKOR_ROW_SERVICES 2200          // message handlers, resource-module registry, path map, file systems
 #define ZELKOR_ROW_VIRTUAL_FILE_SYSTEM (ZELKOR_ROW_SERVICES + 60) // VirtualFileSystemInstance
-#define ZELKOR_ROW_SUPPRESS 2300          // the loading thread shows failures instead of throwing
-#define ZELKOR_ROW_LIBRARY 5000           // the library's own statics (message names, settings, catalogue)
-#define ZELKOR_ROW_RESOURCE_MODULE 6000   // this module registers as a resource module, last
+#define ZELKOR_ROW_SUPPRESS 2300        // the loading thread shows failures instead of throwing
+#define ZELKOR_ROW_LIBRARY 5000         // the library's own statics (message names, settings, catalogue)
+#define ZELKOR_ROW_RESOURCE_MODULE 6000 // this module registers as a resource module, last
 
 namespace Zelkor {
 

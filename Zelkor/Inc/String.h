@@ -14,6 +14,9 @@ public:
 };
 
 bool operator==(const CString& left, const char* right);
-inline bool operator!=(const CString& left, const char* right) { return !(left == right); }
+inline bool operator!=(const CString& left, const char* right)
+{
+    return !(left == right);
+}
 
 } // namespace Zelkor

@@ -49,8 +49,7 @@ private:
 };
 
 // Entry i belongs to the thread object with index i; null means no record.
-class CRecordArray : public CArray<CThreadDataBase*, ProcessHeap>, public CAllocatedOn<ProcessHeap> {
-};
+class CRecordArray : public CArray<CThreadDataBase*, ProcessHeap>, public CAllocatedOn<ProcessHeap> {};
 
 class CThreadDataRegistry {
 public:
@@ -119,7 +118,8 @@ private:
 
 extern ThreadObjectInternal::CThreadDataRegistry ThreadDataRegistry;
 
-template <class T> class CThreadObject : public ThreadObjectInternal::CThreadObjectBase {
+template <class T>
+class CThreadObject : public ThreadObjectInternal::CThreadObjectBase {
 public:
     class CThreadData : public T, public ThreadObjectInternal::CThreadDataBase, public CAllocatedOn<ProcessHeap> {
     public:

@@ -124,8 +124,7 @@ public:
     CStringCore(const Char* text);                 // null or "" share the empty buffer
     CStringCore(const Char* text, int32_t length); // length below 1 gives the empty string
     CStringCore(const CStringCore& other) : buffer(AddReference(other.buffer)) {}
-    CStringCore(CStringCore&& other) noexcept
-        : buffer(other.buffer)
+    CStringCore(CStringCore&& other) noexcept : buffer(other.buffer)
     {
         other.buffer = AddReference(EmptyBufferOf<Char>());
     }
@@ -212,8 +211,8 @@ public:
     int32_t GetReferenceCount() const { return buffer->Count.load(std::memory_order_relaxed); }
 
     CUnicodeString Mid(int32_t start, int32_t count) const;
-    CUnicodeString Mid(int32_t start) const;  // to the end
-    CUnicodeString Left(int32_t n) const;     // n is clamped to 0 .. length
+    CUnicodeString Mid(int32_t start) const; // to the end
+    CUnicodeString Left(int32_t n) const;    // n is clamped to 0 .. length
 
     static CUnicodeString Concat(const wchar_t* text1, int32_t length1, const wchar_t* text2, int32_t length2);
 
@@ -237,8 +236,8 @@ public:
     void ReplacePrefix(int32_t count, const wchar_t* text, int32_t length);
     void SetAt(int32_t index, wchar_t c);
 
-    void Trim();                         // whitespace at both ends
-    void Trim(const CUnicodeSet& set);   // members of set at both ends
+    void Trim();                       // whitespace at both ends
+    void Trim(const CUnicodeSet& set); // members of set at both ends
 
     // Runtime wide formatting: %s takes a wide string, %S a narrow one.
     void Format(const wchar_t* format, ...);
@@ -253,7 +252,7 @@ public:
     // an error; an entry that is there but empty gives true.
     bool LoadFromResource(HMODULE module, uint32_t id);
 
-    void FromInt(int32_t value, int radix = 10);  // radix 2 to 36
+    void FromInt(int32_t value, int radix = 10); // radix 2 to 36
     void FromUInt(uint32_t value, int radix = 10);
 
     // On failure the output is left untouched.
@@ -264,9 +263,9 @@ public:
     CString ToMultiByte(uint32_t codePage) const;
     static CString ToMultiByte(const wchar_t* text, int32_t length, uint32_t codePage);
 
-    int32_t Find(wchar_t c, int32_t start = 0) const;               // -1 when absent
-    int32_t Find(const wchar_t* text, int32_t start = 0) const;     // -1 when absent
-    int32_t ReverseFind(wchar_t c) const;                           // -1 when absent
+    int32_t Find(wchar_t c, int32_t start = 0) const;           // -1 when absent
+    int32_t Find(const wchar_t* text, int32_t start = 0) const; // -1 when absent
+    int32_t ReverseFind(wchar_t c) const;                       // -1 when absent
     bool StartsWith(const wchar_t* text) const;
     bool EndsWith(const wchar_t* text) const;
 
@@ -283,9 +282,18 @@ private:
 bool operator==(const CUnicodeString& left, const CUnicodeString& right);
 bool operator==(const CUnicodeString& left, const wchar_t* right);
 bool operator==(const wchar_t* left, const CUnicodeString& right);
-inline bool operator!=(const CUnicodeString& left, const CUnicodeString& right) { return !(left == right); }
-inline bool operator!=(const CUnicodeString& left, const wchar_t* right) { return !(left == right); }
-inline bool operator!=(const wchar_t* left, const CUnicodeString& right) { return !(left == right); }
+inline bool operator!=(const CUnicodeString& left, const CUnicodeString& right)
+{
+    return !(left == right);
+}
+inline bool operator!=(const CUnicodeString& left, const wchar_t* right)
+{
+    return !(left == right);
+}
+inline bool operator!=(const wchar_t* left, const CUnicodeString& right)
+{
+    return !(left == right);
+}
 
 CUnicodeString operator+(const CUnicodeString& left, const CUnicodeString& right);
 CUnicodeString operator+(const CUnicodeString& left, const wchar_t* right);

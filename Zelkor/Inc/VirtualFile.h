@@ -41,7 +41,7 @@ public:
     uint32_t Attributes;
     int64_t CreationTime, LastAccessTime, LastWriteTime;
     std::atomic<int64_t> Length{0}; // 0 for a directory
-    CPtr<CVirtualDirectory> Parent;  // null only for the root
+    CPtr<CVirtualDirectory> Parent; // null only for the root
 };
 
 class CVirtualDirectory : public CVirtualFileBase {
@@ -66,7 +66,9 @@ public:
 class CVirtualView : public CListNode<CVirtualView, CList<CVirtualView>>, public CAllocatedOn<FileLayerHeap> {
 public:
     CVirtualView(CVirtualMapping* mapping, unsigned char* address, int64_t offsetInSection, int64_t size)
-        : Mapping(mapping), Address(address), OffsetInSection(offsetInSection), Size(size) {}
+        : Mapping(mapping), Address(address), OffsetInSection(offsetInSection), Size(size)
+    {
+    }
 
     int64_t FileOffset() const { return Mapping->Offset + OffsetInSection; }
     bool Covers(int64_t offset) const { return offset >= FileOffset() && offset - FileOffset() < Size; }

@@ -58,7 +58,7 @@ public:
 
 private:
     CPtr<CVirtualFileBase> FindNode(const CUnicodeString& path);
-    CPtr<CVirtualFileBase> FindExistingNode(const CUnicodeString& path); // raises ERROR_FILE_NOT_FOUND
+    CPtr<CVirtualFileBase> FindExistingNode(const CUnicodeString& path);  // raises ERROR_FILE_NOT_FOUND
     CPtr<CVirtualFileBase> FindDeletableFile(const CUnicodeString& path); // raises 2, 5 or 32
     CVirtualDirectory* CreateDirectories(const CArray<CUnicodeString>& components, int32_t first, int32_t end,
                                          const CUnicodeString& path, CPtr<CVirtualFileBase>& created);

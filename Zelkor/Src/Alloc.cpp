@@ -85,8 +85,7 @@ void SetCurrentMemoryManager(IMemoryManager* manager)
     TlsSetValue(index, manager);
 }
 
-CMemoryManagerSwitcher::CMemoryManagerSwitcher(IMemoryManager* manager)
-    : previous(GetCurrentMemoryManager())
+CMemoryManagerSwitcher::CMemoryManagerSwitcher(IMemoryManager* manager) : previous(GetCurrentMemoryManager())
 {
     SetCurrentMemoryManager(manager);
 }

@@ -347,6 +347,8 @@ void TraceUnpropagated(CException* exception) noexcept
 
 FileErrorKind KindFromSystemError(uint32_t errorCode)
 {
+    // The codes of a kind stay together, several to a line.
+    // clang-format off
     switch (errorCode) {
     case 0:
         ReportFailedCheck(CheckSite::FileErrorKindOfSuccess);
@@ -388,6 +390,7 @@ FileErrorKind KindFromSystemError(uint32_t errorCode)
     default:
         return FileErrorKind::Generic;
     }
+    // clang-format on
 }
 
 CUnicodeString GetLastErrorText(uint32_t errorCode)
@@ -399,9 +402,9 @@ CUnicodeString GetLastErrorText(uint32_t errorCode)
     wchar_t* buffer = nullptr;
     // 0x3100: the system allocates the buffer and takes the text from its own table; inserts would
     // be read from an argument array, and none is passed.
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                        nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                       nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     if (length != 0 && buffer) {
         struct LocalBuffer {
             wchar_t* text;
@@ -454,8 +457,8 @@ CUnicodeString BuildFailureText(FailureKind kind, const wchar_t* functionName, c
         format = CUnicodeString(FailureTemplates[index]);
     else
         ReportFailedCheck(CheckSite::FailureKindUnknown); // returns only when shown
-    CUnicodeString params[6] = {TextOrEmpty(expressionText), TextOrEmpty(functionName), TextOrEmpty(sourceFile),
-                                DecimalText(line), L"0x" + HexText(errorCode), CUnicodeString()};
+    CUnicodeString params[6] = {TextOrEmpty(expressionText), TextOrEmpty(functionName),  TextOrEmpty(sourceFile),
+                                DecimalText(line),           L"0x" + HexText(errorCode), CUnicodeString()};
     int32_t count = 5;
     if (IsLastErrorKind(kind)) {
         params[5] = GetLastErrorText(errorCode);

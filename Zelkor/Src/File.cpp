@@ -48,36 +48,23 @@ int64_t FileLayerHeap::GetBlockCount()
 uint32_t AccessFromMode(FileOpenMode mode)
 {
     switch (mode & 7) {
-    case FM_Read:
-        return GENERIC_READ;
-    case FM_Write:
-        return GENERIC_WRITE;
-    case FM_ReadWrite:
-        return GENERIC_READ | GENERIC_WRITE;
-    case FM_ReadExecute:
-        return GENERIC_READ | GENERIC_EXECUTE;
-    case FM_ReadWriteExecute:
-        return GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE;
-    default:
-        Check(false, ZELKOR_HERE(SourcePath));
-        return 0;
+    case FM_Read: return GENERIC_READ;
+    case FM_Write: return GENERIC_WRITE;
+    case FM_ReadWrite: return GENERIC_READ | GENERIC_WRITE;
+    case FM_ReadExecute: return GENERIC_READ | GENERIC_EXECUTE;
+    case FM_ReadWriteExecute: return GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE;
+    default: Check(false, ZELKOR_HERE(SourcePath)); return 0;
     }
 }
 
 uint32_t ShareFromMode(FileOpenMode mode)
 {
     switch (mode & 0x70) {
-    case FM_DenyRead:
-        return FILE_SHARE_WRITE;
-    case FM_DenyWrite:
-        return FILE_SHARE_READ;
-    case FM_DenyAll:
-        return 0;
-    case FM_DenyNone:
-        return FILE_SHARE_READ | FILE_SHARE_WRITE;
-    default:
-        Check(false, ZELKOR_HERE(SourcePath));
-        return 0;
+    case FM_DenyRead: return FILE_SHARE_WRITE;
+    case FM_DenyWrite: return FILE_SHARE_READ;
+    case FM_DenyAll: return 0;
+    case FM_DenyNone: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default: Check(false, ZELKOR_HERE(SourcePath)); return 0;
     }
 }
 
@@ -115,8 +102,8 @@ void CFile::Open(const CUnicodeString& path, FileOpenMode mode, uint32_t flagsAn
     if (disposition == CREATE_ALWAYS && (flagsAndAttributes & FILE_ATTRIBUTE_NORMAL) != 0 &&
         system.FileExists(path, FM_Exists))
         flagsAndAttributes |= system.GetAttributes(path) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    CBaseFile* opened = system.OpenFile(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr,
-                                        initialSize);
+    CBaseFile* opened =
+        system.OpenFile(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr, initialSize);
     implementation = opened;
     fileSystem = &system;
 }

@@ -37,7 +37,7 @@ CListBase::~CListBase()
     while (node != nullptr) {
         CListNodeBase* following = node->next;
         node->list = nullptr;
-    node->previous = node->next = nullptr;
+        node->previous = node->next = nullptr;
         delete node;
         node = following;
     }
@@ -87,8 +87,8 @@ CMapping::~CMapping()
 
 void CMapping::Create(MappingMode mode, int64_t size)
 {
-    if (!Check(section == nullptr, ZELKOR_HERE(SourcePath)) || !Check(mode <= MM_ExecuteReadWrite, ZELKOR_HERE(SourcePath)) ||
-        !Check(size >= 0, ZELKOR_HERE(SourcePath)))
+    if (!Check(section == nullptr, ZELKOR_HERE(SourcePath)) ||
+        !Check(mode <= MM_ExecuteReadWrite, ZELKOR_HERE(SourcePath)) || !Check(size >= 0, ZELKOR_HERE(SourcePath)))
         return;
     fileHandle = INVALID_HANDLE_VALUE;
     this->mode = mode;
@@ -129,8 +129,8 @@ void* CMapping::MapView(uint32_t access, int64_t offset, int32_t size)
         ThrowMemoryException();
     const uint64_t delta = uint64_t(offset) % GetAllocationGranularity();
     const uint64_t base = uint64_t(offset) - delta;
-    void* start = MapViewOfFileEx(section, access, DWORD(base >> 32), DWORD(base), size == 0 ? 0 : SIZE_T(size + delta),
-                                  nullptr);
+    void* start =
+        MapViewOfFileEx(section, access, DWORD(base >> 32), DWORD(base), size == 0 ? 0 : SIZE_T(size + delta), nullptr);
     if (start == nullptr)
         RaisePlatformFailure(GetLastError());
     void* pointer = static_cast<unsigned char*>(start) + delta;

@@ -182,15 +182,9 @@ bool AddLongPrefix(CUnicodeString& path)
     if (HasLongPrefix(path))
         return false;
     switch (GetPathKind(path)) {
-    case PK_Unc:
-        path.ReplacePrefix(2, LongUncPrefix.GetText(), LongUncPrefix.GetLength());
-        break;
-    case PK_Absolute:
-        path.Insert(LongPathPrefix.GetText(), LongPathPrefix.GetLength(), 0);
-        break;
-    default:
-        ReportFailedCheck(ZELKOR_HERE(SourcePath));
-        return false;
+    case PK_Unc: path.ReplacePrefix(2, LongUncPrefix.GetText(), LongUncPrefix.GetLength()); break;
+    case PK_Absolute: path.Insert(LongPathPrefix.GetText(), LongPathPrefix.GetLength(), 0); break;
+    default: ReportFailedCheck(ZELKOR_HERE(SourcePath)); return false;
     }
     for (int32_t i = 0; i < path.GetLength(); ++i)
         if (path[i] == L'/')
@@ -253,8 +247,8 @@ CUnicodeString JoinPath(const CUnicodeString& base, const CUnicodeString& tail)
     if (base.IsEmpty())
         return tail;
     const int32_t baseLength = base.GetLength();
-    const int32_t separators = (IsSeparator(base[baseLength - 1]) ? 1 : 0) +
-                               (!tail.IsEmpty() && IsSeparator(tail[0]) ? 1 : 0);
+    const int32_t separators =
+        (IsSeparator(base[baseLength - 1]) ? 1 : 0) + (!tail.IsEmpty() && IsSeparator(tail[0]) ? 1 : 0);
     if (separators == 0)
         return AddPathSeparator(base) + tail;
     if (separators == 1)
@@ -265,8 +259,8 @@ CUnicodeString JoinPath(const CUnicodeString& base, const CUnicodeString& tail)
 CUnicodeString MakePath(const CUnicodeString& drive, const CUnicodeString& directory, const CUnicodeString& name,
                         const CUnicodeString& extension)
 {
-    const int64_t sum = int64_t(drive.GetLength()) + directory.GetLength() + name.GetLength() +
-                        extension.GetLength() + 3;
+    const int64_t sum =
+        int64_t(drive.GetLength()) + directory.GetLength() + name.GetLength() + extension.GetLength() + 3;
     if (sum > INT32_MAX - 1)
         ThrowMemoryException();
     CUnicodeString result;
@@ -313,17 +307,14 @@ CUnicodeString MergePath(const CUnicodeString& directory, const CUnicodeString& 
 CUnicodeString MakeAbsolutePath(const CUnicodeString& base, const CUnicodeString& path)
 {
     switch (GetPathKind(path)) {
-    case PK_Relative:
-        return JoinPath(base, path);
-    case PK_Rooted:
-        return JoinPath(GetRoot(base), path);
+    case PK_Relative: return JoinPath(base, path);
+    case PK_Rooted: return JoinPath(GetRoot(base), path);
     case PK_DriveRelative: {
         CUnicodeString full = path;
         GetFullPath(full);
         return full;
     }
-    default:
-        return path;
+    default: return path;
     }
 }
 

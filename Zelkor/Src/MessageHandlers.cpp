@@ -160,12 +160,9 @@ int32_t GetMessageTableAnswer(uint32_t flags)
     if (row == nullptr)
         return IDABORT;
     switch (flags & MB_DEFMASK) {
-    case MB_DEFBUTTON2:
-        return row->Answers[1];
-    case MB_DEFBUTTON3:
-        return row->Answers[2];
-    default:
-        return row->Answers[0];
+    case MB_DEFBUTTON2: return row->Answers[1];
+    case MB_DEFBUTTON3: return row->Answers[2];
+    default: return row->Answers[0];
     }
 }
 
@@ -243,14 +240,12 @@ int32_t CMessageBoxHandler::ShowWithIcon(HWND window, const wchar_t* text, const
 
 // ---- Console ----------------------------------------------------------------------------
 
-CConsoleMessageHandler::CConsoleMessageHandler()
-    : CConsoleMessageHandler(GetStdHandle(STD_OUTPUT_HANDLE), 0)
+CConsoleMessageHandler::CConsoleMessageHandler() : CConsoleMessageHandler(GetStdHandle(STD_OUTPUT_HANDLE), 0)
 {
     fileType = OutputFileType(output);
 }
 
-CConsoleMessageHandler::CConsoleMessageHandler(HANDLE output, uint32_t fileType)
-    : output(output), fileType(fileType)
+CConsoleMessageHandler::CConsoleMessageHandler(HANDLE output, uint32_t fileType) : output(output), fileType(fileType)
 {
 }
 
@@ -294,9 +289,7 @@ void CConsoleMessageHandler::Write(const CUnicodeString& text)
 {
     DWORD written = 0;
     switch (fileType) {
-    case FILE_TYPE_UNKNOWN:
-        DebugTrace(L"%s", text.GetText());
-        break;
+    case FILE_TYPE_UNKNOWN: DebugTrace(L"%s", text.GetText()); break;
     case FILE_TYPE_CHAR:
         // The console refuses very long single writes.
         for (int32_t offset = 0; offset < text.GetLength(); offset += ConsolePieceLength) {
@@ -333,16 +326,10 @@ int32_t CEventLogMessageHandler::Show(HWND, const wchar_t* text, const wchar_t* 
 {
     uint16_t eventType;
     switch (flags & MB_ICONMASK) {
-    case MB_ICONHAND:
-        eventType = EVENTLOG_ERROR_TYPE;
-        break;
+    case MB_ICONHAND: eventType = EVENTLOG_ERROR_TYPE; break;
     case MB_ICONQUESTION:
-    case MB_ICONASTERISK:
-        eventType = EVENTLOG_INFORMATION_TYPE;
-        break;
-    case MB_ICONEXCLAMATION:
-        eventType = EVENTLOG_WARNING_TYPE;
-        break;
+    case MB_ICONASTERISK: eventType = EVENTLOG_INFORMATION_TYPE; break;
+    case MB_ICONEXCLAMATION: eventType = EVENTLOG_WARNING_TYPE; break;
     default: {
         const MessageAnswerRow* row = FindAnswerRow(flags);
         eventType = row ? row->EventType : EVENTLOG_INFORMATION_TYPE;

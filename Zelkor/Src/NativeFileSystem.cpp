@@ -112,7 +112,7 @@ bool NameSameExistingFile(const CUnicodeString& first, const CUnicodeString& sec
     // differ only in case.
     if ((a.nFileIndexHigh | a.nFileIndexLow) != 0 && (b.nFileIndexHigh | b.nFileIndexLow) != 0)
         return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-               a.nFileIndexLow == b.nFileIndexLow;
+            a.nFileIndexLow == b.nFileIndexLow;
     try {
         CUnicodeString fullFirst = StripLongPrefix(first), fullSecond = StripLongPrefix(second);
         GetFullPath(fullFirst);
@@ -155,8 +155,8 @@ bool IsCreated(DWORD error, const CUnicodeString& path, bool failIfExists)
 {
     if (error == NO_ERROR)
         return true;
-    const DWORD attributes = error == ERROR_ALREADY_EXISTS && !failIfExists ? GetFileAttributesW(path.GetText())
-                                                                           : INVALID_FILE_ATTRIBUTES;
+    const DWORD attributes =
+        error == ERROR_ALREADY_EXISTS && !failIfExists ? GetFileAttributesW(path.GetText()) : INVALID_FILE_ATTRIBUTES;
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -320,7 +320,7 @@ void CNativeFileSystem::MoveFile(const CUnicodeString& destination, const CUnico
     if (CFileSystemBase* other = VirtualEnd(destination, source))
         return other->MoveFile(destination, source);
     if (!::MoveFileExW(source.GetText(), destination.GetText(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
         Raise(destination);
 }
 
@@ -506,7 +506,8 @@ void CNativeFileSystem::SetStatus(const CUnicodeString& path, const CFileStatus&
         const FILETIME creation = ValueToFileTime(status.CreationTime), access = ValueToFileTime(status.LastAccessTime),
                        write = ValueToFileTime(status.LastWriteTime);
         if (!SetFileTime(file, status.CreationTime != 0 ? &creation : nullptr,
-                         status.LastAccessTime != 0 ? &access : nullptr, status.LastWriteTime != 0 ? &write : nullptr)) {
+                         status.LastAccessTime != 0 ? &access : nullptr,
+                         status.LastWriteTime != 0 ? &write : nullptr)) {
             const DWORD error = GetLastError();
             CloseHandle(file);
             ThrowFileException(error, path);

@@ -33,7 +33,8 @@ const CInterfaceLanguage InterfaceLanguages[InterfaceLanguageCount] = {
 
 namespace {
 
-template <class Function> Function LookUpExport(HMODULE module, const char* name)
+template <class Function>
+Function LookUpExport(HMODULE module, const char* name)
 {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
@@ -42,8 +43,8 @@ template <class Function> Function LookUpExport(HMODULE module, const char* name
 
 CResourceModule::CResourceModule(HMODULE module, bool selfRegistered, GetResourceIdFunction getResourceId,
                                  NumberOfMessagesFunction numberOfMessages, GetMessageNameFunction getMessageName)
-    : module(module), selfRegistered(selfRegistered), getResourceId(getResourceId),
-      numberOfMessages(numberOfMessages), getMessageName(getMessageName)
+    : module(module), selfRegistered(selfRegistered), getResourceId(getResourceId), numberOfMessages(numberOfMessages),
+      getMessageName(getMessageName)
 {
     Check(module != nullptr, CheckSite::ResourceModuleNullHandle);
     if (module != nullptr)
@@ -117,7 +118,8 @@ void CResourceModuleRegistry::Unregister(HMODULE module)
 }
 
 // The language list first, then the general list, each newest to oldest.
-template <class Predicate> CResourceModule* CResourceModuleRegistry::FindLocked(Predicate matches)
+template <class Predicate>
+CResourceModule* CResourceModuleRegistry::FindLocked(Predicate matches)
 {
     auto search = [&matches](CArray<CPtr<CResourceModule>, ProcessHeap>& list) -> CResourceModule* {
         for (int32_t i = list.GetSize() - 1; i >= 0; --i) {

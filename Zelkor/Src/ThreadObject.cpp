@@ -51,8 +51,7 @@ CThreadDataBase* FirstRecord(CRecordArray* records)
 
 } // namespace
 
-CThreadDataRegistry::CThreadDataRegistry()
-    : slot(TlsAlloc()), nextIndex(0), sharedRecords(nullptr)
+CThreadDataRegistry::CThreadDataRegistry() : slot(TlsAlloc()), nextIndex(0), sharedRecords(nullptr)
 {
     // Start-up goes on without a slot: threads then share one array under the lock.
     if (slot == TLS_OUT_OF_INDEXES)

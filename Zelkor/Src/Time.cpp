@@ -103,7 +103,8 @@ int64_t FileTimeToValue(const FILETIME& time)
 
 FILETIME ValueToFileTime(int64_t value)
 {
-    return FILETIME{static_cast<DWORD>(static_cast<uint64_t>(value)), static_cast<DWORD>(static_cast<uint64_t>(value) >> 32)};
+    return FILETIME{static_cast<DWORD>(static_cast<uint64_t>(value)),
+                    static_cast<DWORD>(static_cast<uint64_t>(value) >> 32)};
 }
 
 int64_t LocalSystemTimeToFileTime(const SYSTEMTIME& localTime)

@@ -185,14 +185,12 @@ CBufferHeader* NewBuffer(const Char* text, int32_t length)
 } // namespace
 
 template <class Char>
-CStringCore<Char>::CStringCore(const Char* text)
-    : buffer(NewBuffer(text, LengthOf(text)))
+CStringCore<Char>::CStringCore(const Char* text) : buffer(NewBuffer(text, LengthOf(text)))
 {
 }
 
 template <class Char>
-CStringCore<Char>::CStringCore(const Char* text, int32_t length)
-    : buffer(NewBuffer(text, text == nullptr ? 0 : length))
+CStringCore<Char>::CStringCore(const Char* text, int32_t length) : buffer(NewBuffer(text, text == nullptr ? 0 : length))
 {
     if (text == nullptr && length > 0)
         ReportFailedCheck(ZELKOR_HERE(SourcePathOf<Char>));
@@ -369,8 +367,8 @@ CUnicodeString CUnicodeString::Left(int32_t n) const
 CUnicodeString CUnicodeString::Concat(const wchar_t* text1, int32_t length1, const wchar_t* text2, int32_t length2)
 {
     ZELKOR_CHECK_ARGUMENT(length1 >= 0 && length2 >= 0 && (text1 != nullptr || length1 == 0) &&
-                       (text2 != nullptr || length2 == 0), ZELKOR_HERE(SourcePath),
-                   CUnicodeString());
+                              (text2 != nullptr || length2 == 0),
+                          ZELKOR_HERE(SourcePath), CUnicodeString());
     const int32_t total = SumOfLengths(length1, length2);
     if (total == 0)
         return CUnicodeString();
@@ -680,10 +678,8 @@ bool TakesNoFlags(uint32_t codePage)
     case 52936:
     case 54936:
     case 65000:
-    case 65001:
-        return true;
-    default:
-        return codePage >= 57002 && codePage <= 57011;
+    case 65001: return true;
+    default: return codePage >= 57002 && codePage <= 57011;
     }
 }
 
@@ -780,8 +776,7 @@ int CUnicodeString::CompareNoCase(const wchar_t* text) const
 bool operator==(const CUnicodeString& left, const CUnicodeString& right)
 {
     return left.SharesBufferWith(right) ||
-           (left.GetLength() == right.GetLength() &&
-            std::wmemcmp(left.GetText(), right.GetText(), left.GetLength()) == 0);
+        (left.GetLength() == right.GetLength() && std::wmemcmp(left.GetText(), right.GetText(), left.GetLength()) == 0);
 }
 
 bool operator==(const CUnicodeString& left, const wchar_t* right)
@@ -808,8 +803,8 @@ CUnicodeString operator+(const CUnicodeString& left, const wchar_t* right)
 CUnicodeString operator+(const wchar_t* left, const CUnicodeString& right)
 {
     return CUnicodeString::Concat(left == nullptr ? L"" : left,
-                                  left == nullptr ? 0 : static_cast<int32_t>(std::wcslen(left)),
-                                  right.GetText(), right.GetLength());
+                                  left == nullptr ? 0 : static_cast<int32_t>(std::wcslen(left)), right.GetText(),
+                                  right.GetLength());
 }
 
 CUnicodeString operator+(const CUnicodeString& left, wchar_t right)

@@ -70,7 +70,7 @@ bool IsWindowsVersionAtLeast(uint32_t major, uint32_t minor)
         InterlockedExchange(&PlatformVersionQueried, 1);
     }
     return PlatformVersion.dwMajorVersion > major ||
-           (PlatformVersion.dwMajorVersion == major && PlatformVersion.dwMinorVersion >= minor);
+        (PlatformVersion.dwMajorVersion == major && PlatformVersion.dwMinorVersion >= minor);
 }
 
 } // namespace Zelkor

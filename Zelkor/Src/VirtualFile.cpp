@@ -163,7 +163,8 @@ CVirtualView* CVirtualFile::GetView(int64_t offset)
         return nullptr;
     const int64_t start = offset - offset % viewSize;
     const int64_t offsetInSection = start - section->Offset;
-    if (!Check(offsetInSection >= 0, ZELKOR_HERE(SourcePath)) || !Check(section->Section.HasSection(), ZELKOR_HERE(L"Inc/FileMapping")))
+    if (!Check(offsetInSection >= 0, ZELKOR_HERE(SourcePath)) ||
+        !Check(section->Section.HasSection(), ZELKOR_HERE(L"Inc/FileMapping")))
         return nullptr;
     const int64_t size = std::min<int64_t>(viewSize, section->Size - offsetInSection);
     const uint32_t access = section->Section.GetMode() == MM_ReadOnly ? FILE_MAP_READ : FILE_MAP_WRITE;
@@ -351,7 +352,8 @@ void CVirtualFile::CopyToFile(CBaseFile& target)
         CVirtualView* view = GetView(offset);
         if (view == nullptr)
             return;
-        target.Write(view->Address + (offset - view->FileOffset()), int32_t(std::min<int64_t>(viewSize, length - offset)));
+        target.Write(view->Address + (offset - view->FileOffset()),
+                     int32_t(std::min<int64_t>(viewSize, length - offset)));
     }
 }
 

@@ -267,8 +267,8 @@ void CVirtualFileSystem::RemoveNode(CVirtualFileBase* node)
 // refusal comes before anything changes, and a creation that fails half-way is undone, so a
 // failed open leaves the tree as it was.
 CBaseFile* CVirtualFileSystem::OpenFile(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
-                                        SECURITY_ATTRIBUTES*, uint32_t creationDisposition,
-                                        uint32_t flagsAndAttributes, HANDLE templateFile, int64_t initialSize)
+                                        SECURITY_ATTRIBUTES*, uint32_t creationDisposition, uint32_t flagsAndAttributes,
+                                        HANDLE templateFile, int64_t initialSize)
 {
     if (!CheckVirtual(path))
         return nullptr;
@@ -292,8 +292,7 @@ CBaseFile* CVirtualFileSystem::OpenFile(const CUnicodeString& path, uint32_t des
     return CreateAndOpen(path, desiredAccess, shareMode, attributes, adopted, initialSize);
 }
 
-CVirtualFileSystem::OpenAction CVirtualFileSystem::DecideByDisposition(const CUnicodeString& path,
-                                                                       uint32_t disposition,
+CVirtualFileSystem::OpenAction CVirtualFileSystem::DecideByDisposition(const CUnicodeString& path, uint32_t disposition,
                                                                        CVirtualFileData* existing)
 {
     switch (disposition) {
@@ -309,11 +308,8 @@ CVirtualFileSystem::OpenAction CVirtualFileSystem::DecideByDisposition(const CUn
         if (existing == nullptr)
             ThrowFileException(ERROR_FILE_NOT_FOUND, path);
         return OpenAction::OpenExisting;
-    case OPEN_ALWAYS:
-        return existing == nullptr ? OpenAction::Create : OpenAction::OpenExisting;
-    default:
-        Check(false, ZELKOR_HERE(SourcePath));
-        return OpenAction::Refused;
+    case OPEN_ALWAYS: return existing == nullptr ? OpenAction::Create : OpenAction::OpenExisting;
+    default: Check(false, ZELKOR_HERE(SourcePath)); return OpenAction::Refused;
     }
 }
 
@@ -443,8 +439,8 @@ bool CVirtualFileSystem::FileExists(const CUnicodeString& path, FileOpenMode mod
     if (!Check((mode & 0x70) != 0, ZELKOR_HERE(SourcePath)))
         return false;
     try {
-        CloseFile(OpenFile(path, AccessFromMode(mode), ShareFromMode(mode), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr, 0),
+        CloseFile(OpenFile(path, AccessFromMode(mode), ShareFromMode(mode), nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr, 0),
                   true);
         return true;
     } catch (CFileException* e) {
@@ -459,8 +455,8 @@ void CVirtualFileSystem::SetAttributes(const CUnicodeString& path, uint32_t attr
         return;
     CCriticalSectionLock guard(lock);
     CPtr<CVirtualFileBase> node = FindExistingNode(path);
-    node->Attributes =
-        NodeAttributes(*node.Get(), attributes == FILE_ATTRIBUTE_NORMAL ? attributes : attributes & ~FILE_ATTRIBUTE_NORMAL);
+    node->Attributes = NodeAttributes(
+        *node.Get(), attributes == FILE_ATTRIBUTE_NORMAL ? attributes : attributes & ~FILE_ATTRIBUTE_NORMAL);
 }
 
 uint32_t CVirtualFileSystem::GetAttributes(const CUnicodeString& path)

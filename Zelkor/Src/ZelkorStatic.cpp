@@ -23,8 +23,7 @@ BOOL RawModuleEntry(HINSTANCE module, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         HMODULE expected = nullptr;
-        if (!ZelkorModule.compare_exchange_strong(expected, module, std::memory_order_acq_rel) &&
-            expected != module) {
+        if (!ZelkorModule.compare_exchange_strong(expected, module, std::memory_order_acq_rel) && expected != module) {
             Check(false, CheckSite::ModuleEntryOfSecondModule);
             return TRUE;
         }
@@ -67,6 +66,7 @@ CUnicodeString GetZelkorModuleDirectory()
 // ZELKOR_ROW_CONSTANT_STRINGS holds the constant strings; each lives beside its users (the
 // memory-exception text in Src/Errors, the long-path prefixes in Src/FileSystem, the caption in
 // Src/MessageHandlers) at its own offset in the row.
-ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 10) const CUnicodeString VirtualFilesPrefix(L"\\\\Quorell\\Zelkor\\VirtualFiles$\\");
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 10)
+const CUnicodeString VirtualFilesPrefix(L"\\\\Quorell\\Zelkor\\VirtualFiles$\\");
 
 } // namespace Zelkor
