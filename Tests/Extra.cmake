@@ -104,13 +104,13 @@ if(NOT EXISTS "${toolchain}")
 endif()
 add_test(NAME TrevalicPackage.Consumer
          COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/HostPackage
-                 -DTOOLCHAIN=${toolchain} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DCOMPILER=${CMAKE_CXX_COMPILER_ID}
+                 -DTOOLCHAIN=${toolchain} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
                  -DWORK=${CMAKE_CURRENT_BINARY_DIR}/TrevalicPackage -P ${CMAKE_CURRENT_SOURCE_DIR}/HostPackageCheck.cmake)
 set_tests_properties(TrevalicPackage.Consumer PROPERTIES TIMEOUT 600)
 
 # ---- The shipped image ----------------------------------------------------------------------
 # The Windows version in the PE headers against the one the documents state, and the program
-# database of a Clang build against its DLL, read with Debian's LLVM tools (llvm-14).
+# database against its DLL, read with Debian's LLVM tools (llvm-14).
 find_program(TREVALIC_READOBJ llvm-readobj-14)
 find_program(TREVALIC_PDBUTIL llvm-pdbutil-14)
 if(NOT TREVALIC_READOBJ OR NOT TREVALIC_PDBUTIL)
@@ -120,9 +120,7 @@ add_test(NAME TrevalicImage.WindowsVersion
          COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicImageCheck.py windows
                  --readobj ${TREVALIC_READOBJ} --docs ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/Hosting.md
                  -- $<TARGET_FILE:Trevalic> $<TARGET_FILE:TrevalicHost>)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  add_test(NAME TrevalicImage.ProgramDatabase
-           COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicImageCheck.py pdb
-                   --readobj ${TREVALIC_READOBJ} --pdbutil ${TREVALIC_PDBUTIL}
-                   --def ${PROJECT_SOURCE_DIR}/Trevalic/Src/Trevalic.def -- $<TARGET_FILE:Trevalic> $<TARGET_FILE_DIR:Trevalic>/Trevalic.pdb)
-endif()
+add_test(NAME TrevalicImage.ProgramDatabase
+         COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicImageCheck.py pdb
+                 --readobj ${TREVALIC_READOBJ} --pdbutil ${TREVALIC_PDBUTIL}
+                 --def ${PROJECT_SOURCE_DIR}/Trevalic/Src/Trevalic.def -- $<TARGET_FILE:Trevalic> $<TARGET_FILE_DIR:Trevalic>/Trevalic.pdb)

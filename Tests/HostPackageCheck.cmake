@@ -1,8 +1,7 @@
 # The package as a host developer receives it: installs the build into a fresh prefix, checks
 # the layout, builds the consumer project against it with the same toolchain, runs its
 # programs under Wine, and checks that cpack's ZIP holds the same files.
-# Arguments: BUILD, SOURCE (the consumer project), TOOLCHAIN, EMULATOR, WORK, COMPILER (the
-# compiler id; a Clang build ships the DLL's program database too).
+# Arguments: BUILD, SOURCE (the consumer project), TOOLCHAIN, EMULATOR, WORK.
 function(run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
@@ -10,12 +9,9 @@ function(run what)
   endif()
 endfunction()
 
-set(expected bin/Trevalic.dll bin/TrevalicHost.exe include/Trevalic.h lib/Trevalic.lib lib/libTrevalic.dll.a
-    lib/cmake/Trevalic/TrevalicConfig.cmake lib/cmake/Trevalic/TrevalicConfigVersion.cmake
+set(expected bin/Trevalic.dll bin/Trevalic.pdb bin/TrevalicHost.exe include/Trevalic.h lib/Trevalic.lib
+    lib/libTrevalic.dll.a lib/cmake/Trevalic/TrevalicConfig.cmake lib/cmake/Trevalic/TrevalicConfigVersion.cmake
     share/Trevalic/Hosting.md share/Trevalic/Trevalic.schema.json)
-if(COMPILER STREQUAL "Clang")
-  list(APPEND expected bin/Trevalic.pdb)
-endif()
 
 list(SORT expected)
 file(REMOVE_RECURSE ${WORK})
