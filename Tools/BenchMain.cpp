@@ -47,13 +47,6 @@ CaseList& Cases()
     return cases;
 }
 
-// Out of line and in its own source, so that no caller sees what it does with the block.
-const void* volatile EscapedBlock;
-void Escape(const void* block)
-{
-    EscapedBlock = block;
-}
-
 double NowMicroseconds()
 {
     static LARGE_INTEGER frequency = [] {
