@@ -76,14 +76,8 @@ bool CBaseFile::IsEndOfFile()
 
 CFile::~CFile()
 {
-    if (implementation == nullptr)
-        return;
-    CBaseFile* closing = implementation;
-    CFileSystemBase* owner = fileSystem;
-    implementation = nullptr;
-    fileSystem = nullptr;
     try {
-        owner->CloseFile(closing, false);
+        CloseThroughFileSystem(false);
     } catch (CException* e) {
         ProcessException(e);
         delete e;
