@@ -4,7 +4,6 @@
 // forth.
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -21,8 +20,8 @@ namespace {
 using namespace Zelkor;
 
 constexpr int Batch = 16;
-constexpr int PairsPerThread = 6000000;
-constexpr int Rounds = 3;
+constexpr int PairsPerThread = 2000000;
+constexpr int Rounds = 9;
 
 struct PoolAllocator {
     CAtomicBlockManager& pool;
@@ -67,45 +66,57 @@ uint64_t ThreadCpuTime100ns()
     return uint64_t(FileTimeToValue(kernel) + FileTimeToValue(user));
 }
 
-// CPU nanoseconds per pair, summed over `threads` threads running at once. CPU time rather
-// than the clock: the machine is shared, and time spent waiting for a core is not the
-// allocator's. Contention still shows, as cache-line transfers and repeated swaps.
+// Nanoseconds per pair, summed over `threads` threads that start their pairs together.
+// Two threads are timed by their CPU time: the machine is shared, and time spent waiting for a
+// core is not the allocator's, while contention still shows, as cache-line transfers and
+// repeated swaps. One thread is timed by the clock: its pairs never wait for another thread,
+// a round it spent preempted is dropped by the median, and a thread's CPU time advances in
+// ticks of 10 ms under Wine, half of a one-thread round.
 template <class Allocator>
 double Measure(Allocator allocator, size_t size, int threads)
 {
-    std::atomic<uint64_t> cpu{0};
+    std::atomic<double> total{0};
+    std::atomic<int> ready{0};
     auto work = [&] {
-        const uint64_t start = ThreadCpuTime100ns();
+        ready.fetch_add(1);
+        while (ready.load() < threads)
+            YieldProcessor();
+        const uint64_t cpuStart = ThreadCpuTime100ns();
+        const double clockStart = Bench::NowMicroseconds();
         RunPairs(allocator, size, PairsPerThread);
-        cpu += ThreadCpuTime100ns() - start;
+        const double spent = threads == 1 ? (Bench::NowMicroseconds() - clockStart) * 1000
+                                          : static_cast<double>(ThreadCpuTime100ns() - cpuStart) * 100;
+        total.fetch_add(spent);
     };
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t)
         workers.emplace_back(work);
     for (auto& worker : workers)
         worker.join();
-    return static_cast<double>(cpu.load()) * 100.0 / (static_cast<double>(PairsPerThread) * threads);
+    return total.load() / (static_cast<double>(PairsPerThread) * threads);
 }
 
-// The three allocators take turns, several rounds, and each keeps its best round.
+// The three allocators take turns, round by round, so that a change in the machine's load
+// hits all three alike; each reports its median round.
 void Compare(size_t size, int threads)
 {
     CAtomicBlockManager pool(size);
     RunPairs(PoolAllocator{pool}, size, PairsPerThread); // warm-up: pages carved, heaps grown
     RunPairs(MallocAllocator{}, size, PairsPerThread);
     RunPairs(ProcessHeapAllocator{}, size, PairsPerThread);
-    double poolTime = 1e30, mallocTime = 1e30, heapTime = 1e30;
+    std::vector<double> poolTimes, mallocTimes, heapTimes;
     for (int round = 0; round < Rounds; ++round) {
-        poolTime = std::min(poolTime, Measure(PoolAllocator{pool}, size, threads));
-        mallocTime = std::min(mallocTime, Measure(MallocAllocator{}, size, threads));
-        heapTime = std::min(heapTime, Measure(ProcessHeapAllocator{}, size, threads));
+        poolTimes.push_back(Measure(PoolAllocator{pool}, size, threads));
+        mallocTimes.push_back(Measure(MallocAllocator{}, size, threads));
+        heapTimes.push_back(Measure(ProcessHeapAllocator{}, size, threads));
     }
+    const double poolTime = Bench::Median(poolTimes);
     char name[64];
     std::snprintf(name, sizeof name, "pool, %zu bytes, %d thread%s vs malloc", size, threads, threads == 1 ? "" : "s");
-    Bench::Report(name, poolTime / 1000, mallocTime / 1000);
+    Bench::Report(name, poolTime / 1000, Bench::Median(mallocTimes) / 1000);
     std::snprintf(name, sizeof name, "pool, %zu bytes, %d thread%s vs HeapAlloc", size, threads,
                   threads == 1 ? "" : "s");
-    Bench::Report(name, poolTime / 1000, heapTime / 1000);
+    Bench::Report(name, poolTime / 1000, Bench::Median(heapTimes) / 1000);
 }
 
 void BenchBlockPool()
