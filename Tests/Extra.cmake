@@ -9,7 +9,7 @@ add_dependencies(AllocTest MemoryProbe)
 
 # ---- Strings --------------------------------------------------------------------------------
 # String-table entries that the resource tests of UnicodeStringTest load.
-target_sources(UnicodeStringTest PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/UnicodeStringTest.rc)
+target_sources(UnicodeStringTest PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Support/UnicodeStringTest.rc)
 
 # ---- Per-thread data, start-up and resource modules -----------------------------------------
 # Helper modules: a framework module whose start-up can be made to fail, two message modules
@@ -32,8 +32,8 @@ add_dependencies(ResourceInfoTest MessageModuleA MessageModuleB IconModule)
 # Hosts for the message-display suite: one program, built three times with a different
 # "MessageHandler" value in its version resource (HOST_HANDLER 0: none).
 foreach(variant Plain EventLog MessageBox)
-  add_executable(MessageHost${variant} ${CMAKE_CURRENT_SOURCE_DIR}/MessageHost.cpp
-                                       ${CMAKE_CURRENT_SOURCE_DIR}/MessageHost.rc)
+  add_executable(MessageHost${variant} ${CMAKE_CURRENT_SOURCE_DIR}/Hosts/MessageHost.cpp
+                                       ${CMAKE_CURRENT_SOURCE_DIR}/Hosts/MessageHost.rc)
   target_compile_definitions(MessageHost${variant} PRIVATE HOST_HANDLER_${variant})
   target_link_options(MessageHost${variant} PRIVATE -municode)
   target_link_libraries(MessageHost${variant} PRIVATE ZelkorAll)
@@ -66,12 +66,12 @@ add_test(NAME TrevalicRegistrations.Forms
          COMMAND ${CMAKE_COMMAND} -DCHECKER=${PROJECT_SOURCE_DIR}/cmake/TrevalicRegistrations.cmake
                  -DGOOD=${PROJECT_SOURCE_DIR}/Trevalic/DevelopmentRegistrations.txt
                  -DWORK=${CMAKE_CURRENT_BINARY_DIR}/RegistrationsCheck
-                 -P ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicRegistrationsCheck.cmake)
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/Checks/TrevalicRegistrationsCheck.cmake)
 
 # ---- Message log ----------------------------------------------------------------------------
 # The log lands beside the framework's module; each test copies this host into a folder of its
 # own, so tests running in parallel never share a log.
-add_executable(MessageLogHost ${CMAKE_CURRENT_SOURCE_DIR}/MessageLogHost.cpp)
+add_executable(MessageLogHost ${CMAKE_CURRENT_SOURCE_DIR}/Hosts/MessageLogHost.cpp)
 target_link_options(MessageLogHost PRIVATE -municode)
 target_link_libraries(MessageLogHost PRIVATE ZelkorAll)
 add_dependencies(MessageLogTest MessageLogHost)
@@ -91,7 +91,7 @@ if(jsonschema_missing)
 endif()
 foreach(mode schema cli)
   add_test(NAME TrevalicHost.${mode}
-           COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicHostCheck.py ${mode}
+           COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/Checks/TrevalicHostCheck.py ${mode}
                    --emulator ${CMAKE_CROSSCOMPILING_EMULATOR} --bin ${CMAKE_BINARY_DIR}/bin
                    --schema ${PROJECT_SOURCE_DIR}/docs/Trevalic.schema.json
                    --work ${CMAKE_CURRENT_BINARY_DIR}/TrevalicHost.${mode})
@@ -103,9 +103,9 @@ if(NOT EXISTS "${toolchain}")
   file(REAL_PATH "${CMAKE_TOOLCHAIN_FILE}" toolchain BASE_DIRECTORY ${PROJECT_SOURCE_DIR})
 endif()
 add_test(NAME TrevalicPackage.Consumer
-         COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/HostPackage
+         COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/Checks/HostPackage
                  -DTOOLCHAIN=${toolchain} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
-                 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/TrevalicPackage -P ${CMAKE_CURRENT_SOURCE_DIR}/HostPackageCheck.cmake)
+                 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/TrevalicPackage -P ${CMAKE_CURRENT_SOURCE_DIR}/Checks/HostPackageCheck.cmake)
 set_tests_properties(TrevalicPackage.Consumer PROPERTIES TIMEOUT 600)
 
 # ---- The shipped image ----------------------------------------------------------------------
@@ -117,10 +117,10 @@ if(NOT TREVALIC_READOBJ OR NOT TREVALIC_PDBUTIL)
   message(FATAL_ERROR "The image checks need llvm-readobj-14 and llvm-pdbutil-14 (apt-get install llvm-14)")
 endif()
 add_test(NAME TrevalicImage.WindowsVersion
-         COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicImageCheck.py windows
+         COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/Checks/TrevalicImageCheck.py windows
                  --readobj ${TREVALIC_READOBJ} --docs ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/Hosting.md
                  -- $<TARGET_FILE:Trevalic> $<TARGET_FILE:TrevalicHost>)
 add_test(NAME TrevalicImage.ProgramDatabase
-         COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/TrevalicImageCheck.py pdb
+         COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/Checks/TrevalicImageCheck.py pdb
                  --readobj ${TREVALIC_READOBJ} --pdbutil ${TREVALIC_PDBUTIL}
                  --def ${PROJECT_SOURCE_DIR}/Trevalic/Src/Trevalic.def -- $<TARGET_FILE:Trevalic> $<TARGET_FILE_DIR:Trevalic>/Trevalic.pdb)

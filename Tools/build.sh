@@ -7,7 +7,7 @@
 #   Tools/build.sh bench  install what is missing, build, run the benchmark program
 #   Tools/build.sh lint   clang-tidy over Zelkor/ and Trevalic/ (Clang configuration, build-lint),
 #                         then clang-format --dry-run over the sources; fails on any finding
-#   Tools/build.sh mutants [--check] [filter]  score the tests against Tests/Faults.json (in
+#   Tools/build.sh mutants [--check] [filter]  score the tests against Tests/Faults/Faults.json (in
 #                         build-mutants: a scratch copy of the tree and its checked build)
 # BUILD_DIR overrides the build folder (default: build for run and bench; for test, the checked
 # build in build-tests, the Release build in build-tests-release and the other compiler's in

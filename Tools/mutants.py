@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Scores the test suites against the fault catalogue Tests/Faults.json: each fault is one edit of
+"""Scores the test suites against the fault catalogue Tests/Faults/Faults.json: each fault is one edit of
 one source file. It is made in a scratch copy of the tree (never the developer's), the checked
 configuration is rebuilt incrementally, the fault's suites run, and the edit is undone.
 A fault is caught when a test fails or the build breaks. Tools/build.sh mutants starts Wine."""
@@ -11,7 +11,7 @@ parser.add_argument("--check", action="store_true", help="only check that every 
 parser.add_argument("--root", required=True)
 parser.add_argument("--work", help="scratch folder: tree/ and build/")
 args = parser.parse_args()
-faults = json.load(open(os.path.join(args.root, "Tests", "Faults.json"), encoding="utf-8"))
+faults = json.load(open(os.path.join(args.root, "Tests", "Faults", "Faults.json"), encoding="utf-8"))
 # Faults of one file in a row, so that each build recompiles one source, not two; headers, which
 # recompile most of the tree, come last.
 chosen = sorted((f for f in faults if re.search(args.filter, f["facility"] + " " + f["file"])),
