@@ -19,8 +19,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-run}
 shift || true
 
-packages=(cmake make g++-mingw-w64-x86-64-posix clang-14 lld-14 llvm-14 clang-tidy-14 clang-format-14 wine wine64
-          googletest nlohmann-json3-dev python3-jsonschema)
+# What each mode needs: every build the compilers (GCC's DLL links through Clang's driver and
+# LLD) and the JSON parser of the host program; programs run under Wine; the tests add their
+# framework, the schema validator and the LLVM tools of the image checks; the lint its tools.
+build_packages=(cmake make g++-mingw-w64-x86-64-posix clang-14 lld-14 nlohmann-json3-dev)
+wine_packages=(wine wine64)
+test_packages=(googletest python3-jsonschema llvm-14)
+lint_packages=(clang-tidy-14 clang-format-14)
 
 # GCC builds what ships (README: the benchmark table of both compilers decided it).
 shipped=${COMPILER:-gcc}
@@ -34,7 +39,7 @@ toolchain() {
 }
 install_missing() {
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return
@@ -55,7 +60,10 @@ start_wine() {
     # its services starting beside it. Wait for it to end (seconds; a minute at most) first.
     local tries=0
     until wineserver -p </dev/null >/dev/null 2>&1; do
-        [ $((tries += 1)) -le 2 ] || { echo "build.sh: another Wine server keeps $WINEPREFIX" >&2; return 0; }
+        if [ $((tries += 1)) -gt 2 ]; then
+            echo "build.sh: another Wine server keeps $WINEPREFIX; end it (WINEPREFIX=$WINEPREFIX wineserver -k) and run again" >&2
+            return 1
+        fi
         timeout 70 wineserver -w </dev/null >/dev/null 2>&1 || true
     done
     trap 'wineserver -k 2>/dev/null || true' EXIT
@@ -77,15 +85,16 @@ configure_and_build() {
     cmake --build "$1" -j"$(nproc)"
 }
 
-install_missing
 case "$mode" in
 run)
+    install_missing "${build_packages[@]}" "${wine_packages[@]}"
     dir=${BUILD_DIR:-$root/build}
     configure_and_build "$dir" "$shipped" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
     start_wine "$dir"
     cd "$dir/bin" && wine TrevalicHost.exe "$@"
     ;;
 test)
+    install_missing "${build_packages[@]}" "${wine_packages[@]}" "${test_packages[@]}"
     base=${BUILD_DIR:-$root/build-tests}
     failed=0
     for config in checked release "$other-release"; do
@@ -105,11 +114,13 @@ mutants)
     if [ "${1:-}" = --check ]; then
         exec python3 "$root/Tools/mutants.py" --root "$root" "$@"
     fi
+    install_missing "${build_packages[@]}" "${wine_packages[@]}" "${test_packages[@]}"
     mkdir -p "$dir/build"
     start_wine "$dir/build"
     python3 "$root/Tools/mutants.py" --root "$root" --work "$dir" "$@"
     ;;
 bench)
+    install_missing "${build_packages[@]}" "${wine_packages[@]}"
     dir=${BUILD_DIR:-$root/build}
     configure_and_build "$dir" "$shipped" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
     start_wine "$dir"
@@ -117,6 +128,7 @@ bench)
     ;;
 lint)
     # The compile database of the Clang configuration; nothing needs building but the generated header.
+    install_missing "${build_packages[@]}" "${lint_packages[@]}"
     dir=${BUILD_DIR:-$root/build-lint}
     configure "$dir" clang -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
     cd "$root"
