@@ -2,7 +2,7 @@
 # A framework module whose unload the memory tests watch.
 add_library(MemoryProbe SHARED ${PROJECT_SOURCE_DIR}/Trevalic/Src/DllEntry.cpp
             ${CMAKE_CURRENT_SOURCE_DIR}/Modules/MemoryProbe.cpp)
-target_link_libraries(MemoryProbe PRIVATE ZelkorAll)
+target_link_libraries(MemoryProbe PRIVATE ZelkorAll ZelkorWarnings)
 target_link_options(MemoryProbe PRIVATE -Wl,--entry=ModuleEntryPoint)
 set_target_properties(MemoryProbe PROPERTIES PREFIX "")
 add_dependencies(AllocTest MemoryProbe)
@@ -16,7 +16,7 @@ target_sources(UnicodeStringTest PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Support/Uni
 # that share a message name, and a module with icons but no message lookup.
 add_library(StartupProbe SHARED ${PROJECT_SOURCE_DIR}/Trevalic/Src/DllEntry.cpp
             ${CMAKE_CURRENT_SOURCE_DIR}/Modules/StartupProbe.cpp)
-target_link_libraries(StartupProbe PRIVATE ZelkorAll)
+target_link_libraries(StartupProbe PRIVATE ZelkorAll ZelkorWarnings)
 target_link_options(StartupProbe PRIVATE -Wl,--entry=ModuleEntryPoint)
 
 add_library(MessageModuleA SHARED Modules/MessageModule.cpp Modules/MessageModuleA.rc)
@@ -24,6 +24,9 @@ target_compile_definitions(MessageModuleA PRIVATE MESSAGE_MODULE_A)
 add_library(MessageModuleB SHARED Modules/MessageModule.cpp Modules/MessageModuleB.rc)
 add_library(IconModule SHARED Modules/IconModule.cpp Modules/IconModule.rc)
 set_target_properties(StartupProbe MessageModuleA MessageModuleB IconModule PROPERTIES PREFIX "")
+foreach(module MessageModuleA MessageModuleB IconModule)
+  target_link_libraries(${module} PRIVATE ZelkorWarnings)
+endforeach()
 
 add_dependencies(StartupTest StartupProbe)
 add_dependencies(ResourceInfoTest MessageModuleA MessageModuleB IconModule)
@@ -36,22 +39,16 @@ foreach(variant Plain EventLog MessageBox)
                                        ${CMAKE_CURRENT_SOURCE_DIR}/Hosts/MessageHost.rc)
   target_compile_definitions(MessageHost${variant} PRIVATE HOST_HANDLER_${variant})
   target_link_options(MessageHost${variant} PRIVATE -municode)
-  target_link_libraries(MessageHost${variant} PRIVATE ZelkorAll)
+  target_link_libraries(MessageHost${variant} PRIVATE ZelkorAll ZelkorWarnings)
   add_dependencies(MessageHandlersTest MessageHost${variant})
 endforeach()
 
 # ---- Catalogue ------------------------------------------------------------------------------
-# The export suite parses the document with an independent JSON parser (Debian's header-only
-# nlohmann-json3-dev); only its folder is copied, since /usr/include as a whole is the host's.
+# The export suite parses the document with an independent JSON parser, and the JSON escaping
+# fuzz checks every result with it.
 if(TARGET TrevalicExportTest)
-  if(NOT EXISTS /usr/include/nlohmann/json.hpp)
-    message(FATAL_ERROR "TrevalicExportTest needs nlohmann/json.hpp (apt-get install nlohmann-json3-dev)")
-  endif()
-  file(COPY /usr/include/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/ThirdPartyInclude)
-  target_include_directories(TrevalicExportTest SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/ThirdPartyInclude)
-  # The JSON escaping fuzz checks every result with the same independent parser.
-  target_include_directories(FuzzTest SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/ThirdPartyInclude)
-  target_link_libraries(TrevalicExportTest PRIVATE oleaut32)
+  target_link_libraries(TrevalicExportTest PRIVATE JsonParser oleaut32)
+  target_link_libraries(FuzzTest PRIVATE JsonParser)
   # The expiry text follows the machine's time zone; run those cases again outside UTC.
   add_test(NAME TrevalicExport.OutsideUtc COMMAND TrevalicExportTest --gtest_filter=TrevalicExport.Document*)
   set_tests_properties(TrevalicExport.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe/Berlin TIMEOUT 120
@@ -73,7 +70,7 @@ add_test(NAME TrevalicRegistrations.Forms
 # own, so tests running in parallel never share a log.
 add_executable(MessageLogHost ${CMAKE_CURRENT_SOURCE_DIR}/Hosts/MessageLogHost.cpp)
 target_link_options(MessageLogHost PRIVATE -municode)
-target_link_libraries(MessageLogHost PRIVATE ZelkorAll)
+target_link_libraries(MessageLogHost PRIVATE ZelkorAll ZelkorWarnings)
 add_dependencies(MessageLogTest MessageLogHost)
 # Records carry local time; outside UTC a record stamped in UTC shows.
 add_test(NAME MessageLog.OutsideUtc COMMAND MessageLogTest --gtest_filter=MessageLog.RecordsOnly*)
