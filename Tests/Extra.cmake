@@ -79,6 +79,12 @@ set_tests_properties(MessageLog.OutsideUtc PROPERTIES ENVIRONMENT TEST_TZ=Europe
 # ---- Host integration -----------------------------------------------------------------------
 # On the build machine: the document against its JSON Schema with Debian's python3-jsonschema,
 # the host program's views and bad command lines, and the installed package used by a consumer.
+# The images are read with Debian's LLVM tools (llvm-14).
+find_program(TREVALIC_READOBJ llvm-readobj-14)
+find_program(TREVALIC_PDBUTIL llvm-pdbutil-14)
+if(NOT TREVALIC_READOBJ OR NOT TREVALIC_PDBUTIL)
+  message(FATAL_ERROR "The image checks need llvm-readobj-14 and llvm-pdbutil-14 (apt-get install llvm-14)")
+endif()
 find_program(TREVALIC_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
 find_program(TREVALIC_PYTHON3 python3)
 execute_process(COMMAND ${TREVALIC_PYTHON3} -I -c "import jsonschema; jsonschema.Draft202012Validator"
@@ -101,18 +107,13 @@ if(NOT EXISTS "${toolchain}")
 endif()
 add_test(NAME TrevalicPackage.Consumer
          COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/Checks/HostPackage
-                 -DTOOLCHAIN=${toolchain} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
+                 -DTOOLCHAIN=${toolchain} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DREADOBJ=${TREVALIC_READOBJ}
                  -DWORK=${CMAKE_CURRENT_BINARY_DIR}/TrevalicPackage -P ${CMAKE_CURRENT_SOURCE_DIR}/Checks/HostPackageCheck.cmake)
 set_tests_properties(TrevalicPackage.Consumer PROPERTIES TIMEOUT 600)
 
 # ---- The shipped image ----------------------------------------------------------------------
 # The Windows version in the PE headers against the one the documents state, and the program
-# database against its DLL, read with Debian's LLVM tools (llvm-14).
-find_program(TREVALIC_READOBJ llvm-readobj-14)
-find_program(TREVALIC_PDBUTIL llvm-pdbutil-14)
-if(NOT TREVALIC_READOBJ OR NOT TREVALIC_PDBUTIL)
-  message(FATAL_ERROR "The image checks need llvm-readobj-14 and llvm-pdbutil-14 (apt-get install llvm-14)")
-endif()
+# database against its DLL, read with Debian's LLVM tools (found above).
 add_test(NAME TrevalicImage.WindowsVersion
          COMMAND ${TREVALIC_PYTHON3} -I ${CMAKE_CURRENT_SOURCE_DIR}/Checks/TrevalicImageCheck.py windows
                  --readobj ${TREVALIC_READOBJ} --docs ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/Hosting.md

@@ -19,12 +19,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-run}
 shift || true
 
-# What each mode needs: every build the compilers (GCC's DLL links through Clang's driver and
-# LLD) and the JSON parser of the host program; programs run under Wine; the tests add their
-# framework, the schema validator and the LLVM tools of the image checks; the lint its tools.
-build_packages=(cmake make g++-mingw-w64-x86-64-posix clang-14 lld-14 nlohmann-json3-dev)
+# What each mode needs: every build both compilers, LLVM's objcopy (it strips the DLL) and the
+# JSON parser of the host program; programs run under Wine; the tests add their framework and
+# the schema validator; the lint its tools.
+build_packages=(cmake make g++-mingw-w64-x86-64-posix clang-14 lld-14 llvm-14 nlohmann-json3-dev)
 wine_packages=(wine wine64)
-test_packages=(googletest python3-jsonschema llvm-14)
+test_packages=(googletest python3-jsonschema)
 lint_packages=(clang-tidy-14 clang-format-14)
 
 # GCC builds what ships (README: the benchmark table of both compilers decided it).

@@ -1,7 +1,8 @@
 # The package as a host developer receives it: installs the build into a fresh prefix, checks
 # the layout, builds the consumer project against it with the same toolchain, runs its
 # programs under Wine, and checks that cpack's ZIP holds the same files.
-# Arguments: BUILD, SOURCE (the consumer project), TOOLCHAIN, EMULATOR, WORK.
+# The packaged DLL carries no DWARF: its symbols are in Trevalic.pdb.
+# Arguments: BUILD, SOURCE (the consumer project), TOOLCHAIN, EMULATOR, READOBJ (llvm-readobj), WORK.
 function(run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
@@ -13,6 +14,18 @@ set(expected bin/Trevalic.dll bin/Trevalic.pdb bin/TrevalicHost.exe include/Trev
     lib/libTrevalic.dll.a lib/cmake/Trevalic/TrevalicConfig.cmake lib/cmake/Trevalic/TrevalicConfigVersion.cmake
     share/Trevalic/Hosting.md share/Trevalic/Trevalic.schema.json)
 
+# Sections whose names start with .debug_ (DWARF), read from the section table.
+function(check_no_dwarf dll)
+  execute_process(COMMAND ${READOBJ} --sections ${dll} RESULT_VARIABLE status OUTPUT_VARIABLE sections)
+  if(NOT status EQUAL 0 OR NOT sections MATCHES "Name: \\.text")
+    message(FATAL_ERROR "${READOBJ} could not read the sections of ${dll} (${status})")
+  endif()
+  string(REGEX MATCHALL "Name: \\.debug_[a-z_]*" dwarf "${sections}")
+  if(dwarf)
+    message(FATAL_ERROR "${dll} carries DWARF:\n  ${dwarf}")
+  endif()
+endfunction()
+
 list(SORT expected)
 file(REMOVE_RECURSE ${WORK})
 run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/prefix)
@@ -21,6 +34,8 @@ list(SORT installed)
 if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed files:\n  ${installed}\nexpected:\n  ${expected}")
 endif()
+
+check_no_dwarf(${WORK}/prefix/bin/Trevalic.dll)
 
 run("configuring the consumer" ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/consumer
     -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_PREFIX_PATH=${WORK}/prefix)
@@ -39,3 +54,4 @@ list(SORT zipped)
 if(NOT zipped STREQUAL expected)
   message(FATAL_ERROR "${zip} holds:\n  ${zipped}\nexpected:\n  ${expected}")
 endif()
+check_no_dwarf(${WORK}/unzipped/${top}/bin/Trevalic.dll)
