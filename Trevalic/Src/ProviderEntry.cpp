@@ -62,17 +62,16 @@ CUnicodeString LoadTitle(const CMessageName& name)
 
 void AppendSecrets(CUnicodeString& out, const CArray<ClientSecret>& secrets)
 {
-    out += L'[';
+    CJsonArrayWriter array(out);
     for (int32_t i = 0; i < secrets.GetSize(); ++i) {
-        if (i > 0)
-            out += L',';
-        AppendLiteral(out, L"{ \"Value\": ");
-        AppendQuoted(out, secrets[i].Value);
-        AppendLiteral(out, L",\"Expiration\": ");
-        AppendTime(out, secrets[i].Expiration);
-        AppendLiteral(out, L" }");
+        CUnicodeString& secret = array.Element();
+        AppendLiteral(secret, L"{ \"Value\": ");
+        AppendQuoted(secret, secrets[i].Value);
+        AppendLiteral(secret, L",\"Expiration\": ");
+        AppendTime(secret, secrets[i].Expiration);
+        AppendLiteral(secret, L" }");
     }
-    out += L']';
+    array.End();
 }
 
 void AppendProvider(CUnicodeString& out, const ProviderEntry& record)
@@ -115,17 +114,15 @@ CUnicodeString ProviderListToJson(int32_t providerType)
     CUnicodeString document;
     document.GetBuffer(DocumentCapacityHint);
     document.ReleaseBuffer(0);
-    AppendLiteral(document, L"{\"Trevalic\": [");
-    bool first = true;
+    CJsonObjectWriter root(document);
+    CJsonArrayWriter records(root.Key(L"\"Trevalic\": "), L",\n");
     for (const ProviderEntry* record : BuiltInProviders) {
         if (providerType != 0 && providerType != static_cast<int32_t>(record->ProviderType))
             continue;
-        if (!first)
-            AppendLiteral(document, L",\n");
-        first = false;
-        AppendProvider(document, *record);
+        AppendProvider(records.Element(), *record);
     }
-    AppendLiteral(document, L"]}");
+    records.End();
+    root.End();
     return document;
 }
 
