@@ -1,9 +1,9 @@
 // Provider records and their rendering as JSON objects.
 #include "ProviderEntry.h"
 
+#include "Errors.h"
 #include "JsonTools.h"
 #include "RedirectSettings.h"
-#include "ResourceInfo.h"
 #include "Time.h"
 
 #include <cwchar>
@@ -51,15 +51,6 @@ using namespace JsonToolsInternal;
 
 namespace {
 
-// The title in the language of the moment; a message no module supplies shows its name.
-CUnicodeString LoadTitle(const CMessageName& name)
-{
-    CUnicodeString title;
-    if (!LoadMessageText(name, title))
-        title = CUnicodeString(name.GetName());
-    return title;
-}
-
 void AppendSecrets(CUnicodeString& out, const CArray<ClientSecret>& secrets)
 {
     CJsonArrayWriter array(out);
@@ -78,7 +69,8 @@ void AppendProvider(CUnicodeString& out, const ProviderEntry& record)
 {
     CJsonObjectWriter object(out);
     AppendQuoted(object.Key(L"\"Id\":"), record.Id);
-    AppendQuoted(object.Key(L"\"Name\":"), LoadTitle(record.Name));
+    // The title in the language of the moment; a message no module supplies shows its name.
+    AppendQuoted(object.Key(L"\"Name\":"), LoadMessageOrName(record.Name));
     AppendBool(object.Key(L"\"UiVisible\":"), record.UiVisible);
     AppendQuoted(object.Key(L"\"AuthorizationEndpoint\":"), record.AuthorizationEndpoint);
     AppendQuoted(object.Key(L"\"TokenEndpoint\":"), record.TokenEndpoint);
