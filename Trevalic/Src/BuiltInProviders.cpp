@@ -1,6 +1,7 @@
 // The seven built-in provider records. Client identifiers and secrets are build inputs (the
 // registrations file named at configure time); the header is generated from it.
 #include "CatalogueMessages.h"
+#include "GuardedStatic.h"
 #include "ProviderEntry.h"
 #include "StartupOrder.h"
 #include "TrevalicRegistrations.h"
@@ -70,20 +71,31 @@ ProviderDefinition Microsoft(const wchar_t* id, bool secondRegistration, Provide
             1};
 }
 
+// A record built at load. When building it fails, the load is refused and a bare record stands
+// in until the teardown.
+ProviderEntry Record(const ProviderDefinition& definition) noexcept
+{
+    return Zelkor::GuardedInit([&] { return ProviderEntry(definition); },
+                               [&] { return ProviderEntry(definition.Name); });
+}
+
 // Built in catalogue order after the redirect settings, destroyed in reverse before them.
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry GoogleImap(Google(L"google-imap"));
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry GoogleImap = Record(Google(L"google-imap"));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftImap(Microsoft(L"microsoft-imap", false, ProviderType::IMAP, OutlookImapScope));
+const ProviderEntry MicrosoftImap = Record(Microsoft(L"microsoft-imap", false, ProviderType::IMAP, OutlookImapScope));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftImapV2(Microsoft(L"microsoft-imap-v2", true, ProviderType::IMAP, OutlookImapScope));
+const ProviderEntry MicrosoftImapV2 =
+    Record(Microsoft(L"microsoft-imap-v2", true, ProviderType::IMAP, OutlookImapScope));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftGraph(Microsoft(L"microsoft-graph", false, ProviderType::Graph, GraphScope));
+const ProviderEntry MicrosoftGraph = Record(Microsoft(L"microsoft-graph", false, ProviderType::Graph, GraphScope));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftGraphV2(Microsoft(L"microsoft-graph-v2", true, ProviderType::Graph, GraphScope));
+const ProviderEntry MicrosoftGraphV2 = Record(Microsoft(L"microsoft-graph-v2", true, ProviderType::Graph, GraphScope));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftSharePoint(Microsoft(L"microsoft-sharepoint", false, ProviderType::SharePoint, L""));
+const ProviderEntry MicrosoftSharePoint =
+    Record(Microsoft(L"microsoft-sharepoint", false, ProviderType::SharePoint, L""));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftSharePointV2(Microsoft(L"microsoft-sharepoint-v2", true, ProviderType::SharePoint, L""));
+const ProviderEntry MicrosoftSharePointV2 =
+    Record(Microsoft(L"microsoft-sharepoint-v2", true, ProviderType::SharePoint, L""));
 
 } // namespace
 

@@ -47,6 +47,10 @@ ProviderEntry::ProviderEntry(const ProviderDefinition& definition)
                             CUnicodeString(definition.Parameters[i].Value));
 }
 
+ProviderEntry::ProviderEntry(const CMessageName& name) noexcept : Name(name)
+{
+}
+
 using namespace JsonToolsInternal;
 
 namespace {
