@@ -41,10 +41,9 @@ ProviderEntry::ProviderEntry(const ProviderDefinition& definition)
                                    definition.SecretExpires ? MicrosoftBExpiration() : NeverExpires});
     // Sized for the pairs to come before the first one arrives: the slot order, and so the
     // order of the parameters in the document, is that of the smallest bucket count.
-    ExtraParameters.Rehash(definition.ParameterCount);
-    for (int32_t i = 0; i < definition.ParameterCount; ++i)
-        ExtraParameters.Add(CUnicodeString(definition.Parameters[i].Key),
-                            CUnicodeString(definition.Parameters[i].Value));
+    ExtraParameters.Rehash(static_cast<int32_t>(definition.Parameters.size()));
+    for (const ProviderParameter& parameter : definition.Parameters)
+        ExtraParameters.Add(CUnicodeString(parameter.Key), CUnicodeString(parameter.Value));
 }
 
 ProviderEntry::ProviderEntry(const CMessageName& name) noexcept : Name(name)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "Array.h"
 #include "EnumClassItem.h"
@@ -47,8 +48,7 @@ struct ProviderDefinition {
     const wchar_t* SecretValue;
     bool SecretExpires;   // at the end of the registration's validity, in local time
     const wchar_t* Scope; // empty for none
-    const ProviderParameter* Parameters;
-    int32_t ParameterCount;
+    std::span<const ProviderParameter> Parameters;
 };
 
 class ProviderEntry {
