@@ -68,13 +68,13 @@ TEST(Startup, ModuleHandleAndRegistry)
 // The probe's statics are built in the order of their rows and destroyed in reverse. Teardown:
 // the detach entry removed the record and marked the thread before the exit handlers ran; the
 // last of them (ZELKOR_ROW_SUPPRESS) cleared the mark before the early statics went. A late
-// row that fails refuses the load. Without a thread-local slot the module still loads, and its
+// row that fails, by a check or by exhausted memory, refuses the load. Without a thread-local slot the module still loads, and its
 // per-thread values still work until it unloads.
 TEST(Startup, LoadOfAFrameworkModule)
 {
     // clang-format off
     const struct { const wchar_t* mode; bool withoutSlots; } rows[] = {
-        {L"ok", false}, {L"ok", true}, {L"assert", false}};
+        {L"ok", false}, {L"ok", true}, {L"assert", false}, {L"memory", false}};
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.mode)) + (row.withoutSlots ? " without slots" : ""));

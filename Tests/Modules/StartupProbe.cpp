@@ -1,13 +1,15 @@
 // A framework module for the start-up tests. Its static objects sit early and late in the
 // start-up order and leave a trace of their construction and destruction in the process
 // environment (STARTUP_PROBE_TRACE), where the test can read it after the module is gone.
-// With STARTUP_PROBE_MODE "assert" the late initialiser reports a failed check.
+// With STARTUP_PROBE_MODE "assert" the late initialiser reports a failed check, with "memory" it
+// runs out of memory.
 #include <windows.h>
 
 #include <cwchar>
 #include <string>
 
 #include "Errors.h"
+#include "GuardedStatic.h"
 #include "StartupOrder.h"
 #include "ThreadData.h"
 #include "Zelkor.h"
@@ -46,13 +48,15 @@ public:
     CLateWitness()
     {
         Trace(L"late+(suppress=%d)", Suppressed());
-        if (ReadVariable(L"STARTUP_PROBE_MODE") == L"assert") {
-            try {
+        // A failed check is shown in place, since the loading thread is marked by now; exhausted
+        // memory is thrown even then, and the guard must catch it.
+        const std::wstring mode = ReadVariable(L"STARTUP_PROBE_MODE");
+        Zelkor::GuardedStep([&] {
+            if (mode == L"assert")
                 Zelkor::Check(false, ZELKOR_HERE(L"Src/StartupProbe"));
-            } catch (Zelkor::CException* e) {
-                Zelkor::ReportStartupFailure(e);
-            }
-        }
+            if (mode == L"memory")
+                Zelkor::ThrowMemoryException();
+        });
     }
     ~CLateWitness() { Trace(L"late-(modules=%d,suppress=%d)", Zelkor::ModuleRegistry.GetCount(), Suppressed()); }
 };

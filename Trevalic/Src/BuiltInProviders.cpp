@@ -1,6 +1,7 @@
 // The seven built-in provider records. Client identifiers and secrets are build inputs (the
 // registrations file named at configure time); the header is generated from it.
 #include "CatalogueMessages.h"
+#include "GuardedStatic.h"
 #include "ProviderEntry.h"
 #include "StartupOrder.h"
 #include "TrevalicRegistrations.h"
@@ -39,55 +40,73 @@ const ProviderParameter MicrosoftParameters[] = {
 
 ProviderDefinition Google(const wchar_t* id)
 {
-    return {id,
-            MSG_OAUTH_TITLE_GOOGLE,
-            true,
-            ProviderType::IMAP,
-            GoogleAuthorizationEndpoint,
-            GoogleTokenEndpoint,
-            TREVALIC_GOOGLE_CLIENT_ID,
-            TREVALIC_GOOGLE_CLIENT_SECRET,
-            false,
-            GoogleMailScope,
-            GoogleParameters,
-            2};
+    return {.Id = id,
+            .Name = MSG_OAUTH_TITLE_GOOGLE,
+            .UiVisible = true,
+            .Type = ProviderType::IMAP,
+            .AuthorizationEndpoint = GoogleAuthorizationEndpoint,
+            .TokenEndpoint = GoogleTokenEndpoint,
+            .ClientId = TREVALIC_GOOGLE_CLIENT_ID,
+            .SecretValue = TREVALIC_GOOGLE_CLIENT_SECRET,
+            .SecretExpires = false,
+            .Scope = GoogleMailScope,
+            .Parameters = GoogleParameters};
 }
 
-// The first registration's secret never expires; the second one's ends in August 2027.
-ProviderDefinition Microsoft(const wchar_t* id, bool secondRegistration, ProviderType type, const wchar_t* scope)
+// Two applications are registered with Microsoft. The first one's secret never expires; the
+// second one's ends in August 2027, and only its records are shown to the user.
+enum class MicrosoftApplication { First, Second };
+
+ProviderDefinition Microsoft(const wchar_t* id, MicrosoftApplication application, ProviderType type,
+                             const wchar_t* scope)
 {
-    return {id,
-            MSG_OAUTH_TITLE_MICROSOFT,
-            secondRegistration,
-            type,
-            MicrosoftAuthorizationEndpoint,
-            MicrosoftTokenEndpoint,
-            secondRegistration ? TREVALIC_MICROSOFT_B_CLIENT_ID : TREVALIC_MICROSOFT_A_CLIENT_ID,
-            secondRegistration ? TREVALIC_MICROSOFT_B_CLIENT_SECRET : TREVALIC_MICROSOFT_A_CLIENT_SECRET,
-            secondRegistration,
-            scope,
-            MicrosoftParameters,
-            1};
+    const bool second = application == MicrosoftApplication::Second;
+    return {.Id = id,
+            .Name = MSG_OAUTH_TITLE_MICROSOFT,
+            .UiVisible = second,
+            .Type = type,
+            .AuthorizationEndpoint = MicrosoftAuthorizationEndpoint,
+            .TokenEndpoint = MicrosoftTokenEndpoint,
+            .ClientId = second ? TREVALIC_MICROSOFT_B_CLIENT_ID : TREVALIC_MICROSOFT_A_CLIENT_ID,
+            .SecretValue = second ? TREVALIC_MICROSOFT_B_CLIENT_SECRET : TREVALIC_MICROSOFT_A_CLIENT_SECRET,
+            .SecretExpires = second,
+            .Scope = scope,
+            .Parameters = MicrosoftParameters};
+}
+
+using enum MicrosoftApplication;
+
+// A record built at load. When building it fails, the load is refused and a bare record stands
+// in until the teardown.
+ProviderEntry Record(const ProviderDefinition& definition) noexcept
+{
+    return Zelkor::GuardedInit([&] { return ProviderEntry(definition); },
+                               [&] { return ProviderEntry(definition.Name); });
 }
 
 // Built in catalogue order after the redirect settings, destroyed in reverse before them.
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry GoogleImap(Google(L"google-imap"));
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20) const ProviderEntry GoogleImap = Record(Google(L"google-imap"));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftImap(Microsoft(L"microsoft-imap", false, ProviderType::IMAP, OutlookImapScope));
+const ProviderEntry MicrosoftImap = Record(Microsoft(L"microsoft-imap", First, ProviderType::IMAP, OutlookImapScope));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftImapV2(Microsoft(L"microsoft-imap-v2", true, ProviderType::IMAP, OutlookImapScope));
+const ProviderEntry MicrosoftImapV2 =
+    Record(Microsoft(L"microsoft-imap-v2", Second, ProviderType::IMAP, OutlookImapScope));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftGraph(Microsoft(L"microsoft-graph", false, ProviderType::Graph, GraphScope));
+const ProviderEntry MicrosoftGraph = Record(Microsoft(L"microsoft-graph", First, ProviderType::Graph, GraphScope));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftGraphV2(Microsoft(L"microsoft-graph-v2", true, ProviderType::Graph, GraphScope));
+const ProviderEntry MicrosoftGraphV2 =
+    Record(Microsoft(L"microsoft-graph-v2", Second, ProviderType::Graph, GraphScope));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftSharePoint(Microsoft(L"microsoft-sharepoint", false, ProviderType::SharePoint, L""));
+const ProviderEntry MicrosoftSharePoint =
+    Record(Microsoft(L"microsoft-sharepoint", First, ProviderType::SharePoint, L""));
 ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 20)
-const ProviderEntry MicrosoftSharePointV2(Microsoft(L"microsoft-sharepoint-v2", true, ProviderType::SharePoint, L""));
+const ProviderEntry MicrosoftSharePointV2 =
+    Record(Microsoft(L"microsoft-sharepoint-v2", Second, ProviderType::SharePoint, L""));
 
 } // namespace
 
-const ProviderEntry* const BuiltInProviders[BuiltInProviderCount] = {
+// Counted by the compiler: the declaration's bound must match this list.
+const ProviderEntry* const BuiltInProviders[] = {
     &GoogleImap,       &MicrosoftImap,       &MicrosoftImapV2,       &MicrosoftGraph,
     &MicrosoftGraphV2, &MicrosoftSharePoint, &MicrosoftSharePointV2,
 };

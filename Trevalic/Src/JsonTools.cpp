@@ -115,17 +115,10 @@ void AppendUnsigned(CUnicodeString& out, uint32_t value)
 
 void AppendParameters(CUnicodeString& out, const ParameterMap& parameters)
 {
-    out += L'{';
-    bool first = true;
-    parameters.ForEach([&](const CUnicodeString& key, const CUnicodeString& value) {
-        if (!first)
-            out += L',';
-        first = false;
-        AppendQuoted(out, key);
-        out += L':';
-        AppendQuoted(out, value);
-    });
-    out += L'}';
+    CJsonObjectWriter object(out);
+    parameters.ForEach(
+        [&](const CUnicodeString& key, const CUnicodeString& value) { AppendQuoted(object.Key(key), value); });
+    object.End();
 }
 
 } // namespace JsonToolsInternal

@@ -60,27 +60,75 @@ inline void AppendBool(Zelkor::CUnicodeString& out, bool value)
     value ? AppendLiteral(out, L"true") : AppendLiteral(out, L"false");
 }
 
-// Writes one object member by member: Key writes the separator (before every member but the
-// first) and the key literal, and returns the text for the member's value to be appended.
-class CJsonObjectWriter {
+// The separator rule of JSON arrays and objects, in one place: a separator before every
+// element but the first, the closing bracket at End.
+class CJsonListWriter {
 public:
-    explicit CJsonObjectWriter(Zelkor::CUnicodeString& out) : out(out) { out += L'{'; }
-    CJsonObjectWriter(const CJsonObjectWriter&) = delete;
-    CJsonObjectWriter& operator=(const CJsonObjectWriter&) = delete;
+    CJsonListWriter(const CJsonListWriter&) = delete;
+    CJsonListWriter& operator=(const CJsonListWriter&) = delete;
 
+    void End() { out += close; }
+
+protected:
     template <size_t N>
-    Zelkor::CUnicodeString& Key(const wchar_t (&key)[N])
+    CJsonListWriter(Zelkor::CUnicodeString& out, wchar_t open, wchar_t close, const wchar_t (&separator)[N])
+        : out(out), separator(separator), separatorLength(static_cast<int32_t>(N - 1)), close(close)
     {
-        if (members++ > 0)
-            out += L',';
-        AppendLiteral(out, key);
+        out += open;
+    }
+    ~CJsonListWriter() = default;
+
+    // The text for the next element to be appended, its separator written.
+    Zelkor::CUnicodeString& Next()
+    {
+        if (elements++ > 0)
+            out.Append(separator, separatorLength);
         return out;
     }
-    void End() { out += L'}'; }
 
 private:
     Zelkor::CUnicodeString& out;
-    int32_t members = 0;
+    const wchar_t* separator;
+    int32_t separatorLength;
+    wchar_t close;
+    int32_t elements = 0;
+};
+
+// Writes one array element by element: Element returns the text for the next one.
+class CJsonArrayWriter : public CJsonListWriter {
+public:
+    explicit CJsonArrayWriter(Zelkor::CUnicodeString& out) : CJsonListWriter(out, L'[', L']', L",") {}
+    template <size_t N>
+    CJsonArrayWriter(Zelkor::CUnicodeString& out, const wchar_t (&separator)[N])
+        : CJsonListWriter(out, L'[', L']', separator)
+    {
+    }
+
+    Zelkor::CUnicodeString& Element() { return Next(); }
+};
+
+// Writes one object member by member: Key writes the key and returns the text for the member's
+// value to be appended.
+class CJsonObjectWriter : public CJsonListWriter {
+public:
+    explicit CJsonObjectWriter(Zelkor::CUnicodeString& out) : CJsonListWriter(out, L'{', L'}', L",") {}
+
+    // A key literal as the document spells it, quotes, colon and blanks included.
+    template <size_t N>
+    Zelkor::CUnicodeString& Key(const wchar_t (&key)[N])
+    {
+        Zelkor::CUnicodeString& text = Next();
+        AppendLiteral(text, key);
+        return text;
+    }
+    // A key known at run time: quoted and escaped, then the colon.
+    Zelkor::CUnicodeString& Key(const Zelkor::CUnicodeString& key)
+    {
+        Zelkor::CUnicodeString& text = Next();
+        AppendQuoted(text, key);
+        text += L':';
+        return text;
+    }
 };
 
 // What one of the Append forms writes, as a text of its own.

@@ -1,6 +1,8 @@
 // The message table and the exports of the message module.
 #include "MessageTable.h"
 
+#include "Trevalic.h"
+
 namespace Trevalic {
 
 // Keep in step with the STRINGTABLE of Trevalic.rc: the ids there are the positions here.

@@ -1,7 +1,8 @@
 // The message module: the names of the 51 messages whose texts this library carries in its
-// string table, and the lookup exports through which the framework's resource loader finds a
-// text by name. Everything here is constant data, usable while the module is mapped, even
-// before its static initialisers ran; the exports take no lock and cannot fail.
+// string table, behind the lookup exports (declared in Trevalic.h) through which the
+// framework's resource loader finds a text by name. Everything here is constant data, usable
+// while the module is mapped, even before its static initialisers ran; the exports take no
+// lock and cannot fail.
 #pragma once
 
 #include <cstdint>
@@ -24,20 +25,3 @@ constexpr int32_t MessageSystemVersion = 200;
 extern const CMessageTableEntry MessageTable[MessageCount];
 
 } // namespace Trevalic
-
-extern "C" {
-
-// The Id of the message with exactly this name (ordinal, case-sensitive, whole name), or 0 when
-// the name is unknown or null.
-uint32_t GetResourceID(const wchar_t* name);
-
-int32_t NumberOfMessages();
-
-// The name of entry index, or null for an index outside 0 to NumberOfMessages() - 1.
-const wchar_t* GetMessageName(int32_t index);
-
-int32_t GetMessageSystemVersion();
-
-// Marks the module as built with the framework; nothing reads or writes it.
-extern int32_t __ZelkorUsed;
-}

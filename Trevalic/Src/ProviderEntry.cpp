@@ -1,9 +1,9 @@
 // Provider records and their rendering as JSON objects.
 #include "ProviderEntry.h"
 
+#include "Errors.h"
 #include "JsonTools.h"
 #include "RedirectSettings.h"
-#include "ResourceInfo.h"
 #include "Time.h"
 
 #include <cwchar>
@@ -41,45 +41,39 @@ ProviderEntry::ProviderEntry(const ProviderDefinition& definition)
                                    definition.SecretExpires ? MicrosoftBExpiration() : NeverExpires});
     // Sized for the pairs to come before the first one arrives: the slot order, and so the
     // order of the parameters in the document, is that of the smallest bucket count.
-    ExtraParameters.Rehash(definition.ParameterCount);
-    for (int32_t i = 0; i < definition.ParameterCount; ++i)
-        ExtraParameters.Add(CUnicodeString(definition.Parameters[i].Key),
-                            CUnicodeString(definition.Parameters[i].Value));
+    ExtraParameters.Rehash(static_cast<int32_t>(definition.Parameters.size()));
+    for (const ProviderParameter& parameter : definition.Parameters)
+        ExtraParameters.Add(CUnicodeString(parameter.Key), CUnicodeString(parameter.Value));
+}
+
+ProviderEntry::ProviderEntry(const CMessageName& name) noexcept : Name(name)
+{
 }
 
 using namespace JsonToolsInternal;
 
 namespace {
 
-// The title in the language of the moment; a message no module supplies shows its name.
-CUnicodeString LoadTitle(const CMessageName& name)
-{
-    CUnicodeString title;
-    if (!LoadMessageText(name, title))
-        title = CUnicodeString(name.GetName());
-    return title;
-}
-
 void AppendSecrets(CUnicodeString& out, const CArray<ClientSecret>& secrets)
 {
-    out += L'[';
+    CJsonArrayWriter array(out);
     for (int32_t i = 0; i < secrets.GetSize(); ++i) {
-        if (i > 0)
-            out += L',';
-        AppendLiteral(out, L"{ \"Value\": ");
-        AppendQuoted(out, secrets[i].Value);
-        AppendLiteral(out, L",\"Expiration\": ");
-        AppendTime(out, secrets[i].Expiration);
-        AppendLiteral(out, L" }");
+        CUnicodeString& secret = array.Element();
+        AppendLiteral(secret, L"{ \"Value\": ");
+        AppendQuoted(secret, secrets[i].Value);
+        AppendLiteral(secret, L",\"Expiration\": ");
+        AppendTime(secret, secrets[i].Expiration);
+        AppendLiteral(secret, L" }");
     }
-    out += L']';
+    array.End();
 }
 
 void AppendProvider(CUnicodeString& out, const ProviderEntry& record)
 {
     CJsonObjectWriter object(out);
     AppendQuoted(object.Key(L"\"Id\":"), record.Id);
-    AppendQuoted(object.Key(L"\"Name\":"), LoadTitle(record.Name));
+    // The title in the language of the moment; a message no module supplies shows its name.
+    AppendQuoted(object.Key(L"\"Name\":"), LoadMessageOrName(record.Name));
     AppendBool(object.Key(L"\"UiVisible\":"), record.UiVisible);
     AppendQuoted(object.Key(L"\"AuthorizationEndpoint\":"), record.AuthorizationEndpoint);
     AppendQuoted(object.Key(L"\"TokenEndpoint\":"), record.TokenEndpoint);
@@ -115,17 +109,15 @@ CUnicodeString ProviderListToJson(int32_t providerType)
     CUnicodeString document;
     document.GetBuffer(DocumentCapacityHint);
     document.ReleaseBuffer(0);
-    AppendLiteral(document, L"{\"Trevalic\": [");
-    bool first = true;
+    CJsonObjectWriter root(document);
+    CJsonArrayWriter records(root.Key(L"\"Trevalic\": "), L",\n");
     for (const ProviderEntry* record : BuiltInProviders) {
         if (providerType != 0 && providerType != static_cast<int32_t>(record->ProviderType))
             continue;
-        if (!first)
-            AppendLiteral(document, L",\n");
-        first = false;
-        AppendProvider(document, *record);
+        AppendProvider(records.Element(), *record);
     }
-    AppendLiteral(document, L"]}");
+    records.End();
+    root.End();
     return document;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "Array.h"
 #include "EnumClassItem.h"
@@ -47,28 +48,30 @@ struct ProviderDefinition {
     const wchar_t* SecretValue;
     bool SecretExpires;   // at the end of the registration's validity, in local time
     const wchar_t* Scope; // empty for none
-    const ProviderParameter* Parameters;
-    int32_t ParameterCount;
+    std::span<const ProviderParameter> Parameters;
 };
 
 class ProviderEntry {
 public:
     explicit ProviderEntry(const ProviderDefinition& definition);
+    // What stands in for a record whose building failed: the load is then refused, so nothing
+    // renders it. Allocates nothing.
+    explicit ProviderEntry(const Zelkor::CMessageName& name) noexcept;
     ProviderEntry(const ProviderEntry&) = delete;
     ProviderEntry& operator=(const ProviderEntry&) = delete;
 
     // Built records are const objects; the fields are filled only by the constructor.
     Zelkor::CUnicodeString Id;
     const Zelkor::CMessageName& Name; // the title is looked up at every rendering
-    bool UiVisible;
+    bool UiVisible = false;
     Zelkor::CUnicodeString AuthorizationEndpoint;
     Zelkor::CUnicodeString TokenEndpoint;
     Zelkor::CUnicodeString ClientId;
     Zelkor::CArray<ClientSecret> ClientSecrets;
     Zelkor::CUnicodeString Scope;
     Zelkor::CUnicodeString RedirectUrl; // shares the buffer of RedirectUrlSetting
-    uint32_t RedirectPort;
-    Trevalic::ProviderType ProviderType;
+    uint32_t RedirectPort = 0;
+    Trevalic::ProviderType ProviderType = Trevalic::ProviderType::Any;
     ParameterMap ExtraParameters;
 };
 

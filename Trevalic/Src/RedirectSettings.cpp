@@ -3,10 +3,10 @@
 
 #include <cwchar>
 
+#include "GuardedStatic.h"
 #include "RedirectSettings.h"
 #include "RegistryKey.h"
 #include "StartupOrder.h"
-#include "Zelkor.h"
 
 namespace Trevalic {
 
@@ -64,21 +64,17 @@ using namespace RedirectSettingsInternal;
 
 // Built after the message names and before the records, which copy both values. The URL's
 // destructor runs after the records are gone, since it was registered before them.
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 10) CUnicodeString RedirectUrlSetting(ReadRedirectUrl(HKEY_LOCAL_MACHINE));
-
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 10)
+CUnicodeString RedirectUrlSetting = Zelkor::GuardedInit([] { return ReadRedirectUrl(HKEY_LOCAL_MACHINE); });
 uint32_t RedirectPortSetting = DefaultRedirectPort;
 
 namespace {
 
+// Only objects of class type take a place in the start-up order.
 struct CRedirectPortReader {
-    CRedirectPortReader()
+    CRedirectPortReader() noexcept
     {
-        // Only memory can fail here (the key's name); nothing may escape a static initialiser.
-        try {
-            RedirectPortSetting = ReadRedirectPort(HKEY_LOCAL_MACHINE);
-        } catch (Zelkor::CException* e) {
-            Zelkor::ReportStartupFailure(e);
-        }
+        Zelkor::GuardedStep([] { RedirectPortSetting = ReadRedirectPort(HKEY_LOCAL_MACHINE); });
     }
 };
 

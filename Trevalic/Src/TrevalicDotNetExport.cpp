@@ -9,14 +9,13 @@
 
 #include "Errors.h"
 #include "ProviderEntry.h"
+#include "Trevalic.h"
 
 namespace Trevalic {
 
 using Zelkor::CUnicodeString;
 
 namespace {
-
-constexpr uint32_t CopyFailedError = 14109;
 
 // The last-error code of one GetProvidersList call. The caller's buffer is written only on
 // success, and never past the needed count.
@@ -31,7 +30,7 @@ uint32_t FillProviderList(int32_t providerType, wchar_t* buffer, size_t* length)
         return ERROR_INSUFFICIENT_BUFFER;
     }
     if (wcsncpy_s(buffer, needed, document.GetText(), needed - 1) != 0)
-        return CopyFailedError;
+        return TREVALIC_ERROR_COPY_FAILED;
     *length = needed;
     return ERROR_SUCCESS;
 }

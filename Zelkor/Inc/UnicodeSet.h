@@ -10,8 +10,9 @@ namespace Zelkor {
 class CUnicodeSet {
 public:
     CUnicodeSet() = default;
-    // Members listed as text; an exhausted pool leaves the set as far as it got.
-    explicit CUnicodeSet(const wchar_t* members) noexcept;
+    // Members listed as text. An exhausted pool throws; the pages taken so far go back, since
+    // the destructor runs once the delegated default constructor has completed.
+    explicit CUnicodeSet(const wchar_t* members);
     ~CUnicodeSet();
     CUnicodeSet(const CUnicodeSet&) = delete;
     CUnicodeSet& operator=(const CUnicodeSet&) = delete;

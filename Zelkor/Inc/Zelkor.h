@@ -14,6 +14,7 @@
 
 #include "Array.h"
 #include "Errors.h"
+#include "GuardedStatic.h"
 #include "Lock.h"
 #include "UnicodeString.h"
 
@@ -40,10 +41,6 @@ void DebugTrace(const wchar_t* format, ...);
 // ZELKOR_ROW_RESOURCE_MODULE: the module registers itself as a resource module and unregisters at unload.
 void RegisterOwnResourceModule();
 void UnregisterOwnResourceModule();
-
-// A failure caught in a static initialiser or exit handler, where nothing may propagate: it
-// is reported and deleted, and a load in progress is refused.
-void ReportStartupFailure(CException* e);
 
 using ModuleNotification = void (*)(HMODULE module);
 

@@ -4,13 +4,16 @@
 #include <algorithm>
 
 #include "Errors.h"
+#include "GuardedStatic.h"
 #include "StartupOrder.h"
 #include "UnicodeSet.h"
 
 namespace Zelkor {
 
-ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 20) const CUnicodeString LongUncPrefix(L"\\\\?\\UNC\\");
-ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 21) const CUnicodeString LongPathPrefix(L"\\\\?\\");
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 20)
+const CUnicodeString LongUncPrefix = GuardedInit([] { return CUnicodeString(L"\\\\?\\UNC\\"); });
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 21)
+const CUnicodeString LongPathPrefix = GuardedInit([] { return CUnicodeString(L"\\\\?\\"); });
 
 namespace {
 

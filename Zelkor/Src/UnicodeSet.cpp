@@ -5,6 +5,7 @@
 
 #include "AtomicBlockManager.h"
 #include "Errors.h"
+#include "GuardedStatic.h"
 #include "StartupOrder.h"
 
 namespace Zelkor {
@@ -16,14 +17,9 @@ static_assert(PageBytes * 8 == 1024, "one page holds the bits of 1024 code units
 
 } // namespace
 
-CUnicodeSet::CUnicodeSet(const wchar_t* members) noexcept
+CUnicodeSet::CUnicodeSet(const wchar_t* members) : CUnicodeSet()
 {
-    // Built by static initialisers, where nothing may escape.
-    try {
-        Add(members);
-    } catch (CException* e) {
-        delete e;
-    }
+    Add(members);
 }
 
 CUnicodeSet::~CUnicodeSet()
@@ -66,14 +62,18 @@ void CUnicodeSet::Clear()
 
 // Built in this order: strict whitespace, whitespace, digits.
 ZELKOR_INIT(ZELKOR_ROW_CHARACTER_SETS)
-CUnicodeSet StrictWhitespaceSet(L"\x0009\x000A\x000B\x000C\x000D\x0020\x0085\x1680"
-                                L"\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A"
-                                L"\x2028\x2029\x202F\x205F\x3000");
+CUnicodeSet StrictWhitespaceSet = GuardedInit([] {
+    return CUnicodeSet(L"\x0009\x000A\x000B\x000C\x000D\x0020\x0085\x1680"
+                       L"\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A"
+                       L"\x2028\x2029\x202F\x205F\x3000");
+});
 ZELKOR_INIT(ZELKOR_ROW_CHARACTER_SETS)
-CUnicodeSet WhitespaceSet(L"\x0009\x000A\x000B\x000C\x000D\x0020\x0085\x00A0\x1680"
-                          L"\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A"
-                          L"\x2028\x2029\x202F\x205F\x3000");
+CUnicodeSet WhitespaceSet = GuardedInit([] {
+    return CUnicodeSet(L"\x0009\x000A\x000B\x000C\x000D\x0020\x0085\x00A0\x1680"
+                       L"\x2000\x2001\x2002\x2003\x2004\x2005\x2006\x2007\x2008\x2009\x200A"
+                       L"\x2028\x2029\x202F\x205F\x3000");
+});
 ZELKOR_INIT(ZELKOR_ROW_CHARACTER_SETS)
-CUnicodeSet DigitSet(L"0123456789");
+CUnicodeSet DigitSet = GuardedInit([] { return CUnicodeSet(L"0123456789"); });
 
 } // namespace Zelkor

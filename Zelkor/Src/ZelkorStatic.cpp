@@ -6,6 +6,7 @@
 
 #include "Errors.h"
 #include "FileSystem.h"
+#include "GuardedStatic.h"
 #include "StartupOrder.h"
 #include "Zelkor.h"
 
@@ -67,6 +68,7 @@ CUnicodeString GetZelkorModuleDirectory()
 // memory-exception text in Src/Errors, the long-path prefixes in Src/FileSystem, the caption in
 // Src/MessageHandlers) at its own offset in the row.
 ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 10)
-const CUnicodeString VirtualFilesPrefix(L"\\\\Quorell\\Zelkor\\VirtualFiles$\\");
+const CUnicodeString VirtualFilesPrefix =
+    GuardedInit([] { return CUnicodeString(L"\\\\Quorell\\Zelkor\\VirtualFiles$\\"); });
 
 } // namespace Zelkor
