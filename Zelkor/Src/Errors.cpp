@@ -400,11 +400,11 @@ CUnicodeString GetLastErrorText(uint32_t errorCode)
         return FormatMessageText(Messages::ERR_UNKNOWN_LAST_ERROR_TEXT, &zero, 1);
     }
     wchar_t* buffer = nullptr;
-    // 0x3100: the system allocates the buffer and takes the text from its own table; inserts would
-    // be read from an argument array, and none is passed.
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                       nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    // No arguments are passed, so a text with inserts ("%1 is not a valid ...") keeps them as
+    // they stand; without that flag the system refuses such a text altogether.
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     if (length != 0 && buffer) {
         struct LocalBuffer {
             wchar_t* text;
