@@ -99,9 +99,7 @@ public:
 
     int32_t Find(wchar_t c, int32_t start = 0) const;           // -1 when absent
     int32_t Find(const wchar_t* text, int32_t start = 0) const; // -1 when absent
-    int32_t ReverseFind(wchar_t c) const;                       // -1 when absent
     bool StartsWith(const wchar_t* text) const;
-    bool EndsWith(const wchar_t* text) const;
 
     int Compare(const CUnicodeString& other) const;       // ordinal by code unit
     int CompareNoCase(const CUnicodeString& other) const; // ordinal after upper-casing
