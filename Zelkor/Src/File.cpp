@@ -4,7 +4,6 @@
 #include <atomic>
 
 #include "Errors.h"
-#include "MessageHandlers.h"
 
 namespace Zelkor {
 
@@ -79,7 +78,7 @@ CFile::~CFile()
     try {
         CloseThroughFileSystem(false);
     } catch (CException* e) {
-        ProcessException(e);
+        ReportUnpropagated(e);
         delete e;
     }
 }

@@ -41,6 +41,22 @@ ZELKOR_INIT(ZELKOR_ROW_LOCKS) CCriticalSection ConsoleLock;
 ZELKOR_INIT(ZELKOR_ROW_LOCKS) CCriticalSection EventLogLock;
 
 namespace {
+// What the failure operations below need for a report. ShowMessage works from the moment its
+// locks exist until they go (without handlers it shows through ShowWithoutHandler), so the table
+// is offered for exactly that time, right after the locks of this facility.
+const CReportServices ReportServicesTable{ShowMessage, ProcessException, LoadMessageText, GetUserSetting};
+
+class CReportServicesRegistration {
+public:
+    CReportServicesRegistration() { SetReportServices(&ReportServicesTable); }
+    ~CReportServicesRegistration() { SetReportServices(nullptr); }
+    CReportServicesRegistration(const CReportServicesRegistration&) = delete;
+    CReportServicesRegistration& operator=(const CReportServicesRegistration&) = delete;
+};
+ZELKOR_INIT(ZELKOR_ROW_LOCKS + 4) CReportServicesRegistration ReportServicesRegistration;
+} // namespace
+
+namespace {
 ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 22) const CUnicodeString MessageTitle(L"Zelkor");
 }
 

@@ -11,7 +11,7 @@
 
 #include "Alloc.h"
 #include "AtomicBlockManager.h"
-#include "Errors.h"
+#include "Errors.h" // up: strings raise through the failure operations, whose texts are strings
 #include "UnicodeSet.h"
 
 namespace Zelkor {

@@ -5,10 +5,7 @@
 #include <cstring>
 
 #include "Errors.h"
-#include "MessageHandlers.h"
-#include "MessageName.h"
 #include "Time.h"
-#include "VirtualFileSystem.h"
 
 namespace Zelkor {
 
@@ -30,7 +27,7 @@ int64_t CurrentFileTime()
 
 void ReportAndDelete(CException* e)
 {
-    ProcessException(e);
+    ReportUnpropagated(e);
     delete e;
 }
 

@@ -6,9 +6,7 @@
 
 #include "Errors.h"
 #include "File.h"
-#include "MessageHandlers.h"
 #include "StartupOrder.h"
-#include "Zelkor.h"
 
 namespace Zelkor {
 
@@ -165,7 +163,7 @@ CVirtualFileSystem::~CVirtualFileSystem()
         try {
             ClearTree();
         } catch (CException* e) {
-            ProcessException(e);
+            ReportUnpropagated(e);
             delete e;
         }
         FileSystemInternal::RegisterVirtualFileSystem(nullptr);
