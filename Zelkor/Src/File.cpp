@@ -46,7 +46,7 @@ int64_t FileLayerHeap::GetBlockCount()
 
 uint32_t AccessFromMode(FileOpenMode mode)
 {
-    switch (mode & 7) {
+    switch (mode & FM_AccessField) {
     case FM_Read: return GENERIC_READ;
     case FM_Write: return GENERIC_WRITE;
     case FM_ReadWrite: return GENERIC_READ | GENERIC_WRITE;
@@ -58,7 +58,7 @@ uint32_t AccessFromMode(FileOpenMode mode)
 
 uint32_t ShareFromMode(FileOpenMode mode)
 {
-    switch (mode & 0x70) {
+    switch (mode & FM_SharingField) {
     case FM_DenyRead: return FILE_SHARE_WRITE;
     case FM_DenyWrite: return FILE_SHARE_READ;
     case FM_DenyAll: return 0;

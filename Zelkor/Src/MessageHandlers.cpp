@@ -230,7 +230,8 @@ int32_t CMessageBoxHandler::ShowWithIcon(HWND window, const wchar_t* text, const
     box.hInstance = iconModule;
     box.lpszText = text;
     box.lpszCaption = caption;
-    box.dwStyle = ExtraStyle(window) | WithDefaultIcon((flags & ~uint32_t(0x70)) | MB_USERICON);
+    constexpr uint32_t IconBits = MB_ICONHAND | MB_ICONQUESTION | MB_ICONEXCLAMATION | MB_ICONASTERISK;
+    box.dwStyle = ExtraStyle(window) | WithDefaultIcon((flags & ~IconBits) | MB_USERICON);
     box.lpszIcon = iconName;
 
     // The framework module's manifest selects the common controls that draw the box.

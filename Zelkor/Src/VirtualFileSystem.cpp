@@ -434,7 +434,7 @@ bool CVirtualFileSystem::FileExists(const CUnicodeString& path, FileOpenMode mod
     CCriticalSectionLock guard(lock);
     if (mode == FM_Exists)
         return AsFile(FindNode(path)) != nullptr;
-    if (!Check((mode & 0x70) != 0, ZELKOR_HERE(SourcePath)))
+    if (!Check((mode & FM_SharingField) != 0, ZELKOR_HERE(SourcePath)))
         return false;
     try {
         CloseFile(OpenFile(path, AccessFromMode(mode), ShareFromMode(mode), nullptr, OPEN_EXISTING,
