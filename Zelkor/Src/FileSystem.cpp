@@ -423,10 +423,8 @@ void GetFullPath(CUnicodeString& path)
             return;
         }
     }
-    if (result == 0) {
+    if (result == 0)
         ThrowFileException(GetLastError(), input);
-        return;
-    }
     full.ReleaseBuffer(int32_t(result));
     path = full;
 }
@@ -435,20 +433,16 @@ CUnicodeString CurrentDirectory()
 {
     // Asked with no buffer, the call gives the size with the terminator.
     const DWORD size = GetCurrentDirectoryW(0, nullptr);
-    if (size < 1) {
+    if (size < 1)
         ThrowFileException(GetLastError(), CUnicodeString());
-        return CUnicodeString();
-    }
     CUnicodeString directory;
     const DWORD result = GetCurrentDirectoryW(size, directory.GetBuffer(int32_t(size - 1)));
     if (result >= size) {
         ReportFailedCheck(ZELKOR_HERE(SourcePath));
         return CUnicodeString();
     }
-    if (result == 0) {
+    if (result == 0)
         ThrowFileException(GetLastError(), CUnicodeString());
-        return CUnicodeString();
-    }
     directory.ReleaseBuffer(int32_t(result));
     return directory;
 }
@@ -460,10 +454,8 @@ CUnicodeString ModuleFileName(HMODULE module)
     CUnicodeString name;
     for (int32_t capacity = MAX_PATH;; capacity *= 2) {
         const DWORD result = GetModuleFileNameW(module, name.GetBuffer(capacity), static_cast<DWORD>(capacity) + 1);
-        if (result == 0) {
+        if (result == 0)
             ThrowFileException(GetLastError(), CUnicodeString());
-            return CUnicodeString();
-        }
         if (result <= DWORD(capacity)) {
             name.ReleaseBuffer(int32_t(result));
             return name;
