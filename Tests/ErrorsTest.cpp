@@ -36,12 +36,12 @@ int32_t CaptureShow(const wchar_t* text, uint32_t flags)
     return ShowAnswer;
 }
 
-// The system's text of a code as the framework must ask for it: 0x3100 takes the inserts of a
-// text that has some from an argument array.
+// The system's own text of a code, inserts left as they stand.
 std::wstring SystemText(uint32_t code)
 {
     wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(0x3100, nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     std::wstring text = n && buffer ? std::wstring(buffer) : std::wstring();
     LocalFree(buffer);
     return text;
@@ -96,9 +96,9 @@ TEST_F(Errors, FileExceptionKindsAndTexts)
 
 TEST_F(Errors, MessageAndFailureTexts)
 {
-    // A text with inserts, which the system will not fill from an argument array that is not
-    // there (some systems then give none); ignoring the inserts instead would show a raw "%1".
-    EXPECT_EQ(W(GetLastErrorText(193)), SystemText(193).empty() ? L"Unknown error. Error code: 0xc1" : SystemText(193));
+    // A text with an insert is the system's text with the insert left in, not "Unknown error".
+    ASSERT_NE(SystemText(193).find(L"%1"), std::wstring::npos);
+    EXPECT_EQ(W(GetLastErrorText(193)), SystemText(193));
 
     const CUnicodeString params[3] = {L"C:\\a.txt", L"", L"b"};
     EXPECT_EQ(W(FormatMessageText(MissingMessage, params, 3)), L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");

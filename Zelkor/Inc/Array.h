@@ -107,7 +107,6 @@ class CArrayCore {
 
 public:
     int32_t GetSize() const { return Self().size; }
-    int32_t Size() const { return Self().size; }
     int32_t GetCapacity() const { return Self().capacity; }
 
     T& operator[](int32_t index)

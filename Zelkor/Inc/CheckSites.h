@@ -17,113 +17,129 @@ namespace Zelkor {
 
 struct CCheckSite {
     const wchar_t* sourcePath; // framework-relative, such as "Src/File"
-    int32_t line;              // the line the message shows
+    int32_t line;              // the line the message shows: a kept line or a real one
 };
+
+// The table below, by path, then by line. Its lines are kept lines: the lines these checks had
+// in the framework's earlier sources, which failure messages have shown ever since and which
+// users and tests rely on; they are not lines of today's files. A check reported through
+// ZELKOR_HERE shows its real line instead.
+constexpr CCheckSite KeptSite(const wchar_t* sourcePath, int32_t keptLine)
+{
+    return CCheckSite{sourcePath, keptLine};
+}
 
 namespace CheckSite {
 
-// Src/Alloc
-inline constexpr CCheckSite HeapNotCreatedOnAllocate{L"Src/Alloc", 520};
-inline constexpr CCheckSite HeapDestroyedTwice{L"Src/Alloc", 551};
-inline constexpr CCheckSite HeapDestroyRefused{L"Src/Alloc", 671};
-inline constexpr CCheckSite HeapNotCreated{L"Src/Alloc", 682};
-inline constexpr CCheckSite ProcessHeapFreeRefused{L"Src/Alloc", 894};
-inline constexpr CCheckSite AllocationGranularityUnknown{L"Src/Alloc", 928};
+// Inc/Array
+inline constexpr CCheckSite ArrayByteSizeOverflow = KeptSite(L"Inc/Array", 1047);
 
-// Src/AtomicBlockManager: a pool whose geometry leaves no block
-inline constexpr CCheckSite BlockSizeZero{L"Src/AtomicBlockManager", 24};
-inline constexpr CCheckSite PageTooSmallForHeader{L"Src/AtomicBlockManager", 43};
-inline constexpr CCheckSite PageNotDivisibleIntoBlocks{L"Src/AtomicBlockManager", 45};
+// Inc/FastArray
+inline constexpr CCheckSite FastArrayByteSizeOverflow = KeptSite(L"Inc/FastArray", 800);
 
-// Inc/Array, Inc/FastArray, Inc/PointerArray
-inline constexpr CCheckSite ArrayByteSizeOverflow{L"Inc/Array", 1047};
-inline constexpr CCheckSite FastArrayByteSizeOverflow{L"Inc/FastArray", 800};
-inline constexpr CCheckSite PointerArrayDeleteNegativeIndex{L"Inc/PointerArray", 525};
-inline constexpr CCheckSite PointerArrayDeleteIndexPastEnd{L"Inc/PointerArray", 526};
-inline constexpr CCheckSite PointerArrayDeleteNegativeCount{L"Inc/PointerArray", 527};
-inline constexpr CCheckSite PointerArrayDeleteCountPastEnd{L"Inc/PointerArray", 528};
+// Inc/HashTable
+inline constexpr CCheckSite HashTableLinkWhereNodeBelongs = KeptSite(L"Inc/HashTable", 925);
 
-// Inc/Map, Inc/HashTable, Src/HashTable: a link met where a node or a free slot belongs
-inline constexpr CCheckSite MapElementsWithoutBuckets{L"Inc/Map", 768};
-inline constexpr CCheckSite MapLinkWhereNodeBelongs{L"Inc/Map", 944};
-inline constexpr CCheckSite HashTableLinkWhereNodeBelongs{L"Inc/HashTable", 925};
-inline constexpr CCheckSite HashTableSizeBeyondLargest{L"Src/HashTable", 88};
+// Inc/Map
+inline constexpr CCheckSite MapElementsWithoutBuckets = KeptSite(L"Inc/Map", 768);
+inline constexpr CCheckSite MapLinkWhereNodeBelongs = KeptSite(L"Inc/Map", 944);
 
 // Inc/Object
-inline constexpr CCheckSite ObjectQueryUnsupported{L"Inc/Object", 39};
-inline constexpr CCheckSite ObjectNullEntry{L"Inc/Object", 385};
+inline constexpr CCheckSite ObjectQueryUnsupported = KeptSite(L"Inc/Object", 39);
+inline constexpr CCheckSite ObjectNullEntry = KeptSite(L"Inc/Object", 385);
+
+// Inc/PointerArray
+inline constexpr CCheckSite PointerArrayDeleteNegativeIndex = KeptSite(L"Inc/PointerArray", 525);
+inline constexpr CCheckSite PointerArrayDeleteIndexPastEnd = KeptSite(L"Inc/PointerArray", 526);
+inline constexpr CCheckSite PointerArrayDeleteNegativeCount = KeptSite(L"Inc/PointerArray", 527);
+inline constexpr CCheckSite PointerArrayDeleteCountPastEnd = KeptSite(L"Inc/PointerArray", 528);
 
 // Inc/ThreadObject
-inline constexpr CCheckSite ThreadObjectForeignRecord{L"Inc/ThreadObject", 177};
+inline constexpr CCheckSite ThreadObjectForeignRecord = KeptSite(L"Inc/ThreadObject", 177);
 
-// Src/RegistryKey
-inline constexpr CCheckSite RegistryOpenWithHandle{L"Src/RegistryKey", 120};
-inline constexpr CCheckSite RegistryOpenWhileOpen{L"Src/RegistryKey", 121};
-inline constexpr CCheckSite RegistryOpenNullPath{L"Src/RegistryKey", 122};
-inline constexpr CCheckSite RegistryOpenUnknownMode{L"Src/RegistryKey", 154};
-inline constexpr CCheckSite RegistryReadClosed{L"Src/RegistryKey", 331};
-inline constexpr CCheckSite RegistryReadNullArgument{L"Src/RegistryKey", 332};
-inline constexpr CCheckSite RegistryValueGrewWhileRead{L"Src/RegistryKey", 367};
-inline constexpr CCheckSite RegistryWriteNullData{L"Src/RegistryKey", 379};
-inline constexpr CCheckSite RegistryWriteNotWritable{L"Src/RegistryKey", 380};
+// Src/Alloc
+inline constexpr CCheckSite HeapNotCreatedOnAllocate = KeptSite(L"Src/Alloc", 520);
+inline constexpr CCheckSite HeapDestroyedTwice = KeptSite(L"Src/Alloc", 551);
+inline constexpr CCheckSite HeapDestroyRefused = KeptSite(L"Src/Alloc", 671);
+inline constexpr CCheckSite HeapNotCreated = KeptSite(L"Src/Alloc", 682);
+inline constexpr CCheckSite ProcessHeapFreeRefused = KeptSite(L"Src/Alloc", 894);
+inline constexpr CCheckSite AllocationGranularityUnknown = KeptSite(L"Src/Alloc", 928);
 
-// Src/ResourceInfo
-inline constexpr CCheckSite LanguageIndexOutOfRange{L"Src/ResourceInfo", 120};
-inline constexpr CCheckSite LanguageLocaleIndexOutOfRange{L"Src/ResourceInfo", 165};
-inline constexpr CCheckSite LanguageLocaleNameFailed{L"Src/ResourceInfo", 178};
-inline constexpr CCheckSite ResourceModuleNullHandle{L"Src/ResourceInfo", 317};
-inline constexpr CCheckSite ResourceModuleNotRegistered{L"Src/ResourceInfo", 670};
+// Src/AtomicBlockManager: a pool whose geometry leaves no block
+inline constexpr CCheckSite BlockSizeZero = KeptSite(L"Src/AtomicBlockManager", 24);
+inline constexpr CCheckSite PageTooSmallForHeader = KeptSite(L"Src/AtomicBlockManager", 43);
+inline constexpr CCheckSite PageNotDivisibleIntoBlocks = KeptSite(L"Src/AtomicBlockManager", 45);
 
-// Src/ThreadObject
-inline constexpr CCheckSite ThreadHandleNotDuplicated{L"Src/ThreadObject", 27};
-inline constexpr CCheckSite ThreadRecordArrayMissingOnRemove{L"Src/ThreadObject", 62};
-inline constexpr CCheckSite ThreadRecordArrayMissing{L"Src/ThreadObject", 126};
-inline constexpr CCheckSite ThreadStateUnknown{L"Src/ThreadObject", 131};
-
-// Src/VersionInfo
-inline constexpr CCheckSite VersionResourceUnreadable{L"Src/VersionInfo", 83};
-inline constexpr CCheckSite VersionBlockPathTooLong{L"Src/VersionInfo", 108};
-
-// Src/Zelkor
-inline constexpr CCheckSite ModuleAttachedWithOtherAttach{L"Src/Zelkor", 358};
-inline constexpr CCheckSite ModuleAttachedWithOtherDetach{L"Src/Zelkor", 359};
-inline constexpr CCheckSite ModuleDetachedUnknown{L"Src/Zelkor", 400};
-inline constexpr CCheckSite OwnResourceModuleNullHandle{L"Src/Zelkor", 418};
-inline constexpr CCheckSite PlatformVersionUnreadable{L"Src/Zelkor", 1388};
-
-// Src/ZelkorStatic
-inline constexpr CCheckSite ModuleEntryOfSecondModule{L"Src/ZelkorStatic", 29};
-inline constexpr CCheckSite ZelkorModuleHandleNull{L"Src/ZelkorStatic", 50};
-
-// Src/Errors, and the reserve of memory exceptions, which reports as Src/PrivateAllocators
-inline constexpr CCheckSite FailureKindUnknown{L"Src/Errors", 474};
-inline constexpr CCheckSite FileErrorKindOfSuccess{L"Src/Errors", 812};
-inline constexpr CCheckSite FileExceptionWithoutKind{L"Src/Errors", 853};
-inline constexpr CCheckSite ExceptionReserveFreeSlotGivenBack{L"Src/PrivateAllocators", 312};
-inline constexpr CCheckSite ExceptionReserveForeignBlock{L"Src/PrivateAllocators", 318};
-
-// Src/MessageHandlers
-inline constexpr CCheckSite ConsoleNullText{L"Src/MessageHandlers", 47};
-inline constexpr CCheckSite MessageIconModuleNotFound{L"Src/MessageHandlers", 287};
-inline constexpr CCheckSite EventSourceAlreadyRegistered{L"Src/MessageHandlers", 553};
-
-// Src/PrivateAllocators
-inline constexpr CCheckSite VirtualMemoryFreeFailed{L"Src/PrivateAllocators", 130};
+// Src/Errors
+inline constexpr CCheckSite FailureKindUnknown = KeptSite(L"Src/Errors", 474);
+inline constexpr CCheckSite FileErrorKindOfSuccess = KeptSite(L"Src/Errors", 812);
+inline constexpr CCheckSite FileExceptionWithoutKind = KeptSite(L"Src/Errors", 853);
 
 // Src/File: CFile::Write
-inline constexpr CCheckSite FileWriteNullBuffer{L"Src/File", 153};
-inline constexpr CCheckSite FileWriteBadCount{L"Src/File", 154};
-inline constexpr CCheckSite FileWriteClosed{L"Src/File", 155};
+inline constexpr CCheckSite FileWriteNullBuffer = KeptSite(L"Src/File", 153);
+inline constexpr CCheckSite FileWriteBadCount = KeptSite(L"Src/File", 154);
+inline constexpr CCheckSite FileWriteClosed = KeptSite(L"Src/File", 155);
+
+// Src/HashTable
+inline constexpr CCheckSite HashTableSizeBeyondLargest = KeptSite(L"Src/HashTable", 88);
+
+// Src/MessageHandlers
+inline constexpr CCheckSite ConsoleNullText = KeptSite(L"Src/MessageHandlers", 47);
+inline constexpr CCheckSite MessageIconModuleNotFound = KeptSite(L"Src/MessageHandlers", 287);
+inline constexpr CCheckSite EventSourceAlreadyRegistered = KeptSite(L"Src/MessageHandlers", 553);
+
+// Src/PrivateAllocators, where the reserve of memory exceptions (Src/Errors) reports too
+inline constexpr CCheckSite VirtualMemoryFreeFailed = KeptSite(L"Src/PrivateAllocators", 130);
+inline constexpr CCheckSite ExceptionReserveFreeSlotGivenBack = KeptSite(L"Src/PrivateAllocators", 312);
+inline constexpr CCheckSite ExceptionReserveForeignBlock = KeptSite(L"Src/PrivateAllocators", 318);
+
+// Src/RegistryKey
+inline constexpr CCheckSite RegistryOpenWithHandle = KeptSite(L"Src/RegistryKey", 120);
+inline constexpr CCheckSite RegistryOpenWhileOpen = KeptSite(L"Src/RegistryKey", 121);
+inline constexpr CCheckSite RegistryOpenNullPath = KeptSite(L"Src/RegistryKey", 122);
+inline constexpr CCheckSite RegistryOpenUnknownMode = KeptSite(L"Src/RegistryKey", 154);
+inline constexpr CCheckSite RegistryReadClosed = KeptSite(L"Src/RegistryKey", 331);
+inline constexpr CCheckSite RegistryReadNullArgument = KeptSite(L"Src/RegistryKey", 332);
+inline constexpr CCheckSite RegistryValueGrewWhileRead = KeptSite(L"Src/RegistryKey", 367);
+inline constexpr CCheckSite RegistryWriteNullData = KeptSite(L"Src/RegistryKey", 379);
+inline constexpr CCheckSite RegistryWriteNotWritable = KeptSite(L"Src/RegistryKey", 380);
+
+// Src/ResourceInfo
+inline constexpr CCheckSite LanguageIndexOutOfRange = KeptSite(L"Src/ResourceInfo", 120);
+inline constexpr CCheckSite LanguageLocaleIndexOutOfRange = KeptSite(L"Src/ResourceInfo", 165);
+inline constexpr CCheckSite LanguageLocaleNameFailed = KeptSite(L"Src/ResourceInfo", 178);
+inline constexpr CCheckSite ResourceModuleNullHandle = KeptSite(L"Src/ResourceInfo", 317);
+inline constexpr CCheckSite ResourceModuleNotRegistered = KeptSite(L"Src/ResourceInfo", 670);
+
+// Src/ThreadObject
+inline constexpr CCheckSite ThreadHandleNotDuplicated = KeptSite(L"Src/ThreadObject", 27);
+inline constexpr CCheckSite ThreadRecordArrayMissingOnRemove = KeptSite(L"Src/ThreadObject", 62);
+inline constexpr CCheckSite ThreadRecordArrayMissing = KeptSite(L"Src/ThreadObject", 126);
+inline constexpr CCheckSite ThreadStateUnknown = KeptSite(L"Src/ThreadObject", 131);
 
 // Src/Time
-inline constexpr CCheckSite TimeCalendarToFileTime{L"Src/Time", 255};
-inline constexpr CCheckSite TimeLocalToUtc{L"Src/Time", 240};
-inline constexpr CCheckSite TimeBeforeEpoch{L"Src/Time", 233};
-inline constexpr CCheckSite TimeFormatNull{L"Src/Time", 496};
-inline constexpr CCheckSite FileTimeNotConvertible{L"Src/Time", 504};
-inline constexpr CCheckSite TimeFormatFailed{L"Src/Time", 574};
-inline constexpr CCheckSite TimeLocalFileTime{L"Src/Time", 410}; // the message log's records
+inline constexpr CCheckSite TimeBeforeEpoch = KeptSite(L"Src/Time", 233);
+inline constexpr CCheckSite TimeLocalToUtc = KeptSite(L"Src/Time", 240);
+inline constexpr CCheckSite TimeCalendarToFileTime = KeptSite(L"Src/Time", 255);
+inline constexpr CCheckSite TimeLocalFileTime = KeptSite(L"Src/Time", 410); // the message log's records
+inline constexpr CCheckSite TimeFormatNull = KeptSite(L"Src/Time", 496);
+inline constexpr CCheckSite FileTimeNotConvertible = KeptSite(L"Src/Time", 504);
+inline constexpr CCheckSite TimeFormatFailed = KeptSite(L"Src/Time", 574);
 
+// Src/VersionInfo
+inline constexpr CCheckSite VersionResourceUnreadable = KeptSite(L"Src/VersionInfo", 83);
+inline constexpr CCheckSite VersionBlockPathTooLong = KeptSite(L"Src/VersionInfo", 108);
+
+// Src/Zelkor
+inline constexpr CCheckSite ModuleAttachedWithOtherAttach = KeptSite(L"Src/Zelkor", 358);
+inline constexpr CCheckSite ModuleAttachedWithOtherDetach = KeptSite(L"Src/Zelkor", 359);
+inline constexpr CCheckSite ModuleDetachedUnknown = KeptSite(L"Src/Zelkor", 400);
+inline constexpr CCheckSite OwnResourceModuleNullHandle = KeptSite(L"Src/Zelkor", 418);
+inline constexpr CCheckSite PlatformVersionUnreadable = KeptSite(L"Src/Zelkor", 1388);
+
+// Src/ZelkorStatic
+inline constexpr CCheckSite ModuleEntryOfSecondModule = KeptSite(L"Src/ZelkorStatic", 29);
+inline constexpr CCheckSite ZelkorModuleHandleNull = KeptSite(L"Src/ZelkorStatic", 50);
 } // namespace CheckSite
 
 // Both throw a CInternalError at the site, or return false while the thread shows failures
@@ -147,7 +163,7 @@ inline bool CheckLastError(bool holds, const CCheckSite& site)
 
 } // namespace Zelkor
 
-// The site of the check written on this line.
+// The site of the check written on this line: its real line in this source.
 #define ZELKOR_HERE(sourcePath) (::Zelkor::CCheckSite{sourcePath, __LINE__})
 
 // A check of the caller's arguments: reports at the site and returns from the calling function

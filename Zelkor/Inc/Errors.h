@@ -197,6 +197,15 @@ CUnicodeString BuildFailureText(FailureKind kind, const wchar_t* functionName, c
 // failed.
 void TraceUnpropagated(CException* exception) noexcept;
 
+// A failure that must not propagate, reported where such failures go: through the reporting
+// layer (ProcessException) when it is there, to the debugger output otherwise. The caller
+// deletes e.
+void ReportUnpropagated(CException* e);
+
+// printf-style text (MS conventions: %s takes a wide string) to the debugger output. Works as
+// soon as the memory managers are built.
+void DebugTrace(const wchar_t* format, ...);
+
 // Code 0 is an internal error (then None); codes without a kind of their own are Generic.
 FileErrorKind KindFromSystemError(uint32_t errorCode);
 
@@ -219,10 +228,25 @@ StopMode GetErrorStopMode();
 // The mode named by text, in any case; anything else, the empty text included, is the default.
 StopMode StopModeFromText(const wchar_t* text, StopMode defaultMode);
 
+// The one seam between raising and reporting. The failure operations above need nothing but
+// strings and memory; what a report needs from the layers above (the display, message texts
+// of the resource modules, the current user's settings) is reached through this table, which
+// the display facility fills as soon as its locks exist and empties before they go. Without
+// it the defaults stand in: a plain message box captioned "Zelkor", the debugger output, no
+// message text (the name stands in), no setting (the stop modes keep their defaults, unread).
+struct CReportServices {
+    int32_t (*ShowText)(const wchar_t* text, uint32_t flags);                // ShowMessage
+    void (*ReportException)(CException* e);                                  // ProcessException; the caller deletes e
+    bool (*LoadText)(const CMessageName& messageName, CUnicodeString& text); // LoadMessageText
+    CUnicodeString (*ReadUserSetting)(const wchar_t* name);                  // GetUserSetting
+};
+// services must outlive its registration; null withdraws it.
+void SetReportServices(const CReportServices* services);
+
 namespace ErrorsInternal {
 // Seams for tests only: nothing in the framework calls these.
 using ShowMessageFunction = int32_t (*)(const wchar_t* text, uint32_t flags);
-// Routes every display of this facility through function (null: ShowMessage again);
+// Routes every display of this facility through function (null: the report services again);
 // returns the previous one.
 ShowMessageFunction SetShowMessageHookForTest(ShowMessageFunction function);
 void ResetStopModesForTest();

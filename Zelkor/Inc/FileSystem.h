@@ -72,8 +72,11 @@ void GetFullPath(CUnicodeString& path);
 CUnicodeString CurrentDirectory();
 CUnicodeString ModuleFileName(HMODULE module);
 
-// Open modes: an access field (mode & 7), a sharing field (mode & 0x70) and creation bits.
+// Open modes: an access field (mode & FM_AccessField), a sharing field (mode & FM_SharingField)
+// and creation bits.
 using FileOpenMode = uint32_t;
+constexpr FileOpenMode FM_AccessField = 0x7;
+constexpr FileOpenMode FM_SharingField = 0x70;
 constexpr FileOpenMode FM_Read = 0x1;
 constexpr FileOpenMode FM_Write = 0x2;
 constexpr FileOpenMode FM_ReadWrite = 0x3;

@@ -17,7 +17,6 @@ public:
     ~CPointerArray() { DeleteAll(); }
 
     int32_t GetSize() const { return items.GetSize(); }
-    int32_t Size() const { return items.GetSize(); }
     int32_t GetCapacity() const { return items.GetCapacity(); }
 
     T* operator[](int32_t index) const { return items[index]; }

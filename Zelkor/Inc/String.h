@@ -3,7 +3,7 @@
 // buffer; its contract violations are reported at Src/String.
 #pragma once
 
-#include "UnicodeString.h"
+#include "StringCore.h"
 
 namespace Zelkor {
 

@@ -154,6 +154,10 @@ public:
 private:
     void RequireWriteAccess(uint32_t errorCode);
     void ZeroRange(int64_t from, int64_t to);
+    // Hands the bytes [from, to) to visit(address, count) view by view, in order; returns
+    // where it stopped, short of to only when a view could not be mapped.
+    template <class Visit>
+    int64_t WalkViews(int64_t from, int64_t to, Visit visit);
     // Extends the file to length, above its current length; the storage lock is held.
     void Grow(int64_t length);
     void DropViews();

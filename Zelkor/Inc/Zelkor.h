@@ -34,11 +34,8 @@ HMODULE GetZelkorModuleHandle();
 // beside the module (the message log, the event-source library) are looked for there.
 CUnicodeString GetZelkorModuleDirectory();
 
-// printf-style text (MS conventions: %s takes a wide string) to the debugger output. Works as
-// soon as the memory managers are built.
-void DebugTrace(const wchar_t* format, ...);
-
 // ZELKOR_ROW_RESOURCE_MODULE: the module registers itself as a resource module and unregisters at unload.
+// Defined with the resource-module registry (Src/ResourceInfo), which the module entry does not reach.
 void RegisterOwnResourceModule();
 void UnregisterOwnResourceModule();
 

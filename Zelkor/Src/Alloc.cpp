@@ -1,8 +1,7 @@
-// The private-heap manager, the current-manager slot, the allocation policies and the string
-// heap.
+// The private-heap manager, the allocation policies and the string heap.
 //
 // Start-up and shutdown of the memory system (a smaller row is built earlier, destroyed later):
-//   ZELKOR_ROW_MEMORY_SLOT      the current-manager slot (here)
+//   ZELKOR_ROW_MEMORY_SLOT      the current-manager slot (Src/CurrentMemoryManager)
 //   ZELKOR_ROW_MEMORY_MANAGERS  the page-manager lock (here), DefaultMemoryManager and
 //                               PageMemoryManager
 //   ZELKOR_ROW_STRING_POOLS     the string pools of 32, 64 and 128 bytes, then StringHeap and
@@ -16,10 +15,9 @@
 #include <cstdlib>
 
 #include "AtomicBlockManager.h"
-#include "Errors.h"
+#include "Errors.h" // up: exhausted memory raises through the failure operations, which allocate
 #include "Lock.h"
 #include "StartupOrder.h"
-#include "VersionInfo.h"
 
 namespace Zelkor {
 
@@ -30,70 +28,6 @@ namespace AllocInternal {
 std::atomic<FailureHook> InjectedFailureHook{nullptr};
 
 } // namespace AllocInternal
-
-// ---------------------------------------------------------------------------------------------
-// Current manager
-
-namespace {
-
-// Constant-initialised, so that a thread asking for its manager before ZELKOR_ROW_MEMORY_SLOT
-// (or after its exit handler) gets DefaultMemoryManager instead of someone else's slot 0.
-DWORD CurrentManagerIndex = TLS_OUT_OF_INDEXES;
-
-class CCurrentManagerSlot {
-public:
-    CCurrentManagerSlot()
-    {
-        const DWORD index = TlsAlloc();
-        if (index == TLS_OUT_OF_INDEXES)
-            OutputDebugStringW(L"Not enough TLS indices\n"); // start-up goes on without the slot
-        CurrentManagerIndex = index;
-    }
-    ~CCurrentManagerSlot()
-    {
-        const DWORD index = CurrentManagerIndex;
-        CurrentManagerIndex = TLS_OUT_OF_INDEXES;
-        if (index != TLS_OUT_OF_INDEXES)
-            TlsFree(index);
-    }
-};
-
-ZELKOR_INIT(ZELKOR_ROW_MEMORY_SLOT) CCurrentManagerSlot CurrentManagerSlot;
-
-} // namespace
-
-IMemoryManager* GetCurrentMemoryManager()
-{
-    const DWORD index = CurrentManagerIndex;
-    if (index == TLS_OUT_OF_INDEXES)
-        return &DefaultMemoryManager;
-    // TlsGetValue clears the last-error code on success; callers that allocate between a
-    // failed platform call and their GetLastError must still see the call's code.
-    const DWORD lastError = GetLastError();
-    void* manager = TlsGetValue(index);
-    SetLastError(lastError);
-    return manager ? static_cast<IMemoryManager*>(manager) : &DefaultMemoryManager;
-}
-
-void SetCurrentMemoryManager(IMemoryManager* manager)
-{
-    const DWORD index = CurrentManagerIndex;
-    if (index == TLS_OUT_OF_INDEXES)
-        return;
-    if (manager == &DefaultMemoryManager)
-        manager = nullptr;
-    TlsSetValue(index, manager);
-}
-
-CMemoryManagerSwitcher::CMemoryManagerSwitcher(IMemoryManager* manager) : previous(GetCurrentMemoryManager())
-{
-    SetCurrentMemoryManager(manager);
-}
-
-CMemoryManagerSwitcher::~CMemoryManagerSwitcher()
-{
-    SetCurrentMemoryManager(previous);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Allocation granularity
@@ -176,7 +110,7 @@ namespace {
 void EnableLowFragmentation(HANDLE heap)
 {
     Check(heap != nullptr, CheckSite::HeapNotCreated);
-    if (!heap || !IsWindowsVersionAtLeast(5, 1))
+    if (!heap)
         return;
     ULONG lowFragmentation = 2;
     // A refusal (e.g. under a debugger) leaves the heap in its standard mode, which works.

@@ -12,7 +12,7 @@
 
 #include <new>
 
-#include "Errors.h"
+#include "Errors.h" // up: exhausted memory raises through the failure operations, which allocate
 #include "StartupOrder.h"
 
 namespace Zelkor {

@@ -1,22 +1,25 @@
-// Exceptions, their texts, and the failure entry points.
+// Exceptions, their texts, the failure entry points and the debugger trace.
 //
 // Every failure operation opens a CErrorScope first. The scope makes DefaultMemoryManager
 // current, so the exception object and its texts never come from a private manager the failing
 // thread may have switched to (that manager may be the very thing that failed). Showing a
 // failure opens a Reporting scope; a failure inside it is a double failure and ends the process,
 // because the display path itself can no longer be trusted.
+//
+// This facility raises; it does not know how to report. The display, the message texts and the
+// stop-mode settings come from the layers above through CReportServices (Errors.h).
 #include <windows.h>
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
 #include "Errors.h"
+#include "FastArray.h"
 #include "Lock.h"
-#include "MessageHandlers.h"
 #include "MessageName.h"
-#include "RegistryKey.h"
-#include "ResourceInfo.h"
 #include "StartupOrder.h"
 #include "ThreadData.h"
 
@@ -45,13 +48,39 @@ ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 1) const CUnicodeString NotEnoughMemor
 
 ErrorsInternal::ShowMessageFunction ShowMessageHook = nullptr;
 
-constexpr uint32_t HandIconSystemModal = 0x1010; // MB_ICONHAND | MB_SYSTEMMODAL
-constexpr uint32_t WithCancel = 0x0001;          // MB_OKCANCEL
+// Filled by the reporting layer while it is there (SetReportServices); the table is static.
+std::atomic<const CReportServices*> ReportServices{nullptr};
+
+const CReportServices* Services()
+{
+    return ReportServices.load(std::memory_order_acquire);
+}
+
+constexpr uint32_t HandIconSystemModal = MB_ICONHAND | MB_SYSTEMMODAL;
+
+// Straight to the platform, for when the display is not there or may itself need memory.
+int32_t ShowPlainBox(const wchar_t* text, uint32_t flags)
+{
+    return MessageBoxW(nullptr, text, L"Zelkor", flags);
+}
 
 int32_t Display(const wchar_t* text, uint32_t flags)
 {
-    const ErrorsInternal::ShowMessageFunction hook = ShowMessageHook;
-    return hook ? hook(text, flags) : ShowMessage(text, flags);
+    if (const ErrorsInternal::ShowMessageFunction hook = ShowMessageHook)
+        return hook(text, flags);
+    if (const CReportServices* services = Services())
+        return services->ShowText(text, flags);
+    return ShowPlainBox(text, flags);
+}
+
+// The exception's text, or its kind and site, to the debugger output; allocates nothing.
+void TraceFailure(const CException* exception) noexcept
+{
+    wchar_t text[160] = L"Zelkor: a failure could not be propagated\n";
+    if (const auto* error = dynamic_cast<const CInternalError*>(exception))
+        _snwprintf(text, 159, L"Zelkor: internal error at %ls, line %d, system error %u\n", error->GetSourceFile(),
+                   static_cast<int>(error->GetLine()), static_cast<unsigned>(error->GetErrorCode()));
+    OutputDebugStringW(text);
 }
 
 CUnicodeString DecimalText(int32_t value)
@@ -94,8 +123,11 @@ void ShowInsteadOfThrowing(const CUnicodeString& text)
 
 bool LookUpMessage(const CMessageName& messageName, CUnicodeString& text)
 {
+    const CReportServices* services = Services();
+    if (!services)
+        return false;
     CMemoryManagerSwitcher useDefault(&DefaultMemoryManager);
-    return LoadMessageText(messageName, text);
+    return services->LoadText(messageName, text);
 }
 
 const struct {
@@ -109,7 +141,9 @@ const struct {
 
 StopMode ReadStopMode(uint32_t& cache, const wchar_t* setting, StopMode defaultMode)
 {
-    if (!ErrorsLockLife.IsAlive())
+    // Without the settings the default serves this once; the setting is read when it is there.
+    const CReportServices* services = Services();
+    if (!ErrorsLockLife.IsAlive() || !services)
         return defaultMode;
     CCriticalSectionLock lock(ErrorsLock.section);
     if (cache != 0)
@@ -118,7 +152,7 @@ StopMode ReadStopMode(uint32_t& cache, const wchar_t* setting, StopMode defaultM
     // mode again; the default stands in meanwhile, so that cannot recurse.
     cache = static_cast<uint32_t>(defaultMode);
     try {
-        const CUnicodeString text = GetUserSetting(setting);
+        const CUnicodeString text = services->ReadUserSetting(setting);
         cache = static_cast<uint32_t>(StopModeFromText(text.GetText(), defaultMode));
     } catch (CException* e) {
         // A broken setting must not replace the failure being raised: keep the default.
@@ -205,7 +239,7 @@ public:
             }
         }
         // Straight to the platform: the handlers may need memory themselves.
-        MessageBoxW(nullptr, L"Not enough memory!", L"Zelkor", HandIconSystemModal);
+        ShowPlainBox(L"Not enough memory!", HandIconSystemModal);
         abort();
     }
 
@@ -265,7 +299,7 @@ void CMemoryException::operator delete(void* block) noexcept // NOLINT(bugprone-
     try {
         ReportFailedCheck(*failedSite);
     } catch (CException* e) {
-        ProcessException(e);
+        ReportUnpropagated(e);
         delete e;
     }
 }
@@ -302,7 +336,7 @@ void CInternalError::Report()
         Display(text, HandIconSystemModal);
         return;
     }
-    if (Display(text, HandIconSystemModal | WithCancel) == IDCANCEL)
+    if (Display(text, HandIconSystemModal | MB_OKCANCEL) == IDCANCEL)
         abort();
 }
 
@@ -335,12 +369,49 @@ CUnicodeString CFileException::GetMessageText() const
 
 void TraceUnpropagated(CException* exception) noexcept
 {
-    wchar_t text[160] = L"Zelkor: a failure could not be propagated\n";
-    if (const auto* error = dynamic_cast<const CInternalError*>(exception))
-        _snwprintf(text, 159, L"Zelkor: internal error at %ls, line %d, system error %u\n", error->GetSourceFile(),
-                   static_cast<int>(error->GetLine()), static_cast<unsigned>(error->GetErrorCode()));
-    OutputDebugStringW(text);
+    TraceFailure(exception);
     delete exception;
+}
+
+void ReportUnpropagated(CException* e)
+{
+    if (const CReportServices* services = Services())
+        services->ReportException(e);
+    else
+        TraceFailure(e);
+}
+
+void SetReportServices(const CReportServices* services)
+{
+    ReportServices.store(services, std::memory_order_release);
+}
+
+namespace {
+constexpr int32_t MaxDebugTraceLength = 1 << 20;
+}
+
+void DebugTrace(const wchar_t* format, ...)
+{
+    CFastArray<wchar_t, 512> text;
+    int32_t limit = 512;
+    for (;;) {
+        text.SetSize(limit);
+        va_list args;
+        va_start(args, format);
+        // The MS-convention formatter: %s is a wide string; on truncation it returns -1 or,
+        // when the text fits without its NUL, exactly the limit.
+        const int written = _vsnwprintf(text.GetBuffer(), limit, format, args);
+        va_end(args);
+        if (written >= 0 && written < limit)
+            break;
+        // A format that fails for another reason would fail at every size: send what fits.
+        if (limit >= MaxDebugTraceLength) {
+            text.GetBuffer()[limit - 1] = L'\0';
+            break;
+        }
+        limit *= 2;
+    }
+    OutputDebugStringW(text.GetBuffer());
 }
 
 // ---- Texts ----
@@ -400,11 +471,11 @@ CUnicodeString GetLastErrorText(uint32_t errorCode)
         return FormatMessageText(Messages::ERR_UNKNOWN_LAST_ERROR_TEXT, &zero, 1);
     }
     wchar_t* buffer = nullptr;
-    // 0x3100: the system allocates the buffer and takes the text from its own table; inserts would
-    // be read from an argument array, and none is passed.
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                       nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    // No arguments are passed, so a text with inserts ("%1 is not a valid ...") keeps them as
+    // they stand; without that flag the system refuses such a text altogether.
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, errorCode, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     if (length != 0 && buffer) {
         struct LocalBuffer {
             wchar_t* text;

@@ -4,7 +4,6 @@
 #include <atomic>
 
 #include "Errors.h"
-#include "MessageHandlers.h"
 
 namespace Zelkor {
 
@@ -47,7 +46,7 @@ int64_t FileLayerHeap::GetBlockCount()
 
 uint32_t AccessFromMode(FileOpenMode mode)
 {
-    switch (mode & 7) {
+    switch (mode & FM_AccessField) {
     case FM_Read: return GENERIC_READ;
     case FM_Write: return GENERIC_WRITE;
     case FM_ReadWrite: return GENERIC_READ | GENERIC_WRITE;
@@ -59,7 +58,7 @@ uint32_t AccessFromMode(FileOpenMode mode)
 
 uint32_t ShareFromMode(FileOpenMode mode)
 {
-    switch (mode & 0x70) {
+    switch (mode & FM_SharingField) {
     case FM_DenyRead: return FILE_SHARE_WRITE;
     case FM_DenyWrite: return FILE_SHARE_READ;
     case FM_DenyAll: return 0;
@@ -79,7 +78,7 @@ CFile::~CFile()
     try {
         CloseThroughFileSystem(false);
     } catch (CException* e) {
-        ProcessException(e);
+        ReportUnpropagated(e);
         delete e;
     }
 }

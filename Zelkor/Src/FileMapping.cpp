@@ -2,7 +2,6 @@
 #include "FileMapping.h"
 
 #include "Errors.h"
-#include "MessageHandlers.h"
 
 namespace Zelkor {
 
@@ -80,7 +79,7 @@ CMapping::~CMapping()
     try {
         Close();
     } catch (CException* e) {
-        ProcessException(e);
+        ReportUnpropagated(e);
         delete e;
     }
 }

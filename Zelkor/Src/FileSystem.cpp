@@ -426,10 +426,8 @@ void GetFullPath(CUnicodeString& path)
             return;
         }
     }
-    if (result == 0) {
+    if (result == 0)
         ThrowFileException(GetLastError(), input);
-        return;
-    }
     full.ReleaseBuffer(int32_t(result));
     path = full;
 }
@@ -438,20 +436,16 @@ CUnicodeString CurrentDirectory()
 {
     // Asked with no buffer, the call gives the size with the terminator.
     const DWORD size = GetCurrentDirectoryW(0, nullptr);
-    if (size < 1) {
+    if (size < 1)
         ThrowFileException(GetLastError(), CUnicodeString());
-        return CUnicodeString();
-    }
     CUnicodeString directory;
     const DWORD result = GetCurrentDirectoryW(size, directory.GetBuffer(int32_t(size - 1)));
     if (result >= size) {
         ReportFailedCheck(ZELKOR_HERE(SourcePath));
         return CUnicodeString();
     }
-    if (result == 0) {
+    if (result == 0)
         ThrowFileException(GetLastError(), CUnicodeString());
-        return CUnicodeString();
-    }
     directory.ReleaseBuffer(int32_t(result));
     return directory;
 }
@@ -463,10 +457,8 @@ CUnicodeString ModuleFileName(HMODULE module)
     CUnicodeString name;
     for (int32_t capacity = MAX_PATH;; capacity *= 2) {
         const DWORD result = GetModuleFileNameW(module, name.GetBuffer(capacity), static_cast<DWORD>(capacity) + 1);
-        if (result == 0) {
+        if (result == 0)
             ThrowFileException(GetLastError(), CUnicodeString());
-            return CUnicodeString();
-        }
         if (result <= DWORD(capacity)) {
             name.ReleaseBuffer(int32_t(result));
             return name;

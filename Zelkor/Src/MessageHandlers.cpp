@@ -41,6 +41,22 @@ ZELKOR_INIT(ZELKOR_ROW_LOCKS) CCriticalSection ConsoleLock;
 ZELKOR_INIT(ZELKOR_ROW_LOCKS) CCriticalSection EventLogLock;
 
 namespace {
+// What the failure operations below need for a report. ShowMessage works from the moment its
+// locks exist until they go (without handlers it shows through ShowWithoutHandler), so the table
+// is offered for exactly that time, right after the locks of this facility.
+const CReportServices ReportServicesTable{ShowMessage, ProcessException, LoadMessageText, GetUserSetting};
+
+class CReportServicesRegistration {
+public:
+    CReportServicesRegistration() { SetReportServices(&ReportServicesTable); }
+    ~CReportServicesRegistration() { SetReportServices(nullptr); }
+    CReportServicesRegistration(const CReportServicesRegistration&) = delete;
+    CReportServicesRegistration& operator=(const CReportServicesRegistration&) = delete;
+};
+ZELKOR_INIT(ZELKOR_ROW_LOCKS + 4) CReportServicesRegistration ReportServicesRegistration;
+} // namespace
+
+namespace {
 ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 22) const CUnicodeString MessageTitle(L"Zelkor");
 }
 
@@ -214,7 +230,8 @@ int32_t CMessageBoxHandler::ShowWithIcon(HWND window, const wchar_t* text, const
     box.hInstance = iconModule;
     box.lpszText = text;
     box.lpszCaption = caption;
-    box.dwStyle = ExtraStyle(window) | WithDefaultIcon((flags & ~uint32_t(0x70)) | MB_USERICON);
+    constexpr uint32_t IconBits = MB_ICONHAND | MB_ICONQUESTION | MB_ICONEXCLAMATION | MB_ICONASTERISK;
+    box.dwStyle = ExtraStyle(window) | WithDefaultIcon((flags & ~IconBits) | MB_USERICON);
     box.lpszIcon = iconName;
 
     // The framework module's manifest selects the common controls that draw the box.

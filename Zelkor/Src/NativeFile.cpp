@@ -2,7 +2,6 @@
 #include "NativeFile.h"
 
 #include "Errors.h"
-#include "MessageHandlers.h"
 
 namespace Zelkor {
 
@@ -22,7 +21,7 @@ CNativeFile::~CNativeFile()
     try {
         Close();
     } catch (CException* e) {
-        ProcessException(e);
+        ReportUnpropagated(e);
         delete e;
     }
 }

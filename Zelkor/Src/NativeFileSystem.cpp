@@ -14,8 +14,8 @@ ZELKOR_INIT(ZELKOR_ROW_SERVICES + 20) CNativeFileSystem NativeFileSystemInstance
 
 namespace {
 constexpr const wchar_t* SourcePath = L"Src/NativeFileSystem";
-constexpr DWORD SymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
-constexpr DWORD MountPointTag = 0xA0000003;   // IO_REPARSE_TAG_MOUNT_POINT
+constexpr DWORD SymbolicLinkTag = IO_REPARSE_TAG_SYMLINK;
+constexpr DWORD MountPointTag = IO_REPARSE_TAG_MOUNT_POINT;
 
 NativeFileSystemInternal::DiskFreeSpaceFunction DiskFreeSpace = nullptr;
 
@@ -260,7 +260,7 @@ bool CNativeFileSystem::FileExists(const CUnicodeString& path, FileOpenMode mode
         FindClose(search);
         return true;
     }
-    if (!Check((mode & 0x70) != 0, ZELKOR_HERE(SourcePath)))
+    if (!Check((mode & FM_SharingField) != 0, ZELKOR_HERE(SourcePath)))
         return false;
     // On failure the last error stays as CreateFileW left it; the copy's fallback reads it.
     const HANDLE file = CreateFileW(path.GetText(), AccessFromMode(mode), ShareFromMode(mode), nullptr, OPEN_EXISTING,

@@ -20,8 +20,8 @@ const RegistryRoot RegistryRoots[9] = {
 
 namespace {
 
-constexpr REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;              // 0x20119
-constexpr REGSAM WriteAccess = KEY_READ | KEY_WRITE | KEY_WOW64_64KEY; // 0x2011F
+constexpr REGSAM ReadAccess = KEY_READ | KEY_WOW64_64KEY;
+constexpr REGSAM WriteAccess = KEY_READ | KEY_WRITE | KEY_WOW64_64KEY;
 constexpr const wchar_t* SettingsPath = L"Software\\Quorell\\Zelkor";
 
 const wchar_t* RootName(HKEY root)

@@ -224,6 +224,23 @@ void UnregisterResourceModule(HMODULE module)
     ResourceModuleRegistry.Unregister(module);
 }
 
+// The framework module's own registration (ZELKOR_ROW_RESOURCE_MODULE); its check reports at
+// the module entry's site.
+void RegisterOwnResourceModule()
+{
+    const HMODULE module = GetZelkorModuleHandle();
+    Check(module != nullptr, CheckSite::OwnResourceModuleNullHandle);
+    if (module != nullptr)
+        RegisterResourceModule(module);
+}
+
+void UnregisterOwnResourceModule()
+{
+    const HMODULE module = GetZelkorModuleHandle();
+    if (module != nullptr)
+        UnregisterResourceModule(module);
+}
+
 bool LoadMessageText(const CMessageName& name, CUnicodeString& text)
 {
     return ResourceModuleRegistry.LoadMessageText(name, text);

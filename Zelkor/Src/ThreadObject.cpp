@@ -5,7 +5,7 @@
 #include "ThreadData.h"
 #include "ThreadObject.h"
 #include "StartupOrder.h"
-#include "Zelkor.h"
+#include "Zelkor.h" // up: a thread record names the module that owns it (the module handle)
 
 namespace Zelkor {
 

@@ -11,7 +11,7 @@
 
 #include "Alloc.h"
 #include "AtomicBlockManager.h"
-#include "Errors.h"
+#include "Errors.h" // up: strings raise through the failure operations, whose texts are strings
 #include "UnicodeSet.h"
 
 namespace Zelkor {
@@ -732,25 +732,10 @@ int32_t CUnicodeString::Find(const wchar_t* text, int32_t start) const
     return -1;
 }
 
-int32_t CUnicodeString::ReverseFind(wchar_t c) const
-{
-    for (int32_t i = GetLength() - 1; i >= 0; --i) {
-        if (GetText()[i] == c)
-            return i;
-    }
-    return -1;
-}
-
 bool CUnicodeString::StartsWith(const wchar_t* text) const
 {
     const int32_t length = LengthOf(text);
     return length <= GetLength() && std::wmemcmp(GetText(), text, length) == 0;
-}
-
-bool CUnicodeString::EndsWith(const wchar_t* text) const
-{
-    const int32_t length = LengthOf(text);
-    return length <= GetLength() && std::wmemcmp(GetText() + GetLength() - length, text, length) == 0;
 }
 
 int CUnicodeString::Compare(const CUnicodeString& other) const

@@ -5,10 +5,7 @@
 #include <cstring>
 
 #include "Errors.h"
-#include "MessageHandlers.h"
-#include "MessageName.h"
 #include "Time.h"
-#include "VirtualFileSystem.h"
 
 namespace Zelkor {
 
@@ -30,7 +27,7 @@ int64_t CurrentFileTime()
 
 void ReportAndDelete(CException* e)
 {
-    ProcessException(e);
+    ReportUnpropagated(e);
     delete e;
 }
 
@@ -190,6 +187,21 @@ CVirtualView* CVirtualFile::GetView(int64_t offset)
     return view;
 }
 
+template <class Visit>
+int64_t CVirtualFile::WalkViews(int64_t from, int64_t to, Visit visit)
+{
+    while (from < to) {
+        CVirtualView* view = GetView(from);
+        if (view == nullptr)
+            break;
+        const int64_t offsetInView = from - view->FileOffset();
+        const int64_t count = std::min(view->Size - offsetInView, to - from);
+        visit(view->Address + offsetInView, count);
+        from += count;
+    }
+    return from;
+}
+
 int32_t CVirtualFile::Read(void* buffer, int32_t count)
 {
     if (count == 0)
@@ -204,19 +216,12 @@ int32_t CVirtualFile::Read(void* buffer, int32_t count)
         return 0;
     const int32_t n = int32_t(std::min<int64_t>(count, available));
     auto* target = static_cast<unsigned char*>(buffer);
-    int32_t remaining = n;
-    while (remaining > 0) {
-        CVirtualView* view = GetView(position);
-        if (view == nullptr)
-            break;
-        const int64_t d = position - view->FileOffset();
-        const int32_t piece = int32_t(std::min<int64_t>(view->Size - d, remaining));
-        std::memcpy(target, view->Address + d, size_t(piece));
-        target += piece;
-        position += piece;
-        remaining -= piece;
-    }
-    return n - remaining;
+    const int64_t start = position;
+    position = WalkViews(start, start + n, [&target](const unsigned char* bytes, int64_t count) {
+        std::memcpy(target, bytes, size_t(count));
+        target += count;
+    });
+    return int32_t(position - start);
 }
 
 void CVirtualFile::RequireWriteAccess(uint32_t errorCode)
@@ -245,16 +250,10 @@ void CVirtualFile::Write(const void* buffer, int32_t count)
             Grow(end);
     }
     auto* source = static_cast<const unsigned char*>(buffer);
-    while (position < end) {
-        CVirtualView* view = GetView(position);
-        if (view == nullptr)
-            return;
-        const int64_t d = position - view->FileOffset();
-        const int64_t piece = std::min(view->Size - d, end - position);
-        std::memcpy(view->Address + d, source, size_t(piece));
-        source += piece;
-        position += piece;
-    }
+    position = WalkViews(position, end, [&source](unsigned char* bytes, int64_t count) {
+        std::memcpy(bytes, source, size_t(count));
+        source += count;
+    });
 }
 
 int64_t CVirtualFile::Seek(int64_t offset, uint32_t origin)
@@ -276,15 +275,7 @@ int64_t CVirtualFile::Seek(int64_t offset, uint32_t origin)
 
 void CVirtualFile::ZeroRange(int64_t from, int64_t to)
 {
-    while (from < to) {
-        CVirtualView* view = GetView(from);
-        if (view == nullptr)
-            return;
-        const int64_t d = from - view->FileOffset();
-        const int64_t piece = std::min(view->Size - d, to - from);
-        std::memset(view->Address + d, 0, size_t(piece));
-        from += piece;
-    }
+    WalkViews(from, to, [](unsigned char* bytes, int64_t count) { std::memset(bytes, 0, size_t(count)); });
 }
 
 void CVirtualFile::SetLength(int64_t length)
@@ -348,13 +339,8 @@ void CVirtualFile::CopyToFile(CBaseFile& target)
     const int64_t length = GetLength();
     target.SetLength(length);
     target.Seek(0, FILE_BEGIN);
-    for (int64_t offset = 0; offset < length; offset += viewSize) {
-        CVirtualView* view = GetView(offset);
-        if (view == nullptr)
-            return;
-        target.Write(view->Address + (offset - view->FileOffset()),
-                     int32_t(std::min<int64_t>(viewSize, length - offset)));
-    }
+    // A view holds at most viewSize bytes, so each piece fits the count of a write.
+    WalkViews(0, length, [&target](const unsigned char* bytes, int64_t count) { target.Write(bytes, int32_t(count)); });
 }
 
 } // namespace Zelkor

@@ -6,9 +6,7 @@
 
 #include "Errors.h"
 #include "File.h"
-#include "MessageHandlers.h"
 #include "StartupOrder.h"
-#include "Zelkor.h"
 
 namespace Zelkor {
 
@@ -165,7 +163,7 @@ CVirtualFileSystem::~CVirtualFileSystem()
         try {
             ClearTree();
         } catch (CException* e) {
-            ProcessException(e);
+            ReportUnpropagated(e);
             delete e;
         }
         FileSystemInternal::RegisterVirtualFileSystem(nullptr);
@@ -436,7 +434,7 @@ bool CVirtualFileSystem::FileExists(const CUnicodeString& path, FileOpenMode mod
     CCriticalSectionLock guard(lock);
     if (mode == FM_Exists)
         return AsFile(FindNode(path)) != nullptr;
-    if (!Check((mode & 0x70) != 0, ZELKOR_HERE(SourcePath)))
+    if (!Check((mode & FM_SharingField) != 0, ZELKOR_HERE(SourcePath)))
         return false;
     try {
         CloseFile(OpenFile(path, AccessFromMode(mode), ShareFromMode(mode), nullptr, OPEN_EXISTING,

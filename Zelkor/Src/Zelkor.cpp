@@ -1,13 +1,7 @@
-// Module entry of a framework module: the module registry, the load verdict, the flag that
-// makes the loading thread show failures instead of throwing them, and the debugger trace.
+// Module entry of a framework module: the module registry, the load verdict and the flag that
+// makes the loading thread show failures instead of throwing them.
 #include <windows.h>
 
-#include <cstdarg>
-#include <cwchar>
-
-#include "FastArray.h"
-#include "MessageHandlers.h"
-#include "ResourceInfo.h"
 #include "StartupOrder.h"
 #include "ThreadData.h"
 #include "Zelkor.h"
@@ -127,27 +121,12 @@ BOOL ZelkorModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved)
     return StartupInternal::ModuleEntry(module, reason, reserved, NoModuleNotification, NoModuleNotification);
 }
 
-void RegisterOwnResourceModule()
-{
-    const HMODULE module = GetZelkorModuleHandle();
-    Check(module != nullptr, CheckSite::OwnResourceModuleNullHandle);
-    if (module != nullptr)
-        RegisterResourceModule(module);
-}
-
-void UnregisterOwnResourceModule()
-{
-    const HMODULE module = GetZelkorModuleHandle();
-    if (module != nullptr)
-        UnregisterResourceModule(module);
-}
-
 void ReportStartupFailure(CException* e)
 {
     // Shown like every failure of the loading thread; the debugger output is the channel of
     // last resort when the display itself fails.
     try {
-        ProcessException(e);
+        ReportUnpropagated(e);
         delete e;
     } catch (CException* nested) {
         delete nested;
@@ -158,34 +137,6 @@ void ReportStartupFailure(CException* e)
     } catch (CException* nested) {
         delete nested;
     }
-}
-
-namespace {
-constexpr int32_t MaxDebugTraceLength = 1 << 20;
-}
-
-void DebugTrace(const wchar_t* format, ...)
-{
-    CFastArray<wchar_t, 512> text;
-    int32_t limit = 512;
-    for (;;) {
-        text.SetSize(limit);
-        va_list args;
-        va_start(args, format);
-        // The MS-convention formatter: %s is a wide string; on truncation it returns -1 or,
-        // when the text fits without its NUL, exactly the limit.
-        const int written = _vsnwprintf(text.GetBuffer(), limit, format, args);
-        va_end(args);
-        if (written >= 0 && written < limit)
-            break;
-        // A format that fails for another reason would fail at every size: send what fits.
-        if (limit >= MaxDebugTraceLength) {
-            text.GetBuffer()[limit - 1] = L'\0';
-            break;
-        }
-        limit *= 2;
-    }
-    OutputDebugStringW(text.GetBuffer());
 }
 
 } // namespace Zelkor
