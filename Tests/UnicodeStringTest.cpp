@@ -82,6 +82,9 @@ void RunStringSequence(uint64_t seed)
     R refs[4];
     std::ostringstream trace;
     trace << "seed " << seed << ":";
+    const auto note = [&](int to, const char* what, auto... numbers) {
+        ((trace << " s" << to << what) << ... << (' ' + std::to_string(numbers)));
+    };
     for (int step = 0; step < 100; ++step) {
         const int i = int(random() % 4), j = int(random() % 4);
         S& s = strings[i];
@@ -110,27 +113,19 @@ void RunStringSequence(uint64_t seed)
         bool concatenated = false; // a new buffer even when the other text is empty
         std::function<void()> edit;
         switch (random() % (wide ? 16 : 7)) {
-        case 0:
-            trace << " s" << i << ".Assign(" << sourceLength << ")";
-            edit = [&] { s.Assign(source, sourceLength); }, valid = counted, expected = text;
-            break;
+        case 0: note(i, ".Assign", sourceLength), edit = [&] { s.Assign(source, sourceLength); }, valid = counted, expected = text; break;
         case 1:
-            trace << " s" << i << ".Append(" << sourceLength << ")";
-            edit = [&] { s.Append(source, sourceLength); }, valid = counted, expected = r + text;
+            note(i, ".Append", sourceLength), edit = [&] { s.Append(source, sourceLength); }, valid = counted, expected = r + text;
             break;
         case 2:
-            trace << " s" << i << ".SetLength(" << count << ")";
-            edit = [&] { s.SetLength(count); }, valid = count >= 0 && count <= length;
+            note(i, ".SetLength", count), edit = [&] { s.SetLength(count); }, valid = count >= 0 && count <= length;
             expected = r.substr(0, valid ? count : 0);
             break;
-        case 3:
-            trace << " s" << i << ".Empty()";
-            edit = [&] { s.Empty(); }, expected.clear();
-            break;
+        case 3: note(i, ".Empty"), edit = [&] { s.Empty(); }, expected.clear(); break;
         case 4: {
             const int32_t room = draw(0, length + 70), written = std::min(room, int32_t(text.size()));
             const bool toTerminator = random() % 2;
-            trace << " s" << i << ".GetBuffer(" << room << ")+ReleaseBuffer(" << (toTerminator ? -1 : written) << ")";
+            note(i, ".GetBuffer+ReleaseBuffer", room, toTerminator ? -1 : written);
             edit = [&, room, written, toTerminator] {
                 C* chars = s.GetBuffer(room);
                 std::copy(text.begin(), text.begin() + written, chars);
@@ -140,72 +135,57 @@ void RunStringSequence(uint64_t seed)
             expected = text.substr(0, written);
             break;
         }
-        case 5:
-            trace << " s" << i << "=s" << j;
-            edit = [&] { s = strings[j]; }, expected = refs[j];
-            break;
-        case 6:
-            trace << " s" << i << "=S(" << sourceLength << ")";
-            edit = [&] { s = S(source, sourceLength); }, valid = counted, expected = text;
-            break;
+        case 5: note(i, "=", j), edit = [&] { s = strings[j]; }, expected = refs[j]; break;
+        case 6: note(i, "=S", sourceLength), edit = [&] { s = S(source, sourceLength); }, valid = counted, expected = text; break;
         }
         if constexpr (wide) {
-            switch (edit ? -1 : int(random() % 9)) {
+            switch (edit ? -1 : int(random() % 11)) { // 9 and 10: searches below
             case 0:
-                trace << " s" << i << ".Insert(" << sourceLength << "," << at << ")";
-                edit = [&] { s.Insert(source, sourceLength, at); };
+                note(i, ".Insert", sourceLength, at), edit = [&] { s.Insert(source, sourceLength, at); };
                 valid = sourceLength <= 0 || (source && at >= 0 && at <= length);
                 expected = sourceLength <= 0 || !valid ? r : R(r).insert(at, text);
                 break;
             case 1:
-                trace << " s" << i << ".Delete(" << at << "," << count << ")";
-                edit = [&] { s.Delete(at, count); }, valid = count <= 0 || (at >= 0 && at <= length && count <= length - at);
+                note(i, ".Delete", at, count), edit = [&] { s.Delete(at, count); },
+                                               valid = count <= 0 || (at >= 0 && at <= length && count <= length - at);
                 expected = count <= 0 || !valid ? r : R(r).erase(at, count);
                 break;
             case 2:
-                trace << " s" << i << ".ReplacePrefix(" << count << "," << sourceLength << ")";
-                edit = [&] { s.ReplacePrefix(count, source, sourceLength); };
+                note(i, ".ReplacePrefix", count, sourceLength), edit = [&] { s.ReplacePrefix(count, source, sourceLength); };
                 valid = count >= 0 && count <= length && sourceLength >= 0 && counted;
                 expected = valid ? text + r.substr(count) : r;
                 break;
             case 3:
-                trace << " s" << i << ".SetAt(" << at << ")";
-                edit = [&] { s.SetAt(at, unit); }, valid = at >= 0 && at < length;
+                note(i, ".SetAt", at), edit = [&] { s.SetAt(at, unit); }, valid = at >= 0 && at < length;
                 if (valid)
                     expected[at] = unit;
                 break;
-            case 4:
-                trace << " s" << i << "+=unit";
-                edit = [&] { s += unit; }, expected += unit;
-                break;
+            case 4: note(i, "+=unit"), edit = [&] { s += unit; }, expected += unit; break;
             case 5: {
-                trace << " s" << i << ".Trim()";
-                edit = [&] { s.Trim(); };
+                note(i, ".Trim"), edit = [&] { s.Trim(); };
                 const size_t first = r.find_first_not_of(Whitespace);
                 expected = first == R::npos ? R() : r.substr(first, r.find_last_not_of(Whitespace) + 1 - first);
                 break;
             }
             case 6:
-                trace << " s" << j << "=s" << i << ".Mid(" << at << "," << count << ")";
-                target = j, edit = [&] { result = s.Mid(at, count); };
+                note(j, "=Mid", i, at, count), target = j, edit = [&] { result = s.Mid(at, count); };
                 valid = at >= 0 && count >= 0 && at <= length && count <= length - at, expected = valid ? r.substr(at, count) : refs[j];
                 break;
             case 7:
-                trace << " s" << j << "=s" << i << (count % 2 ? ".Mid(" : ".Left(") << at << ")";
-                target = j, valid = count % 2 == 0 || (at >= 0 && at <= length);
+                note(j, count % 2 ? "=Mid" : "=Left", i, at), target = j, valid = count % 2 == 0 || (at >= 0 && at <= length);
                 edit = [&] { result = count % 2 ? s.Mid(at) : s.Left(at); };
                 expected = count % 2 ? (valid ? r.substr(at) : refs[j]) : r.substr(0, std::clamp(at, 0, length));
                 break;
             case 8:
-                trace << " s" << j << "=Concat(" << sourceLength << ",s" << i << ")";
-                target = j, valid = sourceLength >= 0 && counted, expected = valid ? text + r : refs[j], concatenated = true;
+                note(j, "=Concat", sourceLength, i), target = j, valid = sourceLength >= 0 && counted,
+                                                     expected = valid ? text + r : refs[j], concatenated = true;
                 edit = [&] { result = S::Concat(source, sourceLength, s.GetText(), length); };
                 break;
             }
         }
         if constexpr (wide) {
             if (!edit) { // searches and comparisons, which change nothing
-                trace << " s" << i << ".Find(" << at << ")";
+                note(i, ".Find/StartsWith/Compare", at, j);
                 const auto found = [](size_t at) { return at == R::npos ? -1 : int32_t(at); };
                 int32_t position = -1;
                 ASSERT_EQ(RaisesInternalError([&] { position = s.Find(unit, at); }), at < 0) << trace.str();
@@ -427,6 +407,10 @@ TEST(UnicodeString, EditsOutsideTheDifferential)
     const struct { const char* name; std::function<void(Str&)> edit; const wchar_t* result; const wchar_t* where; } cases[] = {
         {"Format from its own text", [](Str& s) { s.Format(L"<%s>", s.GetText()); }, L"<abcdef>", nullptr},
         {"FromInt", [](Str& s) { s.FromInt(-1, 16); }, L"ffffffff", nullptr},
+        // Found by the differential: a null text of no units was handed to the copy.
+        {"Assign null, no units", [](Str& s) { s.Assign(nullptr, 0); }, L"", nullptr},
+        {"ReplacePrefix by null, no units", [](Str& s) { s.ReplacePrefix(2, nullptr, 0); }, L"cdef", nullptr},
+        {"Concat null, no units", [](Str& s) { s = Str::Concat(nullptr, 0, s.GetText(), s.GetLength()); }, L"abcdef", nullptr},
         {"FromUInt, unsigned", [](Str& s) { s.FromUInt(UINT32_MAX, 10); }, L"4294967295", nullptr},
         {"Append past its own end", [](Str& s) { s.Append(s.GetText() + 4, 3); }, nullptr, L"Src/UnicodeString"},
         {"ReleaseBuffer beyond the room", [](Str& s) { s.ReleaseBuffer(int32_t((s.GetCapacity() - 16) / 2)); }, nullptr, L"Src/UnicodeString"},
