@@ -91,6 +91,8 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
     CMemoryManagerSwitcher switcher(&manager);
     std::ostringstream trace;
     trace << "seed " << seed << ":";
+    // Own: the element added or inserted is the array's own element at the index.
+    const auto note = [&](const char* what, auto... numbers) { ((trace << ' ' << what) << ... << (' ' + std::to_string(numbers))); };
     {
         A array;
         std::vector<int> model;
@@ -108,7 +110,7 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
             kind = kind == 5 && random() % 8 ? 0 : kind; // DeleteAll now and then
             switch (kind) {
             case 0:
-                trace << " Add(" << (own ? "own " : "") << value << ")";
+                note("Add", own, value);
                 if constexpr (pointers)
                     operation = [&] { array.Add(value % 5 ? new Tracked(value) : nullptr); }, expected.push_back(value % 5 ? value : -1);
                 else
@@ -116,17 +118,17 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
                 needed = size + 1;
                 break;
             case 1:
-                trace << " SetSize(" << n << ")";
+                note("SetSize", n);
                 operation = [&] { array.SetSize(n); }, valid = n >= 0, needed = n;
                 expected.resize(std::max(n, 0), pointers ? -1 : 0);
                 break;
             case 2:
                 if constexpr (fast) {
-                    trace << " Grow(" << n << ")";
+                    note("Grow", n);
                     operation = [&] { array.Grow(n); }, needed = n;
                 } else {
                     const int32_t chosen = random() % 4 ? steps[random() % 6] : size - 1;
-                    trace << " SetBufferSize(" << chosen << ")";
+                    note("SetBufferSize", chosen);
                     operation = [&, chosen] { array.SetBufferSize(chosen); }, valid = chosen >= size,
                     newCapacity = valid ? chosen : capacity;
                 }
@@ -136,7 +138,7 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
                 switch (kind) { // what the fast array does not have
                 case 3: {
                     const int32_t copies = pointers ? 1 : count;
-                    trace << " InsertAt(" << at << ", " << (own ? "own " : "") << value << ", " << copies << ")";
+                    note("InsertAt", at, own, value, copies);
                     if constexpr (pointers)
                         operation = [&] { array.InsertAt(at, new Tracked(value)); };
                     else
@@ -149,27 +151,27 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
                     break;
                 }
                 case 4:
-                    trace << " DeleteAt(" << at << ", " << count << ")";
+                    note("DeleteAt", at, count);
                     operation = [&] { array.DeleteAt(at, count); }, valid = at >= 0 && count >= 0 && at <= size - count;
                     if (valid)
                         expected.erase(expected.begin() + at, expected.begin() + at + count);
                     break;
                 case 5:
-                    trace << " DeleteAll()";
+                    note("DeleteAll");
                     operation = [&] { array.DeleteAll(); }, expected.clear(), newCapacity = 0;
                     break;
                 case 6:
                     valid = at >= 0 && at < size;
                     if constexpr (pointers) {
                         const bool detach = random() % 2;
-                        trace << (detach ? " Detach(" : " SetAt(") << at << ")";
+                        note(detach ? "Detach" : "SetAt", at);
                         operation = [&, detach] {
                             detach ? delete array.Detach(at) : array.SetAt(at, valid ? new Tracked(value) : nullptr);
                         };
                         if (valid)
                             expected[at] = detach ? -1 : value;
                     } else {
-                        trace << " [" << at << "]";
+                        note("[]", at);
                         operation = [&] { ASSERT_EQ(array[at].Checked().Value, valid ? model[at] : 0) << trace.str(); };
                     }
                     break;
