@@ -177,9 +177,11 @@ void RunSlotIndexSequence(uint64_t seed, uint32_t hashes, uint32_t spacing, uint
             else if (values.empty())
                 values.push_back(value), ++nodes;
         };
-        switch (random() % 9) {
+        static const char* const names[] = {"Add", "Set", "Set", "GetOrAdd", "Delete", "Delete", "Lookup", "Rehash", "DeleteAll"};
+        const int operation = int(random() % 9);
+        trace << ' ' << names[operation] << ' ' << identity;
+        switch (operation) {
         case 0:
-            trace << " Add(" << identity << ")";
             if constexpr (isMap)
                 container.Add(key, step);
             else
@@ -188,7 +190,6 @@ void RunSlotIndexSequence(uint64_t seed, uint32_t hashes, uint32_t spacing, uint
             break;
         case 1:
         case 2:
-            trace << " Set(" << identity << ")";
             change(step);
             if constexpr (isMap)
                 container.Set(key, step);
@@ -196,7 +197,6 @@ void RunSlotIndexSequence(uint64_t seed, uint32_t hashes, uint32_t spacing, uint
                 container.Set(key);
             break;
         case 3:
-            trace << " GetOrAdd(" << identity << ")";
             if constexpr (isMap) {
                 const bool absent = values.empty();
                 change(absent ? 0 : step);
@@ -211,26 +211,25 @@ void RunSlotIndexSequence(uint64_t seed, uint32_t hashes, uint32_t spacing, uint
             break;
         case 4:
         case 5:
-            trace << " Delete(" << identity << ")";
             ASSERT_EQ(container.Delete(key), int32_t(values.size())) << trace.str();
             nodes -= values.size(), values.clear();
             break;
         case 6:
-            trace << " Lookup(" << identity << ")";
             found(container.Lookup(key));
             ASSERT_EQ(container.Has(key), !values.empty()) << trace.str();
             break;
         case 7: {
             const int32_t wanted = random() % 2 ? container.GetBucketCount() : int32_t(random() % 400);
-            trace << " Rehash(" << wanted << ")";
+            trace << " to " << wanted;
             container.Rehash(wanted);
             ASSERT_GE(container.GetBucketCount(), wanted) << trace.str();
             break;
         }
         case 8:
-            if (random() % 20)
+            if (random() % 20) {
+                trace << " (skipped)";
                 continue;
-            trace << " DeleteAll()";
+            }
             container.DeleteAll(), model.clear(), nodes = 0;
             ASSERT_EQ(container.GetBucketCount(), 0) << trace.str();
             continue;
