@@ -2,7 +2,11 @@
 // three allocation policies and the failure guarantee.
 #include <windows.h>
 
+#include <algorithm>
+#include <functional>
+#include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,95 +67,188 @@ struct CCountingManager : IMemoryManager {
     int Allocations = 0, Frees = 0;
 };
 
-std::vector<int> ValuesOf(const CArray<Tracked>& array)
+// The capacities of an array that grows by small steps from nothing (half the capacity, at
+// least 8), and of one with 4 elements inline (at least 4), written out rather than computed.
+const std::vector<int32_t> ArraySteps = {0, 8, 16, 24, 36, 54, 81, 121, 181, 271, 406, 609, 913};
+const std::vector<int32_t> FastArraySteps = {4, 8, 12, 18, 27, 40, 60, 90, 135, 202, 303, 454, 681};
+
+enum class Outcome { Done, InternalError, OutOfMemory };
+
+// One seeded sequence of operations on an array of counted objects, side by side with a
+// std::vector and the capacity the growth rule gives. Growth requests stay within the smallest
+// step, so every capacity is one of the steps above (SetBufferSize picks one of them too).
+// Indices reach one past either end, where the reference expects an internal error and no
+// change; memory is refused now and then, where the reference expects CMemoryException and no
+// change whenever the operation needs a new block. Elements of the array itself are added and
+// inserted, which growth must not leave dangling. Pointer arrays hold -1 for a null entry.
+template <class A>
+void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
 {
-    std::vector<int> values;
-    for (const Tracked& t : array)
-        values.push_back(t.Checked().Value);
-    return values;
+    constexpr bool pointers = std::is_same_v<A, CPointerArray<Tracked>>, fast = !std::is_same_v<A, CArray<Tracked>> && !pointers;
+    std::mt19937_64 random(seed);
+    const auto draw = [&](int32_t low, int32_t high) { return low + int32_t(random() % uint64_t(high - low + 1)); };
+    CCountingManager manager;
+    CMemoryManagerSwitcher switcher(&manager);
+    std::ostringstream trace;
+    trace << "seed " << seed << ":";
+    // Own: the element added or inserted is the array's own element at the index.
+    const auto note = [&](const char* what, auto... numbers) { ((trace << ' ' << what) << ... << (' ' + std::to_string(numbers))); };
+    {
+        A array;
+        std::vector<int> model;
+        int32_t capacity = steps[0];
+        for (int step = 0; step < 200; ++step) {
+            const int32_t size = int32_t(model.size());
+            const int32_t at = draw(-1, size), count = draw(-1, 3), n = draw(std::max(-1, size - 6), size + 4);
+            const bool own = !pointers && random() % 2 && at >= 0 && at < size; // an element of the array itself
+            const int value = own ? model[at] : step;
+            std::vector<int> expected = model;
+            int32_t needed = 0, newCapacity = capacity;
+            bool valid = true;
+            std::function<void()> operation;
+            int kind = int(random() % (fast ? 3 : 7));
+            kind = kind == 5 && random() % 8 ? 0 : kind; // DeleteAll now and then
+            switch (kind) {
+            case 0:
+                note("Add", own, value);
+                if constexpr (pointers)
+                    operation = [&] { array.Add(value % 5 ? new Tracked(value) : nullptr); }, expected.push_back(value % 5 ? value : -1);
+                else
+                    operation = [&] { own ? array.Add(array[at]) : array.Add(Tracked(value)); }, expected.push_back(value);
+                needed = size + 1;
+                break;
+            case 1:
+                note("SetSize", n);
+                operation = [&] { array.SetSize(n); }, valid = n >= 0, needed = n;
+                expected.resize(std::max(n, 0), pointers ? -1 : 0);
+                break;
+            case 2:
+                if constexpr (fast) {
+                    note("Grow", n);
+                    operation = [&] { array.Grow(n); }, needed = n;
+                } else {
+                    const int32_t chosen = random() % 4 ? steps[random() % 6] : size - 1;
+                    note("SetBufferSize", chosen);
+                    operation = [&, chosen] { array.SetBufferSize(chosen); }, valid = chosen >= size,
+                    newCapacity = valid ? chosen : capacity;
+                }
+                break;
+            }
+            if constexpr (!fast)
+                switch (kind) { // what the fast array does not have
+                case 3: {
+                    const int32_t copies = pointers ? 1 : count;
+                    note("InsertAt", at, own, value, copies);
+                    if constexpr (pointers)
+                        operation = [&] { array.InsertAt(at, new Tracked(value)); };
+                    else
+                        operation = [&, copies] {
+                            own ? array.InsertAt(at, array[at], copies) : array.InsertAt(at, Tracked(value), copies);
+                        };
+                    valid = at >= 0 && at <= size && copies >= 0, needed = size + copies;
+                    if (valid)
+                        expected.insert(expected.begin() + at, copies, value);
+                    break;
+                }
+                case 4:
+                    note("DeleteAt", at, count);
+                    operation = [&] { array.DeleteAt(at, count); }, valid = at >= 0 && count >= 0 && at <= size - count;
+                    if (valid)
+                        expected.erase(expected.begin() + at, expected.begin() + at + count);
+                    break;
+                case 5:
+                    note("DeleteAll");
+                    operation = [&] { array.DeleteAll(); }, expected.clear(), newCapacity = 0;
+                    break;
+                case 6:
+                    valid = at >= 0 && at < size;
+                    if constexpr (pointers) {
+                        const bool detach = random() % 2;
+                        note(detach ? "Detach" : "SetAt", at);
+                        operation = [&, detach] {
+                            detach ? delete array.Detach(at) : array.SetAt(at, valid ? new Tracked(value) : nullptr);
+                        };
+                        if (valid)
+                            expected[at] = detach ? -1 : value;
+                    } else {
+                        note("[]", at);
+                        operation = [&] { ASSERT_EQ(array[at].Checked().Value, valid ? model[at] : 0) << trace.str(); };
+                    }
+                    break;
+                }
+            if (valid && needed > capacity) {
+                const auto next = std::find(steps.begin(), steps.end(), capacity);
+                ASSERT_TRUE(next != steps.end() && next + 1 != steps.end()) << "capacity " << capacity << " is off the steps";
+                newCapacity = next[1];
+            }
+            manager.Refuse = random() % 6 == 0;
+            Outcome outcome = Outcome::Done;
+            try {
+                operation();
+            } catch (CException* e) {
+                outcome = dynamic_cast<CMemoryException*>(e) ? Outcome::OutOfMemory : Outcome::InternalError;
+                delete e;
+            }
+            const bool allocates = newCapacity != capacity && newCapacity > (fast ? 4 : 0);
+            ASSERT_EQ(outcome,
+                      !valid                            ? Outcome::InternalError
+                          : manager.Refuse && allocates ? Outcome::OutOfMemory
+                                                        : Outcome::Done)
+                << trace.str();
+            manager.Refuse = false;
+            if (outcome == Outcome::Done)
+                model = expected, capacity = newCapacity;
+            ASSERT_EQ(array.GetSize(), int32_t(model.size())) << trace.str();
+            ASSERT_EQ(array.GetCapacity(), capacity) << trace.str();
+            int live = 0;
+            for (int32_t i = 0; i < array.GetSize(); ++i) {
+                if constexpr (pointers)
+                    ASSERT_EQ(array[i] ? array[i]->Checked().Value : -1, model[i]) << "element " << i << " after " << trace.str();
+                else
+                    ASSERT_EQ(array[i].Checked().Value, model[i]) << "element " << i << " after " << trace.str();
+                live += model[i] != -1 || !pointers;
+            }
+            ASSERT_EQ(Tracked::Live, live) << trace.str();
+        }
+    }
+    EXPECT_EQ(Tracked::Live, 0) << trace.str();
 }
 
 } // namespace
 
-// Each operation runs on arrays filled to both sides of the growth boundaries and is checked
-// against std::vector; the live count catches lost or doubled destructors, and inserting an
-// element of the array itself catches a reference left dangling by growth. A copy of each array
-// then meets the operation with memory refused: whatever had to grow throws and changes nothing.
-TEST(ArrayElements, OperationsMatchVectorAcrossGrowthBoundariesAndFailedGrowthChangesNothing)
+TEST(ArrayDifferential, ArrayMatchesVector)
 {
-    using A = CArray<Tracked>;
-    using M = std::vector<int>;
-    struct Row {
-        const char* name;
-        int32_t minimumSize;
-        void (*ours)(A&, int32_t size);
-        void (*model)(M&, int32_t size);
-    } rows[] = {
-        {"delete 2 in the middle", 4, [](A& a, int32_t) { a.DeleteAt(2, 2); },
-         [](M& m, int32_t) { m.erase(m.begin() + 2, m.begin() + 4); }},
-        {"size + 9", 0, [](A& a, int32_t n) { a.SetSize(n + 9); }, [](M& m, int32_t n) { m.resize(n + 9); }},
-        {"size 2", 2, [](A& a, int32_t) { a.SetSize(2); }, [](M& m, int32_t) { m.resize(2); }},
-        {"buffer size + 1", 0, [](A& a, int32_t n) { a.SetBufferSize(n + 1); }, [](M&, int32_t) {}},
-        {"add own last element", 1, [](A& a, int32_t n) { a.Add(a[n - 1]); }, [](M& m, int32_t) { m.push_back(m.back()); }},
-        {"insert own last element twice", 1, [](A& a, int32_t n) { a.InsertAt(0, a[n - 1], 2); },
-         [](M& m, int32_t) { m.insert(m.begin(), 2, m.back()); }},
-    };
-    CCountingManager manager;
-    CMemoryManagerSwitcher switcher(&manager);
-    for (int32_t size : {0, 7, 8, 9, 16, 17}) {
-        for (const Row& row : rows) {
-            if (size < row.minimumSize)
-                continue;
-            SCOPED_TRACE(std::string(row.name) + " at size " + std::to_string(size));
-            A array;
-            M model;
-            for (int i = 0; i < size; ++i)
-                array.Add(Tracked(100 + i)), model.push_back(100 + i);
-            A refused(array);
-            manager.Refuse = true;
-            try {
-                row.ours(refused, size);
-            } catch (CMemoryException* e) {
-                delete e;
-                EXPECT_EQ(ValuesOf(refused), ValuesOf(array));
-                EXPECT_EQ(refused.GetCapacity(), size);
-                EXPECT_EQ(Tracked::Live, 2 * size);
-            }
-            manager.Refuse = false;
-            row.ours(array, size);
-            row.model(model, size);
-            EXPECT_EQ(ValuesOf(array), model);
-            // With every earlier array destroyed, as the last one is checked below.
-            EXPECT_EQ(Tracked::Live, array.GetSize() + refused.GetSize());
-            EXPECT_LE(array.GetSize(), array.GetCapacity());
-        }
-    }
-    EXPECT_EQ(Tracked::Live, 0);
+    for (uint64_t seed = 0; seed < SeedCount(150) && !testing::Test::HasFatalFailure(); ++seed)
+        RunArraySequence<CArray<Tracked>>(seed, ArraySteps);
 }
 
-TEST(ArrayChecks, BadIndicesAndSizesAreInternalErrors)
+TEST(ArrayDifferential, PointerArrayMatchesVector)
+{
+    for (uint64_t seed = 0; seed < SeedCount(150) && !testing::Test::HasFatalFailure(); ++seed)
+        RunArraySequence<CPointerArray<Tracked>>(seed, ArraySteps);
+}
+
+TEST(ArrayDifferential, FastArrayMatchesVector)
+{
+    for (uint64_t seed = 0; seed < SeedCount(150) && !testing::Test::HasFatalFailure(); ++seed)
+        RunArraySequence<CFastArray<Tracked, 4>>(seed, FastArraySteps);
+}
+
+// Checks the differential does not make: where each array reports, a count beyond 32 bits, and
+// the largest capacity.
+TEST(ArrayChecks, SourcesOfBadIndicesAndTheLargestCapacity)
 {
     CArray<int> array;
     array.SetSize(3);
-    // clang-format off
-    const struct { const char* name; void (*action)(CArray<int>&); } rows[] = {
-        {"index -1", [](CArray<int>& a) { (void)a[-1]; }}, {"index = size", [](CArray<int>& a) { (void)a[3]; }},
-        {"insert past the end", [](CArray<int>& a) { a.InsertAt(4, 9); }},
-        {"insert negative count", [](CArray<int>& a) { a.InsertAt(0, 9, -1); }},
-        {"insert beyond 32 bits", [](CArray<int>& a) { a.InsertAt(0, 9, INT32_MAX); }},
-        {"delete past the end", [](CArray<int>& a) { a.DeleteAt(2, 2); }},
-        {"delete negative count", [](CArray<int>& a) { a.DeleteAt(0, -1); }},
-        {"negative size", [](CArray<int>& a) { a.SetSize(-1); }}, {"buffer below size", [](CArray<int>& a) { a.SetBufferSize(2); }},
-    };
-    // clang-format on
-    for (const auto& row : rows) {
-        EXPECT_EQ(ErrorFileOf([&] { row.action(array); }), L"Inc/Array") << row.name;
-        EXPECT_EQ(array.GetSize(), 3) << row.name;
-        EXPECT_EQ(array.GetCapacity(), 8) << row.name;
-    }
-    // Growth stops at the largest size rather than wrap. (A need not met at once shows in the
-    // element tests as a capacity below the size.)
+    CFastArray<int, 4> fast;
+    EXPECT_EQ(ErrorFileOf([&] { (void)array[3]; }), L"Inc/Array");
+    EXPECT_EQ(ErrorFileOf([&] { array.InsertAt(0, 9, INT32_MAX); }), L"Inc/Array");
+    EXPECT_EQ(ErrorFileOf([&] { (void)fast[0]; }), L"Inc/FastArray");
+    EXPECT_EQ(array.GetSize(), 3);
     EXPECT_EQ(ArrayInternal::GrownCapacity(INT32_MAX - 100, INT32_MAX - 99, 8), INT32_MAX);
+    CFastArray<wchar_t, 512> text; // the formatting buffer: a heap block twice its inline size
+    text.Grow(600);
+    EXPECT_EQ(text.GetCapacity(), 1024);
 }
 
 // A block remembers its manager: grown on one thread under a switched manager, it is freed
@@ -171,63 +268,20 @@ TEST(ArrayPolicies, BlockIsFreedByItsManagerOnAnotherThread)
     EXPECT_EQ(manager.Frees, 2);
 }
 
-// The inline part serves first; growth moves every element once.
-TEST(FastArray, StaysInlineUpToItsSizeThenGrows)
+// DeleteAt checks each bound in order, each at a site of its own.
+TEST(PointerArray, DeleteAtChecksEachBoundInOrder)
 {
-    {
-        CFastArray<Tracked, 4> objects;
-        for (int i = 0; i < 4; ++i)
-            objects.Add(Tracked(i));
-        EXPECT_FALSE(objects.IsOnHeap());
-        objects.Add(objects[3]); // an element of the inline part, which growth leaves
-        EXPECT_TRUE(objects.IsOnHeap() && objects.GetCapacity() == 8) << "at least twice the inline size";
-        EXPECT_EQ(objects[4].Checked().Value, 3);
-        objects.SetSize(9);
-        objects.SetSize(3); // an element lost in growth fails its check when destroyed here
-        EXPECT_EQ(Tracked::Live, 3);
-        EXPECT_EQ(ErrorFileOf([&] { (void)objects[3]; }), L"Inc/FastArray");
-    }
-    EXPECT_EQ(Tracked::Live, 0);
-}
-
-// DeleteAt checks each bound in order; every way out of the array destroys the object.
-TEST(PointerArray, DeleteAtChecksEachBoundAndEveryWayOutDestroysTheObject)
-{
-    // site null: the call passes.
     // clang-format off
-    const struct { int32_t index, count; const CCheckSite* site; int32_t sizeAfter; } rows[] = {
-        {3, 0, nullptr, 3}, {0, 3, nullptr, 0},
-        {4, 0, &CheckSite::PointerArrayDeleteIndexPastEnd, 3}, {-1, -1, &CheckSite::PointerArrayDeleteNegativeIndex, 3},
-        {0, -1, &CheckSite::PointerArrayDeleteNegativeCount, 3}, {2, 2, &CheckSite::PointerArrayDeleteCountPastEnd, 3},
+    const struct { int32_t index, count; const CCheckSite& site; } rows[] = {
+        {4, 0, CheckSite::PointerArrayDeleteIndexPastEnd}, {-1, -1, CheckSite::PointerArrayDeleteNegativeIndex},
+        {0, -1, CheckSite::PointerArrayDeleteNegativeCount}, {2, 2, CheckSite::PointerArrayDeleteCountPastEnd},
     };
     // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "index " << row.index << ", count " << row.count);
-        CPointerArray<Tracked> array;
-        array.Add(new Tracked);
-        array.Add(nullptr);
-        array.Add(new Tracked);
-        if (!row.site)
-            array.DeleteAt(row.index, row.count);
-        else
-            EXPECT_TRUE(ReportsAt(*row.site, [&] { array.DeleteAt(row.index, row.count); }));
-        EXPECT_EQ(array.GetSize(), row.sizeAfter);
-        EXPECT_EQ(Tracked::Live, array.GetSize() == 3 ? 2 : array.GetSize());
-    }
-    EXPECT_EQ(Tracked::Live, 0);
-
-    // Seven in, two deleted, one replaced, one detached, one cut off by SetSize.
     CPointerArray<Tracked> array;
-    for (int i = 0; i < 6; ++i)
-        array.Add(new Tracked);
-    array.InsertAt(0, new Tracked);
-    array.DeleteAt(1, 2);
-    array.SetAt(0, new Tracked);
-    Tracked* detached = array.Detach(4);
-    array.SetSize(3);
-    EXPECT_EQ(Tracked::Live, 4); // 3 held and the detached one
-    delete detached;
-    array.DeleteAll();
-    EXPECT_EQ(Tracked::Live, 0);
-    EXPECT_EQ(array.GetCapacity(), 0);
+    array.Add(new Tracked);
+    array.Add(nullptr);
+    array.Add(new Tracked);
+    for (const auto& row : rows)
+        EXPECT_TRUE(ReportsAt(row.site, [&] { array.DeleteAt(row.index, row.count); })) << row.index << ", " << row.count;
+    EXPECT_EQ(array.GetSize(), 3);
 }

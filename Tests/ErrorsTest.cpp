@@ -65,26 +65,43 @@ protected:
     static void Suppress() { ZelkorThreadData.Get().SuppressExceptions = true; }
 };
 
+// The system codes of each kind, and the kind's text, as documented; every code up to 1200 that
+// no row lists is Generic, like a code the system has no text for.
 TEST_F(Errors, FileExceptionKindsAndTexts)
 {
     const CUnicodeString name(L"C:\\a.txt");
-    // The text follows from the kind, so it shows a code given the wrong kind.
+    using K = FileErrorKind;
     // clang-format off
-    const struct { uint32_t code; std::wstring text; } cases[] = {
-        {2, L"C:\\a.txt was not found."}, // the first kind with a text of its own
-        {80, L"Access to C:\\a.txt was denied."}, // not AlreadyExists
-        {145, L"C:\\a.txt could not be removed because it is not empty."},
-        {0x2000ABCD, // a code the system has no text for, with the customer bit
-         L"An error occurred while accessing C:\\a.txt: \nUnknown error. Error code: 0x2000abcd"},
+    const struct { FileErrorKind kind; std::vector<uint32_t> codes; const wchar_t* text; } kinds[] = {
+        {K::NotFound, {2, 6, 18, 107}, L"C:\\a.txt was not found."},
+        {K::BadPath, {3, 15, 17, 34, 52, 53, 55, 67, 70, 85, 111, 123, 124, 125, 144, 154, 161, 206, 208, 267}, L"C:\\a.txt contains an invalid path."},
+        {K::TooManyOpenFiles, {4, 36, 68, 113}, L"C:\\a.txt could not be opened because there are too many open files."},
+        {K::AccessDenied, {5, 12, 19, 29, 54, 58, 64, 65, 71, 80, 82, 86, 170, 999}, L"Access to C:\\a.txt was denied."},
+        {K::InvalidFile, {11, 26, 60, 66, 114, 182, 191, 193}, L"An invalid file handle was associated with C:\\a.txt."},
+        {K::RemoveCurrentDir, {16}, L"C:\\a.txt could not be removed because it is the current directory."},
+        {K::DirectoryFull, {62}, L"C:\\a.txt could not be created because the directory is full."},
+        {K::BadSeek, {24, 25, 27, 30, 131, 132}, L"Seek failed on C:\\a.txt."},
+        {K::HardIO, {20, 21, 22, 23, 57, 59, 88, 117, 995, 996, 997}, L"A hardware I/O error was reported while accessing C:\\a.txt."},
+        {K::SharingViolation, {32}, L"A sharing violation occurred while accessing C:\\a.txt."},
+        {K::LockViolation, {33, 108, 167}, L"A locking violation occurred while accessing C:\\a.txt."},
+        {K::DiskFull, {39, 112}, L"Disk full while accessing C:\\a.txt."},
+        {K::EndOfFile, {38}, L"An attempt was made to access C:\\a.txt past its end."},
+        {K::AlreadyExists, {183}, L"Cannot create C:\\a.txt. The specified file already exists."},
+        {K::DirNotEmpty, {145}, L"C:\\a.txt could not be removed because it is not empty."},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.code);
-        CFileException* e = Catch<CFileException>([&] { ThrowFileException(c.code, name); });
-        ASSERT_NE(e, nullptr);
-        EXPECT_EQ(W(e->GetMessageText()), c.text);
-        delete e;
+    std::vector<FileErrorKind> expected(1200, K::Generic);
+    for (const auto& row : kinds) {
+        for (uint32_t code : row.codes)
+            expected[code] = row.kind;
+        EXPECT_EQ(W(CFileException(row.kind, name).GetMessageText()), row.text);
     }
+    for (uint32_t code = 1; code < expected.size(); ++code)
+        EXPECT_EQ(static_cast<uint32_t>(KindFromSystemError(code)), static_cast<uint32_t>(expected[code])) << "code " << code;
+    CFileException* e = Catch<CFileException>([&] { ThrowFileException(0x2000ABCD, name); }); // the customer bit, no text
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(W(e->GetMessageText()), L"An error occurred while accessing C:\\a.txt: \nUnknown error. Error code: 0x2000abcd");
+    delete e;
     // Beyond the last kind: the generic text, with that of code 0.
     EXPECT_EQ(W(CFileException(static_cast<FileErrorKind>(17), name).GetMessageText()),
               L"An error occurred while accessing C:\\a.txt: \nUnknown error. Error code: 0x0");

@@ -202,3 +202,31 @@ TEST(PathNames, ModuleFileNameBeyondFirstCapacity)
     EXPECT_EQ(dynamic_cast<CInternalError*>(e), nullptr);
     delete e;
 }
+
+// The open modes' access and sharing fields whole, as documented; a field without a row is an
+// internal error in Src/File. Creation bits change neither.
+TEST(OpenModes, AccessAndShareBitsOfEveryField)
+{
+    // By field value (the sharing field divided by 0x10); -1: no row.
+    const int64_t access[8] = {-1, 0x80000000, 0x40000000, 0xC0000000, 0xA0000000, -1, -1, 0xE0000000};
+    const int64_t share[8] = {-1, 2, 1, 0, 3, -1, -1, -1};
+    const auto bitsOrSource = [](auto f) -> std::wstring {
+        try {
+            return std::to_wstring(f());
+        } catch (CException* e) {
+            const auto* error = dynamic_cast<CInternalError*>(e);
+            const std::wstring source = error ? error->GetSourceFile() : L"another exception";
+            delete e;
+            return source;
+        }
+    };
+    const FileOpenMode creation = FM_Create | FM_NoTruncate | FM_CreateNew;
+    for (uint32_t field = 0; field < 8; ++field) {
+        EXPECT_EQ(bitsOrSource([&] { return AccessFromMode(creation | FM_DenyNone | field); }),
+                  access[field] < 0 ? L"Src/File" : std::to_wstring(access[field]))
+            << "access field " << field;
+        EXPECT_EQ(bitsOrSource([&] { return ShareFromMode(creation | FM_Read | field << 4); }),
+                  share[field] < 0 ? L"Src/File" : std::to_wstring(share[field]))
+            << "sharing field " << field;
+    }
+}

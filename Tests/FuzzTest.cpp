@@ -4,17 +4,16 @@
 // stays as a fixed row of PathNames (a doubled long prefix, for one).
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "FileSystem.h"
 #include "JsonTools.h"
+#include "TestSupport.h"
 #include "UnicodeString.h"
 
 using namespace Zelkor;
@@ -61,11 +60,6 @@ bool IsSeparator(wchar_t c)
     return c == L'\\' || c == L'/';
 }
 
-std::wstring Std(const CUnicodeString& text)
-{
-    return std::wstring(text.GetText(), text.GetLength());
-}
-
 } // namespace
 
 TEST(Fuzz, PathFunctions)
@@ -74,17 +68,17 @@ TEST(Fuzz, PathFunctions)
         L"\\", L"/", L":", L"?", L".", L" ", L"a", L"b", L"C", L"x.y", L"\\\\?\\", L"\\\\?\\UNC\\", L"Volume{7}", L"GLOBALROOT", L"\\\\"};
     Fuzz([&](Random& random) {
         const CUnicodeString path(Pieces(random, pieces, 10).c_str()), tail(Pieces(random, pieces, 4).c_str());
-        const std::wstring text = Std(path);
-        SCOPED_TRACE(testing::Message() << "path " << testing::PrintToString(text) << ", tail " << testing::PrintToString(Std(tail)));
+        const std::wstring text = W(path);
+        SCOPED_TRACE(testing::Message() << "path " << testing::PrintToString(text) << ", tail " << testing::PrintToString(W(tail)));
         CArray<CUnicodeString> components;
         SplitPath(path, components);
         for (int32_t i = 0; i < components.GetSize(); ++i)
-            ASSERT_TRUE(!components[i].IsEmpty() && Std(components[i]).find_first_of(L"\\/") == std::wstring::npos)
-                << "component " << i << ": " << testing::PrintToString(Std(components[i]));
+            ASSERT_TRUE(!components[i].IsEmpty() && W(components[i]).find_first_of(L"\\/") == std::wstring::npos)
+                << "component " << i << ": " << testing::PrintToString(W(components[i]));
 
         CUnicodeString parent = path;
         if (RemoveLastPathComponent(parent))
-            EXPECT_TRUE(parent.GetLength() < path.GetLength() && text.starts_with(Std(parent)));
+            EXPECT_TRUE(parent.GetLength() < path.GetLength() && text.starts_with(W(parent)));
         else
             EXPECT_EQ(parent, path);
 
@@ -92,7 +86,7 @@ TEST(Fuzz, PathFunctions)
         // right after the prefix names nothing, and its root is whatever the rest gives).
         const CUnicodeString root = GetRoot(path);
         if (text.starts_with(L"\\\\?\\") && path.GetLength() > 4 && !IsSeparator(path[4]) && root.GetLength() > 1) {
-            EXPECT_TRUE(HasLongPrefix(root)) << testing::PrintToString(Std(root));
+            EXPECT_TRUE(HasLongPrefix(root)) << testing::PrintToString(W(root));
         }
         JoinPath(path, tail);
         ExtractPath(path);
@@ -101,27 +95,21 @@ TEST(Fuzz, PathFunctions)
     });
 }
 
-// Not random: all 65536 units. Each escapes to printable ASCII that decodes to the unit; a lone
-// half only parses next to its partner, so each high half is paired with a low one and the pair
-// must decode to exactly those two units.
-TEST(Fuzz, JsonEscapeOfEveryUnitDecodesToThatUnit)
+// Not random: all 65536 units, each escaped exactly as documented: seven units by a letter or
+// themselves after a backslash, the rest of printable ASCII as itself, every other unit (each
+// half of a pair on its own) as \u and four lowercase hexadecimal digits.
+TEST(Fuzz, JsonEscapeOfEveryUnitIsTheDocumentedOne)
 {
-    auto decode = [](const std::wstring& escaped) {
-        const std::string quoted = std::string(1, '"').append(escaped.begin(), escaped.end()).append(1, '"');
-        const std::string utf8 = nlohmann::json::parse(quoted).get<std::string>();
-        std::wstring units(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), units.data(), int(units.size()));
-        return units;
-    };
-    auto escape = [](wchar_t unit) { return Std(EscapeJsonText(CUnicodeString(&unit, 1))); };
+    const std::pair<wchar_t, const wchar_t*> named[] = {{L'"', L"\\\""}, {L'\\', L"\\\\"}, {L'\b', L"\\b"}, {L'\f', L"\\f"},
+                                                        {L'\n', L"\\n"}, {L'\r', L"\\r"},  {L'\t', L"\\t"}};
     for (uint32_t unit = 0; unit < 0x10000; ++unit) {
-        const std::wstring escaped = escape(wchar_t(unit));
-        ASSERT_TRUE(std::all_of(escaped.begin(), escaped.end(), [](wchar_t c) { return c >= 0x20 && c < 0x7F; })) << unit;
-        if (unit < 0xD800 || unit > 0xDFFF) {
-            ASSERT_EQ(decode(escaped), std::wstring(1, wchar_t(unit))) << unit;
-        } else if (unit < 0xDC00) {
-            const wchar_t low = wchar_t(0xDC00 + (unit * 7 & 0x3FF));
-            ASSERT_EQ(decode(escaped + escape(low)), (std::wstring{wchar_t(unit), low})) << unit;
-        }
+        wchar_t hex[8];
+        swprintf(hex, 8, L"\\u%04x", unit);
+        std::wstring expected = unit >= 0x20 && unit <= 0x7E ? std::wstring(1, wchar_t(unit)) : hex;
+        for (const auto& [c, escape] : named)
+            if (c == unit)
+                expected = escape;
+        const wchar_t text = wchar_t(unit);
+        ASSERT_EQ(W(EscapeJsonText(CUnicodeString(&text, 1))), expected) << unit;
     }
 }

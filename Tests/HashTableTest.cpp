@@ -4,13 +4,17 @@
 // FailureInjectionTest's.
 #include <windows.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "HashTable.h"
 #include "Map.h"
 #include "TestSupport.h"
 #include "UnicodeString.h"
@@ -135,44 +139,136 @@ TEST(StringNodes, KeysAndValuesAreCountedReferences)
     EXPECT_EQ(value.GetReferenceCount(), 1);
 }
 
-// Mixed operations against std::unordered_map, with few distinct hashes so that groups fill,
-// empty and compact; the contents and slot order are compared in full at intervals. Hashes
-// that are multiples of 53 spread over 31 buckets but share one at 53, so growth must pass
-// over a bucket count at which the nodes do not fit.
-TEST(SlotIndexDifferential, MatchesUnorderedMap)
+// The admissible bucket counts, as documented.
+const std::vector<int32_t> BucketCounts = {31,      53,       97,       193,      389,       769,       1543,      3079,      6151,
+                                           12289,   24593,    49157,    98317,    196613,    393241,    786433,    1572869,   3145739,
+                                           6291469, 12582917, 25165843, 50331653, 100663319, 201326611, 402653189, 805306457, 1610612741};
+
+// Every operation of the map (or of the set, whose nodes hold the key alone) against a standard
+// map from each key to the values of its nodes, with few distinct hashes so that groups fill,
+// empty and compact. Add does not look for the key, so a key may have several nodes; Set and
+// GetOrAdd change the one Lookup finds. Hashes that are multiples of 53 spread over 31 buckets
+// but share one at 53, so growth must pass over a bucket count at which the nodes do not fit.
+// After each step the bucket count is a table entry and the overflow area within its limit; at
+// intervals the enumeration, in ascending slots, gives the model's pairs.
+template <class Container>
+void RunSlotIndexSequence(uint64_t seed, uint32_t hashes, uint32_t spacing, uint32_t keyRange, int steps)
+{
+    constexpr bool isMap = std::is_same_v<Container, CMap<int64_t, int64_t, ForcedHash>>;
+    std::mt19937_64 random(seed);
+    Container container;
+    std::unordered_map<int64_t, std::vector<int64_t>> model;
+    size_t nodes = 0;
+    std::ostringstream trace;
+    trace << "seed " << seed << ", " << hashes << " hashes " << spacing << " apart:";
+    for (int step = 0; step < steps; ++step) {
+        const uint32_t identity = random() % keyRange;
+        const int64_t key = KeyWithHash(identity % hashes * spacing, identity);
+        std::vector<int64_t>& values = model[key];
+        const auto found = [&](const auto* node) { // the node Lookup finds holds one of the key's values
+            ASSERT_EQ(node != nullptr, !values.empty()) << trace.str();
+            if constexpr (isMap)
+                ASSERT_TRUE(!node || std::count(values.begin(), values.end(), *node)) << trace.str();
+        };
+        const auto change = [&](int64_t value) { // what Set and GetOrAdd change
+            const int64_t* node = isMap && !values.empty() ? container.Lookup(key) : nullptr;
+            if (node)
+                *std::find(values.begin(), values.end(), *node) = value;
+            else if (values.empty())
+                values.push_back(value), ++nodes;
+        };
+        static const char* const names[] = {"Add", "Set", "Set", "GetOrAdd", "Delete", "Delete", "Lookup", "Rehash", "DeleteAll"};
+        const int operation = int(random() % 9);
+        trace << ' ' << names[operation] << ' ' << identity;
+        switch (operation) {
+        case 0:
+            if constexpr (isMap)
+                container.Add(key, step);
+            else
+                container.Add(key);
+            values.push_back(step), ++nodes;
+            break;
+        case 1:
+        case 2:
+            change(step);
+            if constexpr (isMap)
+                container.Set(key, step);
+            else
+                container.Set(key);
+            break;
+        case 3:
+            if constexpr (isMap) {
+                const bool absent = values.empty();
+                change(absent ? 0 : step);
+                if (absent)
+                    ASSERT_EQ(container.GetOrAdd(key), 0) << trace.str();
+                else
+                    container.GetOrAdd(key) = step;
+            } else {
+                change(0);
+                ASSERT_EQ(container.GetOrAdd(key), key) << trace.str();
+            }
+            break;
+        case 4:
+        case 5:
+            ASSERT_EQ(container.Delete(key), int32_t(values.size())) << trace.str();
+            nodes -= values.size(), values.clear();
+            break;
+        case 6:
+            found(container.Lookup(key));
+            ASSERT_EQ(container.Has(key), !values.empty()) << trace.str();
+            break;
+        case 7: {
+            const int32_t wanted = random() % 2 ? container.GetBucketCount() : int32_t(random() % 400);
+            trace << " to " << wanted;
+            container.Rehash(wanted);
+            ASSERT_GE(container.GetBucketCount(), wanted) << trace.str();
+            break;
+        }
+        case 8:
+            if (random() % 20) {
+                trace << " (skipped)";
+                continue;
+            }
+            container.DeleteAll(), model.clear(), nodes = 0;
+            ASSERT_EQ(container.GetBucketCount(), 0) << trace.str();
+            continue;
+        }
+        const int32_t buckets = container.GetBucketCount();
+        ASSERT_EQ(container.GetCount(), int32_t(nodes)) << trace.str();
+        ASSERT_TRUE(nodes == 0 || std::count(BucketCounts.begin(), BucketCounts.end(), buckets)) << buckets << " " << trace.str();
+        ASSERT_LE(container.GetSlotCount(), buckets + (buckets / 2 + 3) / 4 * 4) << trace.str();
+        if (step % 97 != 0 && step != steps - 1)
+            continue;
+        std::map<int64_t, std::vector<int64_t>> seen, expected;
+        for (const auto& [k, v] : model)
+            if (!v.empty())
+                expected[k] = isMap ? v : std::vector<int64_t>(v.size(), 0);
+        int32_t previousSlot = -1;
+        for (auto it = container.begin(); it != container.end(); previousSlot = it.GetSlot(), ++it) {
+            ASSERT_GT(it.GetSlot(), previousSlot) << trace.str();
+            if constexpr (isMap)
+                seen[it->Key].push_back(it->Value);
+            else
+                seen[*it].push_back(0);
+        }
+        for (auto* pairs : {&seen, &expected})
+            for (auto& pair : *pairs)
+                std::sort(pair.second.begin(), pair.second.end());
+        ASSERT_EQ(seen, expected) << trace.str();
+    }
+}
+
+TEST(SlotIndexDifferential, MapAndSetMatchStandardMap)
 {
     // clang-format off
-    const struct { uint32_t hashes, spacing, keyRange; } rows[] = {
-        {3, 1, 40}, {37, 1, 300}, {31, 53, 300}, {1u << 31, 1, 20000}};
+    const struct { uint32_t hashes, spacing, keyRange; int steps; } rows[] = {
+        {3, 1, 40, 400}, {37, 1, 300, 1000}, {31, 53, 300, 1000}, {1u << 31, 1, 20000, 4000}};
     // clang-format on
-    for (const auto& row : rows) {
-        std::mt19937 random(12345);
-        CMap<int64_t, int64_t, ForcedHash> map;
-        std::unordered_map<int64_t, int64_t> model;
-        for (int step = 0; step < 20000; ++step) {
-            SCOPED_TRACE(testing::Message() << row.hashes << " hashes " << row.spacing << " apart, step " << step);
-            const uint32_t identity = random() % row.keyRange;
-            const int64_t key = KeyWithHash(identity % row.hashes * row.spacing, identity);
-            const uint32_t operation = random() % 4;
-            if (operation < 2) {
-                map.Set(key, step);
-                model[key] = step;
-            } else if (operation == 2) {
-                ASSERT_EQ(map.Delete(key), static_cast<int32_t>(model.erase(key)));
-            } else {
-                const int64_t* found = map.Lookup(key);
-                ASSERT_EQ(found ? *found : -1, model.count(key) ? model[key] : -1);
-            }
-            if (step % 997 != 0 && step != 19999)
-                continue;
-            std::unordered_map<int64_t, int64_t> seen;
-            int32_t previousSlot = -1;
-            for (auto it = map.begin(); it != map.end(); previousSlot = it.GetSlot(), ++it) {
-                ASSERT_GT(it.GetSlot(), previousSlot);
-                seen[it->Key] = it->Value;
-            }
-            ASSERT_EQ(map.GetCount(), static_cast<int32_t>(model.size()));
-            ASSERT_EQ(seen, model);
+    for (uint64_t seed = 0; seed < SeedCount(8) && !testing::Test::HasFatalFailure(); ++seed) {
+        for (const auto& row : rows) {
+            RunSlotIndexSequence<CMap<int64_t, int64_t, ForcedHash>>(seed, row.hashes, row.spacing, row.keyRange, row.steps);
+            RunSlotIndexSequence<CHashTable<int64_t, ForcedHash>>(seed, row.hashes, row.spacing, row.keyRange, row.steps);
         }
     }
 }

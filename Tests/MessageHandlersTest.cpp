@@ -155,6 +155,28 @@ TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
     EXPECT_EQ(W(source.GetStringValue(L"EventMessageFile", L"")), path.substr(0, path.find_last_of(L'\\') + 1) + L"ZelkorEventSrc.dll");
 }
 
+// The answer table whole: each button set with each default button gives its answer on the
+// console and in the event log, and its event type; a set without a row answers Abort.
+TEST_F(MessageDisplay, EveryRowOfTheAnswerTable)
+{
+    // clang-format off
+    const struct { uint32_t set; WORD eventType; int32_t answers[3]; } table[] = {
+        {MB_OK, 4, {1, 1, 1}}, {MB_OKCANCEL, 2, {1, 2, 1}}, {MB_YESNO, 4, {6, 7, 6}}, {MB_YESNOCANCEL, 4, {6, 7, 2}},
+        {MB_RETRYCANCEL, 1, {4, 2, 4}}, {MB_ABORTRETRYIGNORE, 1, {3, 4, 5}}, {6, 4, {3, 3, 3}},
+    };
+    // clang-format on
+    CConsoleMessageHandler console(nullptr, FILE_TYPE_UNKNOWN);
+    CEventLogMessageHandler eventLog;
+    for (const auto& row : table) {
+        for (uint32_t column = 0; column < 3; ++column) {
+            const uint32_t flags = row.set | column * MB_DEFBUTTON2;
+            EXPECT_EQ(console.Show(nullptr, L"q", L"c", flags), row.answers[column]) << std::hex << flags;
+            EXPECT_EQ(eventLog.Show(nullptr, L"q", L"c", flags), row.answers[column]) << std::hex << flags;
+            EXPECT_EQ(Calls.back(), L"event " + std::to_wstring(row.eventType) + L" c|q") << std::hex << flags;
+        }
+    }
+}
+
 TEST_F(MessageDisplay, ConsoleLineBreaksAndEncoding)
 {
     const std::string mark("\xFF\xFE", 2);

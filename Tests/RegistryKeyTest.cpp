@@ -18,11 +18,6 @@ namespace {
 
 const HKEY InvalidRoot = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234));
 
-std::wstring Text(const CUnicodeString& s)
-{
-    return std::wstring(s.GetText(), s.GetLength());
-}
-
 class RegistryKeyTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -63,14 +58,14 @@ TEST_F(RegistryKeyTest, StringValues)
     CRegistryKey key;
     ASSERT_TRUE(key.Open(HKEY_CURRENT_USER, path.c_str(), CRegistryKey::Read));
     for (const auto& c : cases)
-        EXPECT_EQ(Text(key.GetStringValue(c.name, L"default")), c.expected) << std::wstring(c.name);
-    EXPECT_EQ(Text(key.GetStringValue(L"Missing", L"default")), L"default");
+        EXPECT_EQ(W(key.GetStringValue(c.name, L"default")), c.expected) << std::wstring(c.name);
+    EXPECT_EQ(W(key.GetStringValue(L"Missing", L"default")), L"default");
     CRegistryKey missing, root;
     EXPECT_FALSE(missing.Open(HKEY_CURRENT_USER, (path + L"\\Missing").c_str(), CRegistryKey::Read));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(Text(missing.GetStringValue(L"Any", L"d")), L"d");
+    EXPECT_EQ(W(missing.GetStringValue(L"Any", L"d")), L"d");
     ASSERT_TRUE(root.Open(HKEY_CURRENT_USER, L"", CRegistryKey::Read));
-    EXPECT_EQ(Text(root.GetName()), L"HKEY_CURRENT_USER");
+    EXPECT_EQ(W(root.GetName()), L"HKEY_CURRENT_USER");
 }
 
 // A failed write raises the registry message, naming the key, or the value of a key that opened.
@@ -79,7 +74,7 @@ TEST_F(RegistryKeyTest, WriteFailuresNameTheKeyOrValue)
     auto failedWrite = [](CRegistryKey& key) {
         CCheckException* e = Catch<CCheckException>([&] { key.SetStringValue(L"V", L"x", 4); });
         const bool registryMessage = e && &e->GetMessageName() == &Messages::ERR_CANT_WRITE_TO_REGISTRY;
-        const std::wstring named = registryMessage ? Text(e->GetParam(0)) : L"(another failure)";
+        const std::wstring named = registryMessage ? W(e->GetParam(0)) : L"(another failure)";
         delete e;
         return named;
     };
@@ -90,7 +85,7 @@ TEST_F(RegistryKeyTest, WriteFailuresNameTheKeyOrValue)
     ASSERT_TRUE(key.Open(HKEY_CURRENT_USER, (path + L"\\Gone").c_str(), CRegistryKey::Write));
     ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, (path + L"\\Gone").c_str()), 0);
     EXPECT_EQ(failedWrite(key), L"HKEY_CURRENT_USER\\" + path + L"\\Gone\\V");
-    EXPECT_EQ(Text(key.GetStringValue(L"V", L"d")), L"d"); // reading a deleted key is no error
+    EXPECT_EQ(W(key.GetStringValue(L"V", L"d")), L"d"); // reading a deleted key is no error
 }
 
 TEST_F(RegistryKeyTest, MisuseIsAnInternalError)
@@ -109,6 +104,38 @@ TEST_F(RegistryKeyTest, MisuseIsAnInternalError)
     key.Close();
     ASSERT_TRUE(key.Open(HKEY_CURRENT_USER, path.c_str(), CRegistryKey::Write));
     expectAt(CheckSite::RegistryWriteNullData, [&] { key.SetStringValue(L"V", nullptr, 4); });
+}
+
+// The names of the nine predefined roots, as a key's name shows them, whether or not it opens.
+TEST_F(RegistryKeyTest, KeyNamesStartWithTheNameOfTheirRoot)
+{
+    // clang-format off
+    const std::pair<HKEY, const wchar_t*> roots[] = {
+        {HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT"}, {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER"}, {HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE"},
+        {HKEY_USERS, L"HKEY_USERS"}, {HKEY_PERFORMANCE_DATA, L"HKEY_PERFORMANCE_DATA"}, {HKEY_PERFORMANCE_TEXT, L"HKEY_PERFORMANCE_TEXT"},
+        {HKEY_PERFORMANCE_NLSTEXT, L"HKEY_PERFORMANCE_NLSTEXT"}, {HKEY_CURRENT_CONFIG, L"HKEY_CURRENT_CONFIG"}, {HKEY_DYN_DATA, L"HKEY_DYN_DATA"},
+    };
+    // clang-format on
+    for (const auto& [root, name] : roots) {
+        CRegistryKey key;
+        key.Open(root, L"Software\\Zelkor-missing", CRegistryKey::Read);
+        EXPECT_EQ(W(key.GetName()), std::wstring(name) + L"\\Software\\Zelkor-missing");
+    }
+}
+
+// The settings where a user has them: the settings key of the real hives, not a redirected one.
+// The value is this run's own, so no other suite sees it.
+TEST_F(RegistryKeyTest, SettingsComeFromTheRealHives)
+{
+    const std::wstring value = L"ZelkorTest" + std::to_wstring(GetCurrentProcessId());
+    const std::pair<HKEY, std::wstring> settings[] = {{HKEY_CURRENT_USER, L"user"}, {HKEY_LOCAL_MACHINE, L"machine"}};
+    for (const auto& [root, data] : settings)
+        ASSERT_EQ(RegSetKeyValueW(root, L"Software\\Quorell\\Zelkor", value.c_str(), REG_SZ, data.c_str(), DWORD(data.size() + 1) * 2), 0);
+    EXPECT_EQ(W(GetUserSetting(value.c_str())), L"user");
+    EXPECT_EQ(W(GetMachineSetting(value.c_str())), L"machine");
+    for (const auto& setting : settings)
+        EXPECT_EQ(RegDeleteKeyValueW(setting.first, L"Software\\Quorell\\Zelkor", value.c_str()), 0);
+    EXPECT_EQ(W(GetMachineSetting(value.c_str())), L"");
 }
 
 } // namespace

@@ -5,9 +5,32 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "Errors.h"
+
+// How many seeds a seeded differential runs: its fixed number, or ZELKOR_SEEDS of them.
+inline uint64_t SeedCount(uint64_t fixed)
+{
+    const char* text = std::getenv("ZELKOR_SEEDS");
+    return text ? std::strtoull(text, nullptr, 0) : fixed;
+}
+
+// Whether f raised an internal error (any other exception fails the test).
+template <class F>
+bool RaisesInternalError(F f)
+{
+    try {
+        f();
+    } catch (Zelkor::CException* e) {
+        const bool internal = dynamic_cast<Zelkor::CInternalError*>(e) != nullptr;
+        delete e;
+        EXPECT_TRUE(internal) << "an exception other than an internal error";
+        return internal;
+    }
+    return false;
+}
 
 // Runs f and returns the framework exception of class E it threw (the caller deletes it);
 // anything else, or nothing thrown, fails the test and gives null.

@@ -211,8 +211,10 @@ void CStringCore<Char>::Assign(const Char* text, int32_t length)
         length = 0;
     ZELKOR_CHECK_ARGUMENT(text != nullptr || length == 0, ZELKOR_HERE(SourcePathOf<Char>));
     if (buffer->Count.load(std::memory_order_acquire) == 1 && buffer->Capacity >= NeededBytes(length, sizeof(Char))) {
-        // text may be a part of this very buffer
-        std::memmove(Chars(), text, static_cast<size_t>(length) * sizeof(Char));
+        // text may be a part of this very buffer, or null when length is 0 (which memmove does
+        // not allow, even for no bytes)
+        if (length > 0)
+            std::memmove(Chars(), text, static_cast<size_t>(length) * sizeof(Char));
         buffer->Length = length;
         Chars()[length] = 0;
         return;
@@ -375,8 +377,11 @@ CUnicodeString CUnicodeString::Concat(const wchar_t* text1, int32_t length1, con
     // Straight into a buffer of the exact size: no detour through the empty buffer's count.
     CBufferHeader* joined = AllocateBuffer(total, sizeof(wchar_t));
     wchar_t* chars = CharsOf<wchar_t>(joined);
-    std::wmemcpy(chars, text1, length1);
-    std::wmemcpy(chars + length1, text2, length2);
+    // Either text may be null with length 0, which the copy does not allow even for no units.
+    if (length1 > 0)
+        std::wmemcpy(chars, text1, length1);
+    if (length2 > 0)
+        std::wmemcpy(chars + length1, text2, length2);
     chars[total] = 0;
     return CUnicodeString(joined, Adopt{});
 }
@@ -442,7 +447,8 @@ void CUnicodeString::ReplacePrefix(int32_t count, const wchar_t* text, int32_t l
     MakeWritable(total);
     wchar_t* chars = Chars();
     std::wmemmove(chars + length, chars + count, current - count + 1);
-    std::wmemcpy(chars, text, length);
+    if (length > 0) // text may be null when length is 0
+        std::wmemcpy(chars, text, length);
     buffer->Length = total;
 }
 
