@@ -54,13 +54,16 @@ class TrevalicRedirectRegistry : public testing::Test {
 protected:
     void SetUp() override
     {
-        RegDeleteTreeW(HKEY_CURRENT_USER, Root);
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Root, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr), ERROR_SUCCESS);
+        // CTest runs the tests of this fixture at once, in processes of their own: each takes a
+        // key of its own, or one would delete the key the other writes.
+        path = L"Software\\TrevalicCatalogueTest-" + std::to_wstring(GetCurrentProcessId());
+        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr), ERROR_SUCCESS);
     }
     void TearDown() override
     {
         RegCloseKey(root);
-        RegDeleteTreeW(HKEY_CURRENT_USER, Root);
+        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
     }
     // The settings key holding exactly the given bytes; none at all for REG_NONE. RegSetValueExW
     // appends a terminator by itself when the unit after string data is NUL, so a non-NUL
@@ -80,7 +83,7 @@ protected:
         RegCloseKey(settings);
         ASSERT_TRUE(set == ERROR_SUCCESS && stored == size) << "stored " << stored << " of " << size << " bytes";
     }
-    static constexpr const wchar_t* Root = L"Software\\TrevalicCatalogueTest";
+    std::wstring path;
     HKEY root = nullptr;
 };
 
