@@ -52,17 +52,10 @@ start_wine() {
     export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" TZ="${TZ:-UTC}"
     unset DISPLAY
     [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
-    # A server of our own for the whole run; its services start here, outside CTest's pipes.
-    # A server still there (wineboot's, or one the runner started) is not persistent: it shuts
-    # down whenever no program runs, between two tests, and each test then races a server and
-    # its services starting beside it. Wait for it to end (seconds; a minute at most) first.
-    local tries=0
-    until wineserver -p </dev/null >/dev/null 2>&1; do
-        [ $((tries += 1)) -le 2 ] || { echo "build.sh: another Wine server keeps $WINEPREFIX" >&2; return 0; }
-        timeout 70 wineserver -w </dev/null >/dev/null 2>&1 || true
-    done
+    # A server that stays for the whole run, with its services started here, outside CTest's
+    # pipes; the runner waits for a server that stops on a timer (wineboot's) to end first.
+    "$root/cmake/wine-run.sh" --server
     trap 'wineserver -k 2>/dev/null || true' EXIT
-    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 configure() {
