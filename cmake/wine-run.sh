@@ -1,10 +1,45 @@
 #!/bin/sh
-# Runs one Windows program under Wine for CTest and the build.
+# Runs one Windows program under Wine for CTest and the build. With --server alone it only makes
+# sure the prefix has its server and Wine's services (Tools/build.sh, before a run).
 : "${WINEDEBUG:=-all}"; export WINEDEBUG
 : "${WINEDLLOVERRIDES:=mscoree,mshtml=}"; export WINEDLLOVERRIDES
+: "${WINEPREFIX:=$HOME/.wine}"; export WINEPREFIX
 export TZ="${TEST_TZ:-${TZ:-UTC}}"   # Wine takes its time zone from TZ
 unset DISPLAY                        # a message box must never wait for a click
-# Wine's services inherit the stdio of the process that starts them; start them here with
-# /dev/null so that CTest never waits on a pipe they keep open. Exit 0 means a new server.
-if wineserver -p60 </dev/null >/dev/null 2>&1; then wine cmd /c exit </dev/null >/dev/null 2>&1; fi
+
+# Whether the server of this prefix stays until it is stopped: started with -p and no time.
+persistent() {
+    for pid in $(pgrep -x 'wineserver(64)?'); do
+        prefix=$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | sed -n 's/^WINEPREFIX=//p')
+        [ "${prefix:-$HOME/.wine}" -ef "$WINEPREFIX" ] || continue
+        [ "$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/cmdline" | tail -n 1)" = -p ] && return 0
+    done
+    return 1
+}
+
+# A server that stops on a timer (the one Wine starts by itself, wineboot's, or one started with
+# -pN) stops taking programs when its time is up, but holds the prefix while it stops its services
+# and saves the registry: a second, or many on a loaded machine. A program that starts then is
+# refused; Wine retries for about five seconds, then gives up with status 1 and a line on stderr
+# only. `wineserver -p` cannot tell such a server from a live one: both hold the prefix. So every
+# program runs beside a server that stays until it is stopped (Tools/build.sh stops it after the
+# run; by hand: wineserver -k with the same WINEPREFIX): the first program of a prefix waits for a
+# timed server to end and starts one. Wine's services start with it, with /dev/null as stdio, so
+# that CTest never waits on a pipe they keep open; the lock keeps a second program from starting
+# them first, beside its own pipes.
+(
+    flock 9
+    # The lock is on the folder that holds the prefix; the server and the services it outlives
+    # must not inherit it.
+    [ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1 9<&-
+    until persistent; do
+        wineserver -p </dev/null >/dev/null 2>&1 9<&-
+        case $? in
+        0) wine cmd /c exit </dev/null >/dev/null 2>&1 9<&-; break ;;
+        2) wineserver -w </dev/null >/dev/null 2>&1 9<&- ;; # another server holds the prefix
+        *) break ;; # no prefix to serve: the program then says why
+        esac
+    done
+) 9<"$(dirname "$WINEPREFIX")"
+[ "$*" = --server ] && exit 0
 exec wine "$@"
