@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Alloc.h"
 #include "File.h"
 #include "TestSupport.h"
 #include "VirtualFileSystem.h"
@@ -119,6 +120,12 @@ struct Outcome {
             std::tie(o.code, o.kind, o.other, o.number, o.attributes, o.entries, o.bytes);
     }
 };
+
+void PrintTo(const Entry& e, std::ostream* out)
+{
+    *out << testing::PrintToString(e.name.substr(0, 40)) << " 0x" << std::hex << e.attributes << std::dec << " " << e.length << " bytes "
+         << e.bytes.size();
+}
 
 std::string Show(const Outcome& o)
 {
@@ -289,6 +296,8 @@ Outcome Side::Run(const Step& s, int index)
     } catch (CFileException* e) {
         o = Failed(e->GetErrorCode(), e->GetKind());
         delete e;
+    } catch (CMemoryException*) {
+        throw;
     } catch (CException* e) {
         o.other = true;
         delete e;
@@ -310,8 +319,8 @@ std::vector<Entry> Side::Walk(const CUnicodeString& directory, const std::wstrin
             entries.insert(entries.end(), below.begin(), below.end());
         } else {
             CFile file;
-            file.Open(path, FM_Read | FM_DenyNone, 0);
-            entries.back().bytes = ReadAll(file);
+            if (ErrorOf([&] { file.Open(path, FM_Read | FM_DenyNone, 0); }) == 0) // else held: read through its handle
+                entries.back().bytes = ReadAll(file);
         }
     }
     std::sort(entries.begin(), entries.end());
@@ -673,6 +682,9 @@ TEST(VirtualFileDifferential, Kept)
             {Rename, "i", "c", 0, 0},
         },
         {
+            {Open, "d\\e\\f", "", 0xd6e30f7a, 1}, // nor before the names of the levels above it
+        },
+        {
             {MakeDir, "a\\b", "", 0, 0}, // a listing finds its directory as a level above ("A/a " is not "A/a")
             {Find, "b/d", "", 0x1d0aabef, 0},
         },
@@ -686,4 +698,71 @@ TEST(VirtualFileDifferential, Kept)
     };
     for (const std::vector<Step>& steps : kept)
         EXPECT_EQ(RunBoth(steps), "") << testing::PrintToString(steps.front().a);
+}
+
+namespace {
+
+int64_t failAt, calls;
+
+bool FailsNow()
+{
+    return ++calls == failAt;
+}
+
+// The tree, and each open handle's position, length and contents.
+std::vector<Entry> Snapshot(Side& side)
+{
+    std::vector<Entry> state = side.Walk(side.root, L"");
+    for (CBaseFile* handle : side.handles) {
+        if (handle == nullptr)
+            continue;
+        CVirtualFile reader(static_cast<CVirtualFile*>(handle)->GetNode(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        state.push_back({W(handle->GetFileName()), 0, handle->GetPosition() * 1000000 + handle->GetLength(), ReadAll(reader)});
+    }
+    return state;
+}
+
+} // namespace
+
+// Each step again with its first, second, ... allocation, section or window failing, until it
+// succeeds: a step that runs out of memory leaves the tree, the open handles and their contents
+// as they were before it. VFS_DIFFERENTIAL_INJECTED=N runs N seeds.
+TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
+{
+    int64_t injected = 0;
+    for (uint32_t seed = 1; seed <= FromEnvironment("VFS_DIFFERENTIAL_INJECTED", 4); ++seed) {
+        Side side(VirtualFilesPrefix + (L"Injected-" + std::to_wstring(seed)).c_str());
+        const std::vector<Step> steps = Generate(seed);
+        for (size_t i = 0; i + 1 < steps.size() && !HasFailure(); ++i) { // the last, the tree, is the harness's
+            if (steps[i].op == Open)
+                side.CloseSlot(side.handles[steps[i].y % 4]); // what the step does first, and may
+            if (steps[i].op >= Copy && steps[i].op <= Rename)
+                continue; // a copy that fails part-way still leaves its target: not yet mended
+            const std::vector<Entry> before = Snapshot(side);
+            for (failAt = 1;; ++failAt) {
+                calls = 0;
+                AllocInternal::InjectedFailureHook.store(FailsNow);
+                CMemoryException* failure = nullptr;
+                try {
+                    side.Run(steps[i], int(i));
+                } catch (CMemoryException* e) {
+                    failure = e;
+                }
+                AllocInternal::InjectedFailureHook.store(nullptr);
+                delete failure;
+                injected += failure != nullptr;
+                if (failure == nullptr) {
+                    EXPECT_LT(calls, failAt) << "seed " << seed << " step " << i << " (" << OpNames[steps[i].op] << "): failure " << failAt
+                                             << " lost";
+                    break;
+                }
+                ASSERT_EQ(Snapshot(side), before) << "seed " << seed << " step " << i << " (" << OpNames[steps[i].op] << " " << steps[i].a
+                                                  << " 0x" << std::hex << steps[i].x << std::dec << ") failed at " << failAt;
+            }
+        }
+        for (CBaseFile*& handle : side.handles)
+            side.CloseSlot(handle);
+        side.Remove(side.root);
+    }
+    std::printf("%lld failed runs, each leaving everything as it was\n", static_cast<long long>(injected));
 }

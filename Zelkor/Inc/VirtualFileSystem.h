@@ -65,6 +65,7 @@ private:
     CVirtualDirectory* CreateDirectories(const CArray<CUnicodeString>& components, int32_t first, int32_t end,
                                          const CUnicodeString& path, CPtr<CVirtualFileBase>& created);
     void RemoveNode(CVirtualFileBase* node);
+    void UndoCreation(CVirtualFileBase* node);
 
     enum class OpenAction { OpenExisting, Create, Refused };
     OpenAction DecideByDisposition(const CUnicodeString& path, uint32_t disposition, CVirtualFileData* existing);

@@ -271,11 +271,26 @@ CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CArray<CUnicodeSt
         }
     } catch (...) {
         if (created)
-            RemoveNode(created.Get());
+            UndoCreation(created.Get());
         created.Reset();
         throw;
     }
     return directory;
+}
+
+// By the key the node is held under, shared rather than built: nothing here allocates, so an
+// undo never fails for want of memory.
+void CVirtualFileSystem::UndoCreation(CVirtualFileBase* node)
+{
+    CPtr<CVirtualFileBase> keep(node);
+    CVirtualDirectory* parent = node->Parent.Get();
+    for (const auto& child : parent->Children) {
+        if (child.Value.Get() == node) {
+            const CUnicodeString key = child.Key;
+            parent->Children.Delete(key);
+            return;
+        }
+    }
 }
 
 void CVirtualFileSystem::RemoveNode(CVirtualFileBase* node)
@@ -389,11 +404,12 @@ CBaseFile* CVirtualFileSystem::CreateAndOpen(const CUnicodeString& path, uint32_
     if (components.GetSize() <= first || ExtractFileName(path).IsEmpty())
         ThrowFileException(ERROR_INVALID_NAME, path);
     CheckComponents(components, first, path); // a name the platform refuses, before anything else
-    CheckCreate(path, desiredAccess, existing, attributes, adopted != nullptr);
     const CUnicodeString& name = components[components.GetSize() - 1];
     CPtr<CVirtualFileBase> createdLevels;
     CVirtualDirectory* directory = CreateDirectories(components, first, components.GetSize() - 1, path, createdLevels);
     try {
+        // After the levels above, whose names the platform checks first; a refusal removes them again.
+        CheckCreate(path, desiredAccess, existing, attributes, adopted != nullptr);
         CPtr<CVirtualFileData> file(
             new CVirtualFileData(ExtractPath(path) + name, attributes, directory, MM_ExecuteReadWrite, initialSize));
         if (adopted != nullptr)
@@ -413,7 +429,7 @@ CBaseFile* CVirtualFileSystem::CreateAndOpen(const CUnicodeString& path, uint32_
         return handle;
     } catch (...) {
         if (createdLevels)
-            RemoveNode(createdLevels.Get());
+            UndoCreation(createdLevels.Get());
         throw;
     }
 }
