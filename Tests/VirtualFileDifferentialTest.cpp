@@ -367,6 +367,9 @@ const Difference Differences[] = {
         return f.s.op == MakeDir && f.s.a.find('a' + 13) != std::string::npos && n.kind == FileErrorKind::BadPath && v.kind == n.kind && Takes(n, v); }},
     {"Removing a file as a directory is path-not-found (3); the platform's is not-a-directory (267), of that kind",
      [](const Facts& f, Outcome& n, Outcome& v) { return f.s.op == RemoveDir && n.code == ERROR_DIRECTORY && v.code == ERROR_PATH_NOT_FOUND && Takes(n, v); }},
+    {"A copy onto a file held open is a sharing violation (32), as the replacing open it makes is; the native copy's own check "
+     "says access denied, by kind", [](const Facts& f, Outcome& n, Outcome& v) {
+        return f.s.op >= Copy && f.s.op <= Replace && n.code == 0 && n.kind == FileErrorKind::AccessDenied && v.code == ERROR_SHARING_VIOLATION && Takes(n, v); }},
     {"A listing is appended to what the list held; the platform's replaces it", [](const Facts& f, Outcome&, Outcome& v) {
         if (f.s.op != Find || v.entries.empty() || v.entries[0].name != SentinelName)
             return false;
