@@ -167,6 +167,62 @@ TEST_P(FileSystemContract, ConcurrentWritersKeepEachOthersBytes)
     EXPECT_TRUE(written.size() == 40000 && written.find_first_not_of("ab") == std::string::npos);
 }
 
+TEST_P(FileSystemContract, SharingBetweenTwoOpens)
+{
+    // (the first open, the second, the second's error)
+    const std::tuple<FileOpenMode, FileOpenMode, uint32_t> rows[] = {
+        {FM_Read | FM_DenyWrite, FM_Read | FM_DenyNone, 0},
+        {FM_Read | FM_DenyWrite, FM_Write | FM_DenyNone, ERROR_SHARING_VIOLATION},
+        {FM_Write | FM_DenyAll, FM_Read | FM_DenyNone, ERROR_SHARING_VIOLATION},
+        {FM_Write | FM_DenyNone, FM_Read | FM_DenyWrite, ERROR_SHARING_VIOLATION},
+        {FM_Write | FM_DenyRead, FM_Write | FM_DenyNone, 0},
+    };
+    const CUnicodeString path = At(L"shared");
+    Put(path, "0123");
+    for (const auto& [first, second, error] : rows) {
+        CFile held, other;
+        held.Open(path, first, 0);
+        EXPECT_EQ(ErrorOf([&, second = second] { other.Open(path, second, 0); }), error) << first << " " << second;
+        EXPECT_EQ(fs->FileExists(path, second), error == 0) << first << " " << second;
+    }
+}
+
+TEST_P(FileSystemContract, CopyMoveReplaceRenameArgumentOrder)
+{
+    using Operation = void (*)(CFileSystemBase&, const CUnicodeString&, const CUnicodeString&);
+    // (the operation given file system, source and target; whether the source stays; whether a target was there)
+    const std::tuple<Operation, bool, bool> rows[] = {
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.CopyFile(t, s); }, true, true},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.MoveFile(t, s); }, false, true},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.ReplaceFile(t, s); }, false, true},
+        {[](CFileSystemBase& f, const CUnicodeString& s, const CUnicodeString& t) { f.RenameFile(s, t); }, false, false},
+    };
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        const auto& [run, sourceStays, targetExists] = rows[i];
+        Put(At(L"source"), "new");
+        if (targetExists)
+            Put(At(L"target"), "old");
+        run(*fs, At(L"source"), At(L"target"));
+        EXPECT_EQ(Get(At(L"target")), "new") << i;
+        EXPECT_EQ(fs->TryDeleteFile(At(L"source")), sourceStays) << i;
+        fs->DeleteFile(At(L"target"));
+    }
+    // A rename never replaces: both files stay as they were.
+    Put(At(L"source"), "new");
+    Put(At(L"target"), "old");
+    EXPECT_EQ(ErrorOf([&] { fs->RenameFile(At(L"source"), At(L"target")); }), uint32_t(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(Get(At(L"target")) + Get(At(L"source")), "oldnew");
+    fs->DeleteFile(At(L"source"));
+    fs->DeleteFile(At(L"target"));
+    // Two spellings of one name are one file: a copy or move onto itself under another keeps it.
+    Put(At(L"self"), "me");
+    fs->CopyFile(At(L"SELF"), At(L"self"));
+    fs->MoveFile(At(L"Self"), At(L"self"));
+    EXPECT_EQ(Get(At(L"SELF")), "me");
+    fs->DeleteFile(At(L"sElF"));
+    EXPECT_FALSE(fs->FileExists(At(L"self"), FM_Exists));
+}
+
 // Copies and moves with one end in the other file system work through either; a move whose
 // source is held open is refused and leaves no destination.
 TEST_P(FileSystemContract, CopiesAndMovesAcrossFileSystems)
