@@ -109,30 +109,6 @@ protected:
     CFileSystemBase* fs = nullptr;
 };
 
-TEST_P(FileSystemContract, OpenWithEveryDisposition)
-{
-    // (mode, whether "abc" was there, error, length after; -1: no file)
-    const std::tuple<FileOpenMode, bool, uint32_t, int64_t> rows[] = {
-        {FM_Read | FM_DenyNone, false, ERROR_FILE_NOT_FOUND, -1},
-        {FM_Write | FM_DenyNone | FM_CreateNew, false, 0, 0},
-        {FM_Write | FM_DenyNone | FM_CreateNew, true, GetParam().createNewOnExistingCode, 3},
-        {FM_Write | FM_DenyAll | FM_Create, true, 0, 0},
-        {FM_Write | FM_DenyWrite | FM_Create | FM_NoTruncate, true, 0, 3},
-        {FM_Write | FM_DenyWrite | FM_Create | FM_NoTruncate, false, 0, 0},
-    };
-    for (int i = 0; i < int(std::size(rows)); ++i) {
-        const auto& [mode, existsBefore, error, length] = rows[i];
-        const CUnicodeString path = At(std::to_wstring(i).c_str());
-        if (existsBefore)
-            Put(path, "abc");
-        CFile file;
-        EXPECT_EQ(ErrorOf([&, mode = mode] { file.Open(path, mode, FILE_ATTRIBUTE_NORMAL); }), error) << W(path);
-        EXPECT_EQ(file.IsOpen(), error == 0) << W(path);
-        file.Close();
-        EXPECT_EQ(fs->FileExists(path, FM_Exists) ? int64_t(Get(path).size()) : -1, length) << W(path);
-    }
-}
-
 TEST_P(FileSystemContract, ReadWriteSeekAndLength)
 {
     CFile file;
@@ -247,50 +223,6 @@ TEST_P(FileSystemContract, CopyMoveReplaceRenameArgumentOrder)
     EXPECT_FALSE(fs->FileExists(At(L"self"), FM_Exists));
 }
 
-// Directories come with their parents; '/' separates like '\'.
-TEST_P(FileSystemContract, DirectoriesWithTheirParents)
-{
-    const CUnicodeString deep = At(L"a\\b\\c"), file = At(L"a\\b\\c\\f");
-    fs->CreateDirectory(At(L"a/b/c"), false);
-    fs->CreateDirectory(At(L"x/y/z/w"), false); // three missing parents, made outermost first
-    fs->CreateDirectory(deep, false);
-    EXPECT_EQ(ErrorOf([&] { fs->CreateDirectory(At(L"a/b/c/"), true); }), uint32_t(ERROR_ALREADY_EXISTS));
-    Put(At(L"a/b/c/f"), "1");
-    EXPECT_EQ(Get(file), "1");
-    EXPECT_TRUE(fs->DirectoryExists(At(L"a")) && fs->DirectoryExists(deep) && fs->DirectoryExists(At(L"a/b/")) &&
-                fs->DirectoryExists(At(L"x/y/z/w")));
-    EXPECT_FALSE(fs->DirectoryExists(file) || fs->DirectoryExists(At(L"none")));
-    EXPECT_FALSE(fs->IsDirectoryEmpty(deep) || fs->IsDirectoryEmpty(At(L"a")));
-    EXPECT_NE(ErrorOf([&] { fs->RemoveDirectory(deep); }), 0u);
-    fs->DeleteFile(file);
-    EXPECT_TRUE(fs->IsDirectoryEmpty(deep));
-    fs->RemoveDirectory(deep);
-    EXPECT_FALSE(fs->DirectoryExists(deep));
-    Put(At(L"plain"), "1"); // a file is no directory
-    EXPECT_EQ(Refusal([&] { fs->CreateDirectory(At(L"plain"), false); }),
-              std::make_pair(uint32_t(ERROR_ALREADY_EXISTS), FileErrorKind::AlreadyExists));
-    CFileStatus hidden; // a directory stays one, whatever attributes it is given
-    hidden.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
-    fs->SetAttributes(At(L"a"), FILE_ATTRIBUTE_NORMAL), fs->SetStatus(At(L"a/b"), hidden);
-    EXPECT_EQ(fs->GetAttributes(At(L"a")) & 0x90, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(fs->GetAttributes(At(L"a/b")) & 0x12, uint32_t(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
-}
-
-// A name is found again by the name it was made with: its trailing dots and blanks are no part of it.
-TEST_P(FileSystemContract, TrailingDotsAndBlanksOfANameAreDropped)
-{
-    Put(At(L"name. "), "1");
-    EXPECT_EQ(Get(At(L"name")), "1");
-    // CREATE_NEW fails with ERROR_FILE_EXISTS or ERROR_ACCESS_DENIED: one kind.
-    EXPECT_EQ(Refusal([&] { CFile().Open(At(L"name ."), FM_Write | FM_DenyNone | FM_CreateNew, 0); }).second, FileErrorKind::AccessDenied);
-    CArray<CFileStatus> list;
-    fs->FindFiles(root, list, L"*", nullptr);
-    ASSERT_EQ(list.GetSize(), 1);
-    EXPECT_EQ(W(list[0].FileName), L"name");
-    fs->DeleteFile(At(L"name "));
-    EXPECT_FALSE(fs->FileExists(At(L"name"), FM_Exists));
-}
-
 // Copies and moves with one end in the other file system work through either; a move whose
 // source is held open is refused and leaves no destination.
 TEST_P(FileSystemContract, CopiesAndMovesAcrossFileSystems)
@@ -351,25 +283,6 @@ TEST_P(FileSystemContract, FindFilesByMask)
     EXPECT_EQ(list.GetSize(), GetParam().listingAppends ? 2 : 1);
     handler.absorb = false;
     EXPECT_EQ(ErrorOf([&] { fs->FindFiles(At(L"missing"), list, L"*", &handler); }), uint32_t(ERROR_PATH_NOT_FOUND));
-}
-
-TEST_P(FileSystemContract, RefusalsCarryTheirErrorCodes)
-{
-    fs->CreateDirectory(At(L"d"), false);
-    Put(At(L"d\\f"), "x");
-    CFile held, other;
-    held.Open(At(L"d\\f"), FM_Read | FM_DenyWrite, 0);
-    const std::pair<std::function<void()>, uint32_t> rows[] = {
-        {[&] { other.Open(At(L"d/f"), FM_Write | FM_DenyNone | FM_Create, FILE_ATTRIBUTE_NORMAL); }, ERROR_SHARING_VIOLATION},
-        {[&] { fs->DeleteFile(At(L"d/f")); }, ERROR_SHARING_VIOLATION},
-        {[&] { other.Open(At(L"d"), FM_Read | FM_DenyNone, 0); }, ERROR_ACCESS_DENIED},
-        {[&] { fs->DeleteFile(At(L"d")); }, ERROR_ACCESS_DENIED},
-        {[&] { fs->RemoveDirectory(At(L"missing")); }, ERROR_FILE_NOT_FOUND},
-        {[&] { other.Open(At(L"d\\a?b\\c"), FM_Write | FM_DenyNone | FM_Create, 0); }, ERROR_INVALID_NAME},
-    };
-    for (int i = 0; i < int(std::size(rows)); ++i)
-        EXPECT_EQ(ErrorOf(rows[i].first), rows[i].second) << "row " << i;
-    EXPECT_EQ(Get(At(L"d\\f")), "x");
 }
 
 // Wine's files have no creation time of their own, so only write and access times are compared.

@@ -175,57 +175,6 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
         delete Catch<CInternalError>(row);
 }
 
-TEST(VirtualFileTree, NamesAndErrorCodes)
-{
-    {
-        Handle created(V(L"A\\b/C.TXT"), RW, FILE_SHARE_READ);
-    } // directory levels appear
-    for (const wchar_t* level : {L"a", L"A/B", L"a\\b\\"})
-        EXPECT_TRUE(Fs.DirectoryExists(V(level))) << level;
-    CFileStatus status;
-    Fs.GetStatus(V(L"a/B\\c.txt"), status);
-    EXPECT_EQ(std::wstring(status.FullName.GetText()), std::wstring(V(L"A\\b/C.TXT").GetText()));
-    Fs.GetStatus(VirtualFilesPrefix, status);
-    EXPECT_EQ(status.FileAttributes, uint32_t(FILE_ATTRIBUTE_DIRECTORY));
-
-    // Refusals of its own; those every file system shares are the contract's.
-    Handle held(V(L"a\\b\\c.txt"), GENERIC_READ, FILE_SHARE_READ);
-    const std::pair<std::function<void()>, uint32_t> rows[] = {
-        {[] { Handle(V(L"a/b/c.txt/d"), RW); }, ERROR_ALREADY_EXISTS},
-        {[] { Fs.RemoveDirectory(V(L"a")); }, ERROR_SHARING_VIOLATION},
-        {[] { Fs.RemoveDirectory(V(L"a/b/c.txt")); }, ERROR_PATH_NOT_FOUND},
-        {[] { Fs.IsDirectoryEmpty(V(L"a/b/c.txt")); }, ERROR_PATH_NOT_FOUND},
-        {[] { Fs.CreateDirectory(V(L"a/b:c"), false); }, ERROR_INVALID_NAME},
-    };
-    for (size_t i = 0; i < std::size(rows); ++i)
-        EXPECT_EQ(ErrorOf(rows[i].first), rows[i].second) << "row " << i;
-}
-
-// A read-only file refuses every writer, also beside a reader, and every open that would
-// replace it; a refused open changes nothing.
-TEST(VirtualFileTree, ReadOnlyFilesAndRefusedOpens)
-{
-    const CUnicodeString file = V(L"ro\\file.txt"), source = V(L"ro\\source.txt");
-    {
-        Handle(file, RW)->Write("keep", 4);
-    }
-    {
-        Handle(source, RW)->Write("new", 3);
-    }
-    Fs.SetAttributes(file, FILE_ATTRIBUTE_READONLY);
-    const std::function<void()> refused[] = {
-        [&] { Handle(file, GENERIC_WRITE); },
-        [&] { Handle reader(file, GENERIC_READ), writer(file, GENERIC_WRITE); },
-        [&] { Handle(file, GENERIC_WRITE, 0, CREATE_ALWAYS); },
-        [&] { Fs.CopyFile(file, source); },
-        [&] { Fs.OpenFile(V(L"ro\\new\\f"), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr, 0); },
-    };
-    for (size_t i = 0; i < std::size(refused); ++i)
-        EXPECT_EQ(ErrorOf(refused[i]), uint32_t(ERROR_SHARING_VIOLATION)) << "row " << i;
-    EXPECT_EQ(ReadAt(Handle(file, GENERIC_READ).f, 0, 9), std::vector<unsigned char>({'k', 'e', 'e', 'p'}));
-    EXPECT_FALSE(Fs.DirectoryExists(V(L"ro\\new")));
-}
-
 TEST(VirtualFileTree, MatchMask)
 {
     const std::tuple<const wchar_t*, const wchar_t*, bool> rows[] = {

@@ -57,12 +57,15 @@ public:
     void ClearTree();
 
 private:
-    CPtr<CVirtualFileBase> FindNode(const CUnicodeString& path);
+    // holder: the directory that would hold the path's last component.
+    CPtr<CVirtualFileBase> FindNode(const CUnicodeString& path, bool holder = false);
+    CPtr<CVirtualFileBase> FindDirectoryToList(const CUnicodeString& path);
     CPtr<CVirtualFileBase> FindExistingNode(const CUnicodeString& path);  // raises ERROR_FILE_NOT_FOUND
     CPtr<CVirtualFileBase> FindDeletableFile(const CUnicodeString& path); // raises 2, 5 or 32
     CVirtualDirectory* CreateDirectories(const CArray<CUnicodeString>& components, int32_t first, int32_t end,
                                          const CUnicodeString& path, CPtr<CVirtualFileBase>& created);
     void RemoveNode(CVirtualFileBase* node);
+    void UndoCreation(CVirtualFileBase* node);
 
     enum class OpenAction { OpenExisting, Create, Refused };
     OpenAction DecideByDisposition(const CUnicodeString& path, uint32_t disposition, CVirtualFileData* existing);
@@ -71,7 +74,7 @@ private:
     void CheckCreate(const CUnicodeString& path, uint32_t desiredAccess, CVirtualFileData* existing,
                      uint32_t attributes, bool adopting);
     CBaseFile* CreateAndOpen(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
-                             uint32_t attributes, HANDLE adopted, int64_t initialSize);
+                             uint32_t attributes, HANDLE adopted, int64_t initialSize, CVirtualFileData* existing);
     CVirtualFile* OpenHandle(CVirtualFileData* file, uint32_t desiredAccess, uint32_t shareMode);
     bool IsSameFile(const CUnicodeString& destination, const CUnicodeString& source);
     void CopyVirtualToVirtual(const CUnicodeString& destination, const CUnicodeString& source);

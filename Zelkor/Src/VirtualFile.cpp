@@ -242,6 +242,10 @@ void CVirtualFile::Write(const void* buffer, int32_t count)
     if (count > INT64_MAX - position)
         ThrowFileException(ERROR_INVALID_PARAMETER, GetFileName());
     const int64_t end = position + count;
+    // Every window it needs first: running out of storage or address space for one leaves the
+    // file as it was (while the write spans no more windows than a handle keeps).
+    for (int64_t at = position; at < end; at += viewSize - at % viewSize)
+        GetView(at);
     if (end > GetLength()) {
         CCriticalSectionLock lock(node->StorageLock);
         // Decided again under the lock: another writer may have extended the file further

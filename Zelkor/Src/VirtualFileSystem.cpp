@@ -60,13 +60,22 @@ CUnicodeString TreeKey(const CUnicodeString& component, bool last)
 
 // The components of a virtual path in their tree form; returns the index of the first one
 // after the prefix's. Creation and lookup both go through here, so a name is found again by
-// the name it was made with.
+// the name it was made with. As on disk, "." names the level it stands in and ".." the one
+// above (never above the root); what is last after that loses its trailing dots and blanks.
 int32_t SplitTreePath(const CUnicodeString& path, CArray<CUnicodeString>& components)
 {
     SplitPath(path, components);
     const int32_t first = PrefixComponentCount();
-    for (int32_t i = first; i < components.GetSize(); ++i)
-        components[i] = TreeKey(components[i], i == components.GetSize() - 1);
+    int32_t kept = first;
+    for (int32_t i = first; i < components.GetSize(); ++i) {
+        if (components[i] == L"..")
+            kept = std::max(first, kept - 1);
+        else if (components[i] != L".")
+            components[kept++] = TreeKey(components[i], i == components.GetSize() - 1);
+    }
+    components.SetSize(kept);
+    if (kept > first)
+        components[kept - 1] = TreeKey(components[kept - 1], true);
     return first;
 }
 
@@ -77,7 +86,8 @@ void CheckComponents(const CArray<CUnicodeString>& components, int32_t first, co
     if (path.GetLength() >= 32767)
         ThrowFileException(ERROR_FILENAME_EXCED_RANGE, path);
     for (int32_t i = first; i < components.GetSize(); ++i) {
-        if (components[i].GetLength() > MAX_PATH - 5) // as a name below a drive's root would allow
+        // As a name below a drive's root would allow, counted as the level would be made.
+        if (TreeKey(components[i], true).GetLength() > MAX_PATH - 5)
             ThrowFileException(ERROR_FILENAME_EXCED_RANGE, path);
         if (components[i].IsEmpty()) // a name of dots and blanks
             ThrowFileException(ERROR_INVALID_NAME, path);
@@ -194,14 +204,14 @@ void CVirtualFileSystem::ClearTree()
     root->Children.DeleteAll();
 }
 
-CPtr<CVirtualFileBase> CVirtualFileSystem::FindNode(const CUnicodeString& path)
+CPtr<CVirtualFileBase> CVirtualFileSystem::FindNode(const CUnicodeString& path, bool holder)
 {
     CArray<CUnicodeString> components;
     const int32_t first = SplitTreePath(path, components);
-    if (!Check(components.GetSize() >= first, ZELKOR_HERE(SourcePath)))
+    if (!Check(components.GetSize() >= first + int32_t(holder), ZELKOR_HERE(SourcePath)))
         return nullptr;
     CPtr<CVirtualFileBase> node(root.Get());
-    for (int32_t i = first; i < components.GetSize(); ++i) {
+    for (int32_t i = first; i < components.GetSize() - int32_t(holder); ++i) {
         CVirtualDirectory* directory = AsDirectory(node);
         if (directory == nullptr)
             return nullptr;
@@ -211,6 +221,13 @@ CPtr<CVirtualFileBase> CVirtualFileSystem::FindNode(const CUnicodeString& path)
         node = *child;
     }
     return node;
+}
+
+// A listing looks into the directory as the platform's search does, through a pattern below
+// it: its last component is then a level above, which keeps its trailing blanks.
+CPtr<CVirtualFileBase> CVirtualFileSystem::FindDirectoryToList(const CUnicodeString& path)
+{
+    return FindNode(JoinPath(path, L"*"), true);
 }
 
 CPtr<CVirtualFileBase> CVirtualFileSystem::FindExistingNode(const CUnicodeString& path)
@@ -238,6 +255,12 @@ CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CArray<CUnicodeSt
                     ThrowFileException(ERROR_ALREADY_EXISTS, path);
                 continue;
             }
+            // The platform makes a level by its name as a last component, which drops trailing
+            // dots and blanks, then finds it as a level above, which drops one dot: a name that
+            // still ends in either would never be found there.
+            const CUnicodeString& key = components[i];
+            if (key[key.GetLength() - 1] == L'.' || key[key.GetLength() - 1] == L' ')
+                ThrowFileException(ERROR_PATH_NOT_FOUND, path);
             CPtr<CVirtualDirectory> level(new CVirtualDirectory(current, directory));
             directory->Children.Add(components[i], CPtr<CVirtualFileBase>(level.Get()));
             if (!created)
@@ -246,11 +269,26 @@ CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CArray<CUnicodeSt
         }
     } catch (...) {
         if (created)
-            RemoveNode(created.Get());
+            UndoCreation(created.Get());
         created.Reset();
         throw;
     }
     return directory;
+}
+
+// By the key the node is held under, shared rather than built: nothing here allocates, so an
+// undo never fails for want of memory.
+void CVirtualFileSystem::UndoCreation(CVirtualFileBase* node)
+{
+    CPtr<CVirtualFileBase> keep(node);
+    CVirtualDirectory* parent = node->Parent.Get();
+    for (const auto& child : parent->Children) {
+        if (child.Value.Get() == node) {
+            const CUnicodeString key = child.Key;
+            parent->Children.Delete(key);
+            return;
+        }
+    }
 }
 
 void CVirtualFileSystem::RemoveNode(CVirtualFileBase* node)
@@ -286,8 +324,7 @@ CBaseFile* CVirtualFileSystem::OpenFile(const CUnicodeString& path, uint32_t des
     uint32_t attributes = flagsAndAttributes | (creationDisposition == OPEN_ALWAYS ? 0 : FILE_ATTRIBUTE_ARCHIVE);
     if (adopted != nullptr)
         attributes |= FILE_ATTRIBUTE_READONLY;
-    CheckCreate(path, desiredAccess, existing, attributes, adopted != nullptr);
-    return CreateAndOpen(path, desiredAccess, shareMode, attributes, adopted, initialSize);
+    return CreateAndOpen(path, desiredAccess, shareMode, attributes, adopted, initialSize, existing);
 }
 
 CVirtualFileSystem::OpenAction CVirtualFileSystem::DecideByDisposition(const CUnicodeString& path, uint32_t disposition,
@@ -342,19 +379,21 @@ void CVirtualFileSystem::CheckOpenExisting(const CUnicodeString& path, uint32_t 
 void CVirtualFileSystem::CheckCreate(const CUnicodeString& path, uint32_t desiredAccess, CVirtualFileData* existing,
                                      uint32_t attributes, bool adopting)
 {
+    if (existing != nullptr && (existing->Attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        ThrowFileException(ERROR_SHARING_VIOLATION, path);
     if ((desiredAccess & GENERIC_WRITE) == 0)
         return;
     if (adopting)
         ThrowFileException(ERROR_ACCESS_DENIED, path);
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
-        (existing != nullptr && (existing->Attributes & FILE_ATTRIBUTE_READONLY) != 0))
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
         ThrowFileException(ERROR_SHARING_VIOLATION, path);
 }
 
 // The new node and its handle are complete before the node enters the tree, where it takes the
 // place of a file it replaces; the adopted section is taken over last, when nothing can fail.
 CBaseFile* CVirtualFileSystem::CreateAndOpen(const CUnicodeString& path, uint32_t desiredAccess, uint32_t shareMode,
-                                             uint32_t attributes, HANDLE adopted, int64_t initialSize)
+                                             uint32_t attributes, HANDLE adopted, int64_t initialSize,
+                                             CVirtualFileData* existing)
 {
     if (!Check(initialSize >= 0, ZELKOR_HERE(SourcePath)))
         return nullptr;
@@ -362,11 +401,13 @@ CBaseFile* CVirtualFileSystem::CreateAndOpen(const CUnicodeString& path, uint32_
     const int32_t first = SplitTreePath(path, components);
     if (components.GetSize() <= first || ExtractFileName(path).IsEmpty())
         ThrowFileException(ERROR_INVALID_NAME, path);
-    CheckComponents(components, first, path);
+    CheckComponents(components, first, path); // a name the platform refuses, before anything else
     const CUnicodeString& name = components[components.GetSize() - 1];
     CPtr<CVirtualFileBase> createdLevels;
     CVirtualDirectory* directory = CreateDirectories(components, first, components.GetSize() - 1, path, createdLevels);
     try {
+        // After the levels above, whose names the platform checks first; a refusal removes them again.
+        CheckCreate(path, desiredAccess, existing, attributes, adopted != nullptr);
         CPtr<CVirtualFileData> file(
             new CVirtualFileData(ExtractPath(path) + name, attributes, directory, MM_ExecuteReadWrite, initialSize));
         if (adopted != nullptr)
@@ -386,7 +427,7 @@ CBaseFile* CVirtualFileSystem::CreateAndOpen(const CUnicodeString& path, uint32_
         return handle;
     } catch (...) {
         if (createdLevels)
-            RemoveNode(createdLevels.Get());
+            UndoCreation(createdLevels.Get());
         throw;
     }
 }
@@ -529,12 +570,12 @@ void CVirtualFileSystem::CopyFile(const CUnicodeString& destination, const CUnic
 void CVirtualFileSystem::MoveFile(const CUnicodeString& destination, const CUnicodeString& source)
 {
     CCriticalSectionLock guard(lock);
-    if (IsSameFile(destination, source))
-        return;
     if (IsVirtualPath(source))
         FindDeletableFile(source);
     else
         CheckPlatformFileDeletable(source);
+    if (IsSameFile(destination, source)) // refused alike while the file is open
+        return;
     CopyFile(destination, source);
     try {
         GetFileSystem(source).DeleteFile(source);
@@ -554,6 +595,12 @@ void CVirtualFileSystem::RenameFile(const CUnicodeString& source, const CUnicode
 {
     CCriticalSectionLock guard(lock);
     CFileSystemBase& target = GetFileSystem(destination);
+    // As on disk, a source that is missing or held open is what a rename reports, whatever
+    // stands at the target.
+    if (IsVirtualPath(source))
+        FindDeletableFile(source);
+    else
+        CheckPlatformFileDeletable(source);
     if (!IsSameFile(destination, source) &&
         (target.FileExists(destination, FM_Exists) || target.DirectoryExists(destination)))
         ThrowFileException(ERROR_ALREADY_EXISTS, destination);
@@ -610,7 +657,7 @@ bool CVirtualFileSystem::IsDirectoryEmpty(const CUnicodeString& path)
     CCriticalSectionLock guard(lock);
     if (!Check(root.Get() != nullptr, ZELKOR_HERE(SourcePath)))
         return false;
-    CVirtualDirectory* directory = AsDirectory(FindNode(path));
+    CVirtualDirectory* directory = AsDirectory(FindDirectoryToList(path));
     if (directory == nullptr)
         ThrowFileException(ERROR_PATH_NOT_FOUND, path);
     return directory->Children.IsEmpty();
@@ -623,7 +670,7 @@ void CVirtualFileSystem::FindFiles(const CUnicodeString& path, CArray<CFileStatu
         return;
     CCriticalSectionLock guard(lock);
     // Appended to what the list holds; a caller may gather several directories in one list.
-    CPtr<CVirtualFileBase> node = FindNode(path);
+    CPtr<CVirtualFileBase> node = FindDirectoryToList(path);
     CVirtualDirectory* directory = AsDirectory(node);
     if (directory == nullptr) {
         // As on disk: a missing directory is an error, which the handler may accept.
