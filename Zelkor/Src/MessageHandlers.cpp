@@ -479,9 +479,11 @@ void ProcessException(CException* e)
 
 namespace {
 // Another process appending its line holds the write share for a moment. Without a retry the
-// second writer's line would be lost; the wait stays short because the caller holds
-// MessageHandlerLock.
-constexpr ULONGLONG LogSharingRetryMilliseconds = 200;
+// second writer's line would be lost. The moment can be long on a loaded machine (a holder
+// descheduled between its open and its close: 200 ms lost one line in a thousand there), so the
+// wait is bounded by seconds, not by a typical write; it is only ever spent while another process
+// holds the file, although the caller holds MessageHandlerLock meanwhile.
+constexpr ULONGLONG LogSharingRetryMilliseconds = 2000;
 constexpr DWORD LogRetryIntervalMilliseconds = 2;
 
 void OpenMessageLog(CFile& log, const CUnicodeString& path)
