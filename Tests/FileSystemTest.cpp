@@ -121,6 +121,7 @@ TEST(PathNames, ExtractParts)
         {L"\\\\?\\C:\\a\\b.txt", {L"C:", L"\\a\\", L"b", L".txt", L"\\\\?\\C:\\a\\", L"b.txt"}},
         {L"\\\\?\\UNC\\srv\\sh\\f.t", {L"", L"//srv\\sh\\", L"f", L".t", L"\\\\?\\UNC\\srv\\sh\\", L"f.t"}},
         {L"dir.x\\a.b.c", {L"", L"dir.x\\", L"a.b", L".c", L"dir.x\\", L"a.b.c"}},
+        {L"dir.x/a", {L"", L"dir.x/", L"a", L"", L"dir.x/", L"a"}}, // a dot before the name is no extension
         {L"C:x.y", {L"C:", L"", L"x", L".y", L"C:", L"x.y"}},
         {L".hidden", {L"", L"", L"", L".hidden", L"", L".hidden"}},
         {L"a/b/", {L"", L"a/b/", L"", L"", L"a/b/", L""}},
