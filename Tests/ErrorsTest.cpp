@@ -232,11 +232,9 @@ TEST_F(Errors, BadReleaseIsAnInternalError)
 // Each in a child, which must abort (exit code 3).
 TEST_F(Errors, ProcessEndings)
 {
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
     for (const wchar_t* child : {L"DoubleReporting", L"CancelThirdReport", L"SixtyFiveMemoryExceptions"})
-        EXPECT_EQ(
-            RunProcess(L"\"" + std::wstring(exe) + L"\" --gtest_also_run_disabled_tests --gtest_filter=ErrorsChild.DISABLED_" + child), 3u)
+        EXPECT_EQ(RunProcess(L"\"" + ProgramFile() + L"\" --gtest_also_run_disabled_tests --gtest_filter=ErrorsChild.DISABLED_" + child),
+                  3u)
             << std::wstring(child);
 }
 

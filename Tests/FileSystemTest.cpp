@@ -110,29 +110,28 @@ TEST(PathNames, RootAndTheLastComponent)
 
 TEST(PathNames, ExtractParts)
 {
+    CUnicodeString (*const extract[])(const CUnicodeString&) = {ExtractDrive,     ExtractDirectory, ExtractName,
+                                                                ExtractExtension, ExtractPath,      ExtractFileName};
     // clang-format off
     const struct {
-        const wchar_t *path, *drive, *directory, *name, *extension, *dirPath, *fileName;
+        const wchar_t* path;
+        const wchar_t* parts[6]; // drive, directory, name, extension, path, file name
     } rows[] = {
-        {L"", L"", L"", L"", L"", L"", L""},
-        {L"\\\\?\\C:\\a\\b.txt", L"C:", L"\\a\\", L"b", L".txt", L"\\\\?\\C:\\a\\", L"b.txt"},
-        {L"\\\\?\\UNC\\srv\\sh\\f.t", L"", L"//srv\\sh\\", L"f", L".t", L"\\\\?\\UNC\\srv\\sh\\", L"f.t"},
-        {L"dir.x\\a.b.c", L"", L"dir.x\\", L"a.b", L".c", L"dir.x\\", L"a.b.c"},
-        {L"C:x.y", L"C:", L"", L"x", L".y", L"C:", L"x.y"},
-        {L".hidden", L"", L"", L"", L".hidden", L"", L".hidden"},
-        {L"a/b/", L"", L"a/b/", L"", L"", L"a/b/", L""},
-        {L"\\\\?\\Volume{5}\\d\\f.x", L"", L"Volume{5}\\d\\", L"f", L".x", L"\\\\?\\Volume{5}\\d\\", L"f.x"},
-        {L"\\\\?\\GLOBALROOT\\Device\\X", L"", L"GLOBALROOT\\Device\\", L"X", L"", L"\\\\?\\GLOBALROOT\\Device\\X\\", L"X"},
+        {L"", {L"", L"", L"", L"", L"", L""}},
+        {L"\\\\?\\C:\\a\\b.txt", {L"C:", L"\\a\\", L"b", L".txt", L"\\\\?\\C:\\a\\", L"b.txt"}},
+        {L"\\\\?\\UNC\\srv\\sh\\f.t", {L"", L"//srv\\sh\\", L"f", L".t", L"\\\\?\\UNC\\srv\\sh\\", L"f.t"}},
+        {L"dir.x\\a.b.c", {L"", L"dir.x\\", L"a.b", L".c", L"dir.x\\", L"a.b.c"}},
+        {L"dir.x/a", {L"", L"dir.x/", L"a", L"", L"dir.x/", L"a"}}, // a dot before the name is no extension
+        {L"C:x.y", {L"C:", L"", L"x", L".y", L"C:", L"x.y"}},
+        {L".hidden", {L"", L"", L"", L".hidden", L"", L".hidden"}},
+        {L"a/b/", {L"", L"a/b/", L"", L"", L"a/b/", L""}},
+        {L"\\\\?\\Volume{5}\\d\\f.x", {L"", L"Volume{5}\\d\\", L"f", L".x", L"\\\\?\\Volume{5}\\d\\", L"f.x"}},
+        {L"\\\\?\\GLOBALROOT\\Device\\X", {L"", L"GLOBALROOT\\Device\\", L"X", L"", L"\\\\?\\GLOBALROOT\\Device\\X\\", L"X"}},
     };
     // clang-format on
-    for (const auto& row : rows) {
-        EXPECT_EQ(W(ExtractDrive(row.path)), row.drive) << ROW(row.path);
-        EXPECT_EQ(W(ExtractDirectory(row.path)), row.directory) << ROW(row.path);
-        EXPECT_EQ(W(ExtractName(row.path)), row.name) << ROW(row.path);
-        EXPECT_EQ(W(ExtractExtension(row.path)), row.extension) << ROW(row.path);
-        EXPECT_EQ(W(ExtractPath(row.path)), row.dirPath) << ROW(row.path);
-        EXPECT_EQ(W(ExtractFileName(row.path)), row.fileName) << ROW(row.path);
-    }
+    for (const auto& row : rows)
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(W(extract[i](row.path)), row.parts[i]) << ROW(row.path) << ", part " << i;
 }
 
 // Blanks around a name go, a no-break space is part of it; full paths beyond 260 characters arrive whole.

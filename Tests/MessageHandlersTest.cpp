@@ -95,27 +95,25 @@ struct CTempFile {
 
 } // namespace
 
-// Handlers that cannot ask answer from the table (the default button picks the column); an
-// icon decides the event type, never the answer. The box adds the exclamation mark to the
-// button sets that do not say what happened, and brings itself to the front without an owner;
-// an icon that no module has is an internal error.
+// The answer table whole: each button set with each default button (the fourth falls back to the
+// first column) answers from the table on the console and in the event log, with the set's event
+// type; a set without a row answers Abort. An icon decides the event type, never the answer. The
+// box adds the exclamation mark to the button sets that do not say what happened, and brings
+// itself to the front without an owner; an icon that no module has is an internal error.
 // The event log registers its source on the first event, again after a refusal, and records
 // exceptions (but not user exceptions) as errors. Its key in HKEY_LOCAL_MACHINE names the
 // message file beside the module; the key is removed first, so a registration of an earlier
 // run cannot stand in.
 TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
 {
-    const uint32_t front = MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST;
+    const uint32_t front = MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST, mark = MB_ICONEXCLAMATION;
     // clang-format off
-    const struct { uint32_t flags; int32_t answer; WORD eventType; uint32_t boxIcon; } rows[] = {
-        {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL, EVENTLOG_WARNING_TYPE, MB_ICONEXCLAMATION},
-        {MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL, EVENTLOG_INFORMATION_TYPE, MB_ICONEXCLAMATION},
-        {MB_YESNO, IDYES, EVENTLOG_INFORMATION_TYPE, MB_ICONEXCLAMATION},
-        {MB_ABORTRETRYIGNORE | MB_DEFBUTTON4, IDABORT, EVENTLOG_ERROR_TYPE, 0}, // 0x300 falls back to the first column
-        {0xF, IDABORT, EVENTLOG_INFORMATION_TYPE, 0}, // an unknown button set
-        {MB_YESNO | MB_ICONHAND | MB_SYSTEMMODAL | MB_DEFBUTTON2, IDNO, EVENTLOG_ERROR_TYPE, 0},
-        {MB_ABORTRETRYIGNORE | MB_ICONASTERISK | MB_DEFBUTTON3, IDIGNORE, EVENTLOG_INFORMATION_TYPE, 0},
-        {MB_ICONEXCLAMATION, IDOK, EVENTLOG_WARNING_TYPE, 0},
+    const struct { uint32_t flags; WORD eventType; int32_t answers[4]; uint32_t boxIcon; } rows[] = {
+        {MB_OK, 4, {1, 1, 1, 1}, mark}, {MB_OKCANCEL, 2, {1, 2, 1, 1}, mark}, {MB_YESNO, 4, {6, 7, 6, 6}, mark},
+        {MB_YESNOCANCEL, 4, {6, 7, 2, 6}, mark}, {MB_RETRYCANCEL, 1, {4, 2, 4, 4}, 0}, {MB_ABORTRETRYIGNORE, 1, {3, 4, 5, 3}, 0},
+        {6, 4, {3, 3, 3, 3}, 0}, {0xF, 4, {3, 3, 3, 3}, 0}, // sets without a row
+        {MB_YESNO | MB_ICONHAND | MB_SYSTEMMODAL, 1, {6, 7, 6, 6}, 0}, {MB_ABORTRETRYIGNORE | MB_ICONASTERISK, 4, {3, 4, 5, 3}, 0},
+        {MB_ICONEXCLAMATION, 2, {1, 1, 1, 1}, 0},
     };
     // clang-format on
     const wchar_t* const sourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Zelkor";
@@ -129,14 +127,16 @@ TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
         SourceToGive = nullptr;
         EXPECT_EQ(eventLog.Show(nullptr, L"refused", L"c", MB_YESNO), IDYES);
         SourceToGive = reinterpret_cast<HANDLE>(0x5eed);
-        for (const auto& row : rows) {
-            const std::wstring caption = std::to_wstring(row.flags); // names the row
-            EXPECT_EQ(console.Show(nullptr, L"q", caption.c_str(), row.flags), row.answer) << std::hex << row.flags;
-            EXPECT_EQ(eventLog.Show(nullptr, L"q", caption.c_str(), row.flags), row.answer) << std::hex << row.flags;
-            EXPECT_EQ(box.Show(nullptr, L"q", caption.c_str(), row.flags), IDRETRY);
-            expected.push_back(L"event " + std::to_wstring(row.eventType) + L" " + caption + L"|q");
-            expected.push_back(L"box " + Display(caption.c_str(), L"q", front | row.flags | row.boxIcon));
-        }
+        for (const auto& row : rows)
+            for (uint32_t column = 0; column < 4; ++column) {
+                const uint32_t flags = row.flags | column * MB_DEFBUTTON2;
+                const std::wstring caption = std::to_wstring(flags); // names the row
+                EXPECT_EQ(console.Show(nullptr, L"q", caption.c_str(), flags), row.answers[column]) << std::hex << flags;
+                EXPECT_EQ(eventLog.Show(nullptr, L"q", caption.c_str(), flags), row.answers[column]) << std::hex << flags;
+                EXPECT_EQ(box.Show(nullptr, L"q", caption.c_str(), flags), IDRETRY);
+                expected.push_back(L"event " + std::to_wstring(row.eventType) + L" " + caption + L"|q");
+                expected.push_back(L"box " + Display(caption.c_str(), L"q", front | flags | row.boxIcon));
+            }
         box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, nullptr); // no icon name: the plain box
         EXPECT_TRUE(ReportsAt(CheckSite::MessageIconModuleNotFound,
                               [&] { box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, L"NO_SUCH_ICON_ANYWHERE"); }));
@@ -148,33 +148,9 @@ TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
     expected.push_back(L"event 1 Zelkor|" + std::wstring(failure.GetMessageText().GetText()));
     expected.push_back(L"deregister");
     EXPECT_EQ(Calls, expected);
-    wchar_t self[MAX_PATH + 1];
-    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH + 1));
     CRegistryKey source;
     ASSERT_TRUE(source.Open(HKEY_LOCAL_MACHINE, sourceKey, CRegistryKey::Read));
-    EXPECT_EQ(W(source.GetStringValue(L"EventMessageFile", L"")), path.substr(0, path.find_last_of(L'\\') + 1) + L"ZelkorEventSrc.dll");
-}
-
-// The answer table whole: each button set with each default button gives its answer on the
-// console and in the event log, and its event type; a set without a row answers Abort.
-TEST_F(MessageDisplay, EveryRowOfTheAnswerTable)
-{
-    // clang-format off
-    const struct { uint32_t set; WORD eventType; int32_t answers[3]; } table[] = {
-        {MB_OK, 4, {1, 1, 1}}, {MB_OKCANCEL, 2, {1, 2, 1}}, {MB_YESNO, 4, {6, 7, 6}}, {MB_YESNOCANCEL, 4, {6, 7, 2}},
-        {MB_RETRYCANCEL, 1, {4, 2, 4}}, {MB_ABORTRETRYIGNORE, 1, {3, 4, 5}}, {6, 4, {3, 3, 3}},
-    };
-    // clang-format on
-    CConsoleMessageHandler console(nullptr, FILE_TYPE_UNKNOWN);
-    CEventLogMessageHandler eventLog;
-    for (const auto& row : table) {
-        for (uint32_t column = 0; column < 3; ++column) {
-            const uint32_t flags = row.set | column * MB_DEFBUTTON2;
-            EXPECT_EQ(console.Show(nullptr, L"q", L"c", flags), row.answers[column]) << std::hex << flags;
-            EXPECT_EQ(eventLog.Show(nullptr, L"q", L"c", flags), row.answers[column]) << std::hex << flags;
-            EXPECT_EQ(Calls.back(), L"event " + std::to_wstring(row.eventType) + L" c|q") << std::hex << flags;
-        }
-    }
+    EXPECT_EQ(W(source.GetStringValue(L"EventMessageFile", L"")), ProgramFolder() + L"ZelkorEventSrc.dll");
 }
 
 TEST_F(MessageDisplay, ConsoleLineBreaksAndEncoding)

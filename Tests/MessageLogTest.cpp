@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 namespace {
 
 class MessageLog : public testing::Test {
@@ -21,9 +23,7 @@ protected:
         const char* name = testing::UnitTest::GetInstance()->current_test_info()->name();
         folder = std::filesystem::temp_directory_path() / ("MessageLog-" + std::to_string(GetCurrentProcessId()) + "-" + name);
         std::filesystem::create_directory(folder);
-        wchar_t self[MAX_PATH + 1];
-        const std::filesystem::path selfPath(std::wstring(self, GetModuleFileNameW(nullptr, self, MAX_PATH + 1)));
-        std::filesystem::copy_file(selfPath.parent_path() / "MessageLogHost.exe", folder / "MessageLogHost.exe");
+        std::filesystem::copy_file(ProgramFolder() + L"MessageLogHost.exe", folder / "MessageLogHost.exe");
     }
     void TearDown() override { std::filesystem::remove_all(folder); }
 

@@ -20,18 +20,9 @@ const HKEY InvalidRoot = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234));
 
 class RegistryKeyTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        path = L"Software\\ZelkorRegistryKeyTest" + std::to_wstring(GetCurrentProcessId());
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr), 0);
-    }
-    void TearDown() override
-    {
-        RegCloseKey(raw);
-        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
-    }
-    std::wstring path;
-    HKEY raw = nullptr;
+    CScratchKey scratch{L"ZelkorRegistryKeyTest"};
+    const std::wstring& path = scratch.path;
+    const HKEY raw = scratch.key;
 };
 
 TEST_F(RegistryKeyTest, StringValues)

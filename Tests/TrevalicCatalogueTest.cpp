@@ -52,19 +52,6 @@ TEST(TrevalicCatalogue, ProviderTypeWithoutNameIsReported)
 // The registry reads against a key of the test's own under the current user.
 class TrevalicRedirectRegistry : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        // CTest runs the tests of this fixture at once, in processes of their own: each takes a
-        // key of its own, or one would delete the key the other writes.
-        path = L"Software\\TrevalicCatalogueTest-" + std::to_wstring(GetCurrentProcessId());
-        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr), ERROR_SUCCESS);
-    }
-    void TearDown() override
-    {
-        RegCloseKey(root);
-        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
-    }
     // The settings key holding exactly the given bytes; none at all for REG_NONE. RegSetValueExW
     // appends a terminator by itself when the unit after string data is NUL, so a non-NUL
     // sentinel follows the data.
@@ -83,54 +70,46 @@ protected:
         RegCloseKey(settings);
         ASSERT_TRUE(set == ERROR_SUCCESS && stored == size) << "stored " << stored << " of " << size << " bytes";
     }
-    std::wstring path;
-    HKEY root = nullptr;
+    CScratchKey scratch{L"TrevalicCatalogueTest"};
+    const HKEY root = scratch.key;
 };
 
-TEST_F(TrevalicRedirectRegistry, Url)
+// Each value as stored, without a terminator added, and what the reader makes of it (a port as
+// its decimal text). A terminated REG_SZ, also an empty one, and REG_DWORD ports in range show
+// in TrevalicExportRegistry.
+TEST_F(TrevalicRedirectRegistry, UrlAndPort)
 {
-    const std::wstring long512(512, L'u');
-    struct Row {
+    const std::wstring long512(512, L'u'), url = DefaultRedirectUrl, port = L"32023";
+    const struct {
         const char* what;
+        const wchar_t* value;
         DWORD type;
-        std::wstring data; // stored as is, without adding a terminator
+        std::wstring data;
         std::wstring expected;
     } rows[] = {
-        // A terminated REG_SZ, also an empty one, and REG_DWORD ports show in TrevalicExportRegistry.
-        {"no key", REG_NONE, L"", DefaultRedirectUrl},
-        {"REG_SZ without terminator", REG_SZ, L"ABC", L"ABC"},
-        {"zero bytes", REG_SZ, L"", L""},
-        {"embedded NUL", REG_SZ, std::wstring(L"AB\0CD\0", 6), L"AB"},
-        {"1024 bytes, no terminator", REG_SZ, long512, long512},
-        {"1026 bytes", REG_SZ, long512 + std::wstring(1, L'\0'), DefaultRedirectUrl},
-        {"REG_EXPAND_SZ", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\x", 15), DefaultRedirectUrl},
-        {"REG_MULTI_SZ", REG_MULTI_SZ, std::wstring(L"one\0two\0\0", 9), DefaultRedirectUrl},
-        {"REG_DWORD", REG_DWORD, L"AB", DefaultRedirectUrl},
+        {"no key", L"RedirectUrl", REG_NONE, L"", url},
+        {"REG_SZ without terminator", L"RedirectUrl", REG_SZ, L"ABC", L"ABC"},
+        {"zero bytes", L"RedirectUrl", REG_SZ, L"", L""},
+        {"embedded NUL", L"RedirectUrl", REG_SZ, std::wstring(L"AB\0CD\0", 6), L"AB"},
+        {"1024 bytes, no terminator", L"RedirectUrl", REG_SZ, long512, long512},
+        {"1026 bytes", L"RedirectUrl", REG_SZ, long512 + std::wstring(1, L'\0'), url},
+        {"REG_EXPAND_SZ", L"RedirectUrl", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\x", 15), url},
+        {"REG_MULTI_SZ", L"RedirectUrl", REG_MULTI_SZ, std::wstring(L"one\0two\0\0", 9), url},
+        {"REG_DWORD", L"RedirectUrl", REG_DWORD, L"AB", url},
+        {"no key", L"RedirectPort", REG_NONE, L"", port},
+        {"REG_DWORD", L"RedirectPort", REG_DWORD, std::wstring(L"\x1f90\0", 2), L"8080"},
+        {"REG_SZ of four bytes", L"RedirectPort", REG_SZ, std::wstring(L"1\0", 2), port},
+        {"REG_DWORD of two bytes", L"RedirectPort", REG_DWORD, L"\x1f90", port},
+        {"REG_QWORD", L"RedirectPort", REG_QWORD, std::wstring(L"\x1f90\0\0\0", 4), port},
+        {"REG_DWORD_BIG_ENDIAN", L"RedirectPort", REG_DWORD_BIG_ENDIAN, std::wstring(L"\0\x901f", 2), port},
+        {"REG_BINARY", L"RedirectPort", REG_BINARY, std::wstring(L"\x1f90\0", 2), port},
     };
-    for (const Row& row : rows) {
-        Store(L"RedirectUrl", row.type, row.data.data(), static_cast<DWORD>(row.data.size() * sizeof(wchar_t)));
-        EXPECT_EQ(W(RedirectSettingsInternal::ReadRedirectUrl(root)), row.expected) << row.what;
-    }
-}
-
-TEST_F(TrevalicRedirectRegistry, Port)
-{
-    struct Row {
-        const char* what;
-        DWORD type;
-        std::vector<BYTE> data;
-        uint32_t expected;
-    } rows[] = {
-        {"no key", REG_NONE, {}, 32023},
-        {"REG_DWORD", REG_DWORD, {0x90, 0x1f, 0, 0}, 8080},
-        {"REG_SZ of four bytes", REG_SZ, {'1', 0, 0, 0}, 32023},
-        {"REG_DWORD of two bytes", REG_DWORD, {0x90, 0x1f}, 32023},
-        {"REG_QWORD", REG_QWORD, {0x90, 0x1f, 0, 0, 0, 0, 0, 0}, 32023},
-        {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN, {0, 0, 0x1f, 0x90}, 32023},
-        {"REG_BINARY", REG_BINARY, {0x90, 0x1f, 0, 0}, 32023},
-    };
-    for (const Row& row : rows) {
-        Store(L"RedirectPort", row.type, row.data.data(), static_cast<DWORD>(row.data.size()));
-        EXPECT_EQ(RedirectSettingsInternal::ReadRedirectPort(root), row.expected) << row.what;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.what << " as " << testing::PrintToString(std::wstring(row.value)));
+        Store(row.value, row.type, row.data.data(), static_cast<DWORD>(row.data.size() * sizeof(wchar_t)));
+        const bool isPort = std::wstring(row.value) == L"RedirectPort";
+        EXPECT_EQ(isPort ? std::to_wstring(RedirectSettingsInternal::ReadRedirectPort(root))
+                         : W(RedirectSettingsInternal::ReadRedirectUrl(root)),
+                  row.expected);
     }
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "TestSupport.h"
 #include "Trevalic.h"
 #include "TrevalicRegistrations.h"
 
@@ -106,20 +107,11 @@ struct TrevalicExport : testing::Test {
 // Values under the settings key, seen by a freshly loaded DLL through an HKLM that points at a
 // key of the test's own; the shared prefix's real HKLM is never written.
 struct TrevalicExportRegistry : testing::Test {
-    void SetUp() override
-    {
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Root.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr), ERROR_SUCCESS);
-        RegOverridePredefKey(HKEY_LOCAL_MACHINE, root);
-    }
-    void TearDown() override
-    {
-        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-        RegCloseKey(root);
-        RegDeleteTreeW(HKEY_CURRENT_USER, Root.c_str());
-    }
+    void SetUp() override { RegOverridePredefKey(HKEY_LOCAL_MACHINE, root); }
+    void TearDown() override { RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr); }
     // One key per process: the schema check runs this test beside its discovered twin.
-    const std::wstring Root = L"Software\\TrevalicExportTest-" + std::to_wstring(GetCurrentProcessId());
-    HKEY root = nullptr;
+    CScratchKey scratch{L"TrevalicExportTest"};
+    const HKEY root = scratch.key;
 };
 
 } // namespace

@@ -6,16 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "VersionInfo.h"
 
 using namespace Zelkor;
 
 TEST(VersionInfo, NothingToReadGivesEmptyValues)
 {
-    wchar_t exe[MAX_PATH];
-    const std::wstring self(exe, GetModuleFileNameW(nullptr, exe, MAX_PATH));
-    const std::wstring library = self.substr(0, self.find_last_of(L'\\') + 1) + L"Trevalic.dll";
-    const std::wstring missing = library + L"x";
+    const std::wstring self = ProgramFile(), library = ProgramFolder() + L"Trevalic.dll", missing = library + L"x";
     // This program has no version resource; the others cannot be read at all.
     for (const wchar_t* path : {self.c_str(), missing.c_str(), L"", static_cast<const wchar_t*>(nullptr)}) {
         CVersionInfo info(path);
@@ -24,5 +22,6 @@ TEST(VersionInfo, NothingToReadGivesEmptyValues)
     }
     CVersionInfo info(library.c_str());
     ASSERT_TRUE(info.IsValid());
-    EXPECT_TRUE(info.GetStringValue(L"").IsEmpty() && info.GetStringValue(nullptr).IsEmpty());
+    EXPECT_TRUE(info.GetStringValue(L"").IsEmpty());
+    EXPECT_TRUE(info.GetStringValue(nullptr).IsEmpty());
 }

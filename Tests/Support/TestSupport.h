@@ -10,6 +10,37 @@
 
 #include "Errors.h"
 
+// This program's full file name.
+inline std::wstring ProgramFile()
+{
+    wchar_t name[MAX_PATH + 1];
+    return std::wstring(name, GetModuleFileNameW(nullptr, name, MAX_PATH + 1));
+}
+
+// This program's folder, with the trailing backslash.
+inline std::wstring ProgramFolder()
+{
+    const std::wstring file = ProgramFile();
+    return file.substr(0, file.find_last_of(L'\\') + 1);
+}
+
+// A key of this process's own below HKEY_CURRENT_USER\Software, fresh, deleted with its subkeys
+// at the end. Suites whose tests CTest runs at once each take a key of their own this way.
+struct CScratchKey {
+    explicit CScratchKey(const std::wstring& name) : path(L"Software\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()))
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    }
+    ~CScratchKey()
+    {
+        RegCloseKey(key);
+        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+    }
+    const std::wstring path;
+    HKEY key = nullptr;
+};
+
 // How many seeds a seeded differential runs: its fixed number, or ZELKOR_SEEDS of them.
 inline uint64_t SeedCount(uint64_t fixed)
 {
