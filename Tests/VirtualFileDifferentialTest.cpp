@@ -189,7 +189,7 @@ Outcome Side::Run(const Step& s, int index)
         case Close: CloseSlot(handle); break;
         case Write:
             if (handle != nullptr) {
-                std::string bytes(size_t(Counts[s.x % std::size(Counts)]), char(index));
+                std::string bytes(static_cast<size_t>(Counts[s.x % std::size(Counts)]), char(index));
                 for (size_t i = 0; i < bytes.size(); ++i)
                     bytes[i] = char(index * 31 + i % 251);
                 handle->Write(bytes.data(), int32_t(bytes.size()));
