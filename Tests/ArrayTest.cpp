@@ -90,7 +90,7 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
     CCountingManager manager;
     CMemoryManagerSwitcher switcher(&manager);
     std::ostringstream trace;
-    trace << "seed " << seed << ":";
+    trace << (pointers ? "pointer array" : fast ? "fast array" : "array") << ", seed " << seed << ":";
     // Own: the element added or inserted is the array's own element at the index.
     const auto note = [&](const char* what, auto... numbers) { ((trace << ' ' << what) << ... << (' ' + std::to_string(numbers))); };
     {
@@ -216,22 +216,13 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
 
 } // namespace
 
-TEST(ArrayDifferential, ArrayMatchesVector)
+TEST(ArrayDifferential, EveryArrayMatchesVector)
 {
-    for (uint64_t seed = 0; seed < SeedCount(150) && !testing::Test::HasFatalFailure(); ++seed)
+    for (uint64_t seed = 0; seed < SeedCount(150) && !testing::Test::HasFatalFailure(); ++seed) {
         RunArraySequence<CArray<Tracked>>(seed, ArraySteps);
-}
-
-TEST(ArrayDifferential, PointerArrayMatchesVector)
-{
-    for (uint64_t seed = 0; seed < SeedCount(150) && !testing::Test::HasFatalFailure(); ++seed)
         RunArraySequence<CPointerArray<Tracked>>(seed, ArraySteps);
-}
-
-TEST(ArrayDifferential, FastArrayMatchesVector)
-{
-    for (uint64_t seed = 0; seed < SeedCount(150) && !testing::Test::HasFatalFailure(); ++seed)
         RunArraySequence<CFastArray<Tracked, 4>>(seed, FastArraySteps);
+    }
 }
 
 // Checks the differential does not make: where each array reports, a count beyond 32 bits, and

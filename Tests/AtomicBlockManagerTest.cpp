@@ -66,16 +66,8 @@ namespace {
 
 // A pool of 32-byte blocks over pages counted as it asks for and gives them back, with its probe.
 struct AtomicBlockManager : ::testing::Test, IMemoryManager {
-    void* Alloc(uint64_t size) override
-    {
-        ++allocations;
-        return PageMemoryManager.Alloc(size);
-    }
-    void Free(void* block) override
-    {
-        ++releases;
-        PageMemoryManager.Free(block);
-    }
+    void* Alloc(uint64_t size) override { return ++allocations, PageMemoryManager.Alloc(size); }
+    void Free(void* block) override { ++releases, PageMemoryManager.Free(block); }
     std::atomic<int> allocations{0}, releases{0};
     CAtomicBlockManager pool{32, this};
     CAtomicBlockManagerProbe probe{pool};

@@ -55,10 +55,7 @@ std::wstring Pieces(Random& random, const std::vector<const wchar_t*>& pieces, i
     return text;
 }
 
-bool IsSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
+const auto IsSeparator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
 
 } // namespace
 

@@ -29,10 +29,7 @@ struct ForcedHash {
     static bool Equal(int64_t left, int64_t right) { return left == right; }
 };
 
-int64_t KeyWithHash(uint32_t hash, uint32_t identity)
-{
-    return static_cast<int64_t>((static_cast<uint64_t>(hash) << 32) | identity);
-}
+const auto KeyWithHash = [](uint32_t hash, uint32_t identity) { return int64_t(uint64_t(hash) << 32 | identity); };
 
 using ForcedMap = CMap<int64_t, int, ForcedHash>;
 
@@ -78,7 +75,8 @@ TEST(SlotIndex, CompactsOrGrowsWhenTheOverflowAreaIsSpent)
         EXPECT_EQ(map.GetCount(), static_cast<int32_t>(row.kept) + 2);
         for (uint32_t i = 0; i < row.kept; ++i)
             EXPECT_TRUE(map.Has(KeyWithHash(0, i))) << i;
-        EXPECT_TRUE(map.Has(KeyWithHash(2, 100)) && map.Has(KeyWithHash(2, 101)));
+        for (uint32_t i : {100, 101})
+            EXPECT_TRUE(map.Has(KeyWithHash(2, i))) << "bucket 2, " << i;
     }
 }
 

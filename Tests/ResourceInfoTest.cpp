@@ -87,13 +87,8 @@ TEST_F(ResourceModules, IconsAreSearchedInEveryModuleNewestFirst)
     // clang-format on
     for (const auto& c : cases) {
         Restart(c.order);
-        const HMODULE found = FindIconModule(c.icon);
-        EXPECT_EQ(found == a           ? 'a'
-                      : found == icons ? 'i'
-                      : found          ? '?'
-                                       : '-',
-                  c.expected)
-            << c.order << " " << testing::PrintToString(std::wstring(c.icon));
+        const HMODULE expected = c.expected == 'a' ? a : c.expected == 'i' ? icons : nullptr;
+        EXPECT_EQ(FindIconModule(c.icon), expected) << c.order << " " << testing::PrintToString(std::wstring(c.icon));
     }
 }
 

@@ -21,12 +21,8 @@ namespace {
 
 const auto FakeModule = reinterpret_cast<HINSTANCE>(0x7ff012340000);
 
-void OtherNotification(HMODULE)
-{
-}
-void SameNotification(HMODULE)
-{
-}
+void (*const OtherNotification)(HMODULE) = [](HMODULE) {};
+void (*const SameNotification)(HMODULE) = [](HMODULE) {};
 
 int CallProbe(HMODULE module, const char* name)
 {

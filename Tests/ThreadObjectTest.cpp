@@ -27,11 +27,7 @@ struct CCounted {
 };
 
 // Any thread creating its first record of some thread object makes the registry reclaim.
-void CreateFreshRecord()
-{
-    CThreadObject<CCounted> fresh;
-    fresh.Get();
-}
+const auto CreateFreshRecord = [] { CThreadObject<CCounted>().Get(); };
 
 } // namespace
 

@@ -29,16 +29,14 @@ TEST(Time, FormatsPatterns)
     std::wstring longFormat, longText; // 200 characters from a first capacity of 150: several increases
     for (int i = 0; i < 50; ++i)
         longFormat += L"%Y", longText += L"2027";
+    // The last two: 47 characters fit the first capacity of 48 with the terminator; 48 do not.
+    // clang-format off
     const std::pair<std::wstring, std::wstring> rows[] = {
-        {L"a%Lb%Lc", L"a007b007c"},
-        {L"%%L", L"%L"},
-        {L"%%%L", L"%007"},
-        {L"", L""},
-        {longFormat, longText},
-        // 47 characters fit the first capacity of 48 with the terminator; 48 do not.
+        {L"a%Lb%Lc", L"a007b007c"}, {L"%%L", L"%L"}, {L"%%%L", L"%007"}, {L"", L""}, {longFormat, longText},
         {L"%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Yabc", L"20272027202720272027202720272027202720272027abc"},
         {L"%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y%Y", L"202720272027202720272027202720272027202720272027"},
     };
+    // clang-format on
     for (const auto& row : rows) // a pattern that raised an error fails the whole test
         EXPECT_EQ(std::wstring(FormatTime(row.first.c_str(), at).GetText()), row.second) << "format " << testing::PrintToString(row.first);
     // The calendar fields are those of the file time itself, whatever the time zone.
