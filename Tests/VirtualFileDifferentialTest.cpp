@@ -142,10 +142,10 @@ public:
         for (CBaseFile*& handle : handles)
             CloseSlot(handle);
     }
-    CUnicodeString At(const std::string& spec) const
+    CUnicodeString At(const std::string& spelling) const
     {
         std::wstring path = W(root) + L"\\";
-        for (char c : spec)
+        for (char c : spelling)
             path += c == '/' || c == '\\' ? std::wstring(1, wchar_t(c)) : Names[(c - 'a') % NameCount];
         return path.c_str();
     }
@@ -444,18 +444,18 @@ Step Draw(std::mt19937& random)
     auto pick = [&](uint32_t n) { return uint32_t(random() % n); };
     auto path = [&] {
         const uint32_t depth = pick(8) == 0 ? 3 + pick(4) : 1 + pick(3);
-        std::string spec;
+        std::string spelling;
         for (uint32_t i = 0, level = 0; i < depth; ++i) {
             if (i > 0)
-                spec += pick(3) == 0 ? '/' : '\\';
+                spelling += pick(3) == 0 ? '/' : '\\';
             // Mostly the plain names, so that steps meet each other's files; never above the root.
             char name = char('a' + (pick(3) == 0 ? pick(NameCount) : pick(9)));
             if (Names[name - 'a'] == L".." && level == 0)
                 name = 'a';
             level += Names[name - 'a'] == L".." ? -1 : Names[name - 'a'] == L"." ? 0 : 1;
-            spec += name;
+            spelling += name;
         }
-        return spec;
+        return spelling;
     };
     static const Op weighted[] = {Open,      Open,    Open,    Close,   Write,   Write,   Read,      Seek,    Resize,
                                   Copy,      Move,    Replace, Rename,  MakeDir, MakeDir, RemoveDir, IsEmpty, Delete,
@@ -521,10 +521,10 @@ std::string RunBoth(const std::vector<Step>& steps)
     return failure;
 }
 
-std::string Spell(const std::string& spec)
+std::string Spell(const std::string& spelling)
 {
     std::wstring path;
-    for (char c : spec)
+    for (char c : spelling)
         path += c == '/' || c == '\\' ? std::wstring(1, wchar_t(c)) : Names[(c - 'a') % NameCount].substr(0, 8);
     return testing::PrintToString(path);
 }
