@@ -22,6 +22,9 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* e)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // Into a pipe the runtime buffers the whole output; a program that ends abruptly would then
+    // fail with no word of how far it got.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     SetUnhandledExceptionFilter(ReportCrash);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
