@@ -42,4 +42,10 @@ persistent() {
     done
 ) 9<"$(dirname "$WINEPREFIX")"
 [ "$*" = --server ] && exit 0
-exec wine "$@"
+# Every program that ends with a non-zero status leaves a line in a file beside the prefix, so
+# that one that ends badly without a word still says how (the low byte of its exit code: 5 an
+# access violation, 3 an abort, 53 a missing DLL); the program's own streams stay its own.
+wine "$@"
+status=$?
+[ $status -eq 0 ] || echo "$(date -u +%FT%T) status $status: $*" >>"$(dirname "$WINEPREFIX")/wine-run-failures.log"
+exit $status
