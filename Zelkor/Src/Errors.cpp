@@ -18,6 +18,7 @@
 
 #include "Errors.h"
 #include "FastArray.h"
+#include "GuardedStatic.h"
 #include "Lock.h"
 #include "MessageName.h"
 #include "StartupOrder.h"
@@ -44,7 +45,9 @@ uint32_t ErrorStopModeCache = 0;
 // Every CInternalError report of the process; only ever incremented (outside tests).
 volatile LONG InternalErrorCount = 0;
 
-ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 1) const CUnicodeString NotEnoughMemoryText(L"Not enough memory!");
+// Made before it is needed: a memory failure must not need memory to be told.
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 1)
+const CUnicodeString NotEnoughMemoryText = GuardedInit([] { return CUnicodeString(L"Not enough memory!"); });
 
 ErrorsInternal::ShowMessageFunction ShowMessageHook = nullptr;
 
@@ -379,6 +382,24 @@ void ReportUnpropagated(CException* e)
         services->ReportException(e);
     else
         TraceFailure(e);
+}
+
+void ReportStartupFailure(CException* e)
+{
+    // Shown like every failure of the loading thread; the debugger output is the channel of
+    // last resort when the display itself fails.
+    try {
+        ReportUnpropagated(e);
+        delete e;
+    } catch (CException* nested) {
+        delete nested;
+        TraceUnpropagated(e);
+    }
+    try {
+        ZelkorThreadData.Get().ErrorShown = true;
+    } catch (CException* nested) {
+        delete nested;
+    }
 }
 
 void SetReportServices(const CReportServices* services)

@@ -9,6 +9,7 @@
 #include "Errors.h"
 #include "File.h"
 #include "FileSystem.h"
+#include "GuardedStatic.h"
 #include "RegistryKey.h"
 #include "ResourceInfo.h"
 #include "StartupOrder.h"
@@ -57,7 +58,8 @@ ZELKOR_INIT(ZELKOR_ROW_LOCKS + 4) CReportServicesRegistration ReportServicesRegi
 } // namespace
 
 namespace {
-ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 22) const CUnicodeString MessageTitle(L"Zelkor");
+ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 22)
+const CUnicodeString MessageTitle = GuardedInit([] { return CUnicodeString(L"Zelkor"); });
 }
 
 ZELKOR_INIT(ZELKOR_ROW_SERVICES + 0) CMessageBoxHandler MessageBoxHandler;

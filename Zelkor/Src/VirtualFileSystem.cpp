@@ -6,6 +6,7 @@
 
 #include "Errors.h"
 #include "File.h"
+#include "GuardedStatic.h"
 #include "StartupOrder.h"
 
 namespace Zelkor {
@@ -160,7 +161,11 @@ void FillStatus(const CVirtualFileBase& node, CFileStatus& status)
 
 } // namespace
 
-CVirtualFileSystem::CVirtualFileSystem() : root(new CVirtualDirectory(VirtualFilesPrefix, nullptr))
+// The instance is static: without memory for its root the load is refused (GuardedInit), and the
+// tree stays empty until the refused load has torn it down again.
+CVirtualFileSystem::CVirtualFileSystem()
+    : root(GuardedInit([] { return new CVirtualDirectory(VirtualFilesPrefix, nullptr); },
+                       []() -> CVirtualDirectory* { return nullptr; }))
 {
     CCriticalSectionLock guard(lock);
     FileSystemInternal::RegisterVirtualFileSystem(this);
@@ -171,7 +176,8 @@ CVirtualFileSystem::~CVirtualFileSystem()
     {
         CCriticalSectionLock guard(lock);
         try {
-            ClearTree();
+            if (root.Get())
+                ClearTree();
         } catch (CException* e) {
             ReportUnpropagated(e);
             delete e;

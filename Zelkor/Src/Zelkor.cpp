@@ -121,22 +121,4 @@ BOOL ZelkorModuleEntry(HINSTANCE module, DWORD reason, LPVOID reserved)
     return StartupInternal::ModuleEntry(module, reason, reserved, NoModuleNotification, NoModuleNotification);
 }
 
-void ReportStartupFailure(CException* e)
-{
-    // Shown like every failure of the loading thread; the debugger output is the channel of
-    // last resort when the display itself fails.
-    try {
-        ReportUnpropagated(e);
-        delete e;
-    } catch (CException* nested) {
-        delete nested;
-        TraceUnpropagated(e);
-    }
-    try {
-        ZelkorThreadData.Get().ErrorShown = true;
-    } catch (CException* nested) {
-        delete nested;
-    }
-}
-
 } // namespace Zelkor
