@@ -81,13 +81,20 @@ configure_and_build() {
     cmake --build "$1" -j"$(nproc)"
 }
 
-case "$mode" in
-run)
+# Builds what ships (Release, no tests) and runs one of its programs under Wine.
+run_shipped() {
     install_missing "${build_packages[@]}" "${wine_packages[@]}"
     dir=${BUILD_DIR:-$root/build}
     configure_and_build "$dir" "$shipped" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
     start_wine "$dir"
-    cd "$dir/bin" && wine TrevalicHost.exe "$@"
+    program=$1
+    shift
+    cd "$dir/bin" && wine "$program" "$@"
+}
+
+case "$mode" in
+run)
+    run_shipped TrevalicHost.exe "$@"
     ;;
 test)
     install_missing "${build_packages[@]}" "${wine_packages[@]}" "${test_packages[@]}"
@@ -158,11 +165,7 @@ PY
     exit $failed
     ;;
 bench)
-    install_missing "${build_packages[@]}" "${wine_packages[@]}"
-    dir=${BUILD_DIR:-$root/build}
-    configure_and_build "$dir" "$shipped" -DZELKOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release
-    start_wine "$dir"
-    cd "$dir/bin" && wine ZelkorBench.exe "$@"
+    run_shipped ZelkorBench.exe "$@"
     ;;
 lint)
     # The compile database of the Clang configuration; nothing needs building but the generated header.
