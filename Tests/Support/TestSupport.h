@@ -25,7 +25,7 @@ inline std::wstring ProgramFolder()
     return file.substr(0, file.find_last_of(L'\\') + 1);
 }
 
-// The export of module of that name as a function of type F (pointer), or null.
+// The export of that name of a module, as the function pointer type F; null when either is missing.
 template <class F>
 F ExportOf(HMODULE module, const char* name)
 {
