@@ -144,28 +144,18 @@ bool IsProcessHeap(HANDLE heap)
     return std::find(heaps.begin(), heaps.end(), heap) != heaps.end();
 }
 
-template <class F>
-F* Export(HMODULE module, const char* name)
-{
-    return reinterpret_cast<F*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // Start-up goes on without a current-manager slot (every thread then stays on the default);
 // unload must release the module's string heap and pool pages even with blocks still live.
 // With a slot the module starts as this suite itself did.
 TEST(MemoryModule, LoadsWithoutThreadLocalSlotsAndUnloadReleasesLiveBlocks)
 {
-    std::vector<DWORD> taken;
-    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
-        taken.push_back(index);
-    HMODULE module = LoadLibraryW(L"MemoryProbe.dll");
-    for (DWORD index : taken)
-        TlsFree(index);
-    ASSERT_NE(module, nullptr) << GetLastError();
-    auto canSwitch = Export<bool()>(module, "CanSwitchManager");
-    auto take = Export<void*()>(module, "TakeStringPoolBlock");
-    auto alloc = Export<void*(uint64_t)>(module, "AllocStringHeapBlock");
-    auto heapOf = Export<HANDLE()>(module, "GetStringHeapHandle");
+    DWORD error = 0;
+    HMODULE module = LoadModule(L"MemoryProbe.dll", true, &error);
+    ASSERT_NE(module, nullptr) << error;
+    auto canSwitch = ExportOf<bool (*)()>(module, "CanSwitchManager");
+    auto take = ExportOf<void* (*)()>(module, "TakeStringPoolBlock");
+    auto alloc = ExportOf<void* (*)(uint64_t)>(module, "AllocStringHeapBlock");
+    auto heapOf = ExportOf<HANDLE (*)()>(module, "GetStringHeapHandle");
     ASSERT_TRUE(canSwitch && take && alloc && heapOf);
     EXPECT_FALSE(canSwitch());
     char* block = static_cast<char*>(take());

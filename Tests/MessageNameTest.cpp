@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "MessageName.h"
+#include "TestSupport.h"
 #include "Trevalic.h"
 
 namespace {
@@ -39,7 +40,7 @@ TEST(MessageName, FrameworkNamesRegisterInTableOrderAndAreKnownToTheMessageModul
     EXPECT_TRUE(std::adjacent_find(names.begin(), names.end(), std::less_equal<>()) == names.end()) << testing::PrintToString(names);
     HMODULE module = LoadLibraryW(L"Trevalic.dll");
     ASSERT_NE(module, nullptr) << GetLastError();
-    auto getResourceId = reinterpret_cast<PFN_GetResourceID>(reinterpret_cast<void (*)()>(GetProcAddress(module, "GetResourceID")));
+    auto getResourceId = ExportOf<PFN_GetResourceID>(module, "GetResourceID");
     for (const std::wstring& name : names)
         EXPECT_NE(getResourceId(name.c_str()), 0u) << testing::PrintToString(name);
     FreeLibrary(module);

@@ -26,7 +26,7 @@ void (*const SameNotification)(HMODULE) = [](HMODULE) {};
 
 int CallProbe(HMODULE module, const char* name)
 {
-    auto f = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    auto f = ExportOf<int (*)()>(module, name);
     EXPECT_NE(f, nullptr) << name;
     return f ? f() : -1;
 }
@@ -76,13 +76,8 @@ TEST(Startup, LoadOfAFrameworkModule)
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.mode)) + (row.withoutSlots ? " without slots" : ""));
         SetEnvironmentVariableW(L"STARTUP_PROBE_MODE", row.mode);
         SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", L"");
-        std::vector<DWORD> taken;
-        for (DWORD index; row.withoutSlots && (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
-            taken.push_back(index);
-        HMODULE module = LoadLibraryW(L"StartupProbe.dll");
-        const DWORD error = GetLastError();
-        for (DWORD index : taken)
-            TlsFree(index);
+        DWORD error = 0;
+        HMODULE module = LoadModule(L"StartupProbe.dll", row.withoutSlots, &error);
         if (std::wstring(row.mode) == L"ok") {
             ASSERT_NE(module, nullptr) << error;
             EXPECT_EQ(CallProbe(module, "ProbeHasOwnRecord"), 1);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "Trevalic.h"
 
 namespace {
@@ -21,11 +22,6 @@ protected:
         ASSERT_TRUE(getResourceId && getMessageName && numberOfMessages && getMessageSystemVersion);
     }
     void TearDown() override { EXPECT_TRUE(!module || FreeLibrary(module)); }
-    template <class F = void*>
-    F Export(const char* name)
-    {
-        return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-    }
 
     // Exactly as stored: with no buffer LoadStringW gives a pointer into the resource and the length.
     std::wstring LoadText(uint32_t id)
@@ -37,10 +33,10 @@ protected:
 
     // Found in the program's own folder first, as a host finds it beside itself.
     const HMODULE module = LoadLibraryW(L"Trevalic.dll");
-    const PFN_GetResourceID getResourceId = Export<PFN_GetResourceID>("GetResourceID");
-    const PFN_GetMessageName getMessageName = Export<PFN_GetMessageName>("GetMessageName");
-    const PFN_NumberOfMessages numberOfMessages = Export<PFN_NumberOfMessages>("NumberOfMessages");
-    const PFN_GetMessageSystemVersion getMessageSystemVersion = Export<PFN_GetMessageSystemVersion>("GetMessageSystemVersion");
+    const PFN_GetResourceID getResourceId = ExportOf<PFN_GetResourceID>(module, "GetResourceID");
+    const PFN_GetMessageName getMessageName = ExportOf<PFN_GetMessageName>(module, "GetMessageName");
+    const PFN_NumberOfMessages numberOfMessages = ExportOf<PFN_NumberOfMessages>(module, "NumberOfMessages");
+    const PFN_GetMessageSystemVersion getMessageSystemVersion = ExportOf<PFN_GetMessageSystemVersion>(module, "GetMessageSystemVersion");
 };
 
 // The fixture and the export suite find the six functions by their undecorated names; here, the
@@ -62,7 +58,7 @@ TEST_F(TrevalicDll, ExportsOnlyTheSixFunctionsAndTheMarker)
     }
     EXPECT_EQ(used, 7u);
     EXPECT_EQ(exports->NumberOfNames, 7u);
-    EXPECT_NE(Export("__ZelkorUsed"), nullptr);
+    EXPECT_NE(GetProcAddress(module, "__ZelkorUsed"), nullptr);
 }
 
 // The message table whole: index i names the message of id 4096 + i with this English text.

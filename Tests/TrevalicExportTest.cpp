@@ -40,15 +40,9 @@ public:
         return result;
     }
 
-    template <class F>
-    F Export(const char* name) const
-    {
-        return module ? reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr;
-    }
-
     const HMODULE module = LoadLibraryW(L"Trevalic.dll");
-    const PFN_GetProvidersList getProvidersList = Export<PFN_GetProvidersList>("GetProvidersList");
-    const PFN_GetTrevalicListJson getTrevalicListJson = Export<PFN_GetTrevalicListJson>("GetTrevalicListJson");
+    const PFN_GetProvidersList getProvidersList = ExportOf<PFN_GetProvidersList>(module, "GetProvidersList");
+    const PFN_GetTrevalicListJson getTrevalicListJson = ExportOf<PFN_GetTrevalicListJson>(module, "GetTrevalicListJson");
 };
 
 // 2027-08-27 00:00 local time of this machine, by the rules of that date, as UTC text: the second

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "Errors.h"
 
@@ -22,6 +23,27 @@ inline std::wstring ProgramFolder()
 {
     const std::wstring file = ProgramFile();
     return file.substr(0, file.find_last_of(L'\\') + 1);
+}
+
+// The export of that name of a module, as the function pointer type F; null when either is missing.
+template <class F>
+F ExportOf(HMODULE module, const char* name)
+{
+    return module ? reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr;
+}
+
+// Loads a module, with every thread-local slot of the process taken when slotsSpent (as by a
+// host that spent them), and gives the load's last-error code in error.
+inline HMODULE LoadModule(const wchar_t* name, bool slotsSpent, DWORD* error)
+{
+    std::vector<DWORD> taken;
+    for (DWORD index; slotsSpent && (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
+        taken.push_back(index);
+    const HMODULE module = LoadLibraryW(name);
+    *error = GetLastError();
+    for (DWORD index : taken)
+        TlsFree(index);
+    return module;
 }
 
 // A key of this process's own below HKEY_CURRENT_USER\Software, fresh, deleted with its subkeys
@@ -120,12 +142,6 @@ template <class F>
         return ::testing::AssertionFailure() << "reported at " << ::testing::PrintToString(where);
     }
     return ::testing::AssertionFailure() << "nothing reported";
-}
-
-// How a failure message shows the site: "Src/Errors, 474."
-inline std::wstring ShownSite(const Zelkor::CCheckSite& site)
-{
-    return std::wstring(site.sourcePath) + L", " + std::to_wstring(site.line) + L".";
 }
 
 // Runs a command line to its end (a minute at most, else it is ended with exit code 99) and gives
