@@ -1,6 +1,6 @@
 // What only the native file system does: the copy's fallback and its same-file guard, the
 // free-space clamp, drive roots and directory times, the thread's error mode, and the internal
-// errors of CFile and CNativeFile. The shared contract is FileSystemContractTest.
+// errors of CFile and CNativeFile. What it shares with the virtual one is the differential's.
 #include <windows.h>
 
 #include <algorithm>
