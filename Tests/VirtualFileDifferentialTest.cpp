@@ -597,6 +597,9 @@ TEST(VirtualFileDifferential, Kept)
         {{Open, "d\\e\\f", "", 0xd6e30f7a, 1}},                          // ... before the level "a " above it
         {{Open, "f", "", 0x1b, 0}, {SetAttr, "f", "", 1, 0}, {Open, "f", "", 0x10, 0}}, // replaced a read-only file, opened to read
         {{Open, "f", "", 0x13, 0}, {Close, "", "", 0, 0}, {Copy, "f", "g", 0, 0}, {Tree, "", "", 0, 0}}, // native: copied it onto itself
+        {{Open, "f", "", 0x13, 0}, {Close, "", "", 0, 0}, {Open, "i", "", 0x13, 0}, {Close, "", "", 0, 0}, {Rename, "f", "i", 0, 0}}, // renamed onto a file
+        {{Open, "f", "", 0x12, 0}, {Write, "", "", 2, 0}, {Seek, "", "", 1, 0}, {Seek, "", "", 0x28, 0}}, // sought from the end as from the position
+        {{Open, "f", "", 0x1d, 0}, {Open, "f", "", 0x24, 1}}, // opened beside a writer a handle that denies it writing
     };
     // clang-format on
     for (const std::vector<Step>& steps : kept)
