@@ -188,52 +188,15 @@ TEST(FailureInjection, MapGrowthKeepsTheElements)
               0);
 }
 
-// A write that runs out of memory keeps what was written before it, and a delete that does keeps
-// the file; the file is removed again whatever happens, so that the tree of the virtual file
-// system counts as before.
-TEST(FailureInjection, FileWritesKeepWhatWasWritten)
-{
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, temp);
-    const std::string piece(100000, 'z');
-    for (const CUnicodeString& path : {CUnicodeString(temp) + L"ZelkorInjection.bin", VirtualFilesPrefix + L"injection.bin"}) {
-        CFileSystemBase& fileSystem = GetFileSystem(path);
-        EXPECT_GT(FailEachAllocation([&] {
-                      int64_t written = 0;
-                      OnMemoryFailure(
-                          [&] {
-                              CFile file;
-                              file.Open(path, FM_Create | FM_ReadWrite | FM_DenyNone, 0);
-                              for (int i = 0; i < 3; ++i, written += int64_t(piece.size()))
-                                  file.Write(piece.data(), int32_t(piece.size()));
-                              EXPECT_EQ(file.GetLength(), written);
-                          },
-                          [&] {
-                              if (written > 0) {
-                                  CFile file;
-                                  file.Open(path, FM_Read | FM_DenyNone, 0);
-                                  EXPECT_GE(file.GetLength(), written) << path.GetText();
-                              }
-                              fileSystem.TryDeleteFile(path);
-                          });
-                      // A delete that fails keeps the file.
-                      OnMemoryFailure([&] { fileSystem.DeleteFile(path); },
-                                      [&] {
-                                          EXPECT_TRUE(fileSystem.FileExists(path, FM_Exists));
-                                          fileSystem.TryDeleteFile(path);
-                                      });
-                  }),
-                  0)
-            << path.GetText();
-    }
-}
-
-// The same for the file layer's own allocations (nodes, the tree's maps, sections, windows,
-// handles): a failed open leaves the tree and the file it would replace as they were, and the
-// caller's section with the caller.
-TEST(FailureInjection, FailedVirtualOpensChangeNothing)
+// The file layer's own allocations (nodes, the tree's maps, sections, windows, handles, names): a
+// failed open leaves the tree and the file it would replace as they were, and the caller's section
+// with the caller. That a failed step of any other kind changes nothing is the differential's.
+TEST(FailureInjection, FailedFileOperationsChangeNothing)
 {
     CFileSystemBase& fs = GetFileSystem(VirtualFilesPrefix);
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, temp);
+    const CUnicodeString native = CUnicodeString(temp) + L"ZelkorInjection.bin";
     const CUnicodeString keep = VirtualFilesPrefix + L"injection\\keep.bin", copy = VirtualFilesPrefix + L"injection\\copy.bin",
                          sub = VirtualFilesPrefix + L"injection\\sub", adopted = sub + L"\\adopted.bin";
     const auto put = [&] {
@@ -246,7 +209,7 @@ TEST(FailureInjection, FailedVirtualOpensChangeNothing)
                   const std::shared_ptr<void> restore(nullptr, [&](void*) {
                       AllocInternal::InjectedFailureHook.store(nullptr);
                       put();
-                      fs.TryDeleteFile(copy), fs.TryDeleteFile(adopted);
+                      fs.TryDeleteFile(copy), fs.TryDeleteFile(adopted), DeleteFileW(native.GetText());
                       if (fs.DirectoryExists(sub))
                           fs.RemoveDirectory(sub);
                   });
@@ -261,6 +224,9 @@ TEST(FailureInjection, FailedVirtualOpensChangeNothing)
                   file.Write(data.data(), int32_t(data.size()));
                   file.Close();
                   fs.CopyFile(copy, keep);
+                  fs.CopyFile(native, copy);
+                  fs.DeleteFile(copy);
+                  GetFileSystem(native).DeleteFile(native);
                   const HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, nullptr);
                   CBaseFile* opened = nullptr;
                   OnMemoryFailure([&] { opened = fs.OpenFile(adopted, GENERIC_READ, 0, nullptr, CREATE_NEW, 0, section, 100); },

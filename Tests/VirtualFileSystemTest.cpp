@@ -1,6 +1,7 @@
 // What only the virtual file system has: its storage growth and window cache, the faults it
 // must not repeat (stale bytes, a reader shortening a writer, unguarded growth, writable
-// adopted storage), its tree and masks, and copies to and from platform files.
+// adopted storage), its tree and masks, copies to and from platform files, and what CFile adds
+// on top of a file system. The rest it shares with the platform's files is the differential's.
 #include <windows.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "File.h"
+#include "NativeFileSystem.h"
 #include "TestSupport.h"
 #include "VirtualFileSystem.h"
 
@@ -59,6 +61,29 @@ std::vector<unsigned char> ReadAt(CBaseFile* f, int64_t offset, int64_t size)
     f->Seek(offset, FILE_BEGIN);
     bytes.resize(size_t(f->Read(bytes.data(), int32_t(bytes.size()))));
     return bytes;
+}
+
+void Put(const CUnicodeString& path, const std::string& bytes)
+{
+    CFile file;
+    file.Open(path, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL);
+    file.Write(bytes.data(), int32_t(bytes.size()));
+}
+
+// The file's bytes through CFile, or "none" when there is no such file.
+std::string Get(const CUnicodeString& path)
+{
+    if (!GetFileSystem(path).FileExists(path, FM_Exists))
+        return "none";
+    CFile file;
+    file.Open(path, FM_Read | FM_DenyWrite, 0);
+    const auto bytes = ReadAt(&file, 0, file.GetLength());
+    return std::string(bytes.begin(), bytes.end());
+}
+
+CUnicodeString Temp(const wchar_t* name)
+{
+    return JoinPath(std::filesystem::temp_directory_path().c_str(), name);
 }
 
 } // namespace
@@ -112,8 +137,12 @@ TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
         EXPECT_EQ(ErrorOf([&] { r->Write("", 0); }), uint32_t(ERROR_SHARING_VIOLATION));
     }
     EXPECT_EQ(w->GetLength(), beyond + 200);
-    // Near the largest position: no storage that far, no end past it; the file is as it was.
+    // Near the largest position: no storage that far, no end past it, no seek whose sum wraps
+    // past it; the file and the position are as they were.
     w->Seek(INT64_MAX - 1, FILE_BEGIN);
+    for (uint32_t origin : {FILE_CURRENT, FILE_END})
+        EXPECT_EQ(ErrorOf([&] { w->Seek(INT64_MAX - 5, origin); }), uint32_t(ERROR_NEGATIVE_SEEK)) << origin;
+    EXPECT_EQ(w->GetPosition(), INT64_MAX - 1);
     delete Catch<CMemoryException>([&] { w->Write("x", 1); });
     EXPECT_EQ(ErrorOf([&] { w->Write("xy", 2); }), uint32_t(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(w->GetLength(), beyond + 200);
@@ -187,22 +216,70 @@ TEST(VirtualFileTree, MatchMask)
             << testing::PrintToString(std::wstring(name)) << " " << testing::PrintToString(std::wstring(mask));
 }
 
-TEST(VirtualFileTree, CopiesKeepEveryByte)
+// Copies and moves with one end on the platform keep every byte, through either file system.
+TEST(VirtualFileTree, CopiesAcrossFileSystemsKeepEveryByte)
 {
-    const CUnicodeString native = JoinPath(std::filesystem::temp_directory_path().c_str(), L"vfs-copy-test.bin");
-    for (int64_t size : {int64_t(0), int64_t(1), G, 3 * G + 5}) {
-        const auto data = Pattern(size, size);
-        {
-            Handle h(V(L"copy/src.bin"), RW, 0, CREATE_ALWAYS);
-            if (size > 0)
-                h->Write(data.data(), int32_t(size));
+    const CUnicodeString native = Temp(L"vfs-copy-test.bin");
+    for (CFileSystemBase* fs : std::initializer_list<CFileSystemBase*>{&Fs, &NativeFileSystemInstance})
+        for (int64_t size : {int64_t(0), int64_t(1), G, 3 * G + 5}) {
+            const auto data = Pattern(size, size);
+            {
+                Handle h(V(L"copy/src.bin"), RW, 0, CREATE_ALWAYS);
+                if (size > 0)
+                    h->Write(data.data(), int32_t(size));
+            }
+            fs->CopyFile(native, V(L"copy/src.bin"));
+            fs->ReplaceFile(V(L"copy/r.bin"), native);
+            fs->RenameFile(V(L"copy/r.bin"), native);
+            fs->MoveFile(V(L"copy/back.bin"), native);
+            EXPECT_EQ(Get(native) + Get(V(L"copy/r.bin")), "nonenone");
+            Handle back(V(L"copy/back.bin"), GENERIC_READ);
+            EXPECT_EQ(ReadAt(back.f, 0, size), data) << size;
         }
-        Fs.CopyFile(V(L"copy/v.bin"), V(L"copy/src.bin"));
-        Fs.CopyFile(native, V(L"copy/v.bin"));
-        Fs.MoveFile(V(L"copy/back.bin"), native);
-        Handle back(V(L"copy/back.bin"), GENERIC_READ);
-        EXPECT_EQ(ReadAt(back.f, 0, size), data) << size;
-    }
+}
+
+// A move whose source is held open is refused and leaves the target, missing or not, as it was.
+TEST(VirtualFileTree, MovesOfAHeldSourceAcrossFileSystemsChangeNothing)
+{
+    const CUnicodeString paths[] = {Temp(L"vfs-held.bin"), V(L"held.bin")};
+    for (int from = 0; from < 2; ++from)
+        for (const char* target : {"none", "old"}) {
+            const CUnicodeString &source = paths[from], &to = paths[1 - from];
+            Put(source, "data");
+            if (target != std::string("none"))
+                Put(to, target);
+            CFile held;
+            held.Open(source, FM_Read | FM_DenyNone, 0);
+            if (CFileException* e = Catch<CFileException>([&] { GetFileSystem(source).MoveFile(to, source); })) {
+                EXPECT_EQ(e->GetKind(), FileErrorKind::SharingViolation) << from;
+                delete e;
+            }
+            EXPECT_EQ(Get(to), target) << from;
+            held.Close();
+            EXPECT_EQ(Get(source), "data") << from;
+            GetFileSystem(to).TryDeleteFile(to), GetFileSystem(source).DeleteFile(source);
+        }
+}
+
+// Through CFile: a status sets the times it gives and leaves a time of 0 alone; recreating a
+// hidden file empties it and keeps it hidden.
+TEST(VirtualFileTree, StatusTimesAndRecreatingAHiddenFile)
+{
+    const CUnicodeString path = V(L"status.txt");
+    Put(path, "1234567");
+    const int64_t day = 864000000000LL, base = 132000000000000000LL;
+    CFileStatus wanted, got;
+    wanted.FileAttributes = FILE_ATTRIBUTE_HIDDEN, wanted.LastWriteTime = base, wanted.LastAccessTime = base + day;
+    Fs.SetStatus(path, wanted);
+    wanted.LastWriteTime = 0, wanted.CreationTime = base + 2 * day;
+    Fs.SetStatus(path, wanted);
+    Fs.GetStatus(path, got);
+    EXPECT_EQ(std::tie(got.FileLength, got.LastWriteTime, got.LastAccessTime, got.CreationTime),
+              std::make_tuple(int64_t(7), base, base + day, base + 2 * day));
+    Put(path, "x");
+    EXPECT_EQ(Get(path), "x");
+    EXPECT_EQ(Fs.GetAttributes(path) & 7, uint32_t(FILE_ATTRIBUTE_HIDDEN));
+    Fs.DeleteFile(path);
 }
 
 TEST(VirtualFileTree, ExitReportsWhatIsLeft)
@@ -229,7 +306,29 @@ TEST(VirtualFileTree, ExitReportsWhatIsLeft)
     EXPECT_FALSE(Fs.DirectoryExists(V(L"left")));
 }
 
-// Concurrent writers on one file are the contract's.
+// Two writers, each with its own open, extend one file together, round after round, by
+// alternate bytes: neither loses one, on either file system.
+TEST(VirtualFileThreads, ConcurrentWritersKeepEachOthersBytes)
+{
+    for (const CUnicodeString& path : {Temp(L"vfs-shared.bin"), V(L"t\\shared.bin")}) {
+        std::atomic<int32_t> arrived{0};
+        auto writer = [&](const char* byte) {
+            CFile file;
+            file.Open(path, FM_Write | FM_DenyNone | FM_Create | FM_NoTruncate, FILE_ATTRIBUTE_NORMAL);
+            for (int32_t at = *byte - 'a'; at < 40000; at += 2) {
+                for (++arrived; arrived.load() < 2 * (at / 2 + 1);) // both at the same round
+                    std::this_thread::yield();
+                file.Seek(at, FILE_BEGIN), file.Write(byte, 1);
+            }
+        };
+        std::thread a(writer, "a"), b(writer, "b");
+        a.join(), b.join();
+        const std::string written = Get(path); // lost bytes read as zeros, or are cut off
+        EXPECT_TRUE(written.size() == 40000 && written.find_first_not_of("ab") == std::string::npos) << W(path);
+        GetFileSystem(path).DeleteFile(path);
+    }
+}
+
 TEST(VirtualFileThreads, SharedReadersGrowAFreshFile)
 {
     std::atomic<int> arrived{0};
