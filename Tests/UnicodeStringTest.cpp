@@ -197,6 +197,9 @@ void RunStringSequence(uint64_t seed)
             const S& t = strings[k];
             ASSERT_EQ(R(t.GetText(), t.GetLength()), refs[k]) << "string " << k << " after " << trace.str();
             ASSERT_EQ(t.GetText()[t.GetLength()], 0) << trace.str();
+            if constexpr (!wide) { // a plain text ends at its first zero
+                ASSERT_EQ(t == refs[j].c_str(), refs[k] == R(refs[j].c_str())) << "string " << k << " after " << trace.str();
+            }
             ASSERT_TRUE(t.SharesBufferWith(S()) || t.GetCapacity() >= 16 + (t.GetLength() + 1) * sizeof(C)) << trace.str();
         }
     }
