@@ -512,7 +512,11 @@ void CVirtualFileSystem::DeleteFile(const CUnicodeString& path)
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
-    RemoveNode(FindDeletableFile(path).Get());
+    CPtr<CVirtualFileBase> node = FindDeletableFile(path);
+    // As on disk, a read-only file is not deleted; a move still takes it away, as a rename does.
+    if ((node->Attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        ThrowFileException(ERROR_ACCESS_DENIED, path);
+    RemoveNode(node.Get());
 }
 
 CPtr<CVirtualFileBase> CVirtualFileSystem::FindDeletableFile(const CUnicodeString& path)
@@ -533,7 +537,7 @@ bool CVirtualFileSystem::TryDeleteFile(const CUnicodeString& path)
     CCriticalSectionLock guard(lock);
     CPtr<CVirtualFileBase> node = FindNode(path);
     CVirtualFileData* file = AsFile(node);
-    if (file == nullptr || HasOpenHandles(file))
+    if (file == nullptr || HasOpenHandles(file) || (file->Attributes & FILE_ATTRIBUTE_READONLY) != 0)
         return false;
     RemoveNode(file);
     return true;
@@ -578,7 +582,10 @@ void CVirtualFileSystem::MoveFile(const CUnicodeString& destination, const CUnic
         return;
     CopyFile(destination, source);
     try {
-        GetFileSystem(source).DeleteFile(source);
+        if (IsVirtualPath(source))
+            RemoveNode(FindDeletableFile(source).Get());
+        else
+            GetFileSystem(source).DeleteFile(source);
     } catch (CException*) {
         GetFileSystem(destination).TryDeleteFile(destination);
         throw;
@@ -737,9 +744,11 @@ uint32_t CVirtualFileSystem::TargetAttributes(const CUnicodeString& destination)
     return attributes;
 }
 
+// As the platform's copy, it shares writing: the opens are checked both ways, and denying it
+// would refuse to copy a file that a writer holds open while sharing reading.
 CBaseFile* CVirtualFileSystem::OpenSource(const CUnicodeString& source)
 {
-    return OpenFile(source, AccessFromMode(FM_Read | FM_DenyWrite), ShareFromMode(FM_Read | FM_DenyWrite), nullptr,
+    return OpenFile(source, AccessFromMode(FM_Read | FM_DenyNone), ShareFromMode(FM_Read | FM_DenyNone), nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_READONLY, nullptr, 0);
 }
 
