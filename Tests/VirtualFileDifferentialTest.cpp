@@ -419,6 +419,22 @@ const Difference Differences[] = {
         const uint32_t code = ErrorOf([&] { f.native.fs.CreateDirectory(parent, false); });
         n = code != 0 ? Failed(code, CFileException(code, parent).GetKind()) : f.native.Run(f.s, f.index);
         return true; }},
+    {"A copy reads a source that a writer holds open while sharing reading, as the platform's own copy does; the native copy's "
+     "fallback opens it denying writers and so reports that (32) for the target's fault; the platform's copy is run again after "
+     "the missing directories are made", [](const Facts& f, Outcome& n, Outcome& v) {
+        auto opens = [&](uint32_t share) {
+            const HANDLE h = CreateFileW(f.native.At(f.s.a).GetText(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+            return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+        };
+        if (f.s.op < Copy || f.s.op > Replace || n.code != ERROR_SHARING_VIOLATION || v.code == ERROR_SHARING_VIOLATION || opens(FILE_SHARE_READ) ||
+            !opens(FILE_SHARE_READ | FILE_SHARE_WRITE))
+            return false;
+        if (v.kind != FileErrorKind::None)
+            return Takes(n, v);
+        CUnicodeString parent = f.native.At(f.s.b);
+        GetFullPath(parent), RemoveLastPathComponent(parent);
+        ErrorOf([&] { f.native.fs.CreateDirectory(parent, false); });
+        return n = f.native.Run(f.s, f.index), true; }},
     {"A file made read-only is refused to the writer that would make it (32), as its storage is read-only; the platform's is "
      "made and removed again", [](const Facts& f, Outcome& n, Outcome& v) {
         if (f.s.op != Open || f.a != INVALID_FILE_ATTRIBUTES || (Attributes[f.s.x / 64 % 4] & FILE_ATTRIBUTE_READONLY) == 0 ||
@@ -461,22 +477,6 @@ const Difference Differences[] = {
         if (!madeReadOnly && DeleteFileW(f.native.At(f.s.a).GetText()))
             return n = f.native.Run(f.s, f.index), true;
         return (madeReadOnly || GetLastError() == ERROR_SHARING_VIOLATION) && (n = Failed(ERROR_SHARING_VIOLATION, FileErrorKind::SharingViolation), true); }},
-    {"A copy reads a source that a writer holds open while sharing reading, as the platform's own copy does; the native copy's "
-     "fallback opens it denying writers and so reports that (32) for the target's fault; the platform's copy is run again after "
-     "the missing directories are made", [](const Facts& f, Outcome& n, Outcome& v) {
-        auto opens = [&](uint32_t share) {
-            const HANDLE h = CreateFileW(f.native.At(f.s.a).GetText(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
-            return h != INVALID_HANDLE_VALUE && CloseHandle(h);
-        };
-        if (f.s.op < Copy || f.s.op > Replace || n.code != ERROR_SHARING_VIOLATION || v.code == ERROR_SHARING_VIOLATION || opens(FILE_SHARE_READ) ||
-            !opens(FILE_SHARE_READ | FILE_SHARE_WRITE))
-            return false;
-        if (v.kind != FileErrorKind::None)
-            return Takes(n, v);
-        CUnicodeString parent = f.native.At(f.s.b);
-        GetFullPath(parent), RemoveLastPathComponent(parent);
-        ErrorOf([&] { f.native.fs.CreateDirectory(parent, false); });
-        return n = f.native.Run(f.s, f.index), true; }},
 };
 // clang-format on
 int64_t Applied[std::size(Differences)];
@@ -640,6 +640,7 @@ TEST(VirtualFileDifferential, Kept)
         {{Open, "c/d", "", 0x57c39dbe, 3}, {Copy, "a\\m\\d", "e\\h\\f", 0, 3}}, // the test: the native copy's fallback denies writers
         {{Open, "b", "", 0x405b91d6, 1}, {Copy, "b", "a/h\\a", 0, 0}}, // the test: a copy below a file, by the native copy's check
         {{Open, "g\\b", "", 0xbfe681bd, 3}, {Copy, "f\\e", "i/c", 0, 3}}, // the test: ... and into a missing directory
+        {{Open, "g", "", 0x23d4e9e, 1}, {Copy, "g", "a/i\\f", 0, 0}}, // the test: ... with the attributes of a copy's target
     };
     // clang-format on
     for (const std::vector<Step>& steps : kept)
