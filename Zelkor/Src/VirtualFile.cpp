@@ -260,7 +260,7 @@ void CVirtualFile::Write(const void* buffer, int32_t count)
 void CVirtualFile::WriteGrowing(const unsigned char* source, int64_t end)
 {
     const int64_t old = GetLength();
-    int64_t written;
+    int64_t written = position;
     try {
         node->GetSectionForOffset(end - 1);
         ZeroRange(old, std::min(position, node->dirtyEnd));
