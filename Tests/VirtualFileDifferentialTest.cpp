@@ -435,6 +435,15 @@ const Difference Differences[] = {
         GetFullPath(parent), RemoveLastPathComponent(parent);
         ErrorOf([&] { f.native.fs.CreateDirectory(parent, false); });
         return n = f.native.Run(f.s, f.index), true; }},
+    {"A read-only file is deleted as any other, the refusals being a missing file, a directory and open handles; the platform "
+     "refuses (5), so its attribute is cleared there first and set again if the file stays", nullptr, [](const Facts& f, Outcome& n) {
+        if ((f.s.op != Delete && f.s.op != TryDelete) || !IsFile(f.a) || (f.a & FILE_ATTRIBUTE_READONLY) == 0)
+            return false;
+        SetFileAttributesW(f.native.At(f.s.a).GetText(), f.a & ~FILE_ATTRIBUTE_READONLY);
+        n = f.native.Run(f.s, f.index);
+        if (GetFileAttributesW(f.native.At(f.s.a).GetText()) != INVALID_FILE_ATTRIBUTES)
+            SetFileAttributesW(f.native.At(f.s.a).GetText(), f.a);
+        return true; }},
     {"A file made read-only is refused to the writer that would make it (32), as its storage is read-only; the platform's is "
      "made and removed again", [](const Facts& f, Outcome& n, Outcome& v) {
         if (f.s.op != Open || f.a != INVALID_FILE_ATTRIBUTES || (Attributes[f.s.x / 64 % 4] & FILE_ATTRIBUTE_READONLY) == 0 ||
@@ -632,7 +641,7 @@ TEST(VirtualFileDifferential, Kept)
         {{MakeDir, "f\\g\\f\\d/n", "", 0xa115caa7, 0}}, // the test: the native creation made a level "a " then refused what it made
         {{Open, "g", "", 0xa9c45938, 0}, {Close, "", "", 0, 0}, {Open, "h", "", 0xb7314f90, 1}}, // the test: an overwritten file keeps its name there
         {{Open, "a", "", 0xc2abd01f, 0}, {Open, "e", "", 0x3d3b071c, 3}}, // the test: the platform overwrites an open file
-        {{Open, "d", "", 0x171e1ab1, 1}, {SetStat, "e", "", 0x6d33d20d, 2}, {Close, "", "", 0, 1}, {TryDelete, "e", "", 0, 1}}, // deleted a read-only file
+        {{Open, "d", "", 0x171e1ab1, 1}, {SetStat, "e", "", 0x6d33d20d, 2}, {Close, "", "", 0, 1}, {TryDelete, "e", "", 0, 1}}, // the test: a read-only file is deleted
         {{MakeDir, "a", "", 0, 0}, {Copy, "c", "a", 0, 0}}, // the test: the native copy of a directory onto another name of it
         {{Open, "a", "", 0x8be8c8c7, 1}, {Open, "a", "", 0xdaff755e, 1}}, // the test: a file overwritten read-only by a writer
         {{MakeDir, "c/f/a/c\\m", "", 0x61bde715, 2}}, // the test: the native creation made "a." then refused what it made

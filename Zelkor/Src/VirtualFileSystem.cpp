@@ -512,11 +512,7 @@ void CVirtualFileSystem::DeleteFile(const CUnicodeString& path)
     if (!CheckVirtual(path))
         return;
     CCriticalSectionLock guard(lock);
-    CPtr<CVirtualFileBase> node = FindDeletableFile(path);
-    // As on disk, a read-only file is not deleted; a move still takes it away, as a rename does.
-    if ((node->Attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        ThrowFileException(ERROR_ACCESS_DENIED, path);
-    RemoveNode(node.Get());
+    RemoveNode(FindDeletableFile(path).Get());
 }
 
 CPtr<CVirtualFileBase> CVirtualFileSystem::FindDeletableFile(const CUnicodeString& path)
@@ -537,7 +533,7 @@ bool CVirtualFileSystem::TryDeleteFile(const CUnicodeString& path)
     CCriticalSectionLock guard(lock);
     CPtr<CVirtualFileBase> node = FindNode(path);
     CVirtualFileData* file = AsFile(node);
-    if (file == nullptr || HasOpenHandles(file) || (file->Attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    if (file == nullptr || HasOpenHandles(file))
         return false;
     RemoveNode(file);
     return true;
