@@ -260,7 +260,7 @@ TEST(FailureInjection, FailedVirtualOpensChangeNothing)
                   const std::string data(3 * 65536 + 7, 'n');
                   file.Write(data.data(), int32_t(data.size()));
                   file.Close();
-                  fs.CopyFile(copy, keep);
+                  OnMemoryFailure([&] { fs.CopyFile(copy, keep); }, [&] { EXPECT_FALSE(fs.FileExists(copy, FM_Exists)); });
                   const HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, nullptr);
                   CBaseFile* opened = nullptr;
                   OnMemoryFailure([&] { opened = fs.OpenFile(adopted, GENERIC_READ, 0, nullptr, CREATE_NEW, 0, section, 100); },
