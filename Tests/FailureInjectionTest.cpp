@@ -223,7 +223,7 @@ TEST(FailureInjection, FailedFileOperationsChangeNothing)
                   const std::string data(3 * 65536 + 7, 'n');
                   file.Write(data.data(), int32_t(data.size()));
                   file.Close();
-                  fs.CopyFile(copy, keep);
+                  OnMemoryFailure([&] { fs.CopyFile(copy, keep); }, [&] { EXPECT_FALSE(fs.FileExists(copy, FM_Exists)); });
                   fs.CopyFile(native, copy);
                   fs.DeleteFile(copy);
                   GetFileSystem(native).DeleteFile(native);

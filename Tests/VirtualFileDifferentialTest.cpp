@@ -363,8 +363,9 @@ const Difference Differences[] = {
             return false;
         n = f.s.op == Write ? Failed(ERROR_SHARING_VIOLATION, FileErrorKind::SharingViolation) : Failed(ERROR_ACCESS_DENIED, FileErrorKind::AccessDenied);
         return true; }},
-    {"A file where a level above must be is already-exists (183) to a creation; the platform's is path-not-found (3)",
-     [](const Facts&, Outcome& n, Outcome& v) { return n.code == ERROR_PATH_NOT_FOUND && v.code == ERROR_ALREADY_EXISTS && Takes(n, v); }},
+    {"A file where a level above must be is already-exists (183) to a creation; the platform's is path-not-found (3), the native "
+     "copy's own check the bad-path kind", [](const Facts&, Outcome& n, Outcome& v) {
+        return (n.code == ERROR_PATH_NOT_FOUND || (n.code == 0 && n.kind == FileErrorKind::BadPath)) && v.code == ERROR_ALREADY_EXISTS && Takes(n, v); }},
     {"The native copy's own checks raise a kind without a code (0); such a refusal is compared by its kind",
      [](const Facts&, Outcome& n, Outcome& v) { return n.code == 0 && n.kind != FileErrorKind::None && n.kind == v.kind && Takes(n, v); }},
     {"A status with times is set regardless of opens; the native file system opens the entry to set times, refused for a "
@@ -376,14 +377,26 @@ const Difference Differences[] = {
         return Takes(n, v); }},
     {"An entry exists (FM_Exists) only as a file; the native file system counts a directory too",
      [](const Facts& f, Outcome& n, Outcome& v) { return f.s.op == Exists && f.s.x % std::size(Modes) == 0 && n.number == 3 && v.number == 1 && Takes(n, v); }},
-    {"The native directory creation walks up the text before \"..\" resolves and may meet a refused name (123) the path does "
-     "not hold; of the bad-path kind, as the virtual refusal", [](const Facts& f, Outcome& n, Outcome& v) {
-        return f.s.op == MakeDir && f.s.a.find('a' + 13) != std::string::npos && n.kind == FileErrorKind::BadPath && v.kind == n.kind && Takes(n, v); }},
+    {"The native directory creation walks up the text before \".\" and \"..\" resolve, and so may meet a refused name (123) or "
+     "make a level the path does not hold and then find the path made (183); it is given the path resolved", nullptr, [](const Facts& f, Outcome& n) {
+        if (f.s.op != MakeDir || f.s.a.find_first_of({'a' + 12, 'a' + 13}) == std::string::npos)
+            return false;
+        std::string kept, resolved;
+        for (char c : f.s.a)
+            c == 'a' + 13 ? kept.resize(kept.empty() ? 0 : kept.size() - 1) : c == '/' || c == '\\' || c == 'a' + 12 ? void() : kept.push_back(c);
+        for (char c : kept)
+            resolved += (resolved.empty() ? "" : "\\") + std::string(1, c);
+        return n = f.native.Run({f.s.op, resolved, f.s.b, f.s.x, f.s.y}, f.index), true; }},
     {"Removing a file as a directory is path-not-found (3); the platform's is not-a-directory (267), of that kind",
      [](const Facts& f, Outcome& n, Outcome& v) { return f.s.op == RemoveDir && n.code == ERROR_DIRECTORY && v.code == ERROR_PATH_NOT_FOUND && Takes(n, v); }},
-    {"A copy onto a file held open is a sharing violation (32), as the replacing open it makes is; the native copy's own check "
-     "says access denied, by kind", [](const Facts& f, Outcome& n, Outcome& v) {
-        return f.s.op >= Copy && f.s.op <= Replace && n.code == 0 && n.kind == FileErrorKind::AccessDenied && v.code == ERROR_SHARING_VIOLATION && Takes(n, v); }},
+    {"A copy onto a file held open, and so a move (a copy and a delete), is a sharing violation (32), as the replacing open it "
+     "makes is; the native copy's own check says access denied, by kind, and the platform's move access denied (5)", [](const Facts& f, Outcome& n, Outcome& v) {
+        const HANDLE target = f.s.op == Copy || n.code != ERROR_ACCESS_DENIED ? INVALID_HANDLE_VALUE :
+            CreateFileW(f.native.At(f.s.b).GetText(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        const bool held = target == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+        if (target != INVALID_HANDLE_VALUE)
+            CloseHandle(target);
+        return f.s.op >= Copy && f.s.op <= Replace && (n.code == 0 ? n.kind == FileErrorKind::AccessDenied : held) && v.code == ERROR_SHARING_VIOLATION && Takes(n, v); }},
     {"A listing is appended to what the list held; the platform's replaces it", [](const Facts& f, Outcome&, Outcome& v) {
         if (f.s.op != Find || v.entries.empty() || v.entries[0].name != SentinelName)
             return false;
@@ -391,13 +404,15 @@ const Difference Differences[] = {
         return true; }},
     {"The status of a missing path raises not-found (2); the platform's leaves the record as it was", [](const Facts& f, Outcome& n, Outcome&) {
         return f.s.op == GetStat && f.a == INVALID_FILE_ATTRIBUTES && n.code == 0 && (n = Failed(ERROR_FILE_NOT_FOUND, FileErrorKind::NotFound), true); }},
-    {"A read-only file refuses writers and whatever would replace it with a sharing violation (32); the platform is not asked, "
-     "as Windows refuses with access denied and Wine run by root not at all", nullptr, [](const Facts& f, Outcome& n) {
-        const uint32_t disposition = f.s.x / 16 % 4 + 1, target = f.s.op == Open ? f.a : f.b;
+    {"A read-only file refuses writers and whatever would replace it with a sharing violation (32), so it does not exist to a "
+     "writer; the platform is not asked, as Windows refuses with access denied and Wine run by root not at all", nullptr, [](const Facts& f, Outcome& n) {
+        const uint32_t disposition = f.s.x / 16 % 4 + 1, target = f.s.op == Open || f.s.op == Exists ? f.a : f.b;
         const bool open = f.s.op == Open && disposition != CREATE_NEW && ((Accesses[f.s.x % 4] & GENERIC_WRITE) != 0 || disposition == CREATE_ALWAYS);
         const bool replace = f.s.op >= Copy && f.s.op <= Replace && IsFile(f.a) && !f.same;
-        return (open || replace) && IsFile(target) && (target & FILE_ATTRIBUTE_READONLY) != 0 &&
-               (n = Failed(ERROR_SHARING_VIOLATION, FileErrorKind::SharingViolation), true); }},
+        const bool exists = f.s.op == Exists && (Modes[f.s.x % std::size(Modes)] & FM_Write) != 0;
+        if (!(open || replace || exists) || !IsFile(target) || (target & FILE_ATTRIBUTE_READONLY) == 0)
+            return false;
+        return exists ? (n.number = 0, true) : (n = Failed(ERROR_SHARING_VIOLATION, FileErrorKind::SharingViolation), true); }},
     {"A missing node is not-found (2) whatever level is missing; the platform says path-not-found (3) when one above it is",
      [](const Facts& f, Outcome& n, Outcome& v) {
         return n.code == ERROR_PATH_NOT_FOUND && v.code == ERROR_FILE_NOT_FOUND && f.s.op != Find && f.s.op != IsEmpty && Takes(n, v); }},
@@ -418,6 +433,31 @@ const Difference Differences[] = {
         const uint32_t code = ErrorOf([&] { f.native.fs.CreateDirectory(parent, false); });
         n = code != 0 ? Failed(code, CFileException(code, parent).GetKind()) : f.native.Run(f.s, f.index);
         return true; }},
+    {"A copy reads a source that a writer holds open while sharing reading, as the platform's own copy does; the native copy's "
+     "fallback opens it denying writers and so reports that (32) for the target's fault; the platform's copy is run again after "
+     "the missing directories are made", [](const Facts& f, Outcome& n, Outcome& v) {
+        auto opens = [&](uint32_t share) {
+            const HANDLE h = CreateFileW(f.native.At(f.s.a).GetText(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+            return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+        };
+        if (f.s.op < Copy || f.s.op > Replace || n.code != ERROR_SHARING_VIOLATION || v.code == ERROR_SHARING_VIOLATION || opens(FILE_SHARE_READ) ||
+            !opens(FILE_SHARE_READ | FILE_SHARE_WRITE))
+            return false;
+        if (v.kind != FileErrorKind::None)
+            return Takes(n, v);
+        CUnicodeString parent = f.native.At(f.s.b);
+        GetFullPath(parent), RemoveLastPathComponent(parent);
+        ErrorOf([&] { f.native.fs.CreateDirectory(parent, false); });
+        return n = f.native.Run(f.s, f.index), true; }},
+    {"A read-only file is deleted as any other, the refusals being a missing file, a directory and open handles; the platform "
+     "refuses (5), so its attribute is cleared there first and set again if the file stays", nullptr, [](const Facts& f, Outcome& n) {
+        if ((f.s.op != Delete && f.s.op != TryDelete) || !IsFile(f.a) || (f.a & FILE_ATTRIBUTE_READONLY) == 0)
+            return false;
+        SetFileAttributesW(f.native.At(f.s.a).GetText(), f.a & ~FILE_ATTRIBUTE_READONLY);
+        n = f.native.Run(f.s, f.index);
+        if (GetFileAttributesW(f.native.At(f.s.a).GetText()) != INVALID_FILE_ATTRIBUTES)
+            SetFileAttributesW(f.native.At(f.s.a).GetText(), f.a);
+        return true; }},
     {"A file made read-only is refused to the writer that would make it (32), as its storage is read-only; the platform's is "
      "made and removed again", [](const Facts& f, Outcome& n, Outcome& v) {
         if (f.s.op != Open || f.a != INVALID_FILE_ATTRIBUTES || (Attributes[f.s.x / 64 % 4] & FILE_ATTRIBUTE_READONLY) == 0 ||
@@ -430,8 +470,9 @@ const Difference Differences[] = {
      "of a directory even replaces a file", nullptr, [](const Facts& f, Outcome& n) {
         return f.s.op >= Move && f.s.op <= Rename && f.a != INVALID_FILE_ATTRIBUTES && !IsFile(f.a) &&
                (n = Failed(ERROR_ACCESS_DENIED, FileErrorKind::AccessDenied), true); }},
-    {"A copy onto the very same text looks for its source (2); the native file system does nothing without looking",
-     [](const Facts& f, Outcome& n, Outcome& v) { return f.s.op == Copy && f.s.a == f.s.b && !IsFile(f.a) && n.kind == FileErrorKind::None && Takes(n, v); }},
+    {"A copy onto the very same text, or of a directory onto another name of it, looks for its source file (2 or 5); the native "
+     "file system does nothing without looking",
+     [](const Facts& f, Outcome& n, Outcome& v) { return f.s.op == Copy && (f.s.a == f.s.b || f.same) && !IsFile(f.a) && n.kind == FileErrorKind::None && Takes(n, v); }},
     {"A copy's target, and so a moved file (a copy and a delete), has normal attributes plus the hidden and system bits of the "
      "file it replaces; the platform's carry the source's, so its target is given those", [](const Facts& f, Outcome& n, Outcome& v) {
         if (f.s.op < Copy || f.s.op > Rename || f.same || n.kind != FileErrorKind::None || v.kind != FileErrorKind::None)
@@ -449,6 +490,16 @@ const Difference Differences[] = {
         const wchar_t* mask = Masks[f.s.x % std::size(Masks)];
         auto unmatched = [&](const Entry& e) { return !CVirtualFileSystem::MatchMask(e.name.c_str(), mask); };
         return f.s.op == Find && (n.entries.erase(std::remove_if(n.entries.begin(), n.entries.end(), unmatched), n.entries.end()), true); }},
+    {"CREATE_ALWAYS over a file removes it and makes a new one, named as asked and with the attributes given, and is refused "
+     "(32) while the file is open, whatever the shares, or to the writer that would make it read-only; the platform's overwritten file keeps its name and, under Wine, its "
+     "attributes, and is overwritten where the shares allow: so there the file is deleted first", nullptr, [](const Facts& f, Outcome& n) {
+        if (f.s.op != Open || f.s.x / 16 % 4 + 1 != CREATE_ALWAYS || !IsFile(f.a))
+            return false;
+        f.native.CloseSlot(f.native.handles[f.s.y % 4]);
+        const bool madeReadOnly = (Attributes[f.s.x / 64 % 4] & FILE_ATTRIBUTE_READONLY) != 0 && (Accesses[f.s.x % 4] & GENERIC_WRITE) != 0;
+        if (!madeReadOnly && DeleteFileW(f.native.At(f.s.a).GetText()))
+            return n = f.native.Run(f.s, f.index), true;
+        return (madeReadOnly || GetLastError() == ERROR_SHARING_VIOLATION) && (n = Failed(ERROR_SHARING_VIOLATION, FileErrorKind::SharingViolation), true); }},
 };
 // clang-format on
 int64_t Applied[std::size(Differences)];
@@ -600,6 +651,20 @@ TEST(VirtualFileDifferential, Kept)
         {{Open, "f", "", 0x13, 0}, {Close, "", "", 0, 0}, {Open, "i", "", 0x13, 0}, {Close, "", "", 0, 0}, {Rename, "f", "i", 0, 0}}, // renamed onto a file
         {{Open, "f", "", 0x12, 0}, {Write, "", "", 2, 0}, {Seek, "", "", 1, 0}, {Seek, "", "", 0x28, 0}}, // sought from the end as from the position
         {{Open, "f", "", 0x1d, 0}, {Open, "f", "", 0x24, 1}}, // opened beside a writer a handle that denies it writing
+        {{Open, "a", "", 0xcb21a55f, 1}, {Exists, "a", "", 0x83862a1f, 0}}, // the test: a read-only file exists to a writer under root
+        {{Open, "b", "", 0x502c03d6, 3}, {Open, "h", "", 0x312d659d, 1}, {Close, "", "", 0, 3}, {Replace, "b", "f", 0, 3}}, // the test: a move onto an open file
+        {{MakeDir, "f\\g\\f\\d/n", "", 0xa115caa7, 0}}, // the test: the native creation made a level "a " then refused what it made
+        {{Open, "g", "", 0xa9c45938, 0}, {Close, "", "", 0, 0}, {Open, "h", "", 0xb7314f90, 1}}, // the test: an overwritten file keeps its name there
+        {{Open, "a", "", 0xc2abd01f, 0}, {Open, "e", "", 0x3d3b071c, 3}}, // the test: the platform overwrites an open file
+        {{Open, "d", "", 0x171e1ab1, 1}, {SetStat, "e", "", 0x6d33d20d, 2}, {Close, "", "", 0, 1}, {TryDelete, "e", "", 0, 1}}, // the test: a read-only file is deleted
+        {{MakeDir, "a", "", 0, 0}, {Copy, "c", "a", 0, 0}}, // the test: the native copy of a directory onto another name of it
+        {{Open, "a", "", 0x8be8c8c7, 1}, {Open, "a", "", 0xdaff755e, 1}}, // the test: a file overwritten read-only by a writer
+        {{MakeDir, "c/f/a/c\\m", "", 0x61bde715, 2}}, // the test: the native creation made "a." then refused what it made
+        {{Open, "b", "", 0xc4c1215, 1}, {Copy, "c", "q", 0, 3}},         // refused to copy a file that a writer shares for reading
+        {{Open, "c/d", "", 0x57c39dbe, 3}, {Copy, "a\\m\\d", "e\\h\\f", 0, 3}}, // the test: the native copy's fallback denies writers
+        {{Open, "b", "", 0x405b91d6, 1}, {Copy, "b", "a/h\\a", 0, 0}}, // the test: a copy below a file, by the native copy's check
+        {{Open, "g\\b", "", 0xbfe681bd, 3}, {Copy, "f\\e", "i/c", 0, 3}}, // the test: ... and into a missing directory
+        {{Open, "g", "", 0x23d4e9e, 1}, {Copy, "g", "a/i\\f", 0, 0}}, // the test: ... with the attributes of a copy's target
     };
     // clang-format on
     for (const std::vector<Step>& steps : kept)
@@ -642,8 +707,6 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
         for (size_t i = 0; i + 1 < steps.size() && !HasFailure(); ++i) { // the last, the tree, is the harness's
             if (steps[i].op == Open)
                 side.CloseSlot(side.handles[steps[i].y % 4]); // what the step does first, and may
-            if (steps[i].op >= Copy && steps[i].op <= Rename)
-                continue; // a copy that fails part-way still leaves its target: not yet mended
             const std::vector<Entry> before = Snapshot(side);
             for (failAt = 1;; ++failAt) {
                 calls = 0;

@@ -160,6 +160,10 @@ private:
     int64_t WalkViews(int64_t from, int64_t to, Visit visit);
     // Extends the file to length, above its current length; the storage lock is held.
     void Grow(int64_t length);
+    // A write that extends the file to end; the storage lock is held.
+    void WriteGrowing(const unsigned char* source, int64_t end);
+    // Copies source into the bytes [from, to); returns where it stopped, as WalkViews.
+    int64_t CopyIn(const unsigned char* source, int64_t from, int64_t to);
     void DropViews();
 
     uint32_t viewSize;

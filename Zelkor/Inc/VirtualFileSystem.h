@@ -65,7 +65,7 @@ private:
     CVirtualDirectory* CreateDirectories(const CArray<CUnicodeString>& components, int32_t first, int32_t end,
                                          const CUnicodeString& path, CPtr<CVirtualFileBase>& created);
     void RemoveNode(CVirtualFileBase* node);
-    void UndoCreation(CVirtualFileBase* node);
+    void Unlink(CVirtualFileBase* node);
 
     enum class OpenAction { OpenExisting, Create, Refused };
     OpenAction DecideByDisposition(const CUnicodeString& path, uint32_t disposition, CVirtualFileData* existing);
@@ -77,9 +77,11 @@ private:
                              uint32_t attributes, HANDLE adopted, int64_t initialSize, CVirtualFileData* existing);
     CVirtualFile* OpenHandle(CVirtualFileData* file, uint32_t desiredAccess, uint32_t shareMode);
     bool IsSameFile(const CUnicodeString& destination, const CUnicodeString& source);
-    void CopyVirtualToVirtual(const CUnicodeString& destination, const CUnicodeString& source);
+    class CTargetUndo;
+    void Copy(const CUnicodeString& destination, const CUnicodeString& source, CTargetUndo& undo);
+    void CopyVirtualToVirtual(const CUnicodeString& destination, const CUnicodeString& source, CTargetUndo& undo);
     void CopyVirtualToNative(const CUnicodeString& destination, const CUnicodeString& source);
-    void CopyNativeToVirtual(const CUnicodeString& destination, const CUnicodeString& source);
+    void CopyNativeToVirtual(const CUnicodeString& destination, const CUnicodeString& source, CTargetUndo& undo);
     void CheckWritableTarget(const CUnicodeString& destination);
     uint32_t TargetAttributes(const CUnicodeString& destination);
     CBaseFile* OpenSource(const CUnicodeString& source);

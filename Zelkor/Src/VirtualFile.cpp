@@ -241,23 +241,67 @@ void CVirtualFile::Write(const void* buffer, int32_t count)
     // The platform refuses a write that would end past the largest position a file can have.
     if (count > INT64_MAX - position)
         ThrowFileException(ERROR_INVALID_PARAMETER, GetFileName());
+    const auto* source = static_cast<const unsigned char*>(buffer);
     const int64_t end = position + count;
-    // Every window it needs first: running out of storage or address space for one leaves the
-    // file as it was (while the write spans no more windows than a handle keeps).
-    for (int64_t at = position; at < end; at += viewSize - at % viewSize)
-        GetView(at);
     if (end > GetLength()) {
         CCriticalSectionLock lock(node->StorageLock);
         // Decided again under the lock: another writer may have extended the file further
         // since, and its bytes must stay.
-        if (end > GetLength())
-            Grow(end);
+        if (end > GetLength()) {
+            WriteGrowing(source, end);
+            return;
+        }
     }
-    auto* source = static_cast<const unsigned char*>(buffer);
-    position = WalkViews(position, end, [&source](unsigned char* bytes, int64_t count) {
-        std::memcpy(bytes, source, size_t(count));
-        source += count;
-    });
+    position = CopyIn(source, position, end);
+}
+
+// Storage, the gap before the write, the windows and the bytes, then the length: a failure on
+// the way leaves the length as it was and marks what it wrote beyond it for zeroing again.
+void CVirtualFile::WriteGrowing(const unsigned char* source, int64_t end)
+{
+    const int64_t old = GetLength();
+    int64_t written = position;
+    try {
+        node->GetSectionForOffset(end - 1);
+        ZeroRange(old, std::min(position, node->dirtyEnd));
+        written = CopyIn(source, position, end);
+        ZeroRange(std::max(old, written), std::min(end, node->dirtyEnd)); // short only after an internal error
+    } catch (...) {
+        node->dirtyEnd = std::max(node->dirtyEnd, end);
+        throw;
+    }
+    node->Length.store(end, std::memory_order_release);
+    position = written;
+}
+
+int64_t CVirtualFile::CopyIn(const unsigned char* source, int64_t from, int64_t to)
+{
+    // Every window first while they all fit the cache, so that running out of storage or
+    // address space for one changes no byte; a longer write goes window by window.
+    if (to - 1 - from / viewSize * viewSize >= int64_t(MaxCachedViews) * viewSize) {
+        return WalkViews(from, to, [&source](unsigned char* bytes, int64_t count) {
+            std::memcpy(bytes, source, size_t(count));
+            source += count;
+        });
+    }
+    unsigned char* addresses[MaxCachedViews];
+    int64_t counts[MaxCachedViews];
+    int32_t pieces = 0;
+    int64_t at = from;
+    while (at < to) {
+        CVirtualView* view = GetView(at);
+        if (view == nullptr)
+            break;
+        const int64_t offsetInView = at - view->FileOffset();
+        addresses[pieces] = view->Address + offsetInView;
+        counts[pieces] = std::min(view->Size - offsetInView, to - at);
+        at += counts[pieces++];
+    }
+    for (int32_t i = 0; i < pieces; ++i) {
+        std::memcpy(addresses[i], source, size_t(counts[i]));
+        source += counts[i];
+    }
+    return at;
 }
 
 int64_t CVirtualFile::Seek(int64_t offset, uint32_t origin)

@@ -275,7 +275,7 @@ CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CArray<CUnicodeSt
         }
     } catch (...) {
         if (created)
-            UndoCreation(created.Get());
+            Unlink(created.Get());
         created.Reset();
         throw;
     }
@@ -283,8 +283,8 @@ CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CArray<CUnicodeSt
 }
 
 // By the key the node is held under, shared rather than built: nothing here allocates, so an
-// undo never fails for want of memory.
-void CVirtualFileSystem::UndoCreation(CVirtualFileBase* node)
+// undo or the last step of a move never fails for want of memory.
+void CVirtualFileSystem::Unlink(CVirtualFileBase* node)
 {
     CPtr<CVirtualFileBase> keep(node);
     CVirtualDirectory* parent = node->Parent.Get();
@@ -433,7 +433,7 @@ CBaseFile* CVirtualFileSystem::CreateAndOpen(const CUnicodeString& path, uint32_
         return handle;
     } catch (...) {
         if (createdLevels)
-            UndoCreation(createdLevels.Get());
+            Unlink(createdLevels.Get());
         throw;
     }
 }
@@ -556,39 +556,98 @@ bool CVirtualFileSystem::IsSameFile(const CUnicodeString& destination, const CUn
     return AsFile(node) != nullptr && FindNode(destination).Get() == node.Get();
 }
 
+// What a copy into the tree changes, put back unless the copy is kept: the file it replaced, or
+// else the levels it made above its new file. Recorded before the copy; the undo allocates
+// nothing, so it cannot fail for want of memory.
+class CVirtualFileSystem::CTargetUndo {
+public:
+    CTargetUndo(CVirtualFileSystem& owner, const CUnicodeString& destination) : owner(owner)
+    {
+        if (!IsVirtualPath(destination))
+            return;
+        CArray<CUnicodeString> components;
+        const int32_t first = SplitTreePath(destination, components);
+        standing = owner.root.Get();
+        for (int32_t i = first; i < components.GetSize(); ++i) {
+            const CPtr<CVirtualFileBase>* child = AsDirectory(standing)->Children.Lookup(components[i]);
+            if (child != nullptr && i == components.GetSize() - 1 && AsFile(*child) != nullptr)
+                replaced = *child;
+            if (child == nullptr || AsDirectory(*child) == nullptr)
+                break;
+            standing = *child;
+        }
+    }
+    ~CTargetUndo()
+    {
+        if (!made)
+            return;
+        if (!replaced) {
+            CVirtualFileBase* top = made.Get();
+            while (top->Parent && top->Parent.Get() != standing.Get())
+                top = top->Parent.Get();
+            owner.Unlink(top);
+            return;
+        }
+        CVirtualDirectory* parent = made->Parent.Get();
+        for (const auto& child : parent->Children) {
+            if (child.Value.Get() == made.Get()) {
+                const CUnicodeString key = child.Key;
+                *parent->Children.Lookup(key) = replaced;
+                return;
+            }
+        }
+    }
+    CTargetUndo(const CTargetUndo&) = delete;
+    CTargetUndo& operator=(const CTargetUndo&) = delete;
+    void Made(CVirtualFileBase* node) { made = node; }
+    void Keep() { made.Reset(); }
+
+private:
+    CVirtualFileSystem& owner;
+    CPtr<CVirtualFileBase> standing, replaced, made;
+};
+
 void CVirtualFileSystem::CopyFile(const CUnicodeString& destination, const CUnicodeString& source)
 {
     CCriticalSectionLock guard(lock);
-    const bool virtualTarget = IsVirtualPath(destination), virtualSource = IsVirtualPath(source);
     if (IsSameFile(destination, source))
         return;
+    CTargetUndo undo(*this, destination);
+    Copy(destination, source, undo);
+    undo.Keep();
+}
+
+void CVirtualFileSystem::Copy(const CUnicodeString& destination, const CUnicodeString& source, CTargetUndo& undo)
+{
+    const bool virtualTarget = IsVirtualPath(destination), virtualSource = IsVirtualPath(source);
     if (virtualTarget && virtualSource)
-        CopyVirtualToVirtual(destination, source);
+        CopyVirtualToVirtual(destination, source, undo);
     else if (virtualSource)
         CopyVirtualToNative(destination, source);
     else if (Check(virtualTarget, ZELKOR_HERE(SourcePath)))
-        CopyNativeToVirtual(destination, source);
+        CopyNativeToVirtual(destination, source, undo);
 }
 
 // A source that cannot be deleted is refused before anything is copied. Should the deletion
-// fail all the same (a platform file opened meanwhile), the copy goes again: a failed move
-// leaves no destination.
+// fail all the same (a platform file opened meanwhile), the copy is undone: a failed move
+// leaves the destination as it was.
 void CVirtualFileSystem::MoveFile(const CUnicodeString& destination, const CUnicodeString& source)
 {
     CCriticalSectionLock guard(lock);
+    CPtr<CVirtualFileBase> moved;
     if (IsVirtualPath(source))
-        FindDeletableFile(source);
+        moved = FindDeletableFile(source);
     else
         CheckPlatformFileDeletable(source);
     if (IsSameFile(destination, source)) // refused alike while the file is open
         return;
-    CopyFile(destination, source);
-    try {
+    CTargetUndo undo(*this, destination);
+    Copy(destination, source, undo);
+    if (moved)
+        Unlink(moved.Get());
+    else
         GetFileSystem(source).DeleteFile(source);
-    } catch (CException*) {
-        GetFileSystem(destination).TryDeleteFile(destination);
-        throw;
-    }
+    undo.Keep();
 }
 
 void CVirtualFileSystem::ReplaceFile(const CUnicodeString& destination, const CUnicodeString& source)
@@ -743,9 +802,11 @@ uint32_t CVirtualFileSystem::TargetAttributes(const CUnicodeString& destination)
     return attributes;
 }
 
+// As the platform's copy, it shares writing: the opens are checked both ways, and denying it
+// would refuse to copy a file that a writer holds open while sharing reading.
 CBaseFile* CVirtualFileSystem::OpenSource(const CUnicodeString& source)
 {
-    return OpenFile(source, AccessFromMode(FM_Read | FM_DenyWrite), ShareFromMode(FM_Read | FM_DenyWrite), nullptr,
+    return OpenFile(source, AccessFromMode(FM_Read | FM_DenyNone), ShareFromMode(FM_Read | FM_DenyNone), nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_READONLY, nullptr, 0);
 }
 
@@ -756,10 +817,12 @@ CBaseFile* CVirtualFileSystem::OpenTarget(const CUnicodeString& destination, int
                     TargetAttributes(destination), nullptr, length);
 }
 
-void CVirtualFileSystem::CopyVirtualToVirtual(const CUnicodeString& destination, const CUnicodeString& source)
+void CVirtualFileSystem::CopyVirtualToVirtual(const CUnicodeString& destination, const CUnicodeString& source,
+                                              CTargetUndo& undo)
 {
     CHeldFile from(OpenSource(source));
     CHeldFile to(OpenTarget(destination, from->GetLength()));
+    undo.Made(to->GetNode());
     from->CopyToFile(*to);
 }
 
@@ -802,12 +865,14 @@ void CVirtualFileSystem::CheckWritableTarget(const CUnicodeString& destination)
     }
 }
 
-void CVirtualFileSystem::CopyNativeToVirtual(const CUnicodeString& destination, const CUnicodeString& source)
+void CVirtualFileSystem::CopyNativeToVirtual(const CUnicodeString& destination, const CUnicodeString& source,
+                                             CTargetUndo& undo)
 {
     CFile from;
     from.Open(source, FM_Read | FM_DenyWrite, FILE_ATTRIBUTE_NORMAL, 0);
     const int64_t length = from.GetLength();
     CHeldFile to(OpenTarget(destination, length));
+    undo.Made(to->GetNode());
     const int64_t saved = from.GetPosition();
     from.Seek(0, FILE_BEGIN);
     to->SetLength(length);
