@@ -165,8 +165,9 @@ void RunSlotIndexSequence(uint64_t seed, uint32_t hashes, uint32_t spacing, uint
         std::vector<int64_t>& values = model[key];
         const auto found = [&](const auto* node) { // the node Lookup finds holds one of the key's values
             ASSERT_EQ(node != nullptr, !values.empty()) << trace.str();
-            if constexpr (isMap)
+            if constexpr (isMap) {
                 ASSERT_TRUE(!node || std::count(values.begin(), values.end(), *node)) << trace.str();
+            }
         };
         const auto change = [&](int64_t value) { // what Set and GetOrAdd change
             const int64_t* node = isMap && !values.empty() ? container.Lookup(key) : nullptr;
