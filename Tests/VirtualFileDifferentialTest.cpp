@@ -665,6 +665,7 @@ TEST(VirtualFileDifferential, Kept)
         {{Open, "b", "", 0x405b91d6, 1}, {Copy, "b", "a/h\\a", 0, 0}}, // the test: a copy below a file, by the native copy's check
         {{Open, "g\\b", "", 0xbfe681bd, 3}, {Copy, "f\\e", "i/c", 0, 3}}, // the test: ... and into a missing directory
         {{Open, "g", "", 0x23d4e9e, 1}, {Copy, "g", "a/i\\f", 0, 0}}, // the test: ... with the attributes of a copy's target
+        {{Open, "a/d\\n", "d\\g", 0xbf5210d4, 2}, {Write, "a\\h\\m", "f", 0x83953f08, 2}}, // named a file made as a/a \.. by another path
     };
     // clang-format on
     for (const std::vector<Step>& steps : kept)

@@ -80,6 +80,19 @@ int32_t SplitTreePath(const CUnicodeString& path, CArray<CUnicodeString>& compon
     return first;
 }
 
+// The name a new file reports: the path as asked, with its last level as the tree keeps it. A path
+// that ends in "." or ".." names the level it resolves to, so its text says nothing of the file.
+CUnicodeString FileNodeName(const CUnicodeString& path, const CArray<CUnicodeString>& components, int32_t first)
+{
+    const CUnicodeString asked = ExtractFileName(path);
+    if (asked != L"." && asked != L"..")
+        return ExtractPath(path) + components[components.GetSize() - 1];
+    CUnicodeString name = VirtualFilesPrefix;
+    for (int32_t i = first; i < components.GetSize(); ++i)
+        name = MergePath(name, components[i]);
+    return name;
+}
+
 // The platform refuses these characters in a name, and names or paths beyond its limits; a
 // virtual file must stay copyable to disk.
 void CheckComponents(const CArray<CUnicodeString>& components, int32_t first, const CUnicodeString& path)
@@ -414,8 +427,8 @@ CBaseFile* CVirtualFileSystem::CreateAndOpen(const CUnicodeString& path, uint32_
     try {
         // After the levels above, whose names the platform checks first; a refusal removes them again.
         CheckCreate(path, desiredAccess, existing, attributes, adopted != nullptr);
-        CPtr<CVirtualFileData> file(
-            new CVirtualFileData(ExtractPath(path) + name, attributes, directory, MM_ExecuteReadWrite, initialSize));
+        CPtr<CVirtualFileData> file(new CVirtualFileData(FileNodeName(path, components, first), attributes, directory,
+                                                         MM_ExecuteReadWrite, initialSize));
         if (adopted != nullptr)
             file->PrepareAdoption(initialSize);
         CVirtualFile* handle = OpenHandle(file.Get(), desiredAccess, shareMode);
