@@ -684,7 +684,8 @@ bool FailsNow()
 // The tree, and each open handle's position, length and contents.
 std::vector<Entry> Snapshot(Side& side)
 {
-    std::vector<Entry> state = side.Walk(side.root, L"");
+    // A step may remove the side's own folder (RemoveDir "." when it is empty).
+    std::vector<Entry> state = side.fs.DirectoryExists(side.root) ? side.Walk(side.root, L"") : std::vector<Entry>();
     for (CBaseFile* handle : side.handles) {
         if (handle == nullptr)
             continue;
