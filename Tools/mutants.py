@@ -120,8 +120,8 @@ class Scorer:
 
     def build(self, targets, name):
         """Builds the targets ("all" for everything); the build's status."""
-        return run(["cmake", "--build", self.build_dir, "-j2", *[t for target in sorted(targets) for t in ("--target", target)]],
-                   f"{self.log}.{name}.build")
+        named = [t for target in sorted(targets) for t in ("--target", target)]
+        return run(["cmake", "--build", self.build_dir, "-j2", *named], f"{self.log}.{name}.build")
 
     def build_and_test(self, suites, name, exclude=(), stop=False):
         """The failing tests, or a text saying why nothing could be scored. No suites: every
@@ -165,8 +165,9 @@ def prepare(args, suites):
     os.makedirs(build, exist_ok=True)
     log = os.path.join(args.work, "log")
     if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
-        if run(["cmake", "-S", tree, "-B", build, "-DZELKOR_CHECKED=ON",
-                "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(tree, "cmake", "Toolchain-mingw64.cmake")], log + ".configure"):
+        toolchain = os.path.join(tree, "cmake", "Toolchain-mingw64.cmake")
+        if run(["cmake", "-S", tree, "-B", build, "-DZELKOR_CHECKED=ON", "-DCMAKE_TOOLCHAIN_FILE=" + toolchain],
+               log + ".configure"):
             print(f"mutants: configuring {build} failed, see {log}.configure", file=sys.stderr)
             return None
     # Without a fault every suite the faults name must pass, or a caught fault would prove nothing.
@@ -203,7 +204,8 @@ INTEGER = re.compile(r"(?<![\w.'])(0[xX][0-9a-fA-F]+|[1-9][0-9]*|0)([uUlL]*)(?![
 CONDITION = re.compile(r"\b(?:if|while) \(")
 RETURN = re.compile(r"^(\s*return )(.+);\s*$")
 # A statement that starts with a type and a name declares something: removing it does not build.
-DECLARATION = re.compile(r"^(?:\[\[.*?\]\]\s*)?(?:(?:const|static|constexpr|volatile|unsigned|struct|class|enum|typename)\s+)*"
+DECLARATION = re.compile(r"^(?:\[\[.*?\]\]\s*)?"
+                         r"(?:(?:const|static|constexpr|volatile|unsigned|struct|class|enum|typename)\s+)*"
                          r"[A-Za-z_][\w:]*(?:<.*>)?[\s*&]+[A-Za-z_]\w*\s*(?:[=;({\[,]|$)")
 NOT_A_DECLARATION = ("delete", "throw", "goto", "else")
 # What ends in a semicolon but is no statement to remove: a case label with its statement, the
@@ -347,7 +349,8 @@ def equivalents(root):
 
 
 def describe(fault):
-    return f"{fault['file']}:{fault['line']} {fault['rule']}: `{fault['original'].strip()}` -> `{fault['changed'].strip()}`"
+    original, changed = fault["original"].strip(), fault["changed"].strip()
+    return f"{fault['file']}:{fault['line']} {fault['rule']}: `{original}` -> `{changed}`"
 
 
 def draw(args, catalogue):
@@ -391,7 +394,7 @@ def score_generated(args, scorer, drawn):
         targets = set(fault["suites"]) or {"all"}
         # A program built with an earlier fault is rebuilt before CTest lists it, unless this
         # fault's own build redoes it anyway.
-        if not stale <= targets:
+        if "all" not in targets and not stale <= targets:
             scorer.build(stale, f"gen{number}.restore")
         path = os.path.join(tree, fault["file"])
         with open(path, encoding="utf-8", newline="") as file:
