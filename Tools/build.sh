@@ -12,6 +12,8 @@
 #                         (build-coverage/coverage/index.html) and fail below the floor
 #   Tools/build.sh mutants [--check] [filter]  score the tests against Tests/Faults/Faults.json (in
 #                         build-mutants: a scratch copy of the tree and its checked build)
+#   Tools/build.sh mutants --generate N [--seed S] [filter]  score them against N faults drawn
+#                         from those the rules make on the lines the last coverage run executed
 # BUILD_DIR overrides the build folder (default: build for run and bench; for test, the checked
 # build in build-tests, the Release build in build-tests-release and the other compiler's in
 # build-tests-gcc-release or build-tests-clang-release, or BUILD_DIR and BUILD_DIR-...).
@@ -148,6 +150,7 @@ coverage)
         --exclude-directories "$dir/wineprefix" \
         --gcov-executable x86_64-w64-mingw32-gcov --exclude-throw-branches --gcov-ignore-parse-errors \
         -j"$(nproc)" --html-details "$report/index.html" --json-summary "$report/summary.json" \
+        --json "$report/lines.json" \
         --txt "$report/files.txt" "$dir" 2>"$report/gcovr.log" || { cat "$report/gcovr.log" >&2; exit 1; }
     # A run of some tests only (arguments for CTest) is measured but not held to the floor.
     [ $# -eq 0 ] || floor_lines=0 floor_functions=0 floor_branches=0
