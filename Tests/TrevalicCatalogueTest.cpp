@@ -71,13 +71,14 @@ TEST_F(TrevalicRedirectRegistry, UrlAndPort)
         DWORD type;
         std::wstring data;
         std::wstring expected;
+        DWORD shorter = 0; // bytes left out of the end of data
     } rows[] = {
         {"no key", L"RedirectUrl", REG_NONE, L"", url},
         {"REG_SZ without terminator", L"RedirectUrl", REG_SZ, L"ABC", L"ABC"},
         {"zero bytes", L"RedirectUrl", REG_SZ, L"", L""},
         {"embedded NUL", L"RedirectUrl", REG_SZ, std::wstring(L"AB\0CD\0", 6), L"AB"},
         {"1024 bytes, no terminator", L"RedirectUrl", REG_SZ, long512, long512},
-        {"1026 bytes", L"RedirectUrl", REG_SZ, long512 + std::wstring(1, L'\0'), url},
+        {"1025 bytes", L"RedirectUrl", REG_SZ, long512 + std::wstring(1, L'\0'), url, 1},
         {"REG_EXPAND_SZ", L"RedirectUrl", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\x", 15), url},
         {"REG_MULTI_SZ", L"RedirectUrl", REG_MULTI_SZ, std::wstring(L"one\0two\0\0", 9), url},
         {"REG_DWORD", L"RedirectUrl", REG_DWORD, L"AB", url},
@@ -91,7 +92,7 @@ TEST_F(TrevalicRedirectRegistry, UrlAndPort)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << row.what << " as " << testing::PrintToString(std::wstring(row.value)));
-        Store(row.value, row.type, row.data.data(), static_cast<DWORD>(row.data.size() * sizeof(wchar_t)));
+        Store(row.value, row.type, row.data.data(), static_cast<DWORD>(row.data.size() * sizeof(wchar_t)) - row.shorter);
         const bool isPort = std::wstring(row.value) == L"RedirectPort";
         EXPECT_EQ(isPort ? std::to_wstring(RedirectSettingsInternal::ReadRedirectPort(root))
                          : W(RedirectSettingsInternal::ReadRedirectUrl(root)),

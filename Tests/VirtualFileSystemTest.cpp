@@ -204,6 +204,18 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
         delete Catch<CInternalError>(row);
 }
 
+// A view of size 0 reaches the section's end from any offset.
+TEST(VirtualFileStorage, ViewsOfSizeZeroMapToTheEnd)
+{
+    CMapping mapping;
+    mapping.Create(MM_ReadWrite, 3 * G);
+    void* view = mapping.MapView(FILE_MAP_WRITE, G + 5, 0);
+    MEMORY_BASIC_INFORMATION region{};
+    ASSERT_NE(VirtualQuery(view, &region, sizeof region), 0u);
+    EXPECT_GE(region.RegionSize, SIZE_T(2 * G));
+    mapping.UnmapView(view);
+}
+
 TEST(VirtualFileTree, MatchMask)
 {
     const std::tuple<const wchar_t*, const wchar_t*, bool> rows[] = {
