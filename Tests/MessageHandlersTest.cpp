@@ -150,7 +150,11 @@ TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
     EXPECT_EQ(Calls, expected);
     CRegistryKey source;
     ASSERT_TRUE(source.Open(HKEY_LOCAL_MACHINE, sourceKey, CRegistryKey::Read));
-    EXPECT_EQ(W(source.GetStringValue(L"EventMessageFile", L"")), ProgramFolder() + L"ZelkorEventSrc.dll");
+    const std::wstring file = ProgramFolder() + L"ZelkorEventSrc.dll";
+    EXPECT_EQ(W(source.GetStringValue(L"EventMessageFile", L"")), file);
+    DWORD bytes = 0; // the text and its terminator, nothing after them
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, sourceKey, L"EventMessageFile", RRF_RT_ANY, nullptr, nullptr, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(bytes, (file.size() + 1) * sizeof(wchar_t));
 }
 
 TEST_F(MessageDisplay, ConsoleLineBreaksAndEncoding)
