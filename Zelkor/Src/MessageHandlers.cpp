@@ -60,7 +60,7 @@ ZELKOR_INIT(ZELKOR_ROW_LOCKS + 4) CReportServicesRegistration ReportServicesRegi
 namespace {
 ZELKOR_INIT(ZELKOR_ROW_CONSTANT_STRINGS + 22)
 const CUnicodeString MessageTitle = GuardedInit([] { return CUnicodeString(L"Zelkor"); });
-}
+} // namespace
 
 ZELKOR_INIT(ZELKOR_ROW_SERVICES + 0) CMessageBoxHandler MessageBoxHandler;
 ZELKOR_INIT(ZELKOR_ROW_SERVICES + 1) CConsoleMessageHandler ConsoleMessageHandler;
