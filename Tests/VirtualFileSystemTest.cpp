@@ -274,7 +274,7 @@ TEST(VirtualFileTree, MovesOfAHeldSourceAcrossFileSystemsChangeNothing)
 }
 
 // Through CFile: a status sets the times it gives and leaves a time of 0 alone; recreating a
-// hidden file empties it and keeps it hidden.
+// hidden file empties it and keeps it hidden, and so does a copy onto it.
 TEST(VirtualFileTree, StatusTimesAndRecreatingAHiddenFile)
 {
     const CUnicodeString path = V(L"status.txt");
@@ -291,7 +291,10 @@ TEST(VirtualFileTree, StatusTimesAndRecreatingAHiddenFile)
     Put(path, "x");
     EXPECT_EQ(Get(path), "x");
     EXPECT_EQ(Fs.GetAttributes(path) & 7, uint32_t(FILE_ATTRIBUTE_HIDDEN));
-    Fs.DeleteFile(path);
+    Put(V(L"plain.txt"), "y");
+    Fs.CopyFile(path, V(L"plain.txt"));
+    EXPECT_EQ(Fs.GetAttributes(path) & 7, uint32_t(FILE_ATTRIBUTE_HIDDEN));
+    Fs.DeleteFile(path), Fs.DeleteFile(V(L"plain.txt"));
 }
 
 TEST(VirtualFileTree, ExitReportsWhatIsLeft)
