@@ -295,19 +295,24 @@ CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CArray<CUnicodeSt
     return directory;
 }
 
-// By the key the node is held under, shared rather than built: nothing here allocates, so an
-// undo or the last step of a move never fails for want of memory.
+namespace {
+// The key a directory holds a node under (empty when it is not there), shared rather than built:
+// nothing here allocates, so an undo or the last step of a move never fails for want of memory.
+CUnicodeString KeyOf(const CVirtualDirectory& parent, const CVirtualFileBase* node)
+{
+    for (const auto& child : parent.Children) {
+        if (child.Value.Get() == node)
+            return child.Key;
+    }
+    return CUnicodeString();
+}
+} // namespace
+
 void CVirtualFileSystem::Unlink(CVirtualFileBase* node)
 {
     CPtr<CVirtualFileBase> keep(node);
     CVirtualDirectory* parent = node->Parent.Get();
-    for (const auto& child : parent->Children) {
-        if (child.Value.Get() == node) {
-            const CUnicodeString key = child.Key;
-            parent->Children.Delete(key);
-            return;
-        }
-    }
+    parent->Children.Delete(KeyOf(*parent, node));
 }
 
 void CVirtualFileSystem::RemoveNode(CVirtualFileBase* node)
@@ -602,13 +607,8 @@ public:
             return;
         }
         CVirtualDirectory* parent = made->Parent.Get();
-        for (const auto& child : parent->Children) {
-            if (child.Value.Get() == made.Get()) {
-                const CUnicodeString key = child.Key;
-                *parent->Children.Lookup(key) = replaced;
-                return;
-            }
-        }
+        if (CPtr<CVirtualFileBase>* slot = parent->Children.Lookup(KeyOf(*parent, made.Get())))
+            *slot = replaced;
     }
     CTargetUndo(const CTargetUndo&) = delete;
     CTargetUndo& operator=(const CTargetUndo&) = delete;
