@@ -287,16 +287,10 @@ int64_t CVirtualFile::CopyIn(const unsigned char* source, int64_t from, int64_t 
     unsigned char* addresses[MaxCachedViews];
     int64_t counts[MaxCachedViews];
     int32_t pieces = 0;
-    int64_t at = from;
-    while (at < to) {
-        CVirtualView* view = GetView(at);
-        if (view == nullptr)
-            break;
-        const int64_t offsetInView = at - view->FileOffset();
-        addresses[pieces] = view->Address + offsetInView;
-        counts[pieces] = std::min(view->Size - offsetInView, to - at);
-        at += counts[pieces++];
-    }
+    const int64_t at = WalkViews(from, to, [&](unsigned char* bytes, int64_t count) {
+        addresses[pieces] = bytes;
+        counts[pieces++] = count;
+    });
     for (int32_t i = 0; i < pieces; ++i) {
         std::memcpy(addresses[i], source, size_t(counts[i]));
         source += counts[i];
