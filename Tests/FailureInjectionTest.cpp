@@ -198,7 +198,8 @@ TEST(FailureInjection, FailedFileOperationsChangeNothing)
     GetTempPathW(MAX_PATH + 1, temp);
     const CUnicodeString native = CUnicodeString(temp) + L"ZelkorInjection.bin";
     const CUnicodeString keep = VirtualFilesPrefix + L"injection\\keep.bin", copy = VirtualFilesPrefix + L"injection\\copy.bin",
-                         sub = VirtualFilesPrefix + L"injection\\sub", adopted = sub + L"\\adopted.bin";
+                         sub = VirtualFilesPrefix + L"injection\\sub", adopted = sub + L"\\adopted.bin", level = sub + L"\\deep",
+                         deep = level + L"\\copy.bin";
     const auto put = [&] {
         CFile f;
         f.Open(keep, FM_Write | FM_DenyAll | FM_Create, FILE_ATTRIBUTE_NORMAL), f.Write("old", 3);
@@ -209,7 +210,9 @@ TEST(FailureInjection, FailedFileOperationsChangeNothing)
                   const std::shared_ptr<void> restore(nullptr, [&](void*) {
                       AllocInternal::InjectedFailureHook.store(nullptr);
                       put();
-                      fs.TryDeleteFile(copy), fs.TryDeleteFile(adopted), DeleteFileW(native.GetText());
+                      fs.TryDeleteFile(copy), fs.TryDeleteFile(adopted), fs.TryDeleteFile(deep), DeleteFileW(native.GetText());
+                      if (fs.DirectoryExists(level))
+                          fs.RemoveDirectory(level);
                       if (fs.DirectoryExists(sub))
                           fs.RemoveDirectory(sub);
                   });
@@ -225,6 +228,8 @@ TEST(FailureInjection, FailedFileOperationsChangeNothing)
                   file.Close();
                   OnMemoryFailure([&] { fs.CopyFile(copy, keep); }, [&] { EXPECT_FALSE(fs.FileExists(copy, FM_Exists)); });
                   fs.CopyFile(native, copy);
+                  // A failed copy onto a file puts the file back; one into new levels takes them away.
+                  OnMemoryFailure([&] { fs.CopyFile(copy, native); }, [&] { EXPECT_TRUE(fs.FileExists(copy, FM_Exists)); });
                   fs.DeleteFile(copy);
                   GetFileSystem(native).DeleteFile(native);
                   const HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, nullptr);
@@ -232,6 +237,7 @@ TEST(FailureInjection, FailedFileOperationsChangeNothing)
                   OnMemoryFailure([&] { opened = fs.OpenFile(adopted, GENERIC_READ, 0, nullptr, CREATE_NEW, 0, section, 100); },
                                   [&] { EXPECT_TRUE(CloseHandle(section) && !fs.DirectoryExists(sub)); });
                   fs.CloseFile(opened, false);
+                  OnMemoryFailure([&] { fs.CopyFile(deep, keep); }, [&] { EXPECT_FALSE(fs.DirectoryExists(level)); });
               }),
               0);
 }

@@ -184,6 +184,11 @@ TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
     delete Catch<CMemoryException>([&] { h->Write("x", 1); });
     EXPECT_EQ(h->GetLength(), size);
     EXPECT_EQ(ReadAt(h.f, size - G, G), Pattern(size - G, G));
+    // Longer than the windows a handle keeps: written window by window.
+    const auto shifted = Pattern(1, 12 * G);
+    h->Seek(G + 7, FILE_BEGIN);
+    h->Write(shifted.data(), int32_t(shifted.size()));
+    EXPECT_EQ(ReadAt(h.f, G + 7, 12 * G), shifted);
 }
 
 TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)

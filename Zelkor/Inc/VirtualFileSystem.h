@@ -66,6 +66,8 @@ private:
                                          const CUnicodeString& path, CPtr<CVirtualFileBase>& created);
     void RemoveNode(CVirtualFileBase* node);
     void Unlink(CVirtualFileBase* node);
+    // node, then each level above it up to the one below stop, unlinked in turn; allocates nothing.
+    void UnlinkChain(CVirtualFileBase* node, const CVirtualFileBase* stop);
 
     enum class OpenAction { OpenExisting, Create, Refused };
     OpenAction DecideByDisposition(const CUnicodeString& path, uint32_t disposition, CVirtualFileData* existing);

@@ -288,7 +288,7 @@ CVirtualDirectory* CVirtualFileSystem::CreateDirectories(const CArray<CUnicodeSt
         }
     } catch (...) {
         if (created)
-            Unlink(created.Get());
+            UnlinkChain(directory, created->Parent.Get());
         created.Reset();
         throw;
     }
@@ -313,6 +313,18 @@ void CVirtualFileSystem::Unlink(CVirtualFileBase* node)
     CPtr<CVirtualFileBase> keep(node);
     CVirtualDirectory* parent = node->Parent.Get();
     parent->Children.Delete(KeyOf(*parent, node));
+}
+
+// Bottom up: a level that still held what hangs below it would keep it alive, and be kept alive
+// by it (its Parent).
+void CVirtualFileSystem::UnlinkChain(CVirtualFileBase* node, const CVirtualFileBase* stop)
+{
+    CPtr<CVirtualFileBase> current(node);
+    while (current && current.Get() != stop) {
+        CPtr<CVirtualFileBase> parent(current->Parent.Get());
+        Unlink(current.Get());
+        current = parent;
+    }
 }
 
 void CVirtualFileSystem::RemoveNode(CVirtualFileBase* node)
@@ -451,7 +463,7 @@ CBaseFile* CVirtualFileSystem::CreateAndOpen(const CUnicodeString& path, uint32_
         return handle;
     } catch (...) {
         if (createdLevels)
-            Unlink(createdLevels.Get());
+            UnlinkChain(directory, createdLevels->Parent.Get());
         throw;
     }
 }
@@ -600,10 +612,7 @@ public:
         if (!made)
             return;
         if (!replaced) {
-            CVirtualFileBase* top = made.Get();
-            while (top->Parent && top->Parent.Get() != standing.Get())
-                top = top->Parent.Get();
-            owner.Unlink(top);
+            owner.UnlinkChain(made.Get(), standing.Get());
             return;
         }
         CVirtualDirectory* parent = made->Parent.Get();
