@@ -255,6 +255,7 @@ TEST(MessageHandlerChoice, ByVersionValueElseByOutput)
     // clang-format off
     const struct { const wchar_t *variant, *argument; bool withOutput; DWORD handler; const char* written; } rows[] = {
         {L"Plain", L"atexit", true, 2, "a\r\nb\r\nafter"},
+        {L"Plain", L"quiet atexit", true, 0, "after"}, // the handlers went before any was chosen
         {L"Plain", L"", false, 1, ""},
         {L"MessageBox", L"", true, 1, ""},
         {L"EventLog", L"", true, 3, ""},

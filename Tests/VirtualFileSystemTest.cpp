@@ -18,6 +18,7 @@
 #include "File.h"
 #include "NativeFileSystem.h"
 #include "TestSupport.h"
+#include "ThreadData.h"
 #include "VirtualFileSystem.h"
 
 using namespace Zelkor;
@@ -115,6 +116,28 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetResizeAndDestruction)
     EXPECT_EQ(info.State, DWORD(MEM_FREE)); // destruction unmapped the windows still mapped
 }
 
+// A section is attached only to a mapping that has none and is not closed. A host that has
+// internal errors shown instead of raised finds the mapping as it was, its own bytes mapped.
+TEST(VirtualFileMapping, AttachNeedsAnOpenMappingWithoutASection)
+{
+    const HANDLE other = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, nullptr);
+    CMapping own, closed;
+    own.Create(MM_ReadWrite, G);
+    *static_cast<char*>(own.MapView(FILE_MAP_WRITE, 0, 1)) = 'o';
+    closed.Create(MM_ReadWrite, G);
+    closed.Close();
+    delete Catch<CInternalError>([&] { own.AttachSection(other); });
+    delete Catch<CInternalError>([&] { closed.AttachSection(other); });
+    ZelkorThreadData.Get().SuppressExceptions = true;
+    const auto hook = ErrorsInternal::SetShowMessageHookForTest([](const wchar_t*, uint32_t) { return IDOK; });
+    own.AttachSection(other), closed.AttachSection(other);
+    EXPECT_EQ(*static_cast<char*>(own.MapView(FILE_MAP_READ, 0, 1)), 'o');
+    EXPECT_EQ(closed.MapView(FILE_MAP_READ, 0, 1), nullptr);
+    ErrorsInternal::SetShowMessageHookForTest(hook);
+    ZelkorThreadData.Get().SuppressExceptions = false;
+    EXPECT_TRUE(CloseHandle(other)); // still the caller's
+}
+
 TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
 {
     Handle w(V(L"len.bin"), RW);
@@ -165,6 +188,11 @@ TEST(VirtualFileStorage, AdoptedReadOnlyStorageRefusesWriters)
     EXPECT_EQ(ReadAt(r.f, 0, 7), std::vector<unsigned char>({'a', 'd', 'o', 'p', 't', 'e', 'd'}));
     EXPECT_EQ(r->GetLength(), 100);
     EXPECT_EQ(ErrorOf([&] { Handle(V(L"AD.bin"), GENERIC_WRITE); }), uint32_t(ERROR_ACCESS_DENIED));
+    // A probe that is refused keeps nothing of the failure, the name it was asked included.
+    const CUnicodeString probed = V((std::wstring(80, L'p') + L"\\AD.bin").c_str());
+    const int32_t blocks = StringHeap.GetBlockCount();
+    EXPECT_FALSE(Fs.FileExists(probed, FM_Write | FM_DenyNone));
+    EXPECT_EQ(std::make_pair(probed.GetReferenceCount(), StringHeap.GetBlockCount()), std::make_pair(1, blocks));
 }
 
 // Written in pieces that straddle every window and section boundary; read back across them.
