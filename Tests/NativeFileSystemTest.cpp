@@ -178,6 +178,25 @@ TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
     Native.CloseFile(open, false);
 }
 
+// What the platform refuses an open handle is a file error naming the file, and leaves the file
+// as it was; a file deleted while open closes its handle.
+TEST_F(NativeFiles, RefusalsOfAnOpenHandleNameTheFileAndDeletionCloses)
+{
+    CBaseFile* reader = Native.OpenFile(file, GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr, 0);
+    CBaseFile* writer = Native.OpenFile(file, GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr, 0);
+    char byte = 0;
+    ExpectFileError([&] { reader->Write("x", 1); }, FileErrorKind::AccessDenied, file);
+    ExpectFileError([&] { writer->Read(&byte, 1); }, FileErrorKind::AccessDenied, file);
+    ExpectFileError([&] { reader->Seek(-1, FILE_BEGIN); }, FileErrorKind::BadSeek, file);
+    EXPECT_NE(ErrorOf([&] { reader->SetLength(0); }), 0u); // Windows says 5, Wine 6
+    ExpectFileError([&] { reader->Flush(); }, FileErrorKind::AccessDenied, file);
+    EXPECT_EQ(reader->GetPosition(), 0);
+    delete writer;
+    Native.CloseFile(reader, false);
+    EXPECT_EQ(Get(file), "data");
+    delete Native.OpenFile(file, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr, 0); // no handle left to share with
+}
+
 // Closing the framework's handle behind the file's back is the one way to make closing fail.
 TEST_F(NativeFiles, FailedCloseStillClosesAndADestroyedFileShowsIt)
 {

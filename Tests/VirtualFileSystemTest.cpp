@@ -330,6 +330,29 @@ TEST(VirtualFileTree, StatusTimesAndRecreatingAHiddenFile)
     Fs.DeleteFile(path), Fs.DeleteFile(V(L"plain.txt"));
 }
 
+// What CFile adds, alike on both file systems: the name it was opened by, the end, a flush, and
+// an abort that closes without a word and may come again; the file keeps what was written.
+TEST(VirtualFileTree, CFileNamesEndsFlushesAndAborts)
+{
+    for (const CUnicodeString& path : {Temp(L"vfs-cfile.bin"), V(L"cfile.bin")}) {
+        {
+            CFile file;
+            file.Open(path, FM_ReadWrite | FM_DenyWrite | FM_Create, FILE_ATTRIBUTE_NORMAL);
+            EXPECT_EQ(W(file.GetFileName()), W(path));
+            file.Write("abc", 3);
+            EXPECT_TRUE(file.IsEndOfFile());
+            file.Seek(-1, FILE_END);
+            EXPECT_FALSE(file.IsEndOfFile());
+            file.Flush();
+            file.Abort();
+            EXPECT_FALSE(file.IsOpen());
+            file.Abort();
+        }
+        EXPECT_EQ(Get(path), "abc") << W(path);
+        GetFileSystem(path).DeleteFile(path);
+    }
+}
+
 TEST(VirtualFileTree, ExitReportsWhatIsLeft)
 {
     Fs.ClearTree(); // what other cases of this process left
