@@ -144,5 +144,10 @@ TEST(Startup, DebugTraceSendsTheWholeText)
         DebugTrace(L"[%s|%d]", text.c_str(), 42);
         EXPECT_EQ(captured, L"[" + text + L"|42]") << "length " << length;
     }
+    // A failure that cannot be propagated is traced without allocating: cut to what fits.
+    const std::wstring path(300, L'p');
+    captured.clear();
+    TraceUnpropagated(new CInternalError(FailureKind::Assert, path.c_str(), 7, 0));
+    EXPECT_EQ(captured, (L"Zelkor: internal error at " + path).substr(0, 159));
     RemoveVectoredExceptionHandler(handler);
 }
