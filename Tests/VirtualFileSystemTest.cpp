@@ -306,6 +306,26 @@ TEST(VirtualFileTree, MovesOfAHeldSourceAcrossFileSystemsChangeNothing)
         }
 }
 
+// A copy onto a platform file that another open keeps from writers is refused, naming it, and
+// leaves it; one into a platform folder that does not exist names the folder.
+TEST(VirtualFileTree, CopiesOntoPlatformFilesTheyCannotWriteChangeNothing)
+{
+    const CUnicodeString target = Temp(L"vfs-kept.bin"), folder = Temp(L"vfs-no-such-folder");
+    Put(target, "old"), Put(V(L"new.bin"), "new");
+    const std::tuple<CUnicodeString, FileErrorKind, CUnicodeString> rows[] = {
+        {target, FileErrorKind::AccessDenied, target}, {JoinPath(folder, L"x.bin"), FileErrorKind::BadPath, folder + L"\\"}};
+    CFile holder;
+    holder.Open(target, FM_Read | FM_DenyWrite, 0);
+    for (const auto& [destination, kind, named] : rows)
+        if (CFileException* e = Catch<CFileException>([&] { Fs.CopyFile(destination, V(L"new.bin")); })) {
+            EXPECT_EQ(std::make_pair(e->GetKind(), W(e->GetFileName())), std::make_pair(kind, W(named)));
+            delete e;
+        }
+    holder.Close();
+    EXPECT_EQ(Get(target) + Get(JoinPath(folder, L"x.bin")), "oldnone");
+    NativeFileSystemInstance.DeleteFile(target), Fs.DeleteFile(V(L"new.bin"));
+}
+
 // Through CFile: a status sets the times it gives and leaves a time of 0 alone; recreating a
 // hidden file empties it and keeps it hidden, and so does a copy onto it.
 TEST(VirtualFileTree, StatusTimesAndRecreatingAHiddenFile)
