@@ -142,7 +142,8 @@ TEST_F(NativeFiles, ProbingFromManyThreadsLeavesTheErrorModesAlone)
     EXPECT_EQ(GetThreadErrorMode(), thread);
 }
 
-// Each call below breaks the caller's side of the contract: an internal error of its source.
+// Each call below breaks the caller's side of the contract: an internal error of its source, or,
+// with failures shown instead, one report and nothing done.
 TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
 {
     CBaseFile* closed = Native.OpenFile(file, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr, 0);
@@ -169,6 +170,7 @@ TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
             if (CInternalError* e = Catch<CInternalError>(calls[i])) {
                 EXPECT_STREQ(e->GetSourceFile(), source) << i;
                 delete e;
+                EXPECT_EQ(ShownWhenSuppressed(calls[i]), 1u) << W(source) << " " << i;
             }
     EXPECT_EQ(never.Read(nullptr, 0), 0); // zero counts return before any check
     never.Write(nullptr, 0);

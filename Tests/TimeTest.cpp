@@ -63,7 +63,9 @@ TEST(Time, ReportsContractViolationsAndPlatformFailures)
     EXPECT_TRUE(ReportsAt(CheckSite::FileTimeNotConvertible, [] { FormatTime(L"%Y", -1); }));
     // A pattern the runtime refuses (a lone percent sign at the end) is not a short buffer.
     EXPECT_TRUE(ReportsAt(CheckSite::TimeFormatFailed, [] { FormatTime(L"L%", 0); }));
-    EXPECT_TRUE(ReportsAt(CheckSite::TimeCalendarToFileTime, [] { LocalSystemTimeToFileTime(SYSTEMTIME{2027, 13, 0, 1, 0, 0, 0, 0}); }));
+    const auto thirteenth = [] { EXPECT_EQ(LocalSystemTimeToFileTime(SYSTEMTIME{2027, 13, 0, 1, 0, 0, 0, 0}), 0); };
+    EXPECT_TRUE(ReportsAt(CheckSite::TimeCalendarToFileTime, thirteenth));
+    EXPECT_EQ(ShownWhenSuppressed(thirteenth), 1u) << "reported once, shown instead of raised";
 }
 
 TEST(Time, LocalTimeConvertsWithTheRulesOfItsDate)

@@ -363,7 +363,8 @@ TEST(UnicodeString, ToMultiByteConvertsByCodePage)
 }
 
 // What the differential does not reach: formatting, numbers, and broken contracts of the
-// operations it leaves out, which leave the string as it was. An empty result is the empty buffer.
+// operations it leaves out, which leave the string as it was, raised or shown. An empty result is
+// the empty buffer.
 TEST(UnicodeString, EditsOutsideTheDifferential)
 {
     // clang-format off
@@ -395,6 +396,7 @@ TEST(UnicodeString, EditsOutsideTheDifferential)
             } else if (CInternalError* error = Catch<CInternalError>([&] { c.edit(s); })) {
                 EXPECT_STREQ(error->GetSourceFile(), c.where);
                 delete error;
+                EXPECT_EQ(ShownWhenSuppressed([&] { c.edit(s); }), 1u); // shown instead, it changes nothing either
             }
             EXPECT_EQ(W(s), c.result ? c.result : L"abcdef");
             EXPECT_EQ(s.SharesBufferWith(Str()), s.IsEmpty());

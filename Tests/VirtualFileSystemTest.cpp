@@ -18,7 +18,6 @@
 #include "File.h"
 #include "NativeFileSystem.h"
 #include "TestSupport.h"
-#include "ThreadData.h"
 #include "VirtualFileSystem.h"
 
 using namespace Zelkor;
@@ -126,15 +125,12 @@ TEST(VirtualFileMapping, AttachNeedsAnOpenMappingWithoutASection)
     *static_cast<char*>(own.MapView(FILE_MAP_WRITE, 0, 1)) = 'o';
     closed.Create(MM_ReadWrite, G);
     closed.Close();
-    delete Catch<CInternalError>([&] { own.AttachSection(other); });
-    delete Catch<CInternalError>([&] { closed.AttachSection(other); });
-    ZelkorThreadData.Get().SuppressExceptions = true;
-    const auto hook = ErrorsInternal::SetShowMessageHookForTest([](const wchar_t*, uint32_t) { return IDOK; });
-    own.AttachSection(other), closed.AttachSection(other);
+    for (CMapping* mapping : {&own, &closed}) {
+        delete Catch<CInternalError>([&] { mapping->AttachSection(other); });
+        EXPECT_EQ(ShownWhenSuppressed([&] { mapping->AttachSection(other); }), 1u);
+    }
     EXPECT_EQ(*static_cast<char*>(own.MapView(FILE_MAP_READ, 0, 1)), 'o');
-    EXPECT_EQ(closed.MapView(FILE_MAP_READ, 0, 1), nullptr);
-    ErrorsInternal::SetShowMessageHookForTest(hook);
-    ZelkorThreadData.Get().SuppressExceptions = false;
+    EXPECT_EQ(ShownWhenSuppressed([&] { EXPECT_EQ(closed.MapView(FILE_MAP_READ, 0, 1), nullptr); }), 1u);
     EXPECT_TRUE(CloseHandle(other)); // still the caller's
 }
 
@@ -233,8 +229,11 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
         [&] { Fs.OpenFile(V(L"x"), GENERIC_READ, 0, nullptr, 9, 0, nullptr, 0); },
         [&] { Fs.OpenFile(V(L"y"), GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr, -1); },
     };
-    for (const auto& row : rows)
+    for (const auto& row : rows) {
         delete Catch<CInternalError>(row);
+        EXPECT_EQ(ShownWhenSuppressed(row), 1u); // shown instead, it ends the call
+    }
+    EXPECT_EQ(h->GetPosition(), 0);
 }
 
 TEST(VirtualFileTree, MatchMask)

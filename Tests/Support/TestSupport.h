@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Errors.h"
+#include "ThreadData.h"
 
 // This program's full file name.
 inline std::wstring ProgramFile()
@@ -68,6 +69,27 @@ inline uint64_t SeedCount(uint64_t fixed)
 {
     const char* text = std::getenv("ZELKOR_SEEDS");
     return text ? std::strtoull(text, nullptr, 0) : fixed;
+}
+
+// How many failures f shows when failures are shown instead of raised, as while a module loads
+// and unloads (the texts go nowhere; an exception that escapes counts as many).
+template <class F>
+size_t ShownWhenSuppressed(F f)
+{
+    static size_t shown;
+    shown = 0;
+    const Zelkor::CZelkorThreadData saved = Zelkor::ZelkorThreadData.Get();
+    Zelkor::ZelkorThreadData.Get().SuppressExceptions = true;
+    const auto hook = Zelkor::ErrorsInternal::SetShowMessageHookForTest([](const wchar_t*, uint32_t) { return ++shown, IDOK; });
+    try {
+        f();
+    } catch (Zelkor::CException* e) {
+        delete e;
+        shown = 1000;
+    }
+    Zelkor::ErrorsInternal::SetShowMessageHookForTest(hook);
+    Zelkor::ZelkorThreadData.Get() = saved;
+    return shown;
 }
 
 // Whether f raised an internal error (any other exception fails the test).

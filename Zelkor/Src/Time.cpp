@@ -109,9 +109,11 @@ FILETIME ValueToFileTime(int64_t value)
 
 int64_t LocalSystemTimeToFileTime(const SYSTEMTIME& localTime)
 {
-    // A calendar time that does not exist is reported as such before any zone is applied.
+    // A calendar time that does not exist is reported as such before any zone is applied, and
+    // once: the conversions below could only fail again.
     FILETIME local{};
-    CheckLastError(SystemTimeToFileTime(&localTime, &local), CheckSite::TimeCalendarToFileTime);
+    if (!CheckLastError(SystemTimeToFileTime(&localTime, &local), CheckSite::TimeCalendarToFileTime))
+        return 0;
     // The time-zone rules in force on that date, not today's bias: the same local time must
     // give the same instant whether the library was loaded in summer or in winter.
     SYSTEMTIME utcTime{};
