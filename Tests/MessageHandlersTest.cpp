@@ -11,6 +11,7 @@
 
 #include "MessageHandlers.h"
 #include "RegistryKey.h"
+#include "ResourceInfo.h"
 #include "TestSupport.h"
 #include "ThreadData.h"
 
@@ -40,6 +41,11 @@ protected:
         CPlatformCalls fakes;
         fakes.ShowBox = [](HWND, LPCWSTR text, LPCWSTR caption, UINT flags) {
             Calls.push_back(L"box " + Display(caption, text, flags));
+            return IDRETRY;
+        };
+        fakes.ShowBoxIndirect = [](const MSGBOXPARAMSW* box) {
+            const bool own = box->hInstance == GetModuleHandleW(L"IconModule.dll");
+            Calls.push_back(L"icon " + Display(box->lpszCaption, box->lpszText, box->dwStyle) + L" " + box->lpszIcon + (own ? L"" : L" elsewhere"));
             return IDRETRY;
         };
         fakes.WriteToConsole = [](HANDLE, const VOID* text, DWORD count, LPDWORD written, LPVOID) {
@@ -141,6 +147,12 @@ TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
         EXPECT_TRUE(ReportsAt(CheckSite::MessageIconModuleNotFound,
                               [&] { box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, L"NO_SUCH_ICON_ANYWHERE"); }));
         expected.push_back(L"box " + Display(L"c", L"t", front | MB_ICONEXCLAMATION));
+        // An icon of a resource module replaces the one the flags ask for.
+        const HMODULE icons = LoadLibraryW(L"IconModule.dll");
+        RegisterResourceModule(icons);
+        EXPECT_EQ(box.ShowWithIcon(nullptr, L"t", L"c", MB_YESNO | MB_ICONHAND, L"PROBEICON"), IDRETRY);
+        UnregisterResourceModule(icons), FreeLibrary(icons);
+        expected.push_back(L"icon " + Display(L"c", L"t", front | MB_YESNO | MB_USERICON) + L" PROBEICON");
         CUserException user;
         eventLog.HandleException(&user);
         eventLog.HandleException(&failure);
