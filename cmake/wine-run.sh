@@ -44,8 +44,15 @@ persistent() {
 [ "$*" = --server ] && exit 0
 # Every program that ends with a non-zero status leaves a line in a file beside the prefix, so
 # that one that ends badly without a word still says how (the low byte of its exit code: 5 an
-# access violation, 3 an abort, 53 a missing DLL); the program's own streams stay its own.
-wine "$@"
+# access violation, 3 an abort, 53 a missing DLL), how long it ran and, for a test program, how
+# far it got (the stages it noted in WINE_RUN_MARK); the program's own streams stay its own.
+mark=$(mktemp)
+started=$(date +%s.%N)
+WINE_RUN_MARK="Z:$(printf '%s' "$mark" | tr / '\\')" wine "$@"
 status=$?
-[ $status -eq 0 ] || echo "$(date -u +%FT%T) status $status: $*" >>"$(dirname "$WINEPREFIX")/wine-run-failures.log"
+if [ $status -ne 0 ]; then
+    printf '%s status %s after %s s, reached: %s: %s\n' "$(date -u +%FT%T)" $status \
+        "$(awk "BEGIN { print $(date +%s.%N) - $started }")" "$(cat "$mark")" "$*" >>"$(dirname "$WINEPREFIX")/wine-run-failures.log"
+fi
+rm -f "$mark"
 exit $status
