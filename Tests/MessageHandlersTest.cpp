@@ -179,6 +179,7 @@ TEST_F(MessageDisplay, ConsoleLineBreaksAndEncoding)
         {"", false, L"\r\n\n", "\r\n\r\n\r\n"}, // an empty file gets ANSI
         {mark + utf16(L"x"), false, L"a\nb", mark + utf16(L"xa\r\nb\r\n")}, // a UTF-16 file stays UTF-16
         {"\xFE\xFF", false, L"a", "\xFE\xFF" "a\r\n"},  // big-endian mark
+        {"a\xFE", false, L"b", "a\xFE" "b\r\n"},        // half a mark
         {mark, true, L"a\nb", "a\r\nb\r\n"},            // at the start: ANSI, written over the mark
     };
     // clang-format on
