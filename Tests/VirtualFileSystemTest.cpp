@@ -366,19 +366,7 @@ TEST(VirtualFileTree, ExitReportsWhatIsLeft)
     {
         Handle h(V(L"left\\over.txt"), RW);
     }
-    static std::wstring trace;
-    PVOID handler = AddVectoredExceptionHandler(1, [](EXCEPTION_POINTERS* e) -> LONG {
-        const EXCEPTION_RECORD* record = e->ExceptionRecord;
-        if (record->ExceptionCode == 0x4001000A) { // wide debugger output
-            trace += reinterpret_cast<const wchar_t*>(record->ExceptionInformation[1]);
-        } else if (record->ExceptionCode == DBG_PRINTEXCEPTION_C) { // its narrow copy, or the only one
-            const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
-            trace += std::wstring(text, text + std::strlen(text));
-        }
-        return EXCEPTION_CONTINUE_SEARCH;
-    });
-    Fs.ClearTree();
-    RemoveVectoredExceptionHandler(handler);
+    const std::wstring trace = DebugOutputOf([] { Fs.ClearTree(); });
     const std::wstring line = L"Undeleted object in virtual file system: ";
     EXPECT_EQ(trace, line + V(L"left").GetText() + L"\n" + line + V(L"left\\over.txt").GetText() + L"\n");
     EXPECT_FALSE(Fs.DirectoryExists(V(L"left")));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,27 @@ inline uint64_t SeedCount(uint64_t fixed)
 {
     const char* text = std::getenv("ZELKOR_SEEDS");
     return text ? std::strtoull(text, nullptr, 0) : fixed;
+}
+
+// What f sends to the debugger output. Without a debugger the text comes as a first-chance
+// exception, in the narrow copy that every system sends (some after a wide one); a vectored
+// handler sees it before the system swallows it.
+template <class F>
+std::wstring DebugOutputOf(F f)
+{
+    static std::wstring captured;
+    captured.clear();
+    const PVOID handler = AddVectoredExceptionHandler(1, [](EXCEPTION_POINTERS* e) -> LONG {
+        const EXCEPTION_RECORD* record = e->ExceptionRecord;
+        if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2) {
+            const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
+            captured += std::wstring(text, text + std::strlen(text));
+        }
+        return EXCEPTION_CONTINUE_SEARCH;
+    });
+    f();
+    RemoveVectoredExceptionHandler(handler);
+    return captured;
 }
 
 // How many failures f shows when failures are shown instead of raised, as while a module loads
