@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "AtomicBlockManager.h"
+#include "AtomicBlockManagerProbe.h"
 #include "File.h"
 #include "FileSystem.h"
 #include "Map.h"
@@ -19,26 +19,6 @@
 
 extern "C" bool GetProvidersList(int32_t providerType, wchar_t* buffer, size_t* length);
 extern "C" BSTR GetTrevalicListJson();
-
-namespace Zelkor {
-
-class CAtomicBlockManagerProbe {
-public:
-    // Blocks carved and on neither list: those still held by someone.
-    static int64_t HeldBlocks(const CAtomicBlockManager& pool)
-    {
-        int64_t blocks = 0;
-        for (auto* list : {pool.openPages.load(), pool.fullPages.load()})
-            for (auto* page = list; page; page = page->next)
-                blocks += std::min<uint64_t>(page->carved.load(), pool.usableBytes) / pool.stride;
-        for (auto* list : {pool.freeList.load(), pool.deferredList.load()})
-            for (auto* block = list; block; block = block->next)
-                --blocks;
-        return blocks;
-    }
-};
-
-} // namespace Zelkor
 
 using namespace Zelkor;
 using namespace Trevalic;
@@ -65,9 +45,9 @@ using Counters = std::array<int64_t, 9>;
 Counters Snapshot()
 {
     using Probe = CAtomicBlockManagerProbe;
-    return {TestHeap().GetBlockCount(),         int64_t(TestHeap().GetByteCount()), StringHeap.GetBlockCount(),
-            int64_t(StringHeap.GetByteCount()), Probe::HeldBlocks(StringPool32),    Probe::HeldBlocks(StringPool64),
-            Probe::HeldBlocks(StringPool128),   Probe::HeldBlocks(CharSetPagePool), FileLayerHeap::GetBlockCount()};
+    return {TestHeap().GetBlockCount(),         int64_t(TestHeap().GetByteCount()),  StringHeap.GetBlockCount(),
+            int64_t(StringHeap.GetByteCount()), Probe(StringPool32).HeldBlocks(),    Probe(StringPool64).HeldBlocks(),
+            Probe(StringPool128).HeldBlocks(),  Probe(CharSetPagePool).HeldBlocks(), FileLayerHeap::GetBlockCount()};
 }
 
 } // namespace

@@ -45,7 +45,8 @@ protected:
         };
         fakes.ShowBoxIndirect = [](const MSGBOXPARAMSW* box) {
             const bool own = box->hInstance == GetModuleHandleW(L"IconModule.dll");
-            Calls.push_back(L"icon " + Display(box->lpszCaption, box->lpszText, box->dwStyle) + L" " + box->lpszIcon + (own ? L"" : L" elsewhere"));
+            Calls.push_back(L"icon " + Display(box->lpszCaption, box->lpszText, box->dwStyle) + L" " + box->lpszIcon +
+                            (own ? L"" : L" elsewhere"));
             return IDRETRY;
         };
         fakes.WriteToConsole = [](HANDLE, const VOID* text, DWORD count, LPDWORD written, LPVOID) {

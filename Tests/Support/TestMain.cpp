@@ -15,8 +15,8 @@ void Mark(const char* stage)
 {
     wchar_t path[MAX_PATH];
     const DWORD length = GetEnvironmentVariableW(L"WINE_RUN_MARK", path, MAX_PATH);
-    const HANDLE file = length == 0 || length >= MAX_PATH ? INVALID_HANDLE_VALUE
-                                                         : CreateFileW(path, FILE_APPEND_DATA, 7, nullptr, OPEN_ALWAYS, 0, nullptr);
+    const HANDLE file =
+        length == 0 || length >= MAX_PATH ? INVALID_HANDLE_VALUE : CreateFileW(path, FILE_APPEND_DATA, 7, nullptr, OPEN_ALWAYS, 0, nullptr);
     DWORD written = 0;
     if (file != INVALID_HANDLE_VALUE)
         WriteFile(file, stage, DWORD(std::strlen(stage)), &written, nullptr), CloseHandle(file);

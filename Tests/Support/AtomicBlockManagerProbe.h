@@ -1,0 +1,60 @@
+// Reaches the lists of a block pool and the two phases of a take, so that tests can count what
+// it holds and keep a take in progress open deterministically.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "AtomicBlockManager.h"
+
+namespace Zelkor {
+
+using Blocks = std::vector<void*>;
+
+class CAtomicBlockManagerProbe {
+    using CBlock = CAtomicBlockManager::CBlock;
+
+public:
+    explicit CAtomicBlockManagerProbe(CAtomicBlockManager& pool) : pool(pool) {}
+
+    void BeginTake() { pool.BeginTake(); }
+    void EndTake() { pool.EndTake(); }
+    // The swap that ends a pop, for a taker that read the head and its link long before.
+    bool SwapHead(void* expected, void* next)
+    {
+        auto* head = static_cast<CBlock*>(expected);
+        return pool.freeList.compare_exchange_strong(head, static_cast<CBlock*>(next));
+    }
+    // A giver that saw a taker inside but pushes only after the last one left.
+    void PushLateDeferred(void* block) { pool.PushDeferred(static_cast<CBlock*>(block), static_cast<CBlock*>(block)); }
+    int32_t Takers() const { return pool.takers.load(); }
+    Blocks Free() const { return Walk(pool.freeList.load()); }
+    Blocks Deferred() const { return Walk(pool.deferredList.load()); }
+
+    // Blocks carved from the pages, and of those the ones on neither list: still held by someone.
+    size_t CarvedBlocks() const
+    {
+        size_t blocks = 0;
+        for (auto* list : {pool.openPages.load(), pool.fullPages.load()})
+            for (auto* page = list; page; page = page->next)
+                blocks += std::min<uint64_t>(page->carved.load(), pool.usableBytes) / pool.stride;
+        return blocks;
+    }
+
+    int64_t HeldBlocks() const { return int64_t(CarvedBlocks() - Free().size() - Deferred().size()); }
+
+private:
+    // A list in order, up to the first block met again (the list has become a cycle).
+    static Blocks Walk(CBlock* block)
+    {
+        Blocks blocks;
+        for (; block && std::find(blocks.begin(), blocks.end(), block) == blocks.end(); block = block->next)
+            blocks.push_back(block);
+        return blocks;
+    }
+
+    CAtomicBlockManager& pool;
+};
+
+} // namespace Zelkor
