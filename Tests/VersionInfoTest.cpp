@@ -29,14 +29,15 @@ TEST(VersionInfo, NothingToReadGivesEmptyValues)
 // The platform's own comparison is the reference, on each side of the version it runs as.
 TEST(VersionInfo, WindowsVersionAtLeastAgreesWithThePlatform)
 {
-    OSVERSIONINFOEXW running{sizeof running};
+    OSVERSIONINFOEXW running = {};
+    running.dwOSVersionInfoSize = sizeof running;
     ASSERT_TRUE(GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&running)));
     const DWORDLONG atLeast =
         VerSetConditionMask(VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL), VER_MINORVERSION, VER_GREATER_EQUAL);
     for (DWORD major : {running.dwMajorVersion - 1, running.dwMajorVersion, running.dwMajorVersion + 1})
         for (DWORD minor : {DWORD(0), running.dwMinorVersion, running.dwMinorVersion + 1}) {
-            OSVERSIONINFOEXW asked{sizeof asked};
-            asked.dwMajorVersion = major, asked.dwMinorVersion = minor;
+            OSVERSIONINFOEXW asked = {};
+            asked.dwOSVersionInfoSize = sizeof asked, asked.dwMajorVersion = major, asked.dwMinorVersion = minor;
             EXPECT_EQ(IsWindowsVersionAtLeast(major, minor),
                       VerifyVersionInfoW(&asked, VER_MAJORVERSION | VER_MINORVERSION, atLeast) != FALSE)
                 << major << "." << minor;

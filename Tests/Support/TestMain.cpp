@@ -25,7 +25,8 @@ void Mark(const char* stage)
 // Built before any other static object of the program, the framework's included.
 struct CFirstInitialiser {
     CFirstInitialiser() { Mark("initialisers "); }
-} __attribute__((init_priority(101))) FirstInitialiser;
+};
+__attribute__((init_priority(101))) CFirstInitialiser FirstInitialiser;
 
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* e)
 {
