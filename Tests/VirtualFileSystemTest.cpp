@@ -219,7 +219,12 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
 {
     Handle h(V(L"bad.bin"), RW);
     CMapping empty;
+    char byte = 0;
     const std::function<void()> rows[] = {
+        [&] { h->Read(nullptr, 1); },
+        [&] { h->Read(&byte, -1); },
+        [&] { h->Write(nullptr, 1); },
+        [&] { h->Write(&byte, -1); },
         [&] { empty.MapView(FILE_MAP_READ, 0, 0); },
         [&] { empty.Resize(G); },
         [&] { h->SetLength(-1); },
@@ -233,7 +238,7 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
         delete Catch<CInternalError>(row);
         EXPECT_EQ(ShownWhenSuppressed(row), 1u); // shown instead, it ends the call
     }
-    EXPECT_EQ(h->GetPosition(), 0);
+    EXPECT_EQ(std::make_pair(h->GetPosition(), h->GetLength()), std::make_pair(int64_t(0), int64_t(0)));
 }
 
 TEST(VirtualFileTree, MatchMask)
