@@ -149,6 +149,12 @@ TEST(InterfaceLanguage, LocaleNamesAndIndexRange)
     EXPECT_STREQ(ResourceInfoInternal::GetLanguageLocaleName(2, nullptr).GetText(), InterfaceLanguages[2].LocaleName);
     ResourceInfoInternal::LocaleNameConverter failing = [](LCID, LPWSTR, int, DWORD) { return 0; };
     EXPECT_TRUE(ReportsAt(CheckSite::LanguageLocaleNameFailed, [&] { ResourceInfoInternal::GetLanguageLocaleName(2, failing); }));
+    // Every slot as the system names its locale, which for one slot under Wine is not the table's.
+    for (int32_t language = 0; language < empty; ++language) {
+        wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+        LCIDToLocaleName(MAKELCID(InterfaceLanguages[language].LanguageId, SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0);
+        EXPECT_EQ(W(GetLanguageLocaleName(language)), name) << language;
+    }
     for (int32_t language : {-1, InterfaceLanguageCount}) {
         EXPECT_TRUE(ReportsAt(CheckSite::LanguageIndexOutOfRange, [&] { IsLanguageSupported(language); })) << language;
         EXPECT_TRUE(ReportsAt(CheckSite::LanguageLocaleIndexOutOfRange, [&] { GetLanguageLocaleName(language); })) << language;
