@@ -306,12 +306,16 @@ TEST(UnicodeString, ParseAcceptsOnlyAWholeWordOrNumber)
     }
 }
 
+// The text keeps the room of the limit it fitted in: 256 units, then 512, 1024 (each with its
+// terminator and the 16-byte header).
 TEST(UnicodeString, FormatWritesTheWholeText)
 {
     CUnicodeString s;
-    for (int32_t length : {255, 256, 512, 513}) { // around the first and second limits
+    const std::pair<int32_t, uint64_t> rows[] = {{1, 530}, {255, 530}, {256, 530}, {512, 1042}, {513, 2066}};
+    for (const auto& [length, capacity] : rows) {
         s.Format(L"%s", std::wstring(length, L'q').c_str());
         EXPECT_EQ(W(s), std::wstring(length, L'q')) << length;
+        EXPECT_EQ(s.GetCapacity(), capacity) << length;
     }
 }
 
