@@ -293,10 +293,11 @@ TEST(UnicodeString, ParseAcceptsOnlyAWholeWordOrNumber)
         EXPECT_EQ(CUnicodeString(c.text).ParseBool(out), c.ok) << c.text;
         EXPECT_EQ(out, c.ok ? c.value : !c.value) << c.text;
     }
+    // A range error first: the numbers after it must not see it.
     // clang-format off
     const struct { const wchar_t* text; bool ok; int32_t value; } numbers[] = {
-        {L"-2147483648", true, INT32_MIN}, {L"2147483647", true, INT32_MAX}, {L"\x00A0+7\x3000", true, 7},
-        {L"42x", false, 0}, {L"2147483648", false, 0}, {L"-2147483649", false, 0}, {L"4 2", false, 0}, {L"", false, 0},
+        {L"2147483648", false, 0}, {L"-2147483648", true, INT32_MIN}, {L"2147483647", true, INT32_MAX},
+        {L"\x00A0+7\x3000", true, 7}, {L"42x", false, 0}, {L"-2147483649", false, 0}, {L"4 2", false, 0}, {L"", false, 0},
     };
     // clang-format on
     for (const auto& c : numbers) {

@@ -184,6 +184,7 @@ TEST(VirtualFileStorage, AdoptedReadOnlyStorageRefusesWriters)
     EXPECT_EQ(ReadAt(r.f, 0, 7), std::vector<unsigned char>({'a', 'd', 'o', 'p', 't', 'e', 'd'}));
     EXPECT_EQ(r->GetLength(), 100);
     EXPECT_EQ(ErrorOf([&] { Handle(V(L"AD.bin"), GENERIC_WRITE); }), uint32_t(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Handle(V(L"none.bin"), GENERIC_READ, 3, CREATE_NEW, 0, section())->GetLength(), 0); // none of it used
     // A probe that is refused keeps nothing of the failure, the name it was asked included.
     const CUnicodeString probed = V((std::wstring(80, L'p') + L"\\AD.bin").c_str());
     const int32_t blocks = StringHeap.GetBlockCount();
