@@ -666,6 +666,7 @@ TEST(VirtualFileDifferential, Kept)
         {{Open, "g\\b", "", 0xbfe681bd, 3}, {Copy, "f\\e", "i/c", 0, 3}}, // the test: ... and into a missing directory
         {{Open, "g", "", 0x23d4e9e, 1}, {Copy, "g", "a/i\\f", 0, 0}}, // the test: ... with the attributes of a copy's target
         {{Open, "a/d\\n", "d\\g", 0xbf5210d4, 2}, {Write, "a\\h\\m", "f", 0x83953f08, 2}}, // named a file made as a/a \.. by another path
+        {{Open, "f", "", 0x39, 0}, {Open, "f", "", 0x39, 1}}, // a generated fault: refused a writer beside one that shares only writing
     };
     // clang-format on
     for (const std::vector<Step>& steps : kept)
