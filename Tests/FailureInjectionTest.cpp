@@ -221,3 +221,33 @@ TEST(FailureInjection, FailedFileOperationsChangeNothing)
               }),
               0);
 }
+
+// A write across two windows of a file longer than the windows a handle keeps, failing at any
+// allocation, leaves every byte as it was (a reader of its own shows them).
+TEST(FailureInjection, WriteAcrossWindowsFarIntoAFileIsWhole)
+{
+    const CUnicodeString path = VirtualFilesPrefix + L"injection\\far.bin";
+    const int64_t granule = GetAllocationGranularity(), at = 11 * granule - 10;
+    CFile reader;
+    {
+        CFile sized;
+        sized.Open(path, FM_Write | FM_DenyNone | FM_Create, FILE_ATTRIBUTE_NORMAL), sized.SetLength(12 * granule);
+    }
+    reader.Open(path, FM_Read | FM_DenyNone, 0);
+    const auto bytesAt = [&] {
+        std::string bytes(20, '?');
+        reader.Seek(at, FILE_BEGIN), reader.Read(bytes.data(), 20);
+        return bytes;
+    };
+    char fill = 'a';
+    EXPECT_GT(FailEachAllocation([&] {
+                  const std::string before = bytesAt(), bytes(20, fill++);
+                  CFile writer;
+                  writer.Open(path, FM_Write | FM_DenyNone | FM_NoTruncate, 0);
+                  writer.Seek(at, FILE_BEGIN);
+                  OnMemoryFailure([&] { writer.Write(bytes.data(), 20); }, [&] { EXPECT_EQ(bytesAt(), before); });
+              }),
+              0);
+    reader.Close();
+    GetFileSystem(path).DeleteFile(path);
+}
