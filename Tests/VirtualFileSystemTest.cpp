@@ -208,6 +208,7 @@ TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
     // No page file holds a petabyte: the memory exception, and the file is as it was.
     h->Seek(int64_t(1) << 50, FILE_BEGIN);
     delete Catch<CMemoryException>([&] { h->Write("x", 1); });
+    delete Catch<CMemoryException>([&] { h->SetLength(int64_t(1) << 50); });
     EXPECT_EQ(h->GetLength(), size);
     EXPECT_EQ(ReadAt(h.f, size - G, G), Pattern(size - G, G));
     // Longer than the windows a handle keeps: written window by window.
