@@ -115,6 +115,11 @@ TEST(NodePages, PagesDoubleUpToOneMebibyteAndDeleteAllStartsAgain)
     EXPECT_FALSE(map.Has(3));
     map.Add(7, 7);
     EXPECT_EQ(map.GetBucketCount(), 1543);
+    // Nodes of 24 bytes: the hint's doubling passes a mebibyte, and the page stops there.
+    struct Pair {
+        int64_t a, b;
+    };
+    EXPECT_EQ((CMap<int64_t, Pair>(1 << 20).GetNextPageSize()), 1048576u);
 }
 
 TEST(StringNodes, KeysAndValuesAreCountedReferences)
