@@ -386,6 +386,7 @@ TEST(UnicodeString, EditsOutsideTheDifferential)
         {"FromInt radix 1", [](Str& s) { s.FromInt(3, 1); }, nullptr, L"Src/UnicodeString"},
         {"FromUInt radix 37", [](Str& s) { s.FromUInt(3, 37); }, nullptr, L"Src/UnicodeString"},
         {"LoadFromResource null", [](Str& s) { s.LoadFromResource(nullptr, 1); }, nullptr, L"Src/UnicodeString"},
+        {"index of the terminator", [](Str& s) { s = s[6] == L'\0' ? Str() : s; }, L"", nullptr},
         {"index past the end", [](Str& s) { (void)s[7]; }, nullptr, L"Inc/UnicodeString"},
         {"SubstParam null array", [](Str& s) { s.SubstParam((const wchar_t* const*)nullptr, 1); }, nullptr, L"Src/UnicodeString"},
         {"narrow: Append past its own end", [](Str&) { CString n("abcdef"); n.Append(n.GetText() + 4, 3); }, nullptr, L"Src/String"},
