@@ -307,13 +307,16 @@ TEST(VirtualFileTree, CopiesOntoPlatformFilesTheyCannotWriteChangeNothing)
 {
     const CUnicodeString target = Temp(L"vfs-kept.bin"), folder = Temp(L"vfs-no-such-folder");
     Put(target, "old"), Put(V(L"new.bin"), "new");
-    const std::tuple<CUnicodeString, FileErrorKind, CUnicodeString> rows[] = {
-        {target, FileErrorKind::AccessDenied, target}, {JoinPath(folder, L"x.bin"), FileErrorKind::BadPath, folder + L"\\"}};
+    const struct {
+        CUnicodeString destination;
+        FileErrorKind kind;
+        CUnicodeString named;
+    } rows[] = {{target, FileErrorKind::AccessDenied, target}, {JoinPath(folder, L"x.bin"), FileErrorKind::BadPath, folder + L"\\"}};
     CFile holder;
     holder.Open(target, FM_Read | FM_DenyWrite, 0);
-    for (const auto& [destination, kind, named] : rows)
-        if (CFileException* e = Catch<CFileException>([&] { Fs.CopyFile(destination, V(L"new.bin")); })) {
-            EXPECT_EQ(std::make_pair(e->GetKind(), W(e->GetFileName())), std::make_pair(kind, W(named)));
+    for (const auto& row : rows)
+        if (CFileException* e = Catch<CFileException>([&] { Fs.CopyFile(row.destination, V(L"new.bin")); })) {
+            EXPECT_EQ(std::make_pair(e->GetKind(), W(e->GetFileName())), std::make_pair(row.kind, W(row.named)));
             delete e;
         }
     holder.Close();
