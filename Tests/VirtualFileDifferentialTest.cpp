@@ -385,7 +385,7 @@ const Difference Differences[] = {
         for (char c : f.s.a)
             c == 'a' + 13 ? kept.resize(kept.empty() ? 0 : kept.size() - 1) : c == '/' || c == '\\' || c == 'a' + 12 ? void() : kept.push_back(c);
         for (char c : kept)
-            resolved += (resolved.empty() ? "" : "\\") + std::string(1, c);
+            resolved += resolved.empty() ? std::string(1, c) : std::string{'\\', c};
         return n = f.native.Run({f.s.op, resolved, f.s.b, f.s.x, f.s.y}, f.index), true; }},
     {"Removing a file as a directory is path-not-found (3); the platform's is not-a-directory (267), of that kind",
      [](const Facts& f, Outcome& n, Outcome& v) { return f.s.op == RemoveDir && n.code == ERROR_DIRECTORY && v.code == ERROR_PATH_NOT_FOUND && Takes(n, v); }},
@@ -667,6 +667,7 @@ TEST(VirtualFileDifferential, Kept)
         {{Open, "g", "", 0x23d4e9e, 1}, {Copy, "g", "a/i\\f", 0, 0}}, // the test: ... with the attributes of a copy's target
         {{Open, "a/d\\n", "d\\g", 0xbf5210d4, 2}, {Write, "a\\h\\m", "f", 0x83953f08, 2}}, // named a file made as a/a \.. by another path
         {{Open, "f", "", 0x39, 0}, {Open, "f", "", 0x39, 1}}, // a generated fault: refused a writer beside one that shares only writing
+        {{Open, "f", "", 0x34, 0}, {Open, "f", "", 0x3d, 1}}, // a generated fault: let a writer in beside a reader that denies writing
     };
     // clang-format on
     for (const std::vector<Step>& steps : kept)
