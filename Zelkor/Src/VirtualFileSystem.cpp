@@ -893,11 +893,10 @@ void CVirtualFileSystem::CopyNativeToVirtual(const CUnicodeString& destination, 
     CFile from;
     from.Open(source, FM_Read | FM_DenyWrite, FILE_ATTRIBUTE_NORMAL, 0);
     const int64_t length = from.GetLength();
-    CHeldFile to(OpenTarget(destination, length));
+    CHeldFile to(OpenTarget(destination, length)); // made with the source's length
     undo.Made(to->GetNode());
     const int64_t saved = from.GetPosition();
     from.Seek(0, FILE_BEGIN);
-    to->SetLength(length);
     const int64_t viewSize = to->GetViewSize();
     for (int64_t offset = 0; offset < length;) {
         CVirtualView* view = to->GetView(offset);
