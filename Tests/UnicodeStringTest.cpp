@@ -230,6 +230,7 @@ TEST(UnicodeString, CapacityFollowsLengthWritesAndGrowth)
         {"Append into the next pool class", 23, false, [](Str& s) { s += L'x'; }, 128},
         {"Append 55 + 1: a fifth more", 55, false, [](Str& s) { s += L'x'; }, 150},
         {"Append 100 + 50: more than a fifth", 100, false, [](Str& s) { s += std::wstring(50, L'b').c_str(); }, 318},
+        {"Delete in place", 40, false, [](Str& s) { s.Delete(0, 20); }, 128},
     };
     // clang-format on
     const int32_t blocks = StringHeap.GetBlockCount();
@@ -262,6 +263,21 @@ TEST(UnicodeString, CountsStayExactUnderConcurrentCopies)
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(shared.GetReferenceCount(), 1);
+}
+
+// A release too many, a holder's fault, must not hand the shared empty text to a pool, from
+// which the next short text would take it.
+TEST(UnicodeString, AReleaseTooManyKeepsTheEmptyText)
+{
+    using namespace StringInternal;
+    CBufferHeader* const empty = EmptyBufferOf<wchar_t>();
+    const int32_t held = empty->Count.load();
+    for (int32_t i = 0; i < held; ++i)
+        ReleaseReference(empty);
+    const CUnicodeString next = L"x";
+    EXPECT_NE(static_cast<const void*>(next.GetText()), static_cast<const void*>(empty + 1));
+    for (int32_t i = empty->Count.load(); i < held; ++i)
+        AddReference(empty);
 }
 
 TEST(UnicodeString, SubstParamFillsPlaceholders)
