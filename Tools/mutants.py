@@ -36,6 +36,7 @@ are only listed.
 Tools/build.sh mutants starts the Wine server the tests need; CTest's results are read from its
 JUnit report."""
 import argparse, json, os, random, re, shutil, subprocess, sys, time
+from collections import Counter
 import xml.etree.ElementTree as ElementTree
 
 
@@ -322,27 +323,36 @@ def candidates(root, executed):
         with open(os.path.join(root, path), encoding="utf-8", newline="") as file:
             text = file.read()
         lines, codes = text.split("\n"), blank(text).split("\n")
+        # A line whose text stands more than once in its file is named by its occurrence too.
+        repeated = {text for text, count in Counter(line.strip() for line in lines).items() if count > 1}
+        seen = Counter()
         previous = ""
         for number, (line, code) in enumerate(zip(lines, codes), 1):
             stripped = code.strip()
+            seen[line.strip()] += 1
             if number in executed[path] and stripped and not stripped.startswith("#"):
+                occurrence = seen[line.strip()] if line.strip() in repeated else 0
                 for rule, start, end, replacement in mutations(line, code, previous):
                     changed = line[:start] + replacement + line[end:]
-                    found.append({"file": path, "line": number, "rule": rule, "original": line, "changed": changed})
+                    found.append({"file": path, "line": number, "rule": rule, "original": line, "changed": changed,
+                                  "occurrence": occurrence})
             if stripped:
                 previous = stripped
     return found
 
 
 def key(fault):
-    """What names a generated fault across edits elsewhere in its file: not its line number."""
-    return "\t".join((fault["file"], fault["rule"], fault["original"].strip(), fault["changed"].strip()))
+    """What names a generated fault across edits elsewhere in its file: not its line number, but
+    the line's text, followed by " [k]" when that text stands more than once in the file and this
+    is its k-th occurrence."""
+    original = fault["original"].strip() + (f" [{fault['occurrence']}]" if fault.get("occurrence") else "")
+    return "\t".join((fault["file"], fault["rule"], original, fault["changed"].strip()))
 
 
 def equivalents(root):
     """{key: reason} of the generated faults no input can tell from the original. The file holds
-    one line each: file, rule, original line, changed line (both stripped) and the reason, parted
-    by tabs; lines starting with # are comments."""
+    one line each: file, rule, original line (named as key names it), changed line and the reason,
+    parted by tabs; lines starting with # are comments."""
     path = os.path.join(root, EQUIVALENTS)
     if not os.path.exists(path):
         return {}
