@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -94,4 +95,40 @@ TEST(ThreadObject, RecordOfAnotherObjectAtItsIndexIsAnAssertion)
     CThreadObject<CErrorInfo> other;
     ThreadDataRegistry.Store(object.GetIndex(), new CThreadObject<CErrorInfo>::CThreadData(&other));
     EXPECT_TRUE(ReportsAt(CheckSite::ThreadObjectForeignRecord, [&] { object.Get(); }));
+}
+
+// A registry that finds no thread-local slot free still works: threads share one array, and the
+// record stored first for an object stays. Either kind of registry deletes, when it ends, the
+// records it still holds.
+TEST(ThreadObject, WithoutASlotThreadsShareOneArrayAndEveryRecordEndsWithTheRegistry)
+{
+    using Record = CThreadObject<CCounted>::CThreadData;
+    CThreadObject<CCounted> a, b;
+    const int base = LiveValues.load();
+    for (const bool exhausted : {false, true}) {
+        std::vector<DWORD> taken;
+        for (DWORD slot; exhausted && (slot = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
+            taken.push_back(slot);
+        {
+            std::unique_ptr<ThreadObjectInternal::CThreadDataRegistry> registry;
+            const std::wstring trace = DebugOutputOf([&] { registry = std::make_unique<ThreadObjectInternal::CThreadDataRegistry>(); });
+            for (DWORD slot : taken)
+                TlsFree(slot);
+            EXPECT_EQ(registry->HasSlot(), !exhausted);
+            EXPECT_EQ(trace, exhausted ? L"Not enough TLS indices\n" : L"");
+            Record* first = new Record(&a);
+            EXPECT_EQ(registry->Store(a.GetIndex(), first), first);
+            std::thread([&] {
+                Record* second = new Record(&a);
+                EXPECT_EQ(registry->Store(a.GetIndex(), second), exhausted ? first : second);
+            }).join();
+            EXPECT_EQ(registry->FindShared(b.GetIndex()), nullptr);
+            registry->Store(b.GetIndex(), new Record(&b));
+            EXPECT_EQ(registry->FindShared(a.GetIndex()), exhausted ? first : nullptr);
+            EXPECT_EQ(LiveValues.load(), base + (exhausted ? 2 : 3));
+            registry->RemoveRecordsOf(b.GetIndex());
+            EXPECT_EQ(LiveValues.load(), base + (exhausted ? 1 : 2));
+        }
+        EXPECT_EQ(LiveValues.load(), base) << "exhausted " << exhausted;
+    }
 }
