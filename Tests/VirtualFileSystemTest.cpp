@@ -104,9 +104,23 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetResizeAndDestruction)
         EXPECT_EQ(std::string(whole + 4090, 10) + std::string(rest, 10), "01234567890123456789");
         EXPECT_EQ(rest[2 * G - 4091], 0);
         mapping.UnmapView(inside);
-        delete Catch<CInternalError>([&] { mapping.UnmapView(inside); }); // no longer recorded
+        for (const std::function<void()>& bad : {std::function<void()>([&] { mapping.UnmapView(inside); }), // no longer recorded
+                                                 std::function<void()>([&] { mapping.Resize(0); })}) {
+            delete Catch<CInternalError>(bad);
+            EXPECT_EQ(ShownWhenSuppressed(bad), 1u);
+        }
         EXPECT_EQ(mapping.GetWindowCount(), 2);
-        delete Catch<CInternalError>([&] { mapping.Resize(0); });
+        // Beyond the section: the platform's refusal with its code; shown instead, the call
+        // still cannot return a window.
+        const HANDLE reference = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, DWORD(3 * G), nullptr);
+        EXPECT_EQ(MapViewOfFile(reference, FILE_MAP_READ, 0, DWORD(4 * G), 1), nullptr);
+        const DWORD code = GetLastError();
+        CloseHandle(reference);
+        const auto beyond = [&] { mapping.MapView(FILE_MAP_READ, 4 * G, 1); };
+        CLastErrorException* refused = Catch<CLastErrorException>(beyond);
+        EXPECT_EQ(refused->GetErrorCode(), code);
+        delete refused;
+        EXPECT_EQ(ShownWhenSuppressed([&] { delete Catch<CMemoryException>(beyond); }), 1u);
         mapping.Resize(G); // unmaps every window; the old contents are gone
         EXPECT_EQ(mapping.GetWindowCount(), 0);
         EXPECT_EQ(static_cast<char*>(mapping.MapView(FILE_MAP_READ, 5, 1))[0], 0);
