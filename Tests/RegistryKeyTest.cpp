@@ -55,6 +55,13 @@ TEST_F(RegistryKeyTest, StringValues)
     EXPECT_FALSE(missing.Open(HKEY_CURRENT_USER, (path + L"\\Missing").c_str(), CRegistryKey::Read));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(W(missing.GetStringValue(L"Any", L"d")), L"d");
+    // A refusal other than a missing value is the platform's error; shown instead, the default.
+    CRegistryKey blind;
+    ASSERT_TRUE(blind.OpenForReading(HKEY_CURRENT_USER, path.c_str(), KEY_SET_VALUE));
+    CLastErrorException* refused = Catch<CLastErrorException>([&] { blind.GetStringValue(L"Empty", L"d"); });
+    EXPECT_EQ(refused ? refused->GetErrorCode() : 0, uint32_t(ERROR_ACCESS_DENIED));
+    delete refused;
+    EXPECT_EQ(ShownWhenSuppressed([&] { EXPECT_EQ(W(blind.GetStringValue(L"Empty", L"d")), L"d"); }), 1u);
     ASSERT_TRUE(root.Open(HKEY_CURRENT_USER, L"", CRegistryKey::Read));
     EXPECT_EQ(W(root.GetName()), L"HKEY_CURRENT_USER");
 }
