@@ -131,6 +131,30 @@ TEST_F(AtomicBlockManager, ResetServesThePagesAgainAndDestroyedPoolIgnoresGiveBa
     EXPECT_EQ(allocations, 4);
 }
 
+// Threads that run out of room at the same time each add a page, and none is lost from the
+// pool's lists: its end gives every page back.
+TEST_F(AtomicBlockManager, PagesAddedAtOnceAreAllGivenBack)
+{
+    std::atomic<bool> start{false};
+    {
+        CAtomicBlockManager local(16384, this); // a few blocks a page: pages run out all the time
+        const int perPage = static_cast<int>(local.GetBlocksPerPage());
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                while (!start.load())
+                    std::this_thread::yield();
+                for (int i = 0; i < perPage * 100; ++i)
+                    local.Take();
+            });
+        start.store(true);
+        for (auto& thread : threads)
+            thread.join();
+        EXPECT_GE(allocations.load(), 400);
+    }
+    EXPECT_EQ(releases.load(), allocations.load());
+}
+
 // Every owner marks its whole block and checks the mark before giving it back: a block handed
 // to two owners shows the other's mark. Afterwards every carved block is listed exactly once.
 TEST_F(AtomicBlockManager, ConcurrentOwnersNeverShareABlock)
