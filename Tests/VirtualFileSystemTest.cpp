@@ -196,7 +196,28 @@ TEST(VirtualFileMapping, AttachNeedsAnOpenMappingWithoutASection)
     }
     EXPECT_EQ(*static_cast<char*>(own.MapView(FILE_MAP_READ, 0, 1)), 'o');
     EXPECT_EQ(ShownWhenSuppressed([&] { EXPECT_EQ(closed.MapView(FILE_MAP_READ, 0, 1), nullptr); }), 1u);
-    EXPECT_TRUE(CloseHandle(other)); // still the caller's
+    // Refused, the section is still the caller's; attached, the mapping closes it.
+    CMapping fresh;
+    fresh.AttachSection(other);
+    fresh.Close();
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(other, &flags));
+}
+
+// A section of no bytes is the platform's to refuse, when made and when a mapping is resized to it.
+TEST(VirtualFileMapping, EmptySectionsAreThePlatformsToRefuse)
+{
+    const HANDLE none = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, nullptr);
+    const DWORD code = GetLastError();
+    ASSERT_EQ(none, nullptr);
+    CMapping mapping;
+    for (const auto& make : {std::function<void()>([&] { mapping.Create(MM_ReadWrite, 0); }),
+                             std::function<void()>([&] { mapping.Create(MM_ReadWrite, G), mapping.Resize(0); })}) {
+        CLastErrorException* refused = Catch<CLastErrorException>(make);
+        EXPECT_EQ(refused ? refused->GetErrorCode() : 0, code);
+        delete refused;
+        mapping.Close();
+    }
 }
 
 TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
