@@ -95,6 +95,7 @@ TEST(PathNames, RootAndTheLastComponent)
         {L"\\\\?\\Volume{5}\\a\\b", L"\\\\?\\Volume{5}\\", L"\\\\?\\Volume{5}\\a"},
         {L"\\\\?\\Volume{5}\\a", L"\\\\?\\Volume{5}\\", L"\\\\?\\Volume{5}\\a"},
         {L"\\\\?\\Volume{5}", L"\\\\?\\Volume{5}\\", nullptr},
+        {L"\\\\?\\ab:c\\d", L"\\\\?\\ab:c\\", L"\\\\?\\ab:c\\d"}, // a colon after the second unit is no drive's
         {L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\x", L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\", nullptr},
     };
     // clang-format on
