@@ -52,6 +52,9 @@ TEST(HashKeys, PathKeysIgnoreCaseAndSeparatorSpelling)
         EXPECT_EQ(PathKeyTraits::Equal(right, left), p.equal);
         EXPECT_TRUE(!p.equal || PathKeyTraits::Hash(left) == PathKeyTraits::Hash(right));
     }
+    // The documented hash: h * 33 plus each unit upper-cased, a slash as a backslash, trailing
+    // separators skipped.
+    EXPECT_EQ(PathKeyTraits::Hash(CUnicodeString(L"a/b\\")), (uint32_t('A') * 33 + '\\') * 33 + 'B');
 }
 
 // Thirteen nodes of bucket 0 fill the overflow area at 31 buckets, so the next group bucket 2
