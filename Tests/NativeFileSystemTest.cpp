@@ -121,6 +121,9 @@ TEST_F(NativeFiles, DriveRootsDirectoryTimesAndTheVirtualPrefix)
     Native.SetStatus(directory, wanted);
     Native.GetStatus(directory, status);
     EXPECT_EQ(status.LastWriteTime, wanted.LastWriteTime);
+    CFileStatus named;
+    Native.GetStatus(directory + L"\\", named); // a trailing separator names the same directory
+    EXPECT_EQ(named.LastWriteTime, wanted.LastWriteTime);
 
     // Only a path that starts with the whole prefix, in any case, leaves the native file system.
     EXPECT_EQ(&GetFileSystem(VirtualFilesPrefix.Left(VirtualFilesPrefix.GetLength() - 1)), &Native);
