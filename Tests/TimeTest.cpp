@@ -1,6 +1,8 @@
 // Time conversion and formatting.
 #include <windows.h>
 
+#include <ctime>
+#include <cwchar>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -39,6 +41,12 @@ TEST(Time, FormatsPatterns)
     // clang-format on
     for (const auto& row : rows) // a pattern that raised an error fails the whole test
         EXPECT_EQ(std::wstring(FormatTime(row.first.c_str(), at).GetText()), row.second) << "format " << testing::PrintToString(row.first);
+    // Daylight saving is unknown to the runtime: its own zone conversions of such fields.
+    tm fields{};
+    fields.tm_year = 127, fields.tm_mon = 7, fields.tm_mday = 26, fields.tm_hour = 22, fields.tm_wday = 4, fields.tm_isdst = -1;
+    wchar_t zone[64] = {};
+    wcsftime(zone, 64, L"%Z|%z", &fields);
+    EXPECT_STREQ(FormatTime(L"%Z|%z", at).GetText(), zone);
     // The calendar fields are those of the file time itself, whatever the time zone.
     EXPECT_STREQ(FormatTime(L"%Y-%m-%d %H:%M:%S %a", UtcFileTime(2000, 2, 29, 23, 59, 59, 999)).GetText(), L"2000-02-29 23:59:59 Tue");
 }
