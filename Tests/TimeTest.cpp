@@ -28,7 +28,7 @@ int64_t UtcFileTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute 
 TEST(Time, FormatsPatterns)
 {
     const int64_t at = UtcFileTime(2027, 8, 26, 22, 0, 0, 7);
-    std::wstring longFormat, longText; // 200 characters from a first capacity of 150: several increases
+    std::wstring longFormat, longText; // 200 characters from a first capacity of 112: several increases
     for (int i = 0; i < 50; ++i)
         longFormat += L"%Y", longText += L"2027";
     // The last two: 47 characters fit the first capacity of 48 with the terminator; 48 do not.
@@ -47,6 +47,8 @@ TEST(Time, FormatsPatterns)
     wchar_t zone[64] = {};
     wcsftime(zone, 64, L"%Z|%z", &fields);
     EXPECT_STREQ(FormatTime(L"%Z|%z", at).GetText(), zone);
+    // 200 characters after capacities of 112, 140 and 175: the string keeps the room of 218.
+    EXPECT_EQ(FormatTime(longFormat.c_str(), at).GetCapacity(), 16u + 219 * 2);
     // The calendar fields are those of the file time itself, whatever the time zone.
     EXPECT_STREQ(FormatTime(L"%Y-%m-%d %H:%M:%S %a", UtcFileTime(2000, 2, 29, 23, 59, 59, 999)).GetText(), L"2000-02-29 23:59:59 Tue");
 }
