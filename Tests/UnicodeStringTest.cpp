@@ -394,6 +394,8 @@ TEST(UnicodeString, EditsOutsideTheDifferential)
         {"Format of nothing", [](Str& s) { s.Format(L"%s", L""); }, L"", nullptr},
         {"SubstParam to nothing", [](Str& s) { s = Str(L"%3").SubstParam((const wchar_t* const*)nullptr, 0); }, L"", nullptr},
         {"counted, length 0", [](Str& s) { s = Str(L"abc", 0); }, L"", nullptr},
+        {"made from null", [](Str& s) { s = Str(static_cast<const wchar_t*>(nullptr)); }, L"", nullptr},
+        {"null compares as empty", [](Str& s) { s = Str().Compare(nullptr) == 0 ? Str() : s; }, L"", nullptr},
         {"FromInt", [](Str& s) { s.FromInt(-1, 16); }, L"ffffffff", nullptr},
         {"FromUInt, unsigned", [](Str& s) { s.FromUInt(UINT32_MAX, 10); }, L"4294967295", nullptr},
         {"Append past its own end", [](Str& s) { s.Append(s.GetText() + 4, 3); }, nullptr, L"Src/UnicodeString"},
