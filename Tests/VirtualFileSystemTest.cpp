@@ -222,6 +222,15 @@ TEST(VirtualFileMapping, EmptySectionsAreThePlatformsToRefuse)
 
 TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
 {
+    // Storage grows by the documented rule: a length of one granule takes one section, and a
+    // byte far beyond the storage, at a granule's start, a section of its own that holds it.
+    Handle g(V(L"grow.bin"), RW);
+    g->SetLength(G);
+    EXPECT_EQ(g->GetNode()->GetSectionCount(), 1);
+    g->Seek(100 << 20, FILE_BEGIN);
+    g->Write("z", 1);
+    EXPECT_EQ(g->GetNode()->GetSectionCount(), 2);
+
     Handle w(V(L"len.bin"), RW);
     const auto data = Pattern(0, 3 * G);
     w->Write(data.data(), int32_t(data.size()));
