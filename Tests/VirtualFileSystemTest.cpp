@@ -441,6 +441,12 @@ TEST(VirtualFileTree, StatusTimesAndRecreatingAHiddenFile)
     Fs.CopyFile(path, V(L"plain.txt"));
     EXPECT_EQ(Fs.GetAttributes(path) & 7, uint32_t(FILE_ATTRIBUTE_HIDDEN));
     Fs.DeleteFile(path), Fs.DeleteFile(V(L"plain.txt"));
+    // Made by CREATE_NEW or CREATE_ALWAYS, a file is marked for archiving; by OPEN_ALWAYS, not.
+    for (const DWORD disposition : {CREATE_NEW, CREATE_ALWAYS, OPEN_ALWAYS}) {
+        Handle(path, GENERIC_WRITE, 0, disposition);
+        EXPECT_EQ((Fs.GetAttributes(path) & FILE_ATTRIBUTE_ARCHIVE) != 0, disposition != OPEN_ALWAYS) << disposition;
+        Fs.DeleteFile(path);
+    }
 }
 
 // What CFile adds, alike on both file systems: the name it was opened by, the end, a flush, and
