@@ -315,10 +315,13 @@ TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
 
 TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
 {
-    Handle h(V(L"bad.bin"), RW);
+    Handle h(V(L"bad.bin"), RW), closed(V(L"closed.bin"), RW);
+    closed->Close();
     CMapping empty;
     char byte = 0;
     const std::function<void()> rows[] = {
+        [&] { closed->Write(&byte, 1); },
+        [&] { closed->SetLength(1); },
         [&] { h->Read(nullptr, 1); },
         [&] { h->Read(&byte, -1); },
         [&] { h->Write(nullptr, 1); },
