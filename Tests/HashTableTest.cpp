@@ -140,6 +140,9 @@ TEST(StringNodes, KeysAndValuesAreCountedReferences)
         EXPECT_EQ(map.Delete(key), 2);
         map.GetOrAdd(key) = value;
         EXPECT_EQ(value.GetReferenceCount(), 2);
+        map.DeleteAll(); // destroys its nodes, as the map's end does
+        EXPECT_EQ(std::make_pair(key.GetReferenceCount(), value.GetReferenceCount()), std::make_pair(1, 1));
+        map.Add(key, value);
     }
     EXPECT_EQ(key.GetReferenceCount(), 1);
     EXPECT_EQ(value.GetReferenceCount(), 1);
