@@ -119,7 +119,7 @@ TEST_F(Errors, MessageAndFailureTexts)
 
     const CUnicodeString params[3] = {L"C:\\a.txt", L"", L"b"};
     EXPECT_EQ(W(FormatMessageText(MissingMessage, params, 3)), L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");
-    // No parameters, or a count below zero: none.
+    // Without parameters the count is taken as none.
     EXPECT_EQ(W(FormatMessageText(MissingMessage, nullptr, 3)), L"ERR_TEST_IN_NO_MODULE");
     EXPECT_EQ(W(FormatMessageText(Messages::ERR_FILE_NOT_FOUND, nullptr, 1)), L" was not found.");
     EXPECT_FALSE(MessageExists(MissingMessage));
