@@ -334,7 +334,7 @@ def candidates(root, executed):
             text = file.read()
         lines, codes = text.split("\n"), blank(text).split("\n")
         # A line whose text stands more than once in its file is named by its occurrence too.
-        repeated = {text for text, count in Counter(line.strip() for line in lines).items() if count > 1}
+        repeated = {kept for kept, count in Counter(line.strip() for line in lines).items() if count > 1}
         seen = Counter()
         previous = ""
         for number, (line, code) in enumerate(zip(lines, codes), 1):
