@@ -334,14 +334,13 @@ def candidates(root, executed):
             text = file.read()
         lines, codes = text.split("\n"), blank(text).split("\n")
         # A line whose text stands more than once in its file is named by its occurrence too.
-        repeated = {kept for kept, count in Counter(line.strip() for line in lines).items() if count > 1}
-        seen = Counter()
+        totals, seen = Counter(line.strip() for line in lines), Counter()
         previous = ""
         for number, (line, code) in enumerate(zip(lines, codes), 1):
             stripped = code.strip()
             seen[line.strip()] += 1
             if number in executed[path] and stripped and not stripped.startswith("#"):
-                occurrence = seen[line.strip()] if line.strip() in repeated else 0
+                occurrence = seen[line.strip()] if totals[line.strip()] > 1 else 0
                 for rule, start, end, replacement in mutations(line, code, previous):
                     changed = line[:start] + replacement + line[end:]
                     found.append({"file": path, "line": number, "rule": rule, "original": line, "changed": changed,
