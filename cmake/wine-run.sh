@@ -56,9 +56,10 @@ run() {
     started=$(date +%s.%N)
     WINE_RUN_MARK="Z:$(printf '%s' "$mark" | tr / '\\')" wine "$@"
     status=$?
+    [ $status -eq 0 ] && return # most starts: no clock, no log line
     elapsed=$(awk "BEGIN { print $(date +%s.%N) - $started }")
-    [ $status -eq 0 ] || printf '%s status %s after %s s, reached: %s: %s\n' "$(date -u +%FT%T)" $status "$elapsed" \
-        "$(cat "$mark")" "$*" >>"$(dirname "$WINEPREFIX")/wine-run-failures.log"
+    printf '%s status %s after %s s, reached: %s: %s\n' "$(date -u +%FT%T)" $status "$elapsed" "$(cat "$mark")" "$*" \
+        >>"$(dirname "$WINEPREFIX")/wine-run-failures.log"
 }
 mark=$(mktemp)
 run "$@"
