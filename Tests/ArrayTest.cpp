@@ -35,14 +35,20 @@ std::wstring ErrorFileOf(F f)
 
 // Counts live objects and notices one used at an address it was not built at (a byte copy
 // where a move was due) or after its destruction. The live addresses are kept outside the
-// objects: a mark stored into a dying object is a dead store to the optimiser.
+// objects: a mark stored into a dying object is a dead store to the optimiser. The copy that
+// FailingCopy counts down to fails.
 struct Tracked {
     static inline std::set<const Tracked*> Addresses;
-    static inline int Live = 0;
+    static inline int Live = 0, FailingCopy = 0;
     int Value;
 
     Tracked(int value = 0) : Value(value) { Born(); }
-    Tracked(const Tracked& other) : Value(other.Checked().Value) { Born(); }
+    Tracked(const Tracked& other) : Value(other.Checked().Value)
+    {
+        if (FailingCopy > 0 && --FailingCopy == 0)
+            ThrowMemoryException();
+        Born();
+    }
     Tracked(Tracked&& other) noexcept : Value(other.Checked().Value) { other.Value = -1, Born(); }
     ~Tracked() { Checked(), Addresses.erase(this), --Live; }
     void Born() { Addresses.insert(this), ++Live; }
@@ -79,8 +85,9 @@ enum class Outcome { Done, InternalError, OutOfMemory };
 // step, so every capacity is one of the steps above (SetBufferSize picks one of them too).
 // Indices reach one past either end, where the reference expects an internal error and no
 // change; memory is refused now and then, where the reference expects CMemoryException and no
-// change whenever the operation needs a new block. Elements of the array itself are added and
-// inserted, which growth must not leave dangling. Pointer arrays hold -1 for a null entry.
+// change whenever the operation needs a new block, and so is an element's copy (only a grown
+// insertion keeps its new room). Elements of the array itself are added and inserted, which
+// growth must not leave dangling. Pointer arrays hold -1 for a null entry.
 template <class A>
 void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
 {
@@ -103,7 +110,7 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
             const bool own = !pointers && random() % 2 && at >= 0 && at < size; // an element of the array itself
             const int value = own ? model[at] : step;
             std::vector<int> expected = model;
-            int32_t needed = 0, newCapacity = capacity;
+            int32_t needed = 0, newCapacity = capacity, copying = 0; // copies of elements made, the own one first
             bool valid = true;
             std::function<void()> operation;
             int kind = int(random() % (fast ? 3 : 7));
@@ -114,7 +121,7 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
                 if constexpr (pointers)
                     operation = [&] { array.Add(value % 5 ? new Tracked(value) : nullptr); }, expected.push_back(value % 5 ? value : -1);
                 else
-                    operation = [&] { own ? array.Add(array[at]) : array.Add(Tracked(value)); }, expected.push_back(value);
+                    operation = [&] { own ? array.Add(array[at]) : array.Add(Tracked(value)); }, expected.push_back(value), copying = own;
                 needed = size + 1;
                 break;
             case 1:
@@ -146,6 +153,7 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
                             own ? array.InsertAt(at, array[at], copies) : array.InsertAt(at, Tracked(value), copies);
                         };
                     valid = at >= 0 && at <= size && copies >= 0, needed = size + copies;
+                    copying = pointers || copies <= 0 ? 0 : own + copies;
                     if (valid)
                         expected.insert(expected.begin() + at, copies, value);
                     break;
@@ -182,6 +190,8 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
                 newCapacity = next[1];
             }
             manager.Refuse = random() % 6 == 0;
+            const int failing = Tracked::FailingCopy = random() % 4 == 0 ? draw(1, 3) : 0;
+            const bool copyFails = valid && failing > 0 && failing <= copying;
             Outcome outcome = Outcome::Done;
             try {
                 operation();
@@ -190,14 +200,17 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
                 delete e;
             }
             const bool allocates = newCapacity != capacity && newCapacity > (fast ? 4 : 0);
+            const bool refused = manager.Refuse && allocates;
             ASSERT_EQ(outcome,
-                      !valid                            ? Outcome::InternalError
-                          : manager.Refuse && allocates ? Outcome::OutOfMemory
-                                                        : Outcome::Done)
-                << trace.str();
-            manager.Refuse = false;
+                      !valid                     ? Outcome::InternalError
+                          : refused || copyFails ? Outcome::OutOfMemory
+                                                 : Outcome::Done)
+                << trace.str() << (copyFails ? " (a copy failed)" : "");
+            manager.Refuse = false, Tracked::FailingCopy = 0;
+            if (outcome == Outcome::Done || (copyFails && !refused && kind == 3 && !(own && failing == 1)))
+                capacity = newCapacity;
             if (outcome == Outcome::Done)
-                model = expected, capacity = newCapacity;
+                model = expected;
             ASSERT_EQ(array.GetSize(), int32_t(model.size())) << trace.str();
             ASSERT_EQ(array.GetCapacity(), capacity) << trace.str();
             int live = 0;
@@ -212,6 +225,7 @@ void RunArraySequence(uint64_t seed, const std::vector<int32_t>& steps)
         }
     }
     EXPECT_EQ(Tracked::Live, 0) << trace.str();
+    EXPECT_EQ(manager.Allocations, manager.Frees) << trace.str();
 }
 
 } // namespace

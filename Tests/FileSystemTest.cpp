@@ -147,6 +147,8 @@ TEST(PathNames, JoinMergeMakeAndFullPath)
         return result;
     };
     const std::wstring deep(300, L'd'); // beyond the 260 characters a composition or a full path starts with
+    wchar_t onC[MAX_PATH];              // the platform's full form of a path relative to the current directory of C:
+    GetFullPathNameW(L"C:x", MAX_PATH, onC, nullptr);
     const std::wstring deepDotted = L"C:\\" + deep + L"\\.\\b", deepFull = L"C:\\" + deep + L"\\b",
                        huge = L"C:\\" + std::wstring(40000, L'x');
     // clang-format off
@@ -163,7 +165,7 @@ TEST(PathNames, JoinMergeMakeAndFullPath)
         {merge, L"", L"dir\\x.txt", L"x.txt"}, {merge, L"\\\\?\\UNC\\srv\\sh", L"x", L"\\\\?\\UNC\\srv\\sh\\x"},
         {merge, L"\\\\?\\Volume{5}", L"d\\x.y", L"\\\\?\\Volume{5}\\x.y"},
         {absolute, L"C:\\base", L"x", L"C:\\base\\x"}, {absolute, L"\\\\srv\\sh\\d", L"\\x", L"\\\\srv\\sh\\x"},
-        {absolute, L"C:\\b", L"\\\\s\\x", L"\\\\s\\x"},
+        {absolute, L"C:\\b", L"\\\\s\\x", L"\\\\s\\x"}, {absolute, L"D:\\b", L"C:x", onC},
         {full, L"  C:\\a\\..\\b \t", L"", L"C:\\b"}, {full, L"C:\\\u00A0x", L"", L"C:\\\u00A0x"}, {full, L" \t", L"", L""},
         {full, deepDotted.c_str(), L"", deepFull.c_str()}, {full, huge.c_str(), L"", huge.c_str()},
     };

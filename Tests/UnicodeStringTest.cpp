@@ -160,11 +160,17 @@ void RunStringSequence(uint64_t seed)
                 edit = [&] { result = count % 2 ? s.Mid(at) : s.Left(at); };
                 expected = count % 2 ? (valid ? r.substr(at) : refs[j]) : r.substr(0, std::clamp(at, 0, length));
                 break;
-            case 8:
-                note(j, "=Concat", sourceLength, i), target = j, valid = sourceLength >= 0 && counted,
-                                                     expected = valid ? text + r : refs[j], concatenated = true;
-                edit = [&] { result = S::Concat(source, sourceLength, s.GetText(), length); };
+            case 8: { // counted, or through the operators: a plain text (null too) before, a unit after
+                const int form = int(random() % 3);
+                note(j, form == 0 ? "=Concat" : form == 1 ? "=text+" : "=+unit", sourceLength, i), target = j, concatenated = true;
+                valid = form > 0 || (sourceLength >= 0 && counted), expected = !valid ? refs[j] : form == 2 ? r + unit : text + r;
+                edit = [&, form] {
+                    result = form == 0 ? S::Concat(source, sourceLength, s.GetText(), length)
+                        : form == 1    ? (source ? text.c_str() : nullptr) + s
+                                       : s + unit;
+                };
                 break;
+            }
             }
         }
         if constexpr (wide) {
@@ -181,6 +187,7 @@ void RunStringSequence(uint64_t seed)
                 ASSERT_EQ(s.Compare(text.c_str()), Sign(r.compare(text.c_str()))) << trace.str();
                 ASSERT_EQ(s.CompareNoCase(strings[j]), Sign(Upper(r).compare(Upper(refs[j])))) << trace.str();
                 ASSERT_EQ(s == strings[j], r == refs[j]) << trace.str();
+                ASSERT_EQ(text.c_str() == s, text == r) << trace.str();
                 continue;
             }
         }
@@ -412,6 +419,8 @@ TEST(UnicodeString, EditsOutsideTheDifferential)
         {"index past the end", [](Str& s) { (void)s[7]; }, nullptr, L"Inc/UnicodeString"},
         {"SubstParam null array", [](Str& s) { s.SubstParam((const wchar_t* const*)nullptr, 1); }, nullptr, L"Src/UnicodeString"},
         {"narrow: Append past its own end", [](Str&) { CString n("abcdef"); n.Append(n.GetText() + 4, 3); }, nullptr, L"Src/String"},
+        {"GetBuffer of negative room", [](Str& s) { s.GetBuffer(-1); }, nullptr, L"Src/UnicodeString"},
+        {"narrow: ReleaseBuffer of the empty text", [](Str&) { CString().ReleaseBuffer(1); }, nullptr, L"Src/String"},
     };
     // clang-format on
     for (bool shared : {false, true}) {
