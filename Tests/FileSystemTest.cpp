@@ -149,6 +149,9 @@ TEST(PathNames, JoinMergeMakeAndFullPath)
     const std::wstring deep(300, L'd'); // beyond the 260 characters a composition or a full path starts with
     wchar_t onC[MAX_PATH];              // the platform's full form of a path relative to the current directory of C:
     GetFullPathNameW(L"C:x", MAX_PATH, onC, nullptr);
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    EXPECT_EQ(W(CurrentDirectory()), current);
     const std::wstring deepDotted = L"C:\\" + deep + L"\\.\\b", deepFull = L"C:\\" + deep + L"\\b",
                        huge = L"C:\\" + std::wstring(40000, L'x');
     // clang-format off

@@ -144,7 +144,8 @@ TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
                 expected.push_back(L"event " + std::to_wstring(row.eventType) + L" " + caption + L"|q");
                 expected.push_back(L"box " + Display(caption.c_str(), L"q", front | flags | row.boxIcon));
             }
-        box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, nullptr); // no icon name: the plain box
+        box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, nullptr);                               // no icon name: the plain box
+        EXPECT_EQ(console.ShowWithIcon(nullptr, L"q", L"c", MB_YESNO, L"PROBEICON"), IDYES); // no icon where there is no box
         EXPECT_TRUE(ReportsAt(CheckSite::MessageIconModuleNotFound,
                               [&] { box.ShowWithIcon(nullptr, L"t", L"c", MB_OK, L"NO_SUCH_ICON_ANYWHERE"); }));
         expected.push_back(L"box " + Display(L"c", L"t", front | MB_ICONEXCLAMATION));
@@ -251,7 +252,13 @@ TEST_F(MessageDisplay, ThreadHandlerOrNone)
         capture.shown,
         (Texts{Display(L"Zelkor", L"hello", MB_YESNO | MB_ICONQUESTION), Display(L"Zelkor", failure.GetMessageText(), 0), t, t, t, t}));
 
+    // Into an output the text goes as it is, and the table answers; without one, a plain box.
     HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
+    CTempFile file;
+    SetStdHandle(STD_OUTPUT_HANDLE, file.handle);
+    EXPECT_EQ(ShowWithoutHandler(L"as\nis", MB_YESNO), IDYES);
+    EXPECT_EQ(ShowWithoutHandler(nullptr, MB_RETRYCANCEL), IDRETRY);
+    EXPECT_EQ(file.Read(), "as\nis");
     SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
     EXPECT_EQ(ShowWithoutHandler(L"boxed", MB_OKCANCEL), IDRETRY);
     SetStdHandle(STD_OUTPUT_HANDLE, saved);

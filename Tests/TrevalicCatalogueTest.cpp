@@ -25,6 +25,8 @@ TEST(TrevalicJsonTools, RendersEmptyListsAndEscapedSecrets)
     EXPECT_EQ(W(ParametersToJson(ParameterMap())), L"{}");
     secrets.Add(ClientSecret{CUnicodeString(L"a\"b"), NeverExpires});
     EXPECT_EQ(W(SecretsToJson(secrets)), L"[{ \"Value\": \"a\\\"b\",\"Expiration\": null }]");
+    EXPECT_EQ(W(QuoteJsonText(L"a\"b")) + W(FormatJsonTime(NeverExpires)) + W(FormatJsonTime(0)),
+              L"\"a\\\"b\"null\"1601-01-01T00:00:00Z\"");
 }
 
 // The document names every kind it renders (TrevalicExport); the end value has no name, and is
