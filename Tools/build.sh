@@ -119,7 +119,7 @@ mutants)
     if [ "${1:-}" = --check ]; then
         exec python3 "$root/Tools/mutants.py" --root "$root" "$@"
     fi
-    install_missing "${build_packages[@]}" "${wine_packages[@]}" "${test_packages[@]}" ninja-build
+    install_missing "${build_packages[@]}" "${wine_packages[@]}" "${test_packages[@]}" ninja-build ccache
     mkdir -p "$dir/build"
     start_wine "$dir/build"
     python3 "$root/Tools/mutants.py" --root "$root" --work "$dir" "$@"

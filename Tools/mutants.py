@@ -170,16 +170,21 @@ def prepare(args, suites):
     log = os.path.join(args.work, "log")
     # Every fault relinks the programs it reaches. Ninja decides what to redo faster than make,
     # and debug information, which changes no instruction, triples the size of what is linked.
+    # Each fault is undone by the next one's build, which compiles again every source the undone
+    # edit reached: the compiler cache, kept in the scratch folder, hands those back.
+    launcher = ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
+    os.environ.setdefault("CCACHE_DIR", os.path.join(args.work, "ccache"))
     cache = os.path.join(build, "CMakeCache.txt")
     if os.path.exists(cache):
         with open(cache, encoding="utf-8") as file:
-            with_make = "CMAKE_GENERATOR:INTERNAL=Ninja\n" not in file.read()
-        if with_make:  # by an earlier runner; the Wine prefix beside it stays
+            text = file.read()
+        # Made by an earlier runner, with make or without the cache; the Wine prefix beside it stays.
+        if "CMAKE_GENERATOR:INTERNAL=Ninja\n" not in text or bool(launcher) != ("COMPILER_LAUNCHER:" in text):
             os.remove(cache)
             shutil.rmtree(os.path.join(build, "CMakeFiles"), ignore_errors=True)
     if not os.path.exists(cache):
         toolchain = os.path.join(tree, "cmake", "Toolchain-mingw64.cmake")
-        flags = [f"-DCMAKE_{language}_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" for language in ("C", "CXX")]
+        flags = [f"-DCMAKE_{language}_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" for language in ("C", "CXX")] + launcher
         if run(["cmake", "-S", tree, "-B", build, "-G", "Ninja", "-DZELKOR_CHECKED=ON", *flags,
                 "-DCMAKE_TOOLCHAIN_FILE=" + toolchain], log + ".configure"):
             print(f"mutants: configuring {build} failed, see {log}.configure", file=sys.stderr)
