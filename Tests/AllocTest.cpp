@@ -144,14 +144,17 @@ bool IsProcessHeap(HANDLE heap)
     return std::find(heaps.begin(), heaps.end(), heap) != heaps.end();
 }
 
-// Start-up goes on without a current-manager slot (every thread then stays on the default);
-// unload must release the module's string heap and pool pages even with blocks still live.
+// Start-up goes on without a current-manager slot (every thread then stays on the default),
+// and says why in the debugger's output, only then; unload must release the module's string
+// heap and pool pages even with blocks still live.
 // With a slot the module starts as this suite itself did.
 TEST(MemoryModule, LoadsWithoutThreadLocalSlotsAndUnloadReleasesLiveBlocks)
 {
     DWORD error = 0;
-    HMODULE module = LoadModule(L"MemoryProbe.dll", true, &error);
+    HMODULE module = nullptr;
+    const std::wstring said = DebugOutputOf([&] { module = LoadModule(L"MemoryProbe.dll", true, &error); });
     ASSERT_NE(module, nullptr) << error;
+    EXPECT_NE(said.find(L"Not enough TLS indices\n"), std::wstring::npos);
     auto canSwitch = ExportOf<bool (*)()>(module, "CanSwitchManager");
     auto take = ExportOf<void* (*)()>(module, "TakeStringPoolBlock");
     auto alloc = ExportOf<void* (*)(uint64_t)>(module, "AllocStringHeapBlock");
@@ -169,6 +172,7 @@ TEST(MemoryModule, LoadsWithoutThreadLocalSlotsAndUnloadReleasesLiveBlocks)
     MEMORY_BASIC_INFORMATION info;
     ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
     EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
+    EXPECT_EQ(DebugOutputOf([&] { FreeLibrary(LoadModule(L"MemoryProbe.dll", false, &error)); }).find(L"TLS"), std::wstring::npos);
 }
 
 } // namespace

@@ -154,6 +154,7 @@ TEST(InterfaceLanguage, LocaleNamesAndIndexRange)
         wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
         LCIDToLocaleName(MAKELCID(InterfaceLanguages[language].LanguageId, SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0);
         EXPECT_EQ(W(GetLanguageLocaleName(language)), name) << language;
+        EXPECT_FALSE(RaisesInternalError([&] { IsLanguageSupported(language); })) << language;
     }
     for (int32_t language : {-1, InterfaceLanguageCount}) {
         EXPECT_TRUE(ReportsAt(CheckSite::LanguageIndexOutOfRange, [&] { IsLanguageSupported(language); })) << language;

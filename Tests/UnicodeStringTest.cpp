@@ -60,6 +60,7 @@ void RunStringSequence(uint64_t seed)
     // Trim's third set, built after a member that Clear took.
     CUnicodeSet ranged(L"a");
     ranged.Clear(), ranged.AddRange(0xFFFE, 0xFFFF), ranged.Add(0x0400);
+    ASSERT_FALSE(ranged.Contains(wchar_t(0xFC61))) << "a page given back by Clear and taken again kept its member 'a'";
     S strings[4];
     R refs[4];
     std::ostringstream trace;
@@ -410,6 +411,7 @@ TEST(UnicodeString, EditsOutsideTheDifferential)
         {"FromInt, radix 36", [](Str& s) { s.FromInt(35, 36); }, L"z", nullptr},
         {"FromUInt, radix 36", [](Str& s) { s.FromUInt(35, 36); }, L"z", nullptr},
         {"Append past its own end", [](Str& s) { s.Append(s.GetText() + 4, 3); }, nullptr, L"Src/UnicodeString"},
+        {"Insert past its own end", [](Str& s) { s.Insert(s.GetText() + 4, 3, 0); }, nullptr, L"Src/UnicodeString"},
         {"ReleaseBuffer beyond the room", [](Str& s) { s.ReleaseBuffer(int32_t((s.GetCapacity() - 16) / 2)); }, nullptr, L"Src/UnicodeString"},
         {"Format null", [](Str& s) { s.Format(nullptr); }, nullptr, L"Src/UnicodeString"},
         {"FromInt radix 1", [](Str& s) { s.FromInt(3, 1); }, nullptr, L"Src/UnicodeString"},
@@ -417,6 +419,7 @@ TEST(UnicodeString, EditsOutsideTheDifferential)
         {"LoadFromResource null", [](Str& s) { s.LoadFromResource(nullptr, 1); }, nullptr, L"Src/UnicodeString"},
         {"index of the terminator", [](Str& s) { s = s[6] == L'\0' ? Str() : s; }, L"", nullptr},
         {"index past the end", [](Str& s) { (void)s[7]; }, nullptr, L"Inc/UnicodeString"},
+        {"Find from before the start finds nothing", [](Str& s) { s = s.Find(L'a', -1) == -1 ? s : Str(); }, nullptr, L"Src/UnicodeString"},
         {"SubstParam null array", [](Str& s) { s.SubstParam((const wchar_t* const*)nullptr, 1); }, nullptr, L"Src/UnicodeString"},
         {"narrow: Append past its own end", [](Str&) { CString n("abcdef"); n.Append(n.GetText() + 4, 3); }, nullptr, L"Src/String"},
         {"GetBuffer of negative room", [](Str& s) { s.GetBuffer(-1); }, nullptr, L"Src/UnicodeString"},

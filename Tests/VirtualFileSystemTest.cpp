@@ -243,15 +243,20 @@ TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
     w->Write("z", 1);
     EXPECT_EQ(ReadAt(w.f, 5, 3 * G), std::vector<unsigned char>(size_t(3 * G), 0));
     EXPECT_EQ(ReadAt(w.f, beyond - 1, 2), std::vector<unsigned char>({0, 'z'}));
-    // A reader opened at one length and closed after the writer grew the file leaves it grown.
+    // A reader opened at one length and closed after the writer grew the file leaves it grown;
+    // the window it mapped goes with it.
+    unsigned char* window = nullptr;
     {
         Handle r(V(L"len.bin"), GENERIC_READ);
+        window = r->GetView(0)->Address;
         w->SetLength(beyond + 200);
         EXPECT_EQ(r->GetLength(), beyond + 200);
         EXPECT_EQ(ErrorOf([&] { r->SetLength(100); }), uint32_t(ERROR_ACCESS_DENIED));
         EXPECT_EQ(ErrorOf([&] { r->Write("", 0); }), uint32_t(ERROR_SHARING_VIOLATION));
     }
     EXPECT_EQ(w->GetLength(), beyond + 200);
+    MEMORY_BASIC_INFORMATION info{};
+    EXPECT_TRUE(VirtualQuery(window, &info, sizeof info) && info.State == MEM_FREE) << info.State;
     // Near the largest position: no storage that far, no end past it, no seek whose sum wraps
     // past it; the file and the position are as they were.
     w->Seek(INT64_MAX - 1, FILE_BEGIN);
