@@ -256,7 +256,8 @@ TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
     }
     EXPECT_EQ(w->GetLength(), beyond + 200);
     MEMORY_BASIC_INFORMATION info{};
-    EXPECT_TRUE(VirtualQuery(window, &info, sizeof info) && info.State == MEM_FREE) << info.State;
+    ASSERT_NE(VirtualQuery(window, &info, sizeof info), 0u);
+    EXPECT_EQ(info.State, DWORD(MEM_FREE));
     // Near the largest position: no storage that far, no end past it, no seek whose sum wraps
     // past it; the file and the position are as they were.
     w->Seek(INT64_MAX - 1, FILE_BEGIN);
