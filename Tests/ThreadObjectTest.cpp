@@ -4,7 +4,7 @@
 
 #include <atomic>
 #include <memory>
-#include <string>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -32,15 +32,19 @@ const auto CreateFreshRecord = [] { CThreadObject<CCounted>().Get(); };
 
 } // namespace
 
-TEST(ThreadObject, ObjectsOfOneThreadAreApartAndReadingKeepsTheLastError)
+// Reading a record leaves the last error alone; a record of another object at its index is an
+// internal error. (That objects of one thread are apart, RecordsLiveWithTheirThreadAndObject
+// shows.)
+TEST(ThreadObject, ReadingKeepsTheLastErrorAndARecordOfAnotherObjectIsAnInternalError)
 {
-    CThreadObject<CCounted> object, later;
-    object.Get().Value = 1;
-    later.Get().Value = 2;
-    EXPECT_EQ(object.Get().Value, 1);
+    CThreadObject<CCounted> object;
+    object.Get();
     SetLastError(1234);
     object.Get();
     EXPECT_EQ(GetLastError(), 1234u) << "the fast path changed the last error";
+    CThreadObject<CErrorInfo> other;
+    ThreadDataRegistry.Store(object.GetIndex(), new CThreadObject<CErrorInfo>::CThreadData(&other));
+    EXPECT_TRUE(ReportsAt(CheckSite::ThreadObjectForeignRecord, [&] { object.Get(); }));
 }
 
 // Each thread has its own record. An ended thread's records (and the duplicated thread handle)
@@ -50,7 +54,6 @@ TEST(ThreadObject, RecordsLiveWithTheirThreadAndObject)
 {
     auto doomed = std::make_unique<CThreadObject<CCounted>>();
     CThreadObject<CCounted> kept;
-    kept.Get();
     std::atomic<int> ready{0};
     std::atomic<bool> released{false};
     HANDLE endedThread = nullptr;
@@ -78,8 +81,7 @@ TEST(ThreadObject, RecordsLiveWithTheirThreadAndObject)
     released = true;
     for (auto& thread : threads)
         thread.join();
-    kept.Get(); // reading an existing record is no occasion to reclaim
-    EXPECT_EQ(LiveValues.load(), base + 3);
+    EXPECT_EQ(LiveValues.load(), base + 3) << "an ended thread's records wait";
     DWORD flags = 0;
     EXPECT_TRUE(GetHandleInformation(endedThread, &flags)) << "the record keeps its thread handle";
     const int32_t arrays = ThreadDataRegistry.GetArrayCount();
@@ -89,17 +91,9 @@ TEST(ThreadObject, RecordsLiveWithTheirThreadAndObject)
     EXPECT_FALSE(GetHandleInformation(endedThread, &flags)) << "the duplicated handle must be closed";
 }
 
-TEST(ThreadObject, RecordOfAnotherObjectAtItsIndexIsAnAssertion)
-{
-    CThreadObject<CCounted> object;
-    CThreadObject<CErrorInfo> other;
-    ThreadDataRegistry.Store(object.GetIndex(), new CThreadObject<CErrorInfo>::CThreadData(&other));
-    EXPECT_TRUE(ReportsAt(CheckSite::ThreadObjectForeignRecord, [&] { object.Get(); }));
-}
-
-// A registry that finds no thread-local slot free still works: threads share one array, and the
-// record stored first for an object stays. Either kind of registry deletes, when it ends, the
-// records it still holds.
+// A registry that finds no thread-local slot free says so and still works: threads share one
+// array, and the record stored first for an object stays. Either kind of registry deletes, when
+// it ends, the records it still holds.
 TEST(ThreadObject, WithoutASlotThreadsShareOneArrayAndEveryRecordEndsWithTheRegistry)
 {
     using Record = CThreadObject<CCounted>::CThreadData;
@@ -109,26 +103,20 @@ TEST(ThreadObject, WithoutASlotThreadsShareOneArrayAndEveryRecordEndsWithTheRegi
         std::vector<DWORD> taken;
         for (DWORD slot; exhausted && (slot = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
             taken.push_back(slot);
-        {
-            std::unique_ptr<ThreadObjectInternal::CThreadDataRegistry> registry;
-            const std::wstring trace = DebugOutputOf([&] { registry = std::make_unique<ThreadObjectInternal::CThreadDataRegistry>(); });
-            for (DWORD slot : taken)
-                TlsFree(slot);
-            EXPECT_EQ(registry->HasSlot(), !exhausted);
-            EXPECT_EQ(trace, exhausted ? L"Not enough TLS indices\n" : L"");
-            Record* first = new Record(&a);
-            EXPECT_EQ(registry->Store(a.GetIndex(), first), first);
-            std::thread([&] {
-                Record* second = new Record(&a);
-                EXPECT_EQ(registry->Store(a.GetIndex(), second), exhausted ? first : second);
-            }).join();
-            EXPECT_EQ(registry->FindShared(b.GetIndex()), nullptr);
-            registry->Store(b.GetIndex(), new Record(&b));
-            EXPECT_EQ(registry->FindShared(a.GetIndex()), exhausted ? first : nullptr);
-            EXPECT_EQ(LiveValues.load(), base + (exhausted ? 2 : 3));
-            registry->RemoveRecordsOf(b.GetIndex());
-            EXPECT_EQ(LiveValues.load(), base + (exhausted ? 1 : 2));
-        }
+        std::optional<ThreadObjectInternal::CThreadDataRegistry> registry;
+        EXPECT_EQ(DebugOutputOf([&] { registry.emplace(); }), exhausted ? L"Not enough TLS indices\n" : L"");
+        for (DWORD slot : taken)
+            TlsFree(slot);
+        Record* first = new Record(&a);
+        EXPECT_EQ(registry->Store(a.GetIndex(), first), first);
+        std::thread([&] { EXPECT_EQ(registry->Store(a.GetIndex(), new Record(&a)) == first, exhausted); }).join();
+        EXPECT_EQ(registry->FindShared(b.GetIndex()), nullptr);
+        registry->Store(b.GetIndex(), new Record(&b));
+        EXPECT_EQ(registry->FindShared(a.GetIndex()), exhausted ? first : nullptr);
+        EXPECT_EQ(LiveValues.load(), base + (exhausted ? 2 : 3));
+        registry->RemoveRecordsOf(b.GetIndex());
+        EXPECT_EQ(LiveValues.load(), base + (exhausted ? 1 : 2));
+        registry.reset();
         EXPECT_EQ(LiveValues.load(), base) << "exhausted " << exhausted;
     }
 }

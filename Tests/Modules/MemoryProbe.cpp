@@ -14,16 +14,3 @@ extern "C" __declspec(dllexport) void* AllocStringHeapBlock(uint64_t size)
 {
     return Zelkor::StringHeap.Alloc(size);
 }
-
-extern "C" __declspec(dllexport) HANDLE GetStringHeapHandle()
-{
-    return Zelkor::StringHeap.GetHeap();
-}
-
-// Whether the calling thread can make another manager current (false without a slot).
-extern "C" __declspec(dllexport) bool CanSwitchManager()
-{
-    Zelkor::CHeapManager manager(0x1000, false);
-    Zelkor::CMemoryManagerSwitcher switcher(&manager);
-    return Zelkor::GetCurrentMemoryManager() == &manager;
-}

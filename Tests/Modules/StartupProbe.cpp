@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <string>
 
 #include "Errors.h"
 #include "GuardedStatic.h"
@@ -16,20 +15,14 @@
 
 namespace {
 
-std::wstring ReadVariable(const wchar_t* name)
+// Appends a token, which ends in a space, to the trace.
+template <class... Values>
+void Trace(const wchar_t* format, Values... values)
 {
-    wchar_t buffer[2048];
-    const DWORD length = GetEnvironmentVariableW(name, buffer, 2048);
-    return length > 0 && length < 2048 ? std::wstring(buffer, length) : std::wstring();
-}
-
-void Trace(const wchar_t* format, int a = 0, int b = 0)
-{
-    wchar_t token[128];
-    _snwprintf(token, 128, format, a, b);
-    token[127] = 0;
-    const std::wstring trace = ReadVariable(L"STARTUP_PROBE_TRACE") + token + L' ';
-    SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", trace.c_str());
+    wchar_t trace[1024] = {};
+    const DWORD length = GetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", trace, 960);
+    _snwprintf(trace + (length < 960 ? length : 0), 63, format, values...);
+    SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", trace);
 }
 
 int Suppressed()
@@ -37,53 +30,35 @@ int Suppressed()
     return Zelkor::ZelkorThreadData.Get().SuppressExceptions ? 1 : 0;
 }
 
-class CEarlyWitness {
+class CWitness {
 public:
-    CEarlyWitness() { Trace(L"early+"); }
-    ~CEarlyWitness() { Trace(L"early-(suppress=%d)", Suppressed()); }
-};
-
-class CLateWitness {
-public:
-    CLateWitness()
+    // The late witness fails as the mode asks. A failed check is shown in place, since the
+    // loading thread is marked by then; exhausted memory is thrown even so, and the guard must
+    // catch it.
+    CWitness(const wchar_t* name, bool late) : name(name)
     {
-        Trace(L"late+(suppress=%d)", Suppressed());
-        // A failed check is shown in place, since the loading thread is marked by now; exhausted
-        // memory is thrown even then, and the guard must catch it.
-        const std::wstring mode = ReadVariable(L"STARTUP_PROBE_MODE");
+        Trace(L"%s+(suppress=%d) ", name, Suppressed());
+        wchar_t mode[16] = {};
+        GetEnvironmentVariableW(L"STARTUP_PROBE_MODE", mode, 16);
         Zelkor::GuardedStep([&] {
-            if (mode == L"assert")
+            if (late && std::wcscmp(mode, L"assert") == 0)
                 Zelkor::Check(false, ZELKOR_HERE(L"Src/StartupProbe"));
-            if (mode == L"memory")
+            if (late && std::wcscmp(mode, L"memory") == 0)
                 Zelkor::ThrowMemoryException();
         });
     }
-    ~CLateWitness() { Trace(L"late-(modules=%d,suppress=%d)", Zelkor::ModuleRegistry.GetCount(), Suppressed()); }
+    ~CWitness() { Trace(L"%s-(modules=%d,suppress=%d) ", name, Zelkor::ModuleRegistry.GetCount(), Suppressed()); }
+    const wchar_t* const name;
 };
 
-ZELKOR_INIT(ZELKOR_ROW_THREAD_OBJECTS + 50) CEarlyWitness EarlyWitness;
-ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 50) CLateWitness LateWitness;
+ZELKOR_INIT(ZELKOR_ROW_THREAD_OBJECTS + 50) CWitness EarlyWitness(L"early", false);
+ZELKOR_INIT(ZELKOR_ROW_LIBRARY + 50) CWitness LateWitness(L"late", true);
 
 } // namespace
 
-extern "C" {
-
-__declspec(dllexport) int ProbeHasOwnRecord()
+// Traces what the loaded module sees: its own record in the module registry, and the loading
+// thread's mark.
+extern "C" __declspec(dllexport) void ProbeLoaded()
 {
-    return Zelkor::ModuleRegistry.Contains(Zelkor::GetZelkorModuleHandle()) ? 1 : 0;
-}
-
-__declspec(dllexport) int ProbeSuppressed()
-{
-    return Suppressed();
-}
-
-// Whether a per-thread value keeps what was written to it.
-__declspec(dllexport) int ProbeThreadValueKeeps()
-{
-    Zelkor::ThreadLanguageData.Get().Language = 7;
-    const bool kept = Zelkor::ThreadLanguageData.Get().Language == 7;
-    Zelkor::ThreadLanguageData.Get().Language = -1;
-    return kept ? 1 : 0;
-}
+    Trace(L"loaded(record=%d,suppress=%d) ", Zelkor::ModuleRegistry.Contains(Zelkor::GetZelkorModuleHandle()) ? 1 : 0, Suppressed());
 }

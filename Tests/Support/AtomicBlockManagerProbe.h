@@ -28,21 +28,18 @@ public:
     }
     // A giver that saw a taker inside but pushes only after the last one left.
     void PushLateDeferred(void* block) { pool.PushDeferred(static_cast<CBlock*>(block), static_cast<CBlock*>(block)); }
-    int32_t Takers() const { return pool.takers.load(); }
     Blocks Free() const { return Walk(pool.freeList.load()); }
     Blocks Deferred() const { return Walk(pool.deferredList.load()); }
 
-    // Blocks carved from the pages, and of those the ones on neither list: still held by someone.
-    size_t CarvedBlocks() const
+    // Blocks carved from the pages and on neither list: still held by someone.
+    int64_t HeldBlocks() const
     {
-        size_t blocks = 0;
+        uint64_t carved = 0;
         for (auto* list : {pool.openPages.load(), pool.fullPages.load()})
             for (auto* page = list; page; page = page->next)
-                blocks += std::min<uint64_t>(page->carved.load(), pool.usableBytes) / pool.stride;
-        return blocks;
+                carved += std::min<uint64_t>(page->carved.load(), pool.usableBytes) / pool.stride;
+        return int64_t(carved - Free().size() - Deferred().size());
     }
-
-    int64_t HeldBlocks() const { return int64_t(CarvedBlocks() - Free().size() - Deferred().size()); }
 
 private:
     // A list in order, up to the first block met again (the list has become a cycle).
