@@ -4,15 +4,14 @@
 
 #include <atomic>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "TestSupport.h"
 #include "Trevalic.h"
@@ -24,14 +23,8 @@ constexpr DWORD Sentinel = 0xDEADBEEF;
 constexpr wchar_t Canary = 0xCCCC;
 
 // Loaded for the lifetime of the object; the DLL reads the registry when it is loaded.
-class CTrevalicDll {
-public:
-    ~CTrevalicDll()
-    {
-        if (module)
-            FreeLibrary(module);
-    }
-    bool Loaded() const { return module && getProvidersList && getTrevalicListJson; }
+struct CTrevalicDll {
+    ~CTrevalicDll() { FreeLibrary(module); }
     std::wstring ListJson() const
     {
         BSTR text = getTrevalicListJson ? getTrevalicListJson() : nullptr;
@@ -45,35 +38,20 @@ public:
     const PFN_GetTrevalicListJson getTrevalicListJson = ExportOf<PFN_GetTrevalicListJson>(module, "GetTrevalicListJson");
 };
 
-// 2027-08-27 00:00 local time of this machine, by the rules of that date, as UTC text: the second
-// Microsoft registration's expiry.
-std::wstring MicrosoftBExpiryText()
-{
-    SYSTEMTIME local{2027, 8, 0, 27, 0, 0, 0, 0}, utc;
-    EXPECT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc));
-    wchar_t text[32];
-    _snwprintf(text, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
-    return text;
-}
-
-#define REDIRECT L"\"RedirectUrl\":\"https://www.quorell.com/OAuth2Redirect\",\"RedirectPort\":32023,"
 #define MS_ENDPOINT L"https://login.microsoftonline.com/common/oauth2/v2.0/"
 
-// A Microsoft record: the v2 ones use the second registration, which expires.
-std::wstring MicrosoftRecord(const std::wstring& id, bool v2, const std::wstring& scope, const std::wstring& type)
-{
-    return L"{\"Id\":\"" + id + (v2 ? L"-v2" : L"") + L"\",\"Name\":\"Microsoft identity platform\",\"UiVisible\":" +
-        (v2 ? L"true" : L"false") +
-        L",\"AuthorizationEndpoint\":\"" MS_ENDPOINT L"authorize\",\"TokenEndpoint\":\"" MS_ENDPOINT L"token\",\"ClientId\":\"" +
-        (v2 ? TREVALIC_MICROSOFT_B_CLIENT_ID : TREVALIC_MICROSOFT_A_CLIENT_ID) + L"\",\"ClientSecrets\":[{ \"Value\": \"" +
-        (v2 ? TREVALIC_MICROSOFT_B_CLIENT_SECRET : TREVALIC_MICROSOFT_A_CLIENT_SECRET) + L"\",\"Expiration\": " +
-        (v2 ? L"\"" + MicrosoftBExpiryText() + L"\"" : L"null") + L" }],\"Scope\":\"" + scope + L"\"," REDIRECT L"\"ProviderType\":\"" +
-        type + L"\",\"ExtraParameters\": {\"prompt\":\"select_account\"}}";
-}
+// The redirect settings as the document shows them when no registry value is set.
+const std::wstring DefaultRedirect = L"\"RedirectUrl\":\"https://www.quorell.com/OAuth2Redirect\",\"RedirectPort\":32023,";
 
-// The document with no registry values, of the records listed by their index in the full catalogue.
-std::wstring ExpectedDocument(const char* records = "0123456")
+// The document with these redirect settings, of the records listed by their index in the full catalogue.
+std::wstring ExpectedDocument(const char* records = "0123456", const std::wstring& redirect = DefaultRedirect)
 {
+    // The second Microsoft registration expires at 2027-08-27 00:00 local time of this machine,
+    // by the rules of that date; the document gives that instant in UTC.
+    SYSTEMTIME local{2027, 8, 0, 27, 0, 0, 0, 0}, utc;
+    EXPECT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc));
+    wchar_t expiry[32];
+    _snwprintf(expiry, 32, L"\"%04u-%02u-%02uT%02u:%02u:%02uZ\"", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
     const std::wstring outlook =
         L"offline_access https://outlook.office.com/IMAP.AccessAsUser.All https://outlook.office.com/Mail.Read "
         L"https://outlook.office.com/Mail.ReadWrite https://outlook.office.com/Mail.ReadWrite.Shared https://outlook.office.com/User.Read";
@@ -81,12 +59,20 @@ std::wstring ExpectedDocument(const char* records = "0123456")
     std::vector<std::wstring> all = {
         L"{\"Id\":\"google-imap\",\"Name\":\"Google OAuth\",\"UiVisible\":true,"
         L"\"AuthorizationEndpoint\":\"https://accounts.google.com/o/oauth2/v2/auth\",\"TokenEndpoint\":\"https://oauth2.googleapis.com/token\","
-        L"\"ClientId\":\"" TREVALIC_GOOGLE_CLIENT_ID L"\",\"ClientSecrets\":[{ \"Value\": \"" TREVALIC_GOOGLE_CLIENT_SECRET L"\",\"Expiration\": null }],\"Scope\":\"https://mail.google.com/\"," REDIRECT L"\"ProviderType\":\"IMAP\","
-        L"\"ExtraParameters\": {\"prompt\":\"select_account consent\",\"access_type\":\"offline\"}}"};
+        L"\"ClientId\":\"" TREVALIC_GOOGLE_CLIENT_ID L"\",\"ClientSecrets\":[{ \"Value\": \"" TREVALIC_GOOGLE_CLIENT_SECRET L"\",\"Expiration\": null }],\"Scope\":\"https://mail.google.com/\"," +
+        redirect + L"\"ProviderType\":\"IMAP\",\"ExtraParameters\": {\"prompt\":\"select_account consent\",\"access_type\":\"offline\"}}"};
+    // The Microsoft records: the v2 ones use the second registration, which expires.
     for (const auto& [id, scope, type] : {std::tuple(L"microsoft-imap", outlook, L"IMAP"), std::tuple(L"microsoft-graph", graph, L"Graph"),
                                           std::tuple(L"microsoft-sharepoint", std::wstring(), L"SharePoint")})
         for (bool v2 : {false, true})
-            all.push_back(MicrosoftRecord(id, v2, scope, type));
+            all.push_back(
+                L"{\"Id\":\"" + std::wstring(id) + (v2 ? L"-v2" : L"") + L"\",\"Name\":\"Microsoft identity platform\",\"UiVisible\":" +
+                (v2 ? L"true" : L"false") +
+                L",\"AuthorizationEndpoint\":\"" MS_ENDPOINT L"authorize\",\"TokenEndpoint\":\"" MS_ENDPOINT L"token\",\"ClientId\":\"" +
+                (v2 ? TREVALIC_MICROSOFT_B_CLIENT_ID : TREVALIC_MICROSOFT_A_CLIENT_ID) + L"\",\"ClientSecrets\":[{ \"Value\": \"" +
+                (v2 ? TREVALIC_MICROSOFT_B_CLIENT_SECRET : TREVALIC_MICROSOFT_A_CLIENT_SECRET) + L"\",\"Expiration\": " +
+                (v2 ? expiry : L"null") + L" }],\"Scope\":\"" + scope + L"\"," + redirect + L"\"ProviderType\":\"" + type +
+                L"\",\"ExtraParameters\": {\"prompt\":\"select_account\"}}");
     std::wstring text = L"{\"Trevalic\": [";
     for (const char* i = records; *i; ++i)
         text += (i == records ? L"" : L",\n") + all[*i - '0'];
@@ -94,18 +80,17 @@ std::wstring ExpectedDocument(const char* records = "0123456")
 }
 
 struct TrevalicExport : testing::Test {
-    void SetUp() override { ASSERT_TRUE(dll.Loaded()) << "LoadLibraryW error " << GetLastError(); }
+    void SetUp() override { ASSERT_TRUE(dll.getProvidersList && dll.getTrevalicListJson) << "LoadLibraryW error " << GetLastError(); }
     CTrevalicDll dll;
 };
 
 // Values under the settings key, seen by a freshly loaded DLL through an HKLM that points at a
 // key of the test's own; the shared prefix's real HKLM is never written.
 struct TrevalicExportRegistry : testing::Test {
-    void SetUp() override { RegOverridePredefKey(HKEY_LOCAL_MACHINE, root); }
+    void SetUp() override { RegOverridePredefKey(HKEY_LOCAL_MACHINE, scratch.key); }
     void TearDown() override { RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr); }
     // One key per process: the schema check runs this test beside its discovered twin.
     CScratchKey scratch{L"TrevalicExportTest"};
-    const HKEY root = scratch.key;
 };
 
 } // namespace
@@ -121,21 +106,17 @@ TEST_F(TrevalicExport, DocumentOfEachFilterThroughTheSizeProtocol)
         SCOPED_TRACE(testing::Message() << "type " << providerType);
         const std::wstring expected = ExpectedDocument(records) + L'\0';
         const size_t needed = expected.size();
-        std::vector<wchar_t> buffer(needed + 8);
         for (size_t count : {size_t(0), size_t(1), needed - 1, needed, needed + 8}) {
             const bool fits = count >= needed;
-            std::fill(buffer.begin(), buffer.end(), Canary);
+            std::vector<wchar_t> buffer(needed + 8, Canary);
             size_t inOut = count;
             SetLastError(Sentinel);
             // The empty query comes without a buffer, as a caller asking for the size sends it.
             EXPECT_EQ(dll.getProvidersList(providerType, count ? buffer.data() : nullptr, &inOut), fits) << "count " << count;
             EXPECT_EQ(GetLastError(), fits ? 0u : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << "count " << count;
             EXPECT_EQ(inOut, needed) << "count " << count;
-            if (fits) {
-                EXPECT_EQ(std::wstring(buffer.data(), needed), expected) << "count " << count;
-            }
-            for (size_t i = fits ? needed : 0; i < buffer.size(); ++i)
-                ASSERT_EQ(buffer[i], Canary) << "count " << count << ": written at " << i;
+            EXPECT_EQ(std::wstring(buffer.data(), needed), fits ? expected : std::wstring(needed, Canary)) << "count " << count;
+            EXPECT_EQ(std::wstring(buffer.data() + needed, 8), std::wstring(8, Canary)) << "count " << count;
         }
     }
 }
@@ -175,36 +156,29 @@ TEST_F(TrevalicExport, ConcurrentCallersGetIdenticalDocuments)
 }
 
 // Each kind of value the reader refuses is covered in TrevalicRedirectRegistry; here, that the
-// loaded DLL takes both values from HKLM and renders them as JSON, at the edges of each.
+// loaded DLL takes both values from HKLM and renders them into every record, at the edges of each.
 TEST_F(TrevalicExportRegistry, OverridesReadAtLoad)
 {
     const wchar_t* const settingsKey = L"SOFTWARE\\Quorell\\Tarnwick\\12.0\\Trevalic";
-    const std::wstring odd = L"https://h.test/\"q\"\\b\x01\x1f\t\x7f\xe9\x200e/\xd83d\xde00";
-    // The URL is stored with its terminator and comes back as UTF-8.
+    // The URL is stored with its terminator.
     // clang-format off
-    const struct { std::wstring url; DWORD port; std::string expectedUrl; } rows[] = {
-        {odd, 4294967295u, "https://h.test/\"q\"\\b\x01\x1f\t\x7f\xc3\xa9\xe2\x80\x8e/\xf0\x9f\x98\x80"}, {L"", 0, ""}};
+    const struct { std::wstring url; DWORD port; std::wstring rendered; } rows[] = {
+        {L"https://h.test/\"q\"\\b\x01\x1f\t\x7f\xe9\x200e/\xd83d\xde00", 4294967295u,
+         LR"("RedirectUrl":"https://h.test/\"q\"\\b\u0001\u001f\t\u007f\u00e9\u200e/\ud83d\ude00","RedirectPort":4294967295,)"},
+        {L"", 0, LR"("RedirectUrl":"","RedirectPort":0,)"}};
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         const DWORD urlBytes = DWORD((row.url.size() + 1) * sizeof(wchar_t));
-        ASSERT_EQ(RegSetKeyValueW(root, settingsKey, L"RedirectUrl", REG_SZ, row.url.c_str(), urlBytes), ERROR_SUCCESS);
-        ASSERT_EQ(RegSetKeyValueW(root, settingsKey, L"RedirectPort", REG_DWORD, &row.port, sizeof row.port), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetKeyValueW(scratch.key, settingsKey, L"RedirectUrl", REG_SZ, row.url.c_str(), urlBytes), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetKeyValueW(scratch.key, settingsKey, L"RedirectPort", REG_DWORD, &row.port, sizeof row.port), ERROR_SUCCESS);
         // Unloaded again at once, so that the next row's values are read by a fresh load.
         const std::wstring document = CTrevalicDll().ListJson();
-        // Every unit outside ASCII comes escaped (FuzzTest), so narrowing keeps the document whole.
-        const std::string bytes(document.begin(), document.end());
-        // The schema check validates these documents too; it names a folder for them.
+        EXPECT_EQ(document, ExpectedDocument("0123456", row.rendered));
+        // The schema check validates these documents too; it names a folder for them. Every unit
+        // outside ASCII comes escaped, so narrowing keeps the document whole.
         if (const char* folder = std::getenv("TREVALIC_DOCUMENT_DIR"))
-            if (FILE* file = std::fopen((std::string(folder) + "/override-" + std::to_string(&row - rows) + ".json").c_str(), "wb")) {
-                std::fputs(bytes.c_str(), file);
-                std::fclose(file);
-            }
-        const nlohmann::ordered_json json = nlohmann::ordered_json::parse(bytes);
-        ASSERT_EQ(json.at("Trevalic").size(), 7u);
-        for (const auto& record : json["Trevalic"]) {
-            EXPECT_EQ(record.at("RedirectUrl"), row.expectedUrl);
-            EXPECT_EQ(record.at("RedirectPort"), row.port);
-        }
+            std::ofstream(std::string(folder) + "/override-" + std::to_string(&row - rows) + ".json", std::ios::binary)
+                << std::string(document.begin(), document.end());
     }
 }
