@@ -36,6 +36,17 @@ int32_t CaptureShow(const wchar_t* text, uint32_t flags)
     return ShowAnswer;
 }
 
+// The system's own text of a code, inserts left as they stand.
+std::wstring SystemText(uint32_t code)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text = n && buffer ? std::wstring(buffer) : std::wstring();
+    LocalFree(buffer);
+    return text;
+}
+
 class Errors : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { RegisterResourceModule(LoadLibraryW(L"Trevalic.dll")); }
@@ -99,7 +110,8 @@ TEST_F(Errors, FileExceptionKindsAndTexts)
 TEST_F(Errors, MessageAndFailureTexts)
 {
     // A text with an insert is the system's text with the insert left in, not "Unknown error".
-    EXPECT_NE(W(GetLastErrorText(193)).find(L"%1"), std::wstring::npos);
+    ASSERT_NE(SystemText(193).find(L"%1"), std::wstring::npos);
+    EXPECT_EQ(W(GetLastErrorText(193)), SystemText(193));
 
     const CUnicodeString params[3] = {L"C:\\a.txt", L"", L"b"};
     EXPECT_EQ(W(FormatMessageText(MissingMessage, params, 3)), L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");
@@ -111,7 +123,7 @@ TEST_F(Errors, MessageAndFailureTexts)
     EXPECT_EQ(W(CInternalError(FailureKind::PresumeLastError, L"Src/A", 0, 0xDEADBEEF).GetMessageText()),
               L"Internal Program Error:\nSrc/A, 0.\nError code: 0xdeadbeef");
     EXPECT_EQ(W(BuildFailureText(FailureKind::PresumeLastError, L"", L"", L"a.cpp", 12, 5)),
-              L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x5 - " + W(GetLastErrorText(5)));
+              L"Internal Program Error:\nPresumption failed: (  )\na.cpp, 12.\n(  ).\nError code: 0x5 - " + SystemText(5));
 
     EXPECT_TRUE(ReportsAt(CheckSite::FailureKindUnknown, [] { BuildFailureText(static_cast<FailureKind>(4), L"", L"", L"a.cpp", 1, 0); }));
 }
@@ -146,7 +158,7 @@ TEST_F(Errors, FailuresRaisedShownAndReported)
     const std::wstring reported = L"Internal Program Error:\nSrc/A, 1.";
     EXPECT_EQ(ShownMessages,
               (std::vector<std::wstring>{Shown(0x1010, L"Internal Program Error:\nAssertion failed: ( x > 0 )\na.cpp, -1.\n( F )."),
-                                         Shown(0x1010, W(GetLastErrorText(5))),
+                                         Shown(0x1010, SystemText(5)),
                                          Shown(0x1010, L"Access to the Windows registry key K is prohibited."), Shown(0x1010, reported),
                                          Shown(0x1010, reported), Shown(0x1011, reported), Shown(0, L"f was not found.")}));
 }
