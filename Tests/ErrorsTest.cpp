@@ -117,8 +117,17 @@ TEST_F(Errors, MessageAndFailureTexts)
     EXPECT_EQ(W(FormatMessageText(MissingMessage, params, 3)), L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");
     // Without parameters the count is taken as none.
     EXPECT_EQ(W(FormatMessageText(MissingMessage, nullptr, 3)), L"ERR_TEST_IN_NO_MODULE");
+    EXPECT_FALSE(MessageExists(MissingMessage));
     EXPECT_EQ(W(LoadMessageOrName(MissingMessage)), L"ERR_TEST_IN_NO_MODULE");
     EXPECT_EQ(W(LoadMessageOrName(Messages::ERR_FILE_NOT_FOUND)), L"%0 was not found.");
+
+    // The text of a check exception fills %0; the other parameters are kept all the same.
+    CCheckException* e = Catch<CCheckException>(
+        [] { ThrowCheckException(Messages::ERR_CANT_WRITE_TO_REGISTRY, CUnicodeString(L"HKEY_X\\a"), CUnicodeString(L"p1")); });
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(W(e->GetMessageText()), L"Access to the Windows registry key HKEY_X\\a is prohibited.");
+    EXPECT_EQ(W(e->GetParam(1)), L"p1");
+    delete e;
 
     EXPECT_EQ(W(CInternalError(FailureKind::PresumeLastError, L"Src/A", 0, 0xDEADBEEF).GetMessageText()),
               L"Internal Program Error:\nSrc/A, 0.\nError code: 0xdeadbeef");

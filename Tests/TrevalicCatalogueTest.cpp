@@ -1,5 +1,4 @@
-// The catalogue's pieces inside one process: provider types and redirect settings. The JSON
-// values show in the exported document (TrevalicExport) and each unit's escape in FuzzTest.
+// The catalogue's pieces inside one process: JSON values, provider types and redirect settings.
 #include <windows.h>
 
 #include <string>
@@ -7,12 +6,27 @@
 #include <gtest/gtest.h>
 
 #include "Errors.h"
+#include "JsonTools.h"
 #include "ProviderEntry.h"
 #include "RedirectSettings.h"
 #include "TestSupport.h"
 
 using namespace Zelkor;
 using namespace Trevalic;
+
+// Separators, quotes, expiry instants and escapes of the records that ship show whole in the
+// exported document (TrevalicExport, with its odd redirect URL) and each unit's escape in
+// FuzzTest; here, what no shipped record has: empty lists and an escaped secret value.
+TEST(TrevalicJsonTools, RendersEmptyListsAndEscapedSecrets)
+{
+    CArray<ClientSecret> secrets;
+    EXPECT_EQ(W(SecretsToJson(secrets)), L"[]");
+    EXPECT_EQ(W(ParametersToJson(ParameterMap())), L"{}");
+    secrets.Add(ClientSecret{CUnicodeString(L"a\"b"), NeverExpires});
+    EXPECT_EQ(W(SecretsToJson(secrets)), L"[{ \"Value\": \"a\\\"b\",\"Expiration\": null }]");
+    EXPECT_EQ(W(QuoteJsonText(L"a\"b")) + W(FormatJsonTime(NeverExpires)) + W(FormatJsonTime(0)),
+              L"\"a\\\"b\"null\"1601-01-01T00:00:00Z\"");
+}
 
 // The document names every kind it renders (TrevalicExport); the end value has no name, and is
 // reported at its documented place, spelled out so that the table of sites cannot drift.
