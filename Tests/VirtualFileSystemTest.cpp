@@ -163,6 +163,22 @@ TEST(VirtualFileMapping, ListsKeepTheOrderOfTheStandardList)
     EXPECT_EQ(live, 0);
 }
 
+// A section of no bytes is the platform's to refuse, when made and when a mapping is resized to it.
+TEST(VirtualFileMapping, EmptySectionsAreThePlatformsToRefuse)
+{
+    const HANDLE none = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, nullptr);
+    const DWORD code = GetLastError();
+    ASSERT_EQ(none, nullptr);
+    CMapping mapping;
+    for (const auto& make : {std::function<void()>([&] { mapping.Create(MM_ReadWrite, 0); }),
+                             std::function<void()>([&] { mapping.Create(MM_ReadWrite, G), mapping.Resize(0); })}) {
+        CLastErrorException* refused = Catch<CLastErrorException>(make);
+        EXPECT_EQ(refused ? refused->GetErrorCode() : 0, code);
+        delete refused;
+        mapping.Close();
+    }
+}
+
 TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
 {
     // Storage grows by the documented rule: a length of one granule takes one section, and a
