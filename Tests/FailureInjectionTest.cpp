@@ -233,3 +233,29 @@ TEST(FailureInjection, FailedFileOperationsChangeNothing)
               }),
               0);
 }
+
+// A growing write longer than the windows a handle keeps, which runs out of memory part-way,
+// keeps the length it had; growth over the bytes it did copy beyond that length reads zeros, as
+// on disk.
+TEST(FailureInjection, FailedGrowingWriteLeavesOnlyZerosBeyondTheLength)
+{
+    const CUnicodeString path = VirtualFilesPrefix + L"injection\\grown.bin";
+    const std::string bytes(size_t(12 * GetAllocationGranularity()), 'x');
+    EXPECT_GT(FailEachAllocation([&] {
+                  const std::shared_ptr<void> remove(nullptr, [&](void*) {
+                      AllocInternal::InjectedFailureHook.store(nullptr);
+                      GetFileSystem(path).TryDeleteFile(path);
+                  });
+                  CFile file;
+                  file.Open(path, FM_ReadWrite | FM_DenyNone | FM_Create, FILE_ATTRIBUTE_NORMAL);
+                  OnMemoryFailure([&] { file.Write(bytes.data(), int32_t(bytes.size())); },
+                                  [&] {
+                                      file.SetLength(int64_t(bytes.size()));
+                                      std::string read(bytes.size(), '?');
+                                      file.Seek(0, FILE_BEGIN);
+                                      EXPECT_EQ(file.Read(read.data(), int32_t(read.size())), int32_t(read.size()));
+                                      EXPECT_EQ(read.find_first_not_of('\0'), std::string::npos) << "a stale byte";
+                                  });
+              }),
+              0);
+}
