@@ -43,15 +43,19 @@ TEST(Fuzz, PathFunctions)
         const auto round = [&] {
             CArray<CUnicodeString> components;
             SplitPath(path, components);
-            for (int32_t c = 0; c < components.GetSize(); ++c)
-                ASSERT_TRUE(!components[c].IsEmpty() && W(components[c]).find_first_of(L"\\/") == std::wstring::npos)
+            for (int32_t c = 0; c < components.GetSize(); ++c) {
+                ASSERT_FALSE(components[c].IsEmpty()) << "component " << c;
+                ASSERT_EQ(W(components[c]).find_first_of(L"\\/"), std::wstring::npos)
                     << "component " << c << ": " << testing::PrintToString(W(components[c]));
+            }
 
             CUnicodeString parent = path;
-            if (RemoveLastPathComponent(parent))
-                EXPECT_TRUE(parent.GetLength() < path.GetLength() && text.starts_with(W(parent)));
-            else
+            if (RemoveLastPathComponent(parent)) {
+                EXPECT_LT(parent.GetLength(), path.GetLength());
+                EXPECT_TRUE(text.starts_with(W(parent))) << testing::PrintToString(W(parent));
+            } else {
                 EXPECT_EQ(parent, path);
+            }
 
             // The root of a long-prefixed name keeps its prefix (a separator right after the prefix
             // names nothing, and its root is whatever the rest gives).
