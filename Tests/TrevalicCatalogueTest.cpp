@@ -15,8 +15,8 @@ using namespace Zelkor;
 using namespace Trevalic;
 
 // Separators, quotes, expiry instants and escapes of the records that ship show whole in the
-// exported document (TrevalicExport, with its odd redirect URL) and each unit's escape in
-// FuzzTest; here, what no shipped record has: empty lists and an escaped secret value.
+// exported document (TrevalicExport, with its odd redirect URL) and each unit's escape below;
+// here, what no shipped record has: empty lists and an escaped secret value.
 TEST(TrevalicJsonTools, RendersEmptyListsAndEscapedSecrets)
 {
     CArray<ClientSecret> secrets;
@@ -26,6 +26,25 @@ TEST(TrevalicJsonTools, RendersEmptyListsAndEscapedSecrets)
     EXPECT_EQ(W(SecretsToJson(secrets)), L"[{ \"Value\": \"a\\\"b\",\"Expiration\": null }]");
     EXPECT_EQ(W(QuoteJsonText(L"a\"b")) + W(FormatJsonTime(NeverExpires)) + W(FormatJsonTime(0)),
               L"\"a\\\"b\"null\"1601-01-01T00:00:00Z\"");
+}
+
+// All 65536 units, each escaped exactly as documented: seven units by a letter or themselves
+// after a backslash, the rest of printable ASCII as itself, every other unit (each half of a
+// pair on its own) as \u and four lowercase hexadecimal digits.
+TEST(TrevalicJsonTools, EveryUnitEscapesAsDocumented)
+{
+    const std::pair<wchar_t, const wchar_t*> named[] = {{L'"', L"\\\""}, {L'\\', L"\\\\"}, {L'\b', L"\\b"}, {L'\f', L"\\f"},
+                                                        {L'\n', L"\\n"}, {L'\r', L"\\r"},  {L'\t', L"\\t"}};
+    for (uint32_t unit = 0; unit < 0x10000; ++unit) {
+        wchar_t hex[8];
+        swprintf(hex, 8, L"\\u%04x", unit);
+        std::wstring expected = unit >= 0x20 && unit <= 0x7E ? std::wstring(1, wchar_t(unit)) : hex;
+        for (const auto& [c, escape] : named)
+            if (c == unit)
+                expected = escape;
+        const wchar_t text = wchar_t(unit);
+        ASSERT_EQ(W(EscapeJsonText(CUnicodeString(&text, 1))), expected) << unit;
+    }
 }
 
 // The document names every kind it renders (TrevalicExport); the end value has no name, and is
