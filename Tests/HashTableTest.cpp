@@ -1,7 +1,6 @@
-// Hash map, and the slot index it shares with the set: path keys, compaction or growth when
-// the overflow area is spent, slot-order enumeration, node pages, reference counts of string
-// nodes and a randomised comparison with std::unordered_map. Failed growth is
-// FailureInjectionTest's.
+// Hash map, and the slot index it shares with the set: path keys, slot-order enumeration,
+// reference counts of string nodes and a randomised comparison with std::unordered_map. Failed
+// growth is FailureInjectionTest's.
 #include <windows.h>
 
 #include <algorithm>
@@ -54,47 +53,14 @@ TEST(HashKeys, PathKeysIgnoreCaseAndSeparatorSpelling)
     }
 }
 
-// Thirteen nodes of bucket 0 fill the overflow area at 31 buckets, so the next group bucket 2
-// needs must come from compaction (under a quarter full) or else from growth. That neither loses
-// a node is the differential's.
-TEST(SlotIndex, CompactsOrGrowsWhenTheOverflowAreaIsSpent)
+// A bucket count beyond the largest is refused before anything changes.
+TEST(SlotIndex, BucketCountBeyondTheLargestIsRefused)
 {
-    // Nodes left in the full chain of bucket 0, and the bucket count after: the two sides of a
-    // quarter.
-    const std::pair<uint32_t, int32_t> rows[] = {{4, 31}, {5, 53}};
-    for (const auto& [kept, bucketsAfter] : rows) {
-        ForcedMap map;
-        for (uint32_t i = 0; i < 13; ++i)
-            map.Add(KeyWithHash(0, i), 0);
-        for (uint32_t i = kept; i < 13; ++i)
-            map.Delete(KeyWithHash(0, i));
-        map.Add(KeyWithHash(2, 100), 0);
-        map.Add(KeyWithHash(2, 101), 0); // bucket 2 needs a group; the overflow area is spent
-        EXPECT_EQ(map.GetBucketCount(), bucketsAfter) << "kept " << kept;
-    }
-}
-
-// Node pages double from a size that follows the hint up to one mebibyte; DeleteAll starts
-// again from the initial page size and the hint's bucket count, and a bucket count beyond the
-// largest is refused before anything changes.
-TEST(SlotIndex, SizesFollowTheHintWithinTheirLimits)
-{
-    CMap<int64_t, int64_t> map(1000); // 16-byte nodes
-    std::vector<uint32_t> sizes = {map.GetNextPageSize()};
-    for (int64_t i = 0; i < 200000; ++i) {
-        map.Add(i, i);
-        if (sizes.back() != map.GetNextPageSize())
-            sizes.push_back(map.GetNextPageSize());
-    }
-    EXPECT_EQ(sizes, (std::vector<uint32_t>{16384, 32768, 65536, 131072, 262144, 524288, 1048576}));
-    map.DeleteAll();
-    EXPECT_EQ(map.GetNextPageSize(), 256u);
+    CMap<int64_t, int64_t> map;
     map.Add(7, 7);
-    EXPECT_EQ(map.GetBucketCount(), 1543);
+    const int32_t buckets = map.GetBucketCount();
     EXPECT_TRUE(ReportsAt(CheckSite::HashTableSizeBeyondLargest, [&] { map.Rehash(INT32_MAX); }));
-    EXPECT_EQ(map.GetBucketCount(), 1543);
-    // Nodes of 24 bytes: the hint's doubling passes a mebibyte, and the page stops there.
-    EXPECT_EQ((CMap<int64_t, std::pair<int64_t, int64_t>>(1 << 20).GetNextPageSize()), 1048576u);
+    EXPECT_EQ(map.GetBucketCount(), buckets);
 }
 
 TEST(StringNodes, KeysAndValuesAreCountedReferences)

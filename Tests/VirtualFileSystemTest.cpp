@@ -9,8 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <list>
-#include <random>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -115,52 +113,6 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetAndDestruction)
     MEMORY_BASIC_INFORMATION info{};
     ASSERT_NE(VirtualQuery(leftMapped, &info, sizeof info), 0u);
     EXPECT_EQ(info.State, DWORD(MEM_FREE)); // destruction unmapped the windows still mapped
-}
-
-// The intrusive list of windows against the standard list: the same order after every step of a
-// seeded sequence; a node unlinks itself when it is destroyed, the list destroys the nodes it
-// still holds, and linking a linked node or unlinking another list's changes nothing.
-TEST(VirtualFileMapping, ListsKeepTheOrderOfTheStandardList)
-{
-    static int live = 0;
-    struct CNumbered : CListNode<CNumbered, CList<CNumbered>> {
-        explicit CNumbered(int number) : number(number) { ++live; }
-        ~CNumbered() override { --live; }
-        int number;
-    };
-    CNumbered* nodes[6];
-    {
-        CList<CNumbered> list, other;
-        std::list<int> reference;
-        for (int i = 0; i < 6; ++i)
-            list.AddHead(nodes[i] = new CNumbered(i)), reference.push_front(i);
-        other.AddHead(new CNumbered(6));
-        std::mt19937 random(7);
-        for (int step = 0; step < 300; ++step) {
-            const int i = int(random() % 6), what = int(random() % 3);
-            const bool linked = std::find(reference.begin(), reference.end(), i) != reference.end();
-            if (what == 0 && linked)
-                list.MoveToHead(nodes[i]), reference.remove(i), reference.push_front(i);
-            else if (what == 1 && linked)
-                list.Unlink(nodes[i]), reference.remove(i);
-            else if (what == 1)
-                list.AddHead(nodes[i]), reference.push_front(i);
-            else if (what == 2 && linked)
-                delete nodes[i], reference.remove(i), list.AddHead(nodes[i] = new CNumbered(i)), reference.push_front(i);
-            else
-                delete Catch<CInternalError>([&] { list.AddHead(other.GetHead()); });
-            delete Catch<CInternalError>([&] { list.Unlink(other.GetHead()); });
-            std::list<int> order;
-            for (CNumbered* node = list.GetHead(); node != nullptr; node = CList<CNumbered>::GetNext(node))
-                order.push_back(node->number);
-            ASSERT_EQ(order, reference) << "step " << step;
-            ASSERT_EQ(list.GetTail() ? list.GetTail()->number : -1, reference.empty() ? -1 : reference.back());
-        }
-        for (int i = 0; i < 6; ++i)
-            if (std::find(reference.begin(), reference.end(), i) == reference.end())
-                delete nodes[i];
-    }
-    EXPECT_EQ(live, 0);
 }
 
 // A section of no bytes is the platform's to refuse, when made and when a mapping is resized to it.
