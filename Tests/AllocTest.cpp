@@ -114,29 +114,5 @@ TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedServesEmptyRequestsAndReportsRefus
     EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE));
 }
 
-// Start-up goes on without a current-manager slot, and says why in the debugger's output, only
-// then; unload must release the module's string heap and pool pages even with blocks still live.
-// With a slot the module starts as this suite itself did.
-TEST(MemoryModule, LoadsWithoutThreadLocalSlotsAndUnloadReleasesLiveBlocks)
-{
-    DWORD error = 0;
-    HMODULE module = nullptr;
-    const std::wstring said = DebugOutputOf([&] { module = LoadModule(L"MemoryProbe.dll", true, &error); });
-    ASSERT_NE(module, nullptr) << error;
-    EXPECT_NE(said.find(L"Not enough TLS indices\n"), std::wstring::npos);
-    auto take = ExportOf<void* (*)()>(module, "TakeStringPoolBlock");
-    auto alloc = ExportOf<void* (*)(uint64_t)>(module, "AllocStringHeapBlock");
-    ASSERT_TRUE(take && alloc);
-    char* const blocks[] = {static_cast<char*>(take()), static_cast<char*>(alloc(1000))};
-    blocks[0][31] = 1;
-    ASSERT_TRUE(FreeLibrary(module));
-    for (char* block : blocks) {
-        MEMORY_BASIC_INFORMATION info;
-        ASSERT_TRUE(VirtualQuery(block, &info, sizeof info));
-        EXPECT_EQ(info.State, static_cast<DWORD>(MEM_FREE)) << (block == blocks[0] ? "pool page" : "string heap");
-    }
-    EXPECT_EQ(DebugOutputOf([&] { FreeLibrary(LoadModule(L"MemoryProbe.dll", false, &error)); }).find(L"TLS"), std::wstring::npos);
-}
-
 } // namespace
 } // namespace Zelkor

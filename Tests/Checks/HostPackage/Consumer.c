@@ -1,12 +1,10 @@
 /* A host linked with an import library of Trevalic.dll. Each export is reached through the
- * declarations of Trevalic.h and must be the DLL's export of that name; the calls follow the
- * size-query protocol and free the system string as the header says. */
+ * declarations of Trevalic.h and must be the DLL's export of that name; the calls free the
+ * system string as the header says. */
 #include <windows.h>
 
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <wchar.h>
 
 #include <Trevalic.h>
 
@@ -26,7 +24,7 @@ static void Expect(int condition, const char* what)
 int main(void)
 {
     HMODULE dll = GetModuleHandleW(L"Trevalic.dll");
-    size_t needed = 0, count;
+    size_t needed = 0;
     Expect(dll != NULL, "Trevalic.dll is loaded through the import library");
     EXPECT_EXPORT(dll, GetProvidersList);
     EXPECT_EXPORT(dll, GetTrevalicListJson);
@@ -36,21 +34,13 @@ int main(void)
     EXPECT_EXPORT(dll, GetMessageSystemVersion);
     EXPECT_EXPORT(dll, __ZelkorUsed);
 
-    SetLastError(1);
+    /* The protocol itself is the export suite's; here, that C reaches it through the header's
+     * declarations with the right types. */
     Expect(!GetProvidersList(TREVALIC_PROVIDER_ANY, NULL, &needed) && GetLastError() == TREVALIC_ERROR_INSUFFICIENT_BUFFER && needed > 1,
            "the size query answers false, 122 and the count");
-    wchar_t* buffer = (wchar_t*)malloc(needed * sizeof(wchar_t));
-    count = needed;
-    Expect(buffer && GetProvidersList(TREVALIC_PROVIDER_ANY, buffer, &count) && GetLastError() == TREVALIC_ERROR_SUCCESS &&
-               count == needed && wcslen(buffer) == needed - 1,
-           "a buffer of the size asked for takes the document and its NUL");
-    Expect(!GetProvidersList(TREVALIC_PROVIDER_TYPE_COUNT, buffer, &count) && GetLastError() == TREVALIC_ERROR_INVALID_PARAMETER,
-           "the end of the provider kinds is refused with 87");
     BSTR json = GetTrevalicListJson();
-    Expect(json && buffer && SysStringLen(json) == needed - 1 && wmemcmp(json, buffer, needed - 1) == 0,
-           "GetTrevalicListJson returns the same document");
+    Expect(json && SysStringLen(json) == needed - 1, "GetTrevalicListJson returns the document of that size");
     SysFreeString(json);
-    free(buffer);
 
     printf(failures ? "%d failed\n" : "ok\n", failures);
     return failures ? 1 : 0;
