@@ -53,7 +53,9 @@ TEST_F(RegistryKeyTest, StringValues)
     EXPECT_TRUE(ReportsAt(CheckSite::RegistryReadNullArgument, [&] { key.GetStringValue(L"V", nullptr); }));
     EXPECT_TRUE(ReportsAt(CheckSite::RegistryOpenWithHandle, [&] { key.Open(HKEY_CURRENT_USER, path.c_str(), CRegistryKey::Read); }));
     EXPECT_TRUE(ReportsAt(CheckSite::RegistryOpenNullPath, [] { CRegistryKey().Open(HKEY_CURRENT_USER, nullptr, CRegistryKey::Read); }));
-    EXPECT_TRUE(ReportsAt(CheckSite::RegistryOpenUnknownMode, [&] { CRegistryKey().Open(HKEY_CURRENT_USER, path.c_str(), 7); }));
+    CRegistryKey unknownMode; // refused, and still closed
+    EXPECT_TRUE(ReportsAt(CheckSite::RegistryOpenUnknownMode, [&] { unknownMode.Open(HKEY_CURRENT_USER, path.c_str(), 7); }));
+    EXPECT_TRUE(unknownMode.Open(HKEY_CURRENT_USER, path.c_str(), CRegistryKey::Read));
     EXPECT_TRUE(ReportsAt(CheckSite::RegistryWriteNotWritable, [&] { key.SetStringValue(L"V", L"x", 4); }));
     CRegistryKey missing, root;
     EXPECT_FALSE(missing.Open(HKEY_CURRENT_USER, (path + L"\\Missing").c_str(), CRegistryKey::Read));

@@ -68,6 +68,12 @@ bool CRegistryKey::OpenWithAccess(HKEY root, const wchar_t* path, uint32_t newMo
         path = L""; // only reached when the failure above was shown instead of thrown
     if (handle)
         Close(); // likewise; the old handle would leak otherwise
+    if (newMode != Read && newMode != Write) {
+        // Refused before anything changes: the key stays closed and may be opened again.
+        Check(false, CheckSite::RegistryOpenUnknownMode);
+        SetLastError(0);
+        return false;
+    }
 
     mode = newMode;
     name = CUnicodeString(RootName(root));
@@ -79,13 +85,9 @@ bool CRegistryKey::OpenWithAccess(HKEY root, const wchar_t* path, uint32_t newMo
     LSTATUS result;
     if (newMode == Write && path[0] != L'\0') {
         result = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &handle, nullptr);
-    } else if (newMode == Read || newMode == Write) {
+    } else {
         // A root key cannot be created, only opened for writing.
         result = RegOpenKeyExW(root, path, 0, access, &handle);
-    } else {
-        Check(false, CheckSite::RegistryOpenUnknownMode);
-        SetLastError(0);
-        return false;
     }
     if (result != ERROR_SUCCESS)
         handle = nullptr;
