@@ -30,8 +30,6 @@ struct ForcedHash {
 
 const auto KeyWithHash = [](uint32_t hash, uint32_t identity) { return int64_t(uint64_t(hash) << 32 | identity); };
 
-using ForcedMap = CMap<int64_t, int, ForcedHash>;
-
 } // namespace
 
 // Two spellings of one path are one key: equal both ways, and hashed alike.
