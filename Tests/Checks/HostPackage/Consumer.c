@@ -36,6 +36,7 @@ int main(void)
 
     /* The protocol itself is the export suite's; here, that C reaches it through the header's
      * declarations with the right types. */
+    SetLastError(1);
     Expect(!GetProvidersList(TREVALIC_PROVIDER_ANY, NULL, &needed) && GetLastError() == TREVALIC_ERROR_INSUFFICIENT_BUFFER && needed > 1,
            "the size query answers false, 122 and the count");
     BSTR json = GetTrevalicListJson();
