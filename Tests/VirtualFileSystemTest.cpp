@@ -115,6 +115,29 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetAndDestruction)
     EXPECT_EQ(info.State, DWORD(MEM_FREE)); // destruction unmapped the windows still mapped
 }
 
+// The windows' list: a node unlinks itself when it is destroyed, and the list destroys the nodes
+// it still holds; linking a linked node, or unlinking another list's, is refused and changes
+// nothing. Which window the cache lets go first is a matter of speed, not of results.
+TEST(VirtualFileMapping, ListsOwnTheirNodesAndRefuseOthers)
+{
+    static int live = 0;
+    struct CCounted : CListNode<CCounted, CList<CCounted>> {
+        CCounted() { ++live; }
+        ~CCounted() override { --live; }
+    };
+    {
+        CList<CCounted> list, other;
+        CCounted* const doomed = new CCounted;
+        list.AddHead(new CCounted), list.AddHead(doomed), list.AddHead(new CCounted), other.AddHead(new CCounted);
+        delete doomed;
+        EXPECT_EQ(CList<CCounted>::GetNext(list.GetHead()), list.GetTail());
+        delete Catch<CInternalError>([&] { list.AddHead(other.GetHead()); });
+        delete Catch<CInternalError>([&] { list.Unlink(other.GetHead()); });
+        EXPECT_EQ(std::make_pair(CList<CCounted>::GetNext(list.GetTail()), live), std::make_pair(static_cast<CCounted*>(nullptr), 3));
+    }
+    EXPECT_EQ(live, 0);
+}
+
 // A section of no bytes is the platform's to refuse, when made and when a mapping is resized to it.
 TEST(VirtualFileMapping, EmptySectionsAreThePlatformsToRefuse)
 {
