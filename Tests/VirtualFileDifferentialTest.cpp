@@ -305,11 +305,7 @@ std::vector<Entry> Side::Walk(const CUnicodeString& directory, const std::wstrin
 void Side::Remove(const CUnicodeString& directory)
 {
     CArray<CFileStatus> list;
-    try {
-        fs.FindFiles(directory, list, L"*", nullptr);
-    } catch (CException* e) {
-        delete e;
-    }
+    ErrorOf([&] { fs.FindFiles(directory, list, L"*", nullptr); });
     for (const CFileStatus& e : list) {
         const CUnicodeString path = JoinPath(directory, e.FileName);
         ErrorOf([&] {
@@ -717,16 +713,10 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
             for (failAt = 1;; ++failAt) {
                 calls = 0;
                 AllocInternal::InjectedFailureHook.store(FailsNow);
-                CMemoryException* failure = nullptr;
-                try {
-                    side.Run(steps[i], int(i));
-                } catch (CMemoryException* e) {
-                    failure = e;
-                }
+                const bool failed = ErrorOf([&] { side.Run(steps[i], int(i)); }) != 0; // only the memory exception leaves Run
                 AllocInternal::InjectedFailureHook.store(nullptr);
-                delete failure;
-                injected += failure != nullptr;
-                if (failure == nullptr) {
+                injected += failed;
+                if (!failed) {
                     EXPECT_LT(calls, failAt) << "seed " << seed << " step " << i << " (" << OpNames[steps[i].op] << "): failure " << failAt
                                              << " lost";
                     break;
