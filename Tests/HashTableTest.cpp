@@ -1,6 +1,6 @@
-// Hash map, and the slot index it shares with the set: path keys, slot-order enumeration,
-// reference counts of string nodes and a randomised comparison with std::unordered_map. Failed
-// growth is FailureInjectionTest's.
+// Hash map, and the slot index it shares with the set: path keys, slot-order enumeration, node
+// pages, reference counts of string nodes and a randomised comparison with std::unordered_map.
+// Failed growth is FailureInjectionTest's.
 #include <windows.h>
 
 #include <algorithm>
@@ -51,11 +51,18 @@ TEST(HashKeys, PathKeysIgnoreCaseAndSeparatorSpelling)
     }
 }
 
-// A bucket count beyond the largest is refused before anything changes.
-TEST(SlotIndex, BucketCountBeyondTheLargestIsRefused)
+// Node pages double from a size that follows the hint up to one mebibyte, so that a large map
+// takes few blocks; a bucket count beyond the largest is refused before anything changes.
+TEST(SlotIndex, PagesAndBucketsStayWithinTheirLimits)
 {
-    CMap<int64_t, int64_t> map;
-    map.Add(7, 7);
+    CMap<int64_t, int64_t> map(1000); // 16-byte nodes
+    std::vector<uint32_t> sizes = {map.GetNextPageSize()};
+    for (int64_t i = 0; i < 200000; ++i) {
+        map.Add(i, i);
+        if (sizes.back() != map.GetNextPageSize())
+            sizes.push_back(map.GetNextPageSize());
+    }
+    EXPECT_EQ(sizes, (std::vector<uint32_t>{16384, 32768, 65536, 131072, 262144, 524288, 1048576}));
     const int32_t buckets = map.GetBucketCount();
     EXPECT_TRUE(ReportsAt(CheckSite::HashTableSizeBeyondLargest, [&] { map.Rehash(INT32_MAX); }));
     EXPECT_EQ(map.GetBucketCount(), buckets);
