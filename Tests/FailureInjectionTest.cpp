@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,14 +39,15 @@ bool FailsNow()
     return GetCurrentThreadId() == injectingThread && ++allocations == failAt;
 }
 
-using Counters = std::array<int64_t, 9>;
+using Counters = std::vector<int64_t>;
 
 Counters Snapshot()
 {
-    using Probe = CAtomicBlockManagerProbe;
-    return {TestHeap().GetBlockCount(),         int64_t(TestHeap().GetByteCount()),  StringHeap.GetBlockCount(),
-            int64_t(StringHeap.GetByteCount()), Probe(StringPool32).HeldBlocks(),    Probe(StringPool64).HeldBlocks(),
-            Probe(StringPool128).HeldBlocks(),  Probe(CharSetPagePool).HeldBlocks(), FileLayerHeap::GetBlockCount()};
+    Counters counters = StringMemoryHeld();
+    counters.insert(counters.end(),
+                    {TestHeap().GetBlockCount(), int64_t(TestHeap().GetByteCount()), CAtomicBlockManagerProbe(CharSetPagePool).HeldBlocks(),
+                     FileLayerHeap::GetBlockCount()});
+    return counters;
 }
 
 } // namespace

@@ -217,17 +217,12 @@ void RunStringSequence(uint64_t seed)
 // strings are gone, every buffer they took is back in its pool or heap.
 TEST(StringDifferential, WideAndNarrowMatchStdStrings)
 {
-    const auto held = [] {
-        return std::vector<int64_t>{
-            StringHeap.GetBlockCount(), int64_t(StringHeap.GetByteCount()), CAtomicBlockManagerProbe(StringPool32).HeldBlocks(),
-            CAtomicBlockManagerProbe(StringPool64).HeldBlocks(), CAtomicBlockManagerProbe(StringPool128).HeldBlocks()};
-    };
-    const std::vector<int64_t> before = held();
+    const std::vector<int64_t> before = StringMemoryHeld();
     for (uint64_t seed = 0; seed < SeedCount(400) && !testing::Test::HasFatalFailure(); ++seed) {
         RunStringSequence<CUnicodeString>(seed);
         if (seed % 2 == 0)
             RunStringSequence<CString>(seed);
-        ASSERT_EQ(held(), before) << "buffers left behind by seed " << seed;
+        ASSERT_EQ(StringMemoryHeld(), before) << "buffers left behind by seed " << seed;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "Alloc.h"
 #include "AtomicBlockManager.h"
 
 namespace Zelkor {
@@ -53,5 +54,12 @@ private:
 
     CAtomicBlockManager& pool;
 };
+
+// What strings hold: the string heap's blocks and bytes, and the blocks out of each string pool.
+inline std::vector<int64_t> StringMemoryHeld()
+{
+    return {StringHeap.GetBlockCount(), int64_t(StringHeap.GetByteCount()), CAtomicBlockManagerProbe(StringPool32).HeldBlocks(),
+            CAtomicBlockManagerProbe(StringPool64).HeldBlocks(), CAtomicBlockManagerProbe(StringPool128).HeldBlocks()};
+}
 
 } // namespace Zelkor
