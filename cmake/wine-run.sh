@@ -45,7 +45,8 @@ persistent() {
 # Every program that ends with a non-zero status leaves a line in a file beside the prefix, so
 # that one that ends badly without a word still says how (the low byte of its exit code: 5 an
 # access violation, 3 an abort, 53 a missing DLL), how long it ran and, for a test program, how
-# far it got (the stages it noted in WINE_RUN_MARK); the program's own streams stay its own.
+# far it got (the stages it noted in WINE_RUN_MARK); the program's own streams stay its own
+# (for a program without a mark, held until it ends: below).
 #
 # Now and then, among thousands of starts on a loaded machine, Wine gives up on starting a
 # program: status 1 without a word, before the program's first initialiser; it ran none of its
