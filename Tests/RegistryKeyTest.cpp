@@ -55,6 +55,7 @@ TEST_F(RegistryKeyTest, StringValues)
     EXPECT_TRUE(ReportsAt(CheckSite::RegistryOpenNullPath, [] { CRegistryKey().Open(HKEY_CURRENT_USER, nullptr, CRegistryKey::Read); }));
     CRegistryKey unknownMode; // refused, and still closed
     EXPECT_TRUE(ReportsAt(CheckSite::RegistryOpenUnknownMode, [&] { unknownMode.Open(HKEY_CURRENT_USER, path.c_str(), 7); }));
+    EXPECT_EQ(ShownWhenSuppressed([&] { EXPECT_FALSE(unknownMode.Open(HKEY_CURRENT_USER, path.c_str(), 7)); }), 1u);
     EXPECT_TRUE(unknownMode.Open(HKEY_CURRENT_USER, path.c_str(), CRegistryKey::Read));
     EXPECT_TRUE(ReportsAt(CheckSite::RegistryWriteNotWritable, [&] { key.SetStringValue(L"V", L"x", 4); }));
     CRegistryKey missing, root;
