@@ -1,6 +1,6 @@
 // Hash map, and the slot index it shares with the set: path keys, slot-order enumeration, node
-// pages, reference counts of string nodes and a randomised comparison with std::unordered_map.
-// Failed growth is FailureInjectionTest's.
+// pages, reference counts of string nodes and a randomised comparison with std::unordered_map,
+// which fails an allocation now and then.
 #include <windows.h>
 
 #include <algorithm>
@@ -129,65 +129,78 @@ void RunSlotIndexSequence(uint64_t seed, uint32_t hashes, uint32_t spacing, uint
         static const char* const names[] = {"Add", "Set", "Set", "GetOrAdd", "Delete", "Delete", "Lookup", "Rehash", "DeleteAll"};
         const int operation = int(random() % 9);
         trace << ' ' << names[operation] << ' ' << identity;
-        switch (operation) {
-        case 0:
-            if constexpr (isMap)
-                container.Add(key, step);
-            else
-                container.Add(key);
-            values.push_back(step), ++nodes;
-            break;
-        case 1:
-        case 2:
-            change(step);
-            if constexpr (isMap)
-                container.Set(key, step);
-            else
-                container.Set(key);
-            break;
-        case 3:
-            if constexpr (isMap) {
-                const bool absent = values.empty();
-                change(absent ? 0 : step);
-                if (absent)
-                    ASSERT_EQ(container.GetOrAdd(key), 0) << trace.str();
+        // Now and then one of the first allocations fails: the operation raises the memory exception and
+        // the container holds what it held.
+        const std::vector<int64_t> valuesBefore = values;
+        const size_t nodesBefore = nodes;
+        const CFailingAllocation failure(random() % 8 == 0 ? 1 + random() % 3 : 0);
+        bool outOfMemory = false;
+        try {
+            switch (operation) {
+            case 0:
+                if constexpr (isMap)
+                    container.Add(key, step);
                 else
-                    container.GetOrAdd(key) = step;
-            } else {
-                change(0);
-                ASSERT_EQ(container.GetOrAdd(key), key) << trace.str();
+                    container.Add(key);
+                values.push_back(step), ++nodes;
+                break;
+            case 1:
+            case 2:
+                change(step);
+                if constexpr (isMap)
+                    container.Set(key, step);
+                else
+                    container.Set(key);
+                break;
+            case 3:
+                if constexpr (isMap) {
+                    const bool absent = values.empty();
+                    change(absent ? 0 : step);
+                    if (absent)
+                        ASSERT_EQ(container.GetOrAdd(key), 0) << trace.str();
+                    else
+                        container.GetOrAdd(key) = step;
+                } else {
+                    change(0);
+                    ASSERT_EQ(container.GetOrAdd(key), key) << trace.str();
+                }
+                break;
+            case 4:
+            case 5:
+                ASSERT_EQ(container.Delete(key), int32_t(values.size())) << trace.str();
+                nodes -= values.size(), values.clear();
+                break;
+            case 6:
+                found(container.Lookup(key));
+                ASSERT_EQ(container.Has(key), !values.empty()) << trace.str();
+                break;
+            case 7: {
+                const int32_t wanted = random() % 2 ? container.GetBucketCount() : int32_t(random() % 400);
+                trace << " to " << wanted;
+                container.Rehash(wanted);
+                ASSERT_GE(container.GetBucketCount(), wanted) << trace.str();
+                break;
             }
-            break;
-        case 4:
-        case 5:
-            ASSERT_EQ(container.Delete(key), int32_t(values.size())) << trace.str();
-            nodes -= values.size(), values.clear();
-            break;
-        case 6:
-            found(container.Lookup(key));
-            ASSERT_EQ(container.Has(key), !values.empty()) << trace.str();
-            break;
-        case 7: {
-            const int32_t wanted = random() % 2 ? container.GetBucketCount() : int32_t(random() % 400);
-            trace << " to " << wanted;
-            container.Rehash(wanted);
-            ASSERT_GE(container.GetBucketCount(), wanted) << trace.str();
-            break;
-        }
-        case 8:
-            if (random() % 20) {
-                trace << " (skipped)";
+            case 8:
+                if (random() % 20) {
+                    trace << " (skipped)";
+                    continue;
+                }
+                container.DeleteAll(), model.clear(), nodes = 0;
+                ASSERT_EQ(container.GetBucketCount(), 0) << trace.str();
                 continue;
             }
-            container.DeleteAll(), model.clear(), nodes = 0;
-            ASSERT_EQ(container.GetBucketCount(), 0) << trace.str();
-            continue;
+        } catch (CMemoryException* e) {
+            delete e, outOfMemory = true;
+            values = valuesBefore, nodes = nodesBefore;
+            trace << " (out of memory)";
         }
+        ASSERT_EQ(outOfMemory, failure.Reached()) << trace.str();
         const int32_t buckets = container.GetBucketCount();
         ASSERT_EQ(container.GetCount(), int32_t(nodes)) << trace.str();
         ASSERT_TRUE(nodes == 0 || std::count(BucketCounts.begin(), BucketCounts.end(), buckets)) << buckets << " " << trace.str();
         ASSERT_LE(container.GetSlotCount(), buckets + (buckets / 2 + 3) / 4 * 4) << trace.str();
-        if (step % 97 != 0 && step != steps - 1)
+        if (step % 97 != 0 && step != steps - 1 && !outOfMemory)
             continue;
         std::map<int64_t, std::vector<int64_t>> seen, expected;
         for (const auto& [k, v] : model)
@@ -214,10 +227,14 @@ TEST(SlotIndexDifferential, MapAndSetMatchStandardMap)
     const struct { uint32_t hashes, spacing, keyRange; int steps; } rows[] = {
         {3, 1, 40, 400}, {37, 1, 300, 1000}, {31, 53, 300, 1000}, {1u << 31, 1, 20000, 4000}};
     // clang-format on
+    // A heap of their own, which takes part in failure injection and counts what is left.
+    CHeapManager heap(0, true);
+    CMemoryManagerSwitcher useHeap(&heap);
     for (uint64_t seed = 0; seed < SeedCount(8) && !testing::Test::HasFatalFailure(); ++seed) {
         for (const auto& row : rows) {
             RunSlotIndexSequence<CMap<int64_t, int64_t, ForcedHash>>(seed, row.hashes, row.spacing, row.keyRange, row.steps);
             RunSlotIndexSequence<CHashTable<int64_t, ForcedHash>>(seed, row.hashes, row.spacing, row.keyRange, row.steps);
+            ASSERT_EQ(heap.GetBlockCount(), 0) << "blocks left by seed " << seed;
         }
     }
 }

@@ -1,15 +1,21 @@
 // The catalogue's pieces inside one process: JSON values, provider types and redirect settings.
 #include <windows.h>
+#include <oleauto.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "AtomicBlockManagerProbe.h"
 #include "Errors.h"
 #include "JsonTools.h"
 #include "ProviderEntry.h"
 #include "RedirectSettings.h"
 #include "TestSupport.h"
+
+extern "C" bool GetProvidersList(int32_t providerType, wchar_t* buffer, size_t* length);
+extern "C" BSTR GetTrevalicListJson();
 
 using namespace Zelkor;
 using namespace Trevalic;
@@ -44,6 +50,32 @@ TEST(TrevalicJsonTools, EveryUnitEscapesAsDocumented)
                 expected = escape;
         const wchar_t text = wchar_t(unit);
         ASSERT_EQ(W(EscapeJsonText(CUnicodeString(&text, 1))), expected) << unit;
+    }
+}
+
+// Out of memory at any allocation of a render, both exports of the whole document raise the
+// memory exception and keep nothing; with memory enough they give the document.
+TEST(TrevalicCatalogue, ExportsThatRunOutOfMemoryKeepNothing)
+{
+    CHeapManager heap(0, true); // the containers', which takes part in failure injection
+    CMemoryManagerSwitcher useHeap(&heap);
+    const CUnicodeString expected = ProviderListToJson(0);
+    std::vector<wchar_t> text(size_t(expected.GetLength()) + 1);
+    for (int64_t failAt = 1; failAt < 10000 && !HasFailure(); ++failAt) {
+        std::vector<int64_t> held = StringMemoryHeld();
+        held.push_back(heap.GetBlockCount());
+        size_t count = text.size();
+        BSTR json = nullptr;
+        const CFailingAllocation failure(failAt);
+        const uint32_t error = ErrorOf([&] { GetProvidersList(0, text.data(), &count), json = GetTrevalicListJson(); });
+        if (!failure.Reached()) {
+            EXPECT_EQ(std::wstring(text.data()) + json, W(expected) + W(expected));
+            SysFreeString(json);
+            break;
+        }
+        std::vector<int64_t> after = StringMemoryHeld();
+        after.push_back(heap.GetBlockCount());
+        EXPECT_EQ(std::make_pair(error, after), std::make_pair(0xDEADu, held)) << "allocation " << failAt << " failed";
     }
 }
 

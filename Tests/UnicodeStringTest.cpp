@@ -192,7 +192,25 @@ void RunStringSequence(uint64_t seed)
                 continue;
             }
         }
-        ASSERT_EQ(RaisesInternalError(edit), !valid) << trace.str();
+        // Now and then an allocation of a valid edit fails: it raises the memory exception and
+        // every string keeps its value.
+        const int64_t failing = valid && random() % 4 == 0 ? draw(1, 2) : 0;
+        trace << (failing ? " (allocation " + std::to_string(failing) + " fails)" : "");
+        bool outOfMemory = false;
+        {
+            const CFailingAllocation failure(failing);
+            ASSERT_EQ(RaisesInternalError([&] {
+                          try {
+                              edit();
+                          } catch (CMemoryException* e) {
+                              delete e, outOfMemory = true;
+                          }
+                      }),
+                      !valid)
+                << trace.str();
+            ASSERT_EQ(outOfMemory, failure.Reached()) << trace.str();
+        }
+        valid = valid && !outOfMemory;
         if (valid && target >= 0) {
             // An empty result is the empty buffer; the whole of a string is that string.
             EXPECT_EQ(result.SharesBufferWith(S()), expected.empty()) << trace.str();

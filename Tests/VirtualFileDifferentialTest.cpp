@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "Alloc.h"
+#include "AtomicBlockManagerProbe.h"
 #include "File.h"
 #include "TestSupport.h"
 #include "VirtualFileSystem.h"
@@ -674,13 +675,6 @@ TEST(VirtualFileDifferential, Kept)
 
 namespace {
 
-int64_t failAt, calls;
-
-bool FailsNow()
-{
-    return ++calls == failAt;
-}
-
 // The tree, and each open handle's position, length and contents.
 std::vector<Entry> Snapshot(Side& side)
 {
@@ -699,34 +693,74 @@ std::vector<Entry> Snapshot(Side& side)
 
 // Each step again with its first, second, ... allocation, section or window failing, until it
 // succeeds: a step that runs out of memory leaves the tree, the open handles and their contents
-// as they were before it. VFS_DIFFERENTIAL_INJECTED=N runs N seeds.
+// as they were before it, and keeps no memory: no string or temporary at once, no node or
+// window once the tree is gone (a directory's table may keep the room it grew).
+// VFS_DIFFERENTIAL_INJECTED=N runs N seeds.
 TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
 {
+    CHeapManager heap(0, true); // the temporaries', which takes part in failure injection
+    CMemoryManagerSwitcher useHeap(&heap);
+    const auto held = [&] {
+        std::vector<int64_t> counters = StringMemoryHeld();
+        return counters.push_back(heap.GetBlockCount()), counters;
+    };
     int64_t injected = 0;
+    int64_t fileLayerBlocks = -1; // after the first seed, which grows the table of the prefix
     for (uint32_t seed = 1; seed <= FromEnvironment("VFS_DIFFERENTIAL_INJECTED", 10); ++seed) {
-        Side side(VirtualFilesPrefix + (L"Injected-" + std::to_wstring(seed)).c_str());
-        const std::vector<Step> steps = Generate(seed);
-        for (size_t i = 0; i + 1 < steps.size() && !HasFailure(); ++i) { // the last, the tree, is the harness's
-            if (steps[i].op == Open)
-                side.CloseSlot(side.handles[steps[i].y % 4]); // what the step does first, and may
-            const std::vector<Entry> before = Snapshot(side);
-            for (failAt = 1;; ++failAt) {
-                calls = 0;
-                AllocInternal::InjectedFailureHook.store(FailsNow);
-                const bool failed = ErrorOf([&] { side.Run(steps[i], int(i)); }) != 0; // only the memory exception leaves Run
-                AllocInternal::InjectedFailureHook.store(nullptr);
-                injected += failed;
-                if (!failed) {
-                    EXPECT_LT(calls, failAt) << "seed " << seed << " step " << i << " (" << OpNames[steps[i].op] << "): failure " << failAt
-                                             << " lost";
-                    break;
+        {
+            Side side(VirtualFilesPrefix + (L"Injected-" + std::to_wstring(seed)).c_str());
+            const std::vector<Step> steps = Generate(seed);
+            for (size_t i = 0; i + 1 < steps.size() && !HasFailure(); ++i) { // the last, the tree, is the harness's
+                if (steps[i].op == Open)
+                    side.CloseSlot(side.handles[steps[i].y % 4]); // what the step does first, and may
+                const std::vector<Entry> before = Snapshot(side);
+                for (int64_t failAt = 1;; ++failAt) {
+                    const std::vector<int64_t> memory = held();
+                    const CFailingAllocation failure(failAt);
+                    const bool failed = ErrorOf([&] { side.Run(steps[i], int(i)); }) != 0; // only the memory exception leaves Run
+                    injected += failed;
+                    if (!failed) {
+                        EXPECT_FALSE(failure.Reached())
+                            << "seed " << seed << " step " << i << " (" << OpNames[steps[i].op] << "): failure " << failAt << " lost";
+                        break;
+                    }
+                    const std::string where = "seed " + std::to_string(seed) + " step " + std::to_string(i) + " (" + OpNames[steps[i].op] +
+                        " " + steps[i].a + " " + std::to_string(steps[i].x) + ") failed at " + std::to_string(failAt);
+                    ASSERT_EQ(held(), memory) << where;
+                    ASSERT_EQ(Snapshot(side), before) << where;
                 }
-                ASSERT_EQ(Snapshot(side), before) << "seed " << seed << " step " << i << " (" << OpNames[steps[i].op] << " " << steps[i].a
-                                                  << " 0x" << std::hex << steps[i].x << std::dec << ") failed at " << failAt;
             }
+            side.CloseAll();
+            side.Remove(side.root);
         }
-        side.CloseAll();
-        side.Remove(side.root);
+        EXPECT_TRUE(fileLayerBlocks < 0 || FileLayerHeap::GetBlockCount() == fileLayerBlocks)
+            << FileLayerHeap::GetBlockCount() - fileLayerBlocks << " file-layer blocks left by seed " << seed;
+        fileLayerBlocks = FileLayerHeap::GetBlockCount();
     }
     std::printf("%lld failed runs, each leaving everything as it was\n", static_cast<long long>(injected));
+}
+
+// A growing write longer than the windows a handle keeps, which runs out of memory part-way,
+// keeps the length it had; growth over the bytes it did copy beyond that length reads zeros, as
+// on disk.
+TEST(VirtualFileDifferential, FailedGrowingWriteLeavesOnlyZerosBeyondTheLength)
+{
+    const CUnicodeString path = VirtualFilesPrefix + L"injection\\grown.bin";
+    const std::string bytes(size_t(12 * GetAllocationGranularity()), 'x');
+    for (int64_t failAt = 1; failAt < 1000 && !HasFailure(); ++failAt) {
+        CFile file;
+        file.Open(path, FM_ReadWrite | FM_DenyNone | FM_Create, FILE_ATTRIBUTE_NORMAL);
+        {
+            const CFailingAllocation failure(failAt);
+            if (ErrorOf([&] { file.Write(bytes.data(), int32_t(bytes.size())); }) == 0)
+                break;
+        }
+        EXPECT_EQ(file.GetLength(), 0);
+        file.SetLength(int64_t(bytes.size()));
+        std::string read(bytes.size(), '?');
+        file.Seek(0, FILE_BEGIN);
+        EXPECT_EQ(file.Read(read.data(), int32_t(read.size())), int32_t(read.size()));
+        EXPECT_EQ(read.find_first_not_of('\0'), std::string::npos) << "a stale byte after failure " << failAt;
+    }
+    GetFileSystem(path).DeleteFile(path);
 }

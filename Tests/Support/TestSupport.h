@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Alloc.h"
 #include "Errors.h"
 #include "ThreadData.h"
 
@@ -63,6 +64,26 @@ struct CScratchKey {
     }
     const std::wstring path;
     HKEY key = nullptr;
+};
+
+// While it lives, the at-th allocation this thread makes fails as exhausted memory would (0:
+// none fails); Reached() tells whether that allocation came. Other threads never fail.
+class CFailingAllocation {
+public:
+    explicit CFailingAllocation(int64_t at)
+    {
+        failAt = at, made = 0, thread = GetCurrentThreadId();
+        Zelkor::AllocInternal::InjectedFailureHook.store(Fails);
+    }
+    ~CFailingAllocation() { Zelkor::AllocInternal::InjectedFailureHook.store(nullptr); }
+    CFailingAllocation(const CFailingAllocation&) = delete;
+    CFailingAllocation& operator=(const CFailingAllocation&) = delete;
+    static bool Reached() { return failAt > 0 && made >= failAt; }
+
+private:
+    static bool Fails() { return GetCurrentThreadId() == thread && ++made == failAt; }
+    static inline int64_t failAt = 0, made = 0;
+    static inline DWORD thread = 0;
 };
 
 // How many seeds a seeded differential runs: its fixed number, or ZELKOR_SEEDS of them.
