@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -60,25 +59,6 @@ TEST(HeapManager, DestroyKeepsAHeapWithLiveBlocksUnlessAllowed)
         }
         delete Catch<CMemoryException>([&] { manager.Alloc(8); });
     }
-}
-
-TEST(CurrentMemoryManager, SwitchersNestPerThreadAndKeepTheLastError)
-{
-    CHeapManager outer(0x1000, false), inner(0x1000, false);
-    {
-        CMemoryManagerSwitcher first(&outer);
-        {
-            CMemoryManagerSwitcher second(&inner);
-            IMemoryManager* seenElsewhere = nullptr;
-            std::thread([&] { seenElsewhere = GetCurrentMemoryManager(); }).join();
-            EXPECT_EQ(seenElsewhere, &DefaultMemoryManager);
-            SetLastError(1234);
-            EXPECT_EQ(GetCurrentMemoryManager(), &inner);
-            EXPECT_EQ(GetLastError(), 1234u);
-        }
-        EXPECT_EQ(GetCurrentMemoryManager(), &outer);
-    }
-    EXPECT_EQ(GetCurrentMemoryManager(), &DefaultMemoryManager);
 }
 
 // Every policy throws when exhausted and serves empty requests; pages come committed up to the

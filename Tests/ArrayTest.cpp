@@ -8,7 +8,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -238,23 +237,6 @@ TEST(ArrayChecks, CountsNearTheLargestSize)
     EXPECT_TRUE(RaisesInternalError([&] { array.InsertAt(0, 9, INT32_MAX); }));
     EXPECT_EQ(array.GetSize(), 3);
     EXPECT_EQ(ArrayInternal::GrownCapacity(INT32_MAX - 100, INT32_MAX - 99, 8), INT32_MAX);
-}
-
-// A block remembers its manager: grown on one thread under a switched manager, it is freed
-// through that manager from another thread whose manager is the default. The other policies
-// never ask the current manager.
-TEST(ArrayPolicies, BlockIsFreedByItsManagerOnAnotherThread)
-{
-    CCountingManager manager;
-    CMemoryManagerSwitcher switcher(&manager);
-    auto* array = new CArray<int>;
-    for (int i = 0; i < 9; ++i)
-        array->Add(i);
-    CArray<int, ProcessHeap> onProcessHeap;
-    onProcessHeap.Add(1);
-    EXPECT_EQ(manager.Allocations, 2);
-    std::thread([array] { delete array; }).join();
-    EXPECT_EQ(manager.Frees, 2);
 }
 
 // DeleteAt checks each bound in order, each at a site of its own.

@@ -25,54 +25,6 @@ struct AtomicBlockManager : ::testing::Test, IMemoryManager {
     CAtomicBlockManagerProbe probe{pool};
 };
 
-// A block given back while takes are in progress waits for the last taker, except that a take
-// finding the free list dry uses waiting blocks rather than carve, or the pool grows with the
-// traffic. Take() is a taker itself: as the last one out it hands the waiting blocks on.
-TEST_F(AtomicBlockManager, BlockGivenBackDuringATakeWaitsForTheLastTaker)
-{
-    void* spare = pool.Take();
-    void* a = pool.Take();
-    void* b = pool.Take();
-    void* c = pool.Take();
-    pool.GiveBack(spare); // keeps the free list non-empty, so takes go through the counter
-    probe.BeginTake();    // two takes in progress elsewhere
-    probe.BeginTake();
-    pool.GiveBack(a);
-    EXPECT_EQ(pool.Take(), spare) << "a given back during the takes waits";
-    probe.EndTake();
-    pool.GiveBack(b);
-    EXPECT_EQ(pool.Take(), b) << "the free list is dry: a waiting block is handed over";
-    EXPECT_EQ(probe.Deferred(), Blocks{a}) << "one taker is still inside";
-    probe.EndTake();
-    EXPECT_EQ(probe.Free(), Blocks{a});
-    probe.PushLateDeferred(c); // given back by a giver that saw the next take inside
-    EXPECT_EQ(pool.Take(), a);
-    EXPECT_EQ(probe.Free(), Blocks{c}) << "a take is a taker: last out, it hands the late block on";
-    probe.PushLateDeferred(a);
-    pool.GiveBack(b);
-    pool.GiveBack(nullptr);
-    EXPECT_EQ(probe.Free(), (Blocks{b, a, c})) << "a giver with no taker inside takes late blocks along";
-}
-
-// A taker stalls after reading head A and its link B; meanwhile A and B are popped and A is
-// given back. Were A back on the free list, the stale swap would hand B to a second owner.
-TEST_F(AtomicBlockManager, StalledTakerCannotInstallAStaleLink)
-{
-    void* c = pool.Take();
-    void* b = pool.Take();
-    void* a = pool.Take();
-    for (void* block : {c, b, a})
-        pool.GiveBack(block); // free list: a, b, c
-    probe.BeginTake();
-    ASSERT_EQ(probe.Free(), (Blocks{a, b, c})); // what the stalled taker read
-    EXPECT_EQ(pool.Take(), a);                  // other threads
-    EXPECT_EQ(pool.Take(), b);
-    pool.GiveBack(a);
-    EXPECT_FALSE(probe.SwapHead(a, b)) << "b would go to a second owner";
-    probe.EndTake();
-    EXPECT_EQ(probe.Free(), (Blocks{a, c}));
-}
-
 // Reset makes every block free, a listed one included, and the pages serve again before a new
 // one is asked for. A static pool outlives its destructor in storage, where exit handlers may
 // still use it: every page went back, a block given back is ignored and a take refused.

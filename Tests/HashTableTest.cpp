@@ -68,25 +68,6 @@ TEST(SlotIndex, PagesAndBucketsStayWithinTheirLimits)
     EXPECT_EQ(map.GetBucketCount(), buckets);
 }
 
-TEST(StringNodes, KeysAndValuesAreCountedReferences)
-{
-    CUnicodeString key(L"a key long enough to live in a pooled buffer");
-    CUnicodeString value(L"a value long enough to live in a pooled buffer");
-    {
-        CMap<CUnicodeString, CUnicodeString> map;
-        map.Add(key, value);
-        map.Add(key, value);    // Add does not look for the key
-        map.Set(key, L"other"); // one node gives its value up
-        EXPECT_EQ(map.Delete(key), 2);
-        map.GetOrAdd(key) = value;
-        map.DeleteAll(); // destroys its nodes, as the map's end does
-        EXPECT_EQ(std::make_pair(key.GetReferenceCount(), value.GetReferenceCount()), std::make_pair(1, 1));
-        map.Add(key, value);
-    }
-    EXPECT_EQ(key.GetReferenceCount(), 1);
-    EXPECT_EQ(value.GetReferenceCount(), 1);
-}
-
 // The admissible bucket counts, as documented.
 const std::vector<int32_t> BucketCounts = {31,      53,       97,       193,      389,       769,       1543,      3079,      6151,
                                            12289,   24593,    49157,    98317,    196613,    393241,    786433,    1572869,   3145739,

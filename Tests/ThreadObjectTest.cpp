@@ -32,21 +32,6 @@ const auto CreateFreshRecord = [] { CThreadObject<CCounted>().Get(); };
 
 } // namespace
 
-// Reading a record leaves the last error alone; a record of another object at its index is an
-// internal error. (That objects of one thread are apart, RecordsLiveWithTheirThreadAndObject
-// shows.)
-TEST(ThreadObject, ReadingKeepsTheLastErrorAndARecordOfAnotherObjectIsAnInternalError)
-{
-    CThreadObject<CCounted> object;
-    object.Get();
-    SetLastError(1234);
-    object.Get();
-    EXPECT_EQ(GetLastError(), 1234u) << "the fast path changed the last error";
-    CThreadObject<CErrorInfo> other;
-    ThreadDataRegistry.Store(object.GetIndex(), new CThreadObject<CErrorInfo>::CThreadData(&other));
-    EXPECT_TRUE(ReportsAt(CheckSite::ThreadObjectForeignRecord, [&] { object.Get(); }));
-}
-
 // Each thread has its own record. An ended thread's records (and the duplicated thread handle)
 // wait until another thread creates a record; live threads keep theirs then. Destroying an
 // object removes its records from every live thread and leaves the other object's alone.
@@ -89,6 +74,10 @@ TEST(ThreadObject, RecordsLiveWithTheirThreadAndObject)
     EXPECT_EQ(LiveValues.load(), base);
     EXPECT_LE(ThreadDataRegistry.GetArrayCount(), arrays - 3);
     EXPECT_FALSE(GetHandleInformation(endedThread, &flags)) << "the duplicated handle must be closed";
+    // A record of another object at the index is an internal error.
+    CThreadObject<CErrorInfo> other;
+    ThreadDataRegistry.Store(kept.GetIndex(), new CThreadObject<CErrorInfo>::CThreadData(&other));
+    EXPECT_TRUE(ReportsAt(CheckSite::ThreadObjectForeignRecord, [&] { kept.Get(); }));
 }
 
 // A registry that finds no thread-local slot free says so and still works: threads share one

@@ -2,12 +2,10 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -136,23 +134,6 @@ TEST_F(TrevalicExport, InvalidArgumentsLeaveEverythingUntouched)
         EXPECT_EQ(count, buffer.size());
         EXPECT_EQ(buffer, std::vector<wchar_t>(buffer.size(), Canary));
     }
-}
-
-// Each call renders its own document from the shared records and settings (no buffer of the
-// rendering may be static): callers on eight threads at once all get the same text.
-TEST_F(TrevalicExport, ConcurrentCallersGetIdenticalDocuments)
-{
-    const std::wstring expected = ExpectedDocument();
-    std::atomic<int> mismatches{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 500; ++i)
-                mismatches += dll.ListJson() != expected;
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(mismatches.load(), 0);
 }
 
 // Each kind of value the reader refuses is covered in TrevalicRedirectRegistry; here, that the

@@ -5,7 +5,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -242,20 +241,6 @@ TEST(StringDifferential, WideAndNarrowMatchStdStrings)
             RunStringSequence<CString>(seed);
         ASSERT_EQ(StringMemoryHeld(), before) << "buffers left behind by seed " << seed;
     }
-}
-
-TEST(UnicodeString, CountsStayExactUnderConcurrentCopies)
-{
-    const CUnicodeString shared = std::wstring(40, L's').c_str();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 50000; ++i)
-                CUnicodeString copy = shared, again = copy;
-        });
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(shared.GetReferenceCount(), 1);
 }
 
 TEST(UnicodeString, SubstParamFillsPlaceholders)

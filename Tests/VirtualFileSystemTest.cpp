@@ -115,45 +115,6 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetAndDestruction)
     EXPECT_EQ(info.State, DWORD(MEM_FREE)); // destruction unmapped the windows still mapped
 }
 
-// The windows' list: a node unlinks itself when it is destroyed, and the list destroys the nodes
-// it still holds; linking a linked node, or unlinking another list's, is refused and changes
-// nothing. Which window the cache lets go first is a matter of speed, not of results.
-TEST(VirtualFileMapping, ListsOwnTheirNodesAndRefuseOthers)
-{
-    static int live = 0;
-    struct CCounted : CListNode<CCounted, CList<CCounted>> {
-        CCounted() { ++live; }
-        ~CCounted() override { --live; }
-    };
-    {
-        CList<CCounted> list, other;
-        CCounted* const doomed = new CCounted;
-        list.AddHead(new CCounted), list.AddHead(doomed), list.AddHead(new CCounted), other.AddHead(new CCounted);
-        delete doomed;
-        EXPECT_EQ(CList<CCounted>::GetNext(list.GetHead()), list.GetTail());
-        delete Catch<CInternalError>([&] { list.AddHead(other.GetHead()); });
-        delete Catch<CInternalError>([&] { list.Unlink(other.GetHead()); });
-        EXPECT_EQ(std::make_pair(CList<CCounted>::GetNext(list.GetTail()), live), std::make_pair(static_cast<CCounted*>(nullptr), 3));
-    }
-    EXPECT_EQ(live, 0);
-}
-
-// A section of no bytes is the platform's to refuse, when made and when a mapping is resized to it.
-TEST(VirtualFileMapping, EmptySectionsAreThePlatformsToRefuse)
-{
-    const HANDLE none = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, nullptr);
-    const DWORD code = GetLastError();
-    ASSERT_EQ(none, nullptr);
-    CMapping mapping;
-    for (const auto& make : {std::function<void()>([&] { mapping.Create(MM_ReadWrite, 0); }),
-                             std::function<void()>([&] { mapping.Create(MM_ReadWrite, G), mapping.Resize(0); })}) {
-        CLastErrorException* refused = Catch<CLastErrorException>(make);
-        EXPECT_EQ(refused ? refused->GetErrorCode() : 0, code);
-        delete refused;
-        mapping.Close();
-    }
-}
-
 TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
 {
     // Storage grows by the documented rule: a length of one granule takes one section, and a
@@ -223,12 +184,6 @@ TEST(VirtualFileStorage, AdoptedReadOnlyStorageRefusesWriters)
     Fs.DeleteFile(V(L"ad.bin"));
     DWORD flags = 0;
     EXPECT_FALSE(GetHandleInformation(adopted, &flags)); // the file took it and closed it with its storage
-    EXPECT_EQ(Handle(V(L"none.bin"), GENERIC_READ, 3, CREATE_NEW, 0, section())->GetLength(), 0); // none of it used
-    // A probe that is refused keeps nothing of the failure, the name it was asked included.
-    const CUnicodeString probed = V((std::wstring(80, L'p') + L"\\AD.bin").c_str());
-    const int32_t blocks = StringHeap.GetBlockCount();
-    EXPECT_FALSE(Fs.FileExists(probed, FM_Write | FM_DenyNone));
-    EXPECT_EQ(std::make_pair(probed.GetReferenceCount(), StringHeap.GetBlockCount()), std::make_pair(1, blocks));
 }
 
 // Written in pieces that straddle every window and section boundary; read back across them.
@@ -348,9 +303,9 @@ TEST(VirtualFileTree, CopiesOntoPlatformFilesTheyCannotWriteChangeNothing)
     NativeFileSystemInstance.DeleteFile(target), Fs.DeleteFile(V(L"new.bin"));
 }
 
-// Through CFile: a status sets the times it gives and leaves a time of 0 alone; recreating a
-// hidden file empties it and keeps it hidden, and so does a copy onto it.
-TEST(VirtualFileTree, StatusTimesAndRecreatingAHiddenFile)
+// A status sets the times it gives and leaves a time of 0 alone. A file is marked for archiving
+// when made by CREATE_NEW or CREATE_ALWAYS, not by OPEN_ALWAYS.
+TEST(VirtualFileTree, StatusTimesAndArchiveBits)
 {
     const CUnicodeString path = V(L"status.txt");
     Put(path, "1234567");
@@ -363,14 +318,7 @@ TEST(VirtualFileTree, StatusTimesAndRecreatingAHiddenFile)
     Fs.GetStatus(path, got);
     EXPECT_EQ(std::tie(got.FileLength, got.LastWriteTime, got.LastAccessTime, got.CreationTime),
               std::make_tuple(int64_t(7), base, base + day, base + 2 * day));
-    Put(path, "x");
-    EXPECT_EQ(Get(path), "x");
-    EXPECT_EQ(Fs.GetAttributes(path) & 7, uint32_t(FILE_ATTRIBUTE_HIDDEN));
-    Put(V(L"plain.txt"), "y");
-    Fs.CopyFile(path, V(L"plain.txt"));
-    EXPECT_EQ(Fs.GetAttributes(path) & 7, uint32_t(FILE_ATTRIBUTE_HIDDEN));
-    Fs.DeleteFile(path), Fs.DeleteFile(V(L"plain.txt"));
-    // Made by CREATE_NEW or CREATE_ALWAYS, a file is marked for archiving; by OPEN_ALWAYS, not.
+    Fs.DeleteFile(path);
     for (const DWORD disposition : {CREATE_NEW, CREATE_ALWAYS, OPEN_ALWAYS}) {
         Handle(path, GENERIC_WRITE, 0, disposition);
         EXPECT_EQ((Fs.GetAttributes(path) & FILE_ATTRIBUTE_ARCHIVE) != 0, disposition != OPEN_ALWAYS) << disposition;
@@ -436,26 +384,4 @@ TEST(VirtualFileThreads, ConcurrentWritersKeepEachOthersBytes)
         EXPECT_TRUE(written.size() == 40000 && written.find_first_not_of("ab") == std::string::npos) << W(path);
         GetFileSystem(path).DeleteFile(path);
     }
-}
-
-TEST(VirtualFileThreads, SharedReadersGrowAFreshFile)
-{
-    std::atomic<int> arrived{0};
-    // Two readers grow the storage of a fresh empty file together, round after round: growth
-    // races only while a file is new.
-    auto reader = [&] {
-        for (int round = 0; round < 100; ++round) {
-            const CUnicodeString path = V((L"t\\shared" + std::to_wstring(round)).c_str());
-            {
-                Handle h(path, GENERIC_READ, FILE_SHARE_READ);
-                for (int64_t at = 0; at < 64 * G; at += 7 * G + 13)
-                    h->GetView(at);
-            }
-            for (++arrived; arrived.load() < 2 * (round + 1);)
-                std::this_thread::yield();
-            Fs.TryDeleteFile(path);
-        }
-    };
-    std::thread first(reader), second(reader);
-    first.join(), second.join();
 }

@@ -1,7 +1,6 @@
 // A process for the message-log tests. Arguments: the text of the machine setting
-// "WriteMessageLog" ("-": absent), a count, a text and the name of an event to wait for. Shows the
-// text that many times through a handler of its own and exits with the number of displays; the
-// log lands beside this program.
+// "WriteMessageLog" ("-": absent), a count and a text. Shows the text that many times through a
+// handler of its own and exits with the number of displays; the log lands beside this program.
 #include <windows.h>
 
 #include <cwchar>
@@ -29,11 +28,6 @@ int wmain(int, wchar_t** argv)
     if (std::wcscmp(argv[1], L"-") != 0)
         RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Quorell\\Zelkor", L"WriteMessageLog", REG_SZ, argv[1],
                         DWORD((std::wcslen(argv[1]) + 1) * sizeof(wchar_t)));
-    // All hosts of a run start writing together, so that their lines contend for the log.
-    const HANDLE start = OpenEventW(SYNCHRONIZE, FALSE, argv[4]);
-    if (start == nullptr || WaitForSingleObject(start, 60000) != WAIT_OBJECT_0)
-        return -3;
-    CloseHandle(start);
     CAnsweringHandler handler;
     ThreadLogData.Get().Handler = &handler;
     int shown = 0;

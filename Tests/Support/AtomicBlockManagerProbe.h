@@ -1,5 +1,4 @@
-// Reaches the lists of a block pool and the two phases of a take, so that tests can count what
-// it holds and keep a take in progress open deterministically.
+// Reaches the lists of a block pool, so that tests can count what it holds.
 #pragma once
 
 #include <algorithm>
@@ -19,16 +18,6 @@ class CAtomicBlockManagerProbe {
 public:
     explicit CAtomicBlockManagerProbe(CAtomicBlockManager& pool) : pool(pool) {}
 
-    void BeginTake() { pool.BeginTake(); }
-    void EndTake() { pool.EndTake(); }
-    // The swap that ends a pop, for a taker that read the head and its link long before.
-    bool SwapHead(void* expected, void* next)
-    {
-        auto* head = static_cast<CBlock*>(expected);
-        return pool.freeList.compare_exchange_strong(head, static_cast<CBlock*>(next));
-    }
-    // A giver that saw a taker inside but pushes only after the last one left.
-    void PushLateDeferred(void* block) { pool.PushDeferred(static_cast<CBlock*>(block), static_cast<CBlock*>(block)); }
     Blocks Free() const { return Walk(pool.freeList.load()); }
     Blocks Deferred() const { return Walk(pool.deferredList.load()); }
 
