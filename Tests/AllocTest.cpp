@@ -15,7 +15,8 @@ constexpr uint64_t Huge = uint64_t(1) << 62; // more than any heap can give
 
 // Plain blocks count at the heap's size of the block, sized ones (the string heap's calls) at
 // the size the caller names, through growth and shrinking; a refused allocation or growth, a
-// foreign block and null change nothing, not even the last-error code.
+// foreign block and null change nothing, not even the last-error code, which asking for the
+// current manager keeps too.
 TEST(HeapManager, CountsLiveBlocksAndTheirBytesThroughGrowthRefusalsAndForeignFrees)
 {
     CHeapManager manager(0x1000, false), other(0x1000, false);
@@ -28,6 +29,8 @@ TEST(HeapManager, CountsLiveBlocksAndTheirBytesThroughGrowthRefusalsAndForeignFr
     SetLastError(1234);
     EXPECT_EQ(manager.ReallocSized(sized, 250, Huge), nullptr);
     EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_EQ(GetCurrentMemoryManager(), &DefaultMemoryManager);
+    EXPECT_EQ(GetLastError(), 1234u) << "asking for the current manager";
     delete Catch<CMemoryException>([&] { manager.AllocSized(Huge); });
     void* foreign = other.AllocSized(64);
     manager.Free(foreign);

@@ -1,5 +1,5 @@
-// Arrays: the growth rule, element lifetimes across growth boundaries, index checks, the
-// three allocation policies and the failure guarantee.
+// Arrays: the growth rule, element lifetimes across growth boundaries, index checks and the
+// failure guarantee.
 #include <windows.h>
 
 #include <algorithm>

@@ -25,6 +25,25 @@ struct AtomicBlockManager : ::testing::Test, IMemoryManager {
     CAtomicBlockManagerProbe probe{pool};
 };
 
+// A block given back while a take is in progress waits for the last taker, so that a taker that
+// read the head before cannot hand it to a second owner. A take is a taker itself: last out, it
+// hands the waiting blocks on.
+TEST_F(AtomicBlockManager, BlockGivenBackDuringATakeWaitsForTheLastTaker)
+{
+    void* spare = pool.Take();
+    void* a = pool.Take();
+    void* late = pool.Take();
+    pool.GiveBack(spare); // keeps the free list non-empty, so the take goes through the counter
+    probe.BeginTake();    // a take in progress elsewhere
+    pool.GiveBack(a);
+    EXPECT_EQ(pool.Take(), spare) << "a given back during the take waits";
+    probe.EndTake();
+    EXPECT_EQ(probe.Free(), Blocks{a});
+    probe.PushLateDeferred(late); // given back by a giver that saw the next take inside
+    EXPECT_EQ(pool.Take(), a);
+    EXPECT_EQ(probe.Free(), Blocks{late}) << "a take is a taker: last out, it hands the late block on";
+}
+
 // Reset makes every block free, a listed one included, and the pages serve again before a new
 // one is asked for. A static pool outlives its destructor in storage, where exit handlers may
 // still use it: every page went back, a block given back is ignored and a take refused.

@@ -1,6 +1,6 @@
 // Hash map, and the slot index it shares with the set: path keys, slot-order enumeration, node
-// pages, reference counts of string nodes and a randomised comparison with std::unordered_map,
-// which fails an allocation now and then.
+// pages and a randomised comparison with std::unordered_map, which fails an allocation now and
+// then.
 #include <windows.h>
 
 #include <algorithm>

@@ -1,6 +1,5 @@
 // Module entry and start-up: the module registry, the load verdict after a failure shown during
-// static initialisation, the order of construction and teardown, repeated load cycles, and the
-// debugger trace.
+// static initialisation, the order of construction and teardown, and the debugger trace.
 #include <windows.h>
 
 #include <string>

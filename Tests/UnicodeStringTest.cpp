@@ -286,38 +286,6 @@ TEST(UnicodeString, ParseAcceptsOnlyAWholeWordOrNumber)
     }
 }
 
-// Texts that fill the first limit exactly, or need a second or a third.
-TEST(UnicodeString, FormatWritesTheWholeText)
-{
-    CUnicodeString s;
-    for (int32_t length : {255, 256, 512, 513}) {
-        s.Format(L"%s", std::wstring(length, L'q').c_str());
-        EXPECT_EQ(W(s), std::wstring(length, L'q')) << length;
-    }
-}
-
-TEST(UnicodeString, LoadFromResourceRetriesLongEntries)
-{
-    // Each entry repeats this cycle from its own first letter.
-    const std::wstring cycle = L"bipwdkryfmtahovcjqxelszgnu";
-    // The entries of UnicodeStringTest.rc: 100 has 200 characters, 101 fills the first attempt
-    // exactly, 102 has 600, 199 is missing with its whole block, 103 is absent from an existing
-    // block (empty).
-    // clang-format off
-    const struct { uint32_t id; bool ok; int32_t length; size_t first; } cases[] = {
-        {100, true, 200, 0}, {101, true, 126, 15}, {102, true, 600, 4}, {199, false, 0, 0}, {103, true, 0, 0},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        CUnicodeString s = L"previous";
-        EXPECT_EQ(s.LoadFromResource(GetModuleHandleW(nullptr), c.id), c.ok) << c.id;
-        std::wstring expected;
-        for (int32_t i = 0; i < c.length; ++i)
-            expected += cycle[(c.first + i) % cycle.size()];
-        EXPECT_EQ(W(s), expected) << c.id;
-    }
-}
-
 TEST(UnicodeString, ToMultiByteConvertsByCodePage)
 {
     // clang-format off

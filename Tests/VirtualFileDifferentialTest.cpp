@@ -631,45 +631,51 @@ TEST(VirtualFileDifferential, AgreesWithThePlatform)
         std::printf("%8lld  %s\n", static_cast<long long>(Applied[r]), Differences[r].why);
 }
 
+namespace {
+
 // Sequences that found faults, shrunk: after each, what the virtual file system (unless named) did wrong;
 // and steps that the fixed seeds do not reach.
+// clang-format off
+const std::vector<Step> Kept[] = {
+    {{MakeDir, "h/e\\e", "", 0, 0}},                                     // made levels "b.txt. " and "a. " the platform never finds
+    {{Open, "a\\b", "", 0x5d00e0bf, 0}, {Rename, "o", "e", 0, 0}},     // reported the target existing before the source missing
+    {{Open, "b\\a\\m", "", 0x888e7ddd, 2}, {Open, "i", "", 0xf95c060a, 1}, {Rename, "i", "c", 0, 0}}, // ... before it held open
+    {{MakeDir, "a\\b", "", 0, 0}, {Find, "b/d", "", 0x1d0aabef, 0}},   // listed "A/a " as "A/a", a last component
+    {{Open, "d", "", 0xc47948cb, 1}, {Move, "a", "b", 0, 0}},            // moved an open file onto another spelling of it
+    {{Open, "k\\i", "", 0xf5e26b56, 3}},                               // refused a read-only creation before the bad name
+    {{Open, "d\\e\\f", "", 0xd6e30f7a, 1}},                          // ... before the level "a " above it
+    {{Open, "f", "", 0x1b, 0}, {SetAttr, "f", "", 1, 0}, {Open, "f", "", 0x10, 0}}, // replaced a read-only file, opened to read
+    {{Open, "f", "", 0x13, 0}, {Close, "", "", 0, 0}, {Copy, "f", "g", 0, 0}, {Tree, "", "", 0, 0}}, // native: copied it onto itself
+    {{Open, "f", "", 0x13, 0}, {Close, "", "", 0, 0}, {Open, "i", "", 0x13, 0}, {Close, "", "", 0, 0}, {Rename, "f", "i", 0, 0}}, // renamed onto a file
+    {{Open, "f", "", 0x12, 0}, {Write, "", "", 2, 0}, {Seek, "", "", 1, 0}, {Seek, "", "", 0x28, 0}}, // sought from the end as from the position
+    {{Open, "f", "", 0x1d, 0}, {Open, "f", "", 0x24, 1}}, // opened beside a writer a handle that denies it writing
+    {{Open, "a", "", 0xcb21a55f, 1}, {Exists, "a", "", 0x83862a1f, 0}}, // the test: a read-only file exists to a writer under root
+    {{Open, "b", "", 0x502c03d6, 3}, {Open, "h", "", 0x312d659d, 1}, {Close, "", "", 0, 3}, {Replace, "b", "f", 0, 3}}, // the test: a move onto an open file
+    {{MakeDir, "f\\g\\f\\d/n", "", 0xa115caa7, 0}}, // the test: the native creation made a level "a " then refused what it made
+    {{Open, "g", "", 0xa9c45938, 0}, {Close, "", "", 0, 0}, {Open, "h", "", 0xb7314f90, 1}}, // the test: an overwritten file keeps its name there
+    {{Open, "a", "", 0xc2abd01f, 0}, {Open, "e", "", 0x3d3b071c, 3}}, // the test: the platform overwrites an open file
+    {{Open, "d", "", 0x171e1ab1, 1}, {SetStat, "e", "", 0x6d33d20d, 2}, {Close, "", "", 0, 1}, {TryDelete, "e", "", 0, 1}}, // the test: a read-only file is deleted
+    {{MakeDir, "a", "", 0, 0}, {Copy, "c", "a", 0, 0}}, // the test: the native copy of a directory onto another name of it
+    {{Open, "a", "", 0x8be8c8c7, 1}, {Open, "a", "", 0xdaff755e, 1}}, // the test: a file overwritten read-only by a writer
+    {{MakeDir, "c/f/a/c\\m", "", 0x61bde715, 2}}, // the test: the native creation made "a." then refused what it made
+    {{Open, "b", "", 0xc4c1215, 1}, {Copy, "c", "q", 0, 3}},         // refused to copy a file that a writer shares for reading
+    {{Open, "c/d", "", 0x57c39dbe, 3}, {Copy, "a\\m\\d", "e\\h\\f", 0, 3}}, // the test: the native copy's fallback denies writers
+    {{Open, "b", "", 0x405b91d6, 1}, {Copy, "b", "a/h\\a", 0, 0}}, // the test: a copy below a file, by the native copy's check
+    {{Open, "g\\b", "", 0xbfe681bd, 3}, {Copy, "f\\e", "i/c", 0, 3}}, // the test: ... and into a missing directory
+    {{Open, "g", "", 0x23d4e9e, 1}, {Copy, "g", "a/i\\f", 0, 0}}, // the test: ... with the attributes of a copy's target
+    {{Open, "a/d\\n", "d\\g", 0xbf5210d4, 2}, {Write, "a\\h\\m", "f", 0x83953f08, 2}}, // named a file made as a/a \.. by another path
+    {{Open, "f", "", 0x39, 0}, {Open, "f", "", 0x39, 1}}, // a generated fault: refused a writer beside one that shares only writing
+    {{Open, "f", "", 0x34, 0}, {Open, "f", "", 0x3d, 1}}, // a generated fault: let a writer in beside a reader that denies writing
+    {{Open, "f", "", 0x11, 0}, {Read, "", "", 1, 0}, {Close, "", "", 0, 0}, {RemoveDir, "f", "", 0, 0}}, // what the fixed seeds miss: reading a writer's handle, removing a file as a directory
+    {{Open, "f", "", 0x12, 0}, {Write, "", "", 2, 0}, {Close, "", "", 0, 0}, {Copy, "f", "i\\i", 0, 0}, {Copy, "f", "i\\i", 0, 0}}, // ... a copy into new levels and onto a file, run out of memory
+};
+// clang-format on
+
+} // namespace
+
 TEST(VirtualFileDifferential, Kept)
 {
-    // clang-format off
-    const std::vector<Step> kept[] = {
-        {{MakeDir, "h/e\\e", "", 0, 0}},                                     // made levels "b.txt. " and "a. " the platform never finds
-        {{Open, "a\\b", "", 0x5d00e0bf, 0}, {Rename, "o", "e", 0, 0}},     // reported the target existing before the source missing
-        {{Open, "b\\a\\m", "", 0x888e7ddd, 2}, {Open, "i", "", 0xf95c060a, 1}, {Rename, "i", "c", 0, 0}}, // ... before it held open
-        {{MakeDir, "a\\b", "", 0, 0}, {Find, "b/d", "", 0x1d0aabef, 0}},   // listed "A/a " as "A/a", a last component
-        {{Open, "d", "", 0xc47948cb, 1}, {Move, "a", "b", 0, 0}},            // moved an open file onto another spelling of it
-        {{Open, "k\\i", "", 0xf5e26b56, 3}},                               // refused a read-only creation before the bad name
-        {{Open, "d\\e\\f", "", 0xd6e30f7a, 1}},                          // ... before the level "a " above it
-        {{Open, "f", "", 0x1b, 0}, {SetAttr, "f", "", 1, 0}, {Open, "f", "", 0x10, 0}}, // replaced a read-only file, opened to read
-        {{Open, "f", "", 0x13, 0}, {Close, "", "", 0, 0}, {Copy, "f", "g", 0, 0}, {Tree, "", "", 0, 0}}, // native: copied it onto itself
-        {{Open, "f", "", 0x13, 0}, {Close, "", "", 0, 0}, {Open, "i", "", 0x13, 0}, {Close, "", "", 0, 0}, {Rename, "f", "i", 0, 0}}, // renamed onto a file
-        {{Open, "f", "", 0x12, 0}, {Write, "", "", 2, 0}, {Seek, "", "", 1, 0}, {Seek, "", "", 0x28, 0}}, // sought from the end as from the position
-        {{Open, "f", "", 0x1d, 0}, {Open, "f", "", 0x24, 1}}, // opened beside a writer a handle that denies it writing
-        {{Open, "a", "", 0xcb21a55f, 1}, {Exists, "a", "", 0x83862a1f, 0}}, // the test: a read-only file exists to a writer under root
-        {{Open, "b", "", 0x502c03d6, 3}, {Open, "h", "", 0x312d659d, 1}, {Close, "", "", 0, 3}, {Replace, "b", "f", 0, 3}}, // the test: a move onto an open file
-        {{MakeDir, "f\\g\\f\\d/n", "", 0xa115caa7, 0}}, // the test: the native creation made a level "a " then refused what it made
-        {{Open, "g", "", 0xa9c45938, 0}, {Close, "", "", 0, 0}, {Open, "h", "", 0xb7314f90, 1}}, // the test: an overwritten file keeps its name there
-        {{Open, "a", "", 0xc2abd01f, 0}, {Open, "e", "", 0x3d3b071c, 3}}, // the test: the platform overwrites an open file
-        {{Open, "d", "", 0x171e1ab1, 1}, {SetStat, "e", "", 0x6d33d20d, 2}, {Close, "", "", 0, 1}, {TryDelete, "e", "", 0, 1}}, // the test: a read-only file is deleted
-        {{MakeDir, "a", "", 0, 0}, {Copy, "c", "a", 0, 0}}, // the test: the native copy of a directory onto another name of it
-        {{Open, "a", "", 0x8be8c8c7, 1}, {Open, "a", "", 0xdaff755e, 1}}, // the test: a file overwritten read-only by a writer
-        {{MakeDir, "c/f/a/c\\m", "", 0x61bde715, 2}}, // the test: the native creation made "a." then refused what it made
-        {{Open, "b", "", 0xc4c1215, 1}, {Copy, "c", "q", 0, 3}},         // refused to copy a file that a writer shares for reading
-        {{Open, "c/d", "", 0x57c39dbe, 3}, {Copy, "a\\m\\d", "e\\h\\f", 0, 3}}, // the test: the native copy's fallback denies writers
-        {{Open, "b", "", 0x405b91d6, 1}, {Copy, "b", "a/h\\a", 0, 0}}, // the test: a copy below a file, by the native copy's check
-        {{Open, "g\\b", "", 0xbfe681bd, 3}, {Copy, "f\\e", "i/c", 0, 3}}, // the test: ... and into a missing directory
-        {{Open, "g", "", 0x23d4e9e, 1}, {Copy, "g", "a/i\\f", 0, 0}}, // the test: ... with the attributes of a copy's target
-        {{Open, "a/d\\n", "d\\g", 0xbf5210d4, 2}, {Write, "a\\h\\m", "f", 0x83953f08, 2}}, // named a file made as a/a \.. by another path
-        {{Open, "f", "", 0x39, 0}, {Open, "f", "", 0x39, 1}}, // a generated fault: refused a writer beside one that shares only writing
-        {{Open, "f", "", 0x34, 0}, {Open, "f", "", 0x3d, 1}}, // a generated fault: let a writer in beside a reader that denies writing
-        {{Open, "f", "", 0x11, 0}, {Read, "", "", 1, 0}, {Close, "", "", 0, 0}, {RemoveDir, "f", "", 0, 0}}, // what the fixed seeds miss: reading a writer's handle, removing a file as a directory
-    };
-    // clang-format on
-    for (const std::vector<Step>& steps : kept)
+    for (const std::vector<Step>& steps : Kept)
         EXPECT_EQ(RunBoth(steps), "") << steps.front().a;
 }
 
@@ -691,8 +697,9 @@ std::vector<Entry> Snapshot(Side& side)
 
 } // namespace
 
-// Each step again with its first, second, ... allocation, section or window failing, until it
-// succeeds: a step that runs out of memory leaves the tree, the open handles and their contents
+// Each step of the kept sequences and of the seeds' again with its first, second, ... allocation,
+// section or window failing, until it succeeds: a step that runs out of memory leaves the tree,
+// the open handles and their contents
 // as they were before it, and keeps no memory: no string or temporary at once, no node or
 // window once the tree is gone (a directory's table may keep the room it grew).
 // VFS_DIFFERENTIAL_INJECTED=N runs N seeds.
@@ -705,12 +712,18 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
         return counters.push_back(heap.GetBlockCount()), counters;
     };
     int64_t injected = 0;
-    int64_t fileLayerBlocks = -1; // after the first seed, which grows the table of the prefix
-    for (uint32_t seed = 1; seed <= FromEnvironment("VFS_DIFFERENTIAL_INJECTED", 10); ++seed) {
+    std::vector<std::vector<Step>> sequences(std::begin(Kept), std::end(Kept));
+    for (uint32_t seed = 1; seed <= FromEnvironment("VFS_DIFFERENTIAL_INJECTED", 10); ++seed)
+        sequences.push_back(Generate(seed));
+    int64_t fileLayerBlocks = -1; // after the first sequence, which grows the table of the prefix
+    for (size_t n = 0; n < sequences.size(); ++n) {
+        const std::string sequence = n < std::size(Kept) ? "kept " + std::to_string(n) : "seed " + std::to_string(n + 1 - std::size(Kept));
         {
-            Side side(VirtualFilesPrefix + (L"Injected-" + std::to_wstring(seed)).c_str());
-            const std::vector<Step> steps = Generate(seed);
-            for (size_t i = 0; i + 1 < steps.size() && !HasFailure(); ++i) { // the last, the tree, is the harness's
+            Side side(VirtualFilesPrefix + (L"Injected-" + std::to_wstring(n)).c_str());
+            const std::vector<Step>& steps = sequences[n];
+            for (size_t i = 0; i < steps.size() && !HasFailure(); ++i) {
+                if (steps[i].op == Tree) // the harness's
+                    continue;
                 if (steps[i].op == Open)
                     side.CloseSlot(side.handles[steps[i].y % 4]); // what the step does first, and may
                 const std::vector<Entry> before = Snapshot(side);
@@ -721,11 +734,11 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
                     injected += failed;
                     if (!failed) {
                         EXPECT_FALSE(failure.Reached())
-                            << "seed " << seed << " step " << i << " (" << OpNames[steps[i].op] << "): failure " << failAt << " lost";
+                            << sequence << " step " << i << " (" << OpNames[steps[i].op] << "): failure " << failAt << " lost";
                         break;
                     }
-                    const std::string where = "seed " + std::to_string(seed) + " step " + std::to_string(i) + " (" + OpNames[steps[i].op] +
-                        " " + steps[i].a + " " + std::to_string(steps[i].x) + ") failed at " + std::to_string(failAt);
+                    const std::string where = sequence + " step " + std::to_string(i) + " (" + OpNames[steps[i].op] + " " + steps[i].a +
+                        " " + std::to_string(steps[i].x) + ") failed at " + std::to_string(failAt);
                     ASSERT_EQ(held(), memory) << where;
                     ASSERT_EQ(Snapshot(side), before) << where;
                 }
@@ -734,7 +747,7 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
             side.Remove(side.root);
         }
         EXPECT_TRUE(fileLayerBlocks < 0 || FileLayerHeap::GetBlockCount() == fileLayerBlocks)
-            << FileLayerHeap::GetBlockCount() - fileLayerBlocks << " file-layer blocks left by seed " << seed;
+            << FileLayerHeap::GetBlockCount() - fileLayerBlocks << " file-layer blocks left by " << sequence;
         fileLayerBlocks = FileLayerHeap::GetBlockCount();
     }
     std::printf("%lld failed runs, each leaving everything as it was\n", static_cast<long long>(injected));

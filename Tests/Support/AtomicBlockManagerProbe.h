@@ -1,4 +1,5 @@
-// Reaches the lists of a block pool, so that tests can count what it holds.
+// Reaches the lists of a block pool and the two phases of a take, so that tests can count what
+// it holds and keep a take in progress open deterministically.
 #pragma once
 
 #include <algorithm>
@@ -18,6 +19,10 @@ class CAtomicBlockManagerProbe {
 public:
     explicit CAtomicBlockManagerProbe(CAtomicBlockManager& pool) : pool(pool) {}
 
+    void BeginTake() { pool.BeginTake(); }
+    void EndTake() { pool.EndTake(); }
+    // A giver that saw a taker inside but pushes only after the last one left.
+    void PushLateDeferred(void* block) { pool.PushDeferred(static_cast<CBlock*>(block), static_cast<CBlock*>(block)); }
     Blocks Free() const { return Walk(pool.freeList.load()); }
     Blocks Deferred() const { return Walk(pool.deferredList.load()); }
 

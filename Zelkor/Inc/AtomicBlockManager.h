@@ -96,7 +96,7 @@ private:
     // the pool then.
     CLifeMark* lifeMark;
 
-    friend class CAtomicBlockManagerProbe; // test access to the lists
+    friend class CAtomicBlockManagerProbe; // test access to the lists and the take phases
 };
 
 extern CAtomicBlockManager StringPool32, StringPool64, StringPool128, CharSetPagePool;
