@@ -74,7 +74,12 @@ TEST(ThreadObject, RecordsLiveWithTheirThreadAndObject)
     EXPECT_EQ(LiveValues.load(), base);
     EXPECT_LE(ThreadDataRegistry.GetArrayCount(), arrays - 3);
     EXPECT_FALSE(GetHandleInformation(endedThread, &flags)) << "the duplicated handle must be closed";
-    // A record of another object at the index is an internal error.
+    // Reading a record leaves the last error alone; a record of another object at its index is an
+    // internal error.
+    kept.Get();
+    SetLastError(1234);
+    kept.Get();
+    EXPECT_EQ(GetLastError(), 1234u) << "the fast path changed the last error";
     CThreadObject<CErrorInfo> other;
     ThreadDataRegistry.Store(kept.GetIndex(), new CThreadObject<CErrorInfo>::CThreadData(&other));
     EXPECT_TRUE(ReportsAt(CheckSite::ThreadObjectForeignRecord, [&] { kept.Get(); }));

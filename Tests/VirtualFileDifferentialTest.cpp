@@ -699,10 +699,9 @@ std::vector<Entry> Snapshot(Side& side)
 
 // Each step of the kept sequences and of the seeds' again with its first, second, ... allocation,
 // section or window failing, until it succeeds: a step that runs out of memory leaves the tree,
-// the open handles and their contents
-// as they were before it, and keeps no memory: no string or temporary at once, no node or
-// window once the tree is gone (a directory's table may keep the room it grew).
-// VFS_DIFFERENTIAL_INJECTED=N runs N seeds.
+// the open handles and their contents as they were before it, and keeps no memory: no string or
+// temporary at once, no node or window once the tree is gone (a directory's table may keep the
+// room it grew). VFS_DIFFERENTIAL_INJECTED=N runs N seeds after the kept sequences.
 TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
 {
     CHeapManager heap(0, true); // the temporaries', which takes part in failure injection
@@ -737,10 +736,11 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
                             << sequence << " step " << i << " (" << OpNames[steps[i].op] << "): failure " << failAt << " lost";
                         break;
                     }
-                    const std::string where = sequence + " step " + std::to_string(i) + " (" + OpNames[steps[i].op] + " " + steps[i].a +
-                        " " + std::to_string(steps[i].x) + ") failed at " + std::to_string(failAt);
-                    ASSERT_EQ(held(), memory) << where;
-                    ASSERT_EQ(Snapshot(side), before) << where;
+                    std::ostringstream where;
+                    where << sequence << " step " << i << " (" << OpNames[steps[i].op] << " " << steps[i].a << " 0x" << std::hex
+                          << steps[i].x << std::dec << ") failed at " << failAt;
+                    ASSERT_EQ(held(), memory) << where.str();
+                    ASSERT_EQ(Snapshot(side), before) << where.str();
                 }
             }
             side.CloseAll();
