@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -112,8 +113,7 @@ void RunSlotIndexSequence(uint64_t seed, uint32_t hashes, uint32_t spacing, uint
         trace << ' ' << names[operation] << ' ' << identity;
         // Now and then one of the first allocations fails: the operation raises the memory exception and
         // the container holds what it held.
-        const std::vector<int64_t> valuesBefore = values;
-        const size_t nodesBefore = nodes;
+        const auto before = std::make_pair(values, nodes);
         const CFailingAllocation failure(random() % 8 == 0 ? 1 + random() % 3 : 0);
         bool outOfMemory = false;
         try {
@@ -173,7 +173,7 @@ void RunSlotIndexSequence(uint64_t seed, uint32_t hashes, uint32_t spacing, uint
             }
         } catch (CMemoryException* e) {
             delete e, outOfMemory = true;
-            values = valuesBefore, nodes = nodesBefore;
+            std::tie(values, nodes) = before;
             trace << " (out of memory)";
         }
         ASSERT_EQ(outOfMemory, failure.Reached()) << trace.str();

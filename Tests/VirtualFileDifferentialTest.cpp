@@ -770,9 +770,8 @@ TEST(VirtualFileDifferential, FailedGrowingWriteLeavesOnlyZerosBeyondTheLength)
         }
         EXPECT_EQ(file.GetLength(), 0);
         file.SetLength(int64_t(bytes.size()));
-        std::string read(bytes.size(), '?');
-        file.Seek(0, FILE_BEGIN);
-        EXPECT_EQ(file.Read(read.data(), int32_t(read.size())), int32_t(read.size()));
+        const std::string read = ReadAll(file);
+        EXPECT_EQ(read.size(), bytes.size());
         EXPECT_EQ(read.find_first_not_of('\0'), std::string::npos) << "a stale byte after failure " << failAt;
     }
     GetFileSystem(path).DeleteFile(path);
