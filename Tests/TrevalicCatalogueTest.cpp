@@ -62,8 +62,7 @@ TEST(TrevalicCatalogue, ExportsThatRunOutOfMemoryKeepNothing)
     const CUnicodeString expected = ProviderListToJson(0);
     std::vector<wchar_t> text(size_t(expected.GetLength()) + 1);
     for (int64_t failAt = 1; failAt < 10000 && !HasFailure(); ++failAt) {
-        std::vector<int64_t> held = StringMemoryHeld();
-        held.push_back(heap.GetBlockCount());
+        const std::vector<int64_t> held = MemoryHeld(heap);
         size_t count = text.size();
         BSTR json = nullptr;
         const CFailingAllocation failure(failAt);
@@ -73,9 +72,7 @@ TEST(TrevalicCatalogue, ExportsThatRunOutOfMemoryKeepNothing)
             SysFreeString(json);
             break;
         }
-        std::vector<int64_t> after = StringMemoryHeld();
-        after.push_back(heap.GetBlockCount());
-        EXPECT_EQ(std::make_pair(error, after), std::make_pair(0xDEADu, held)) << "allocation " << failAt << " failed";
+        EXPECT_EQ(std::make_pair(error, MemoryHeld(heap)), std::make_pair(0xDEADu, held)) << "allocation " << failAt << " failed";
     }
 }
 

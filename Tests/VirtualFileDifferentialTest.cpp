@@ -706,10 +706,6 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
 {
     CHeapManager heap(0, true); // the temporaries', which takes part in failure injection
     CMemoryManagerSwitcher useHeap(&heap);
-    const auto held = [&] {
-        std::vector<int64_t> counters = StringMemoryHeld();
-        return counters.push_back(heap.GetBlockCount()), counters;
-    };
     int64_t injected = 0;
     std::vector<std::vector<Step>> sequences(std::begin(Kept), std::end(Kept));
     for (uint32_t seed = 1; seed <= FromEnvironment("VFS_DIFFERENTIAL_INJECTED", 10); ++seed)
@@ -727,7 +723,7 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
                     side.CloseSlot(side.handles[steps[i].y % 4]); // what the step does first, and may
                 const std::vector<Entry> before = Snapshot(side);
                 for (int64_t failAt = 1;; ++failAt) {
-                    const std::vector<int64_t> memory = held();
+                    const std::vector<int64_t> memory = MemoryHeld(heap);
                     const CFailingAllocation failure(failAt);
                     const bool failed = ErrorOf([&] { side.Run(steps[i], int(i)); }) != 0; // only the memory exception leaves Run
                     injected += failed;
@@ -739,7 +735,7 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
                     std::ostringstream where;
                     where << sequence << " step " << i << " (" << OpNames[steps[i].op] << " " << steps[i].a << " 0x" << std::hex
                           << steps[i].x << std::dec << ") failed at " << failAt;
-                    ASSERT_EQ(held(), memory) << where.str();
+                    ASSERT_EQ(MemoryHeld(heap), memory) << where.str();
                     ASSERT_EQ(Snapshot(side), before) << where.str();
                 }
             }

@@ -56,4 +56,12 @@ inline std::vector<int64_t> StringMemoryHeld()
             CAtomicBlockManagerProbe(StringPool64).HeldBlocks(), CAtomicBlockManagerProbe(StringPool128).HeldBlocks()};
 }
 
+// The same, and the blocks of a heap that stands in for the current manager.
+inline std::vector<int64_t> MemoryHeld(const CHeapManager& heap)
+{
+    std::vector<int64_t> held = StringMemoryHeld();
+    held.push_back(heap.GetBlockCount());
+    return held;
+}
+
 } // namespace Zelkor
