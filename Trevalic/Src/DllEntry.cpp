@@ -22,8 +22,10 @@ extern "C" BOOL WINAPI ModuleEntryPoint(HINSTANCE module, DWORD reason, LPVOID r
         BOOL ok = DllMainCRTStartup(module, reason, reserved);
         // On a refused load the runtime has already run DllMain(detach) and the exit handlers.
         if (!ok) {
+            // GCOVR_EXCL_START: after the exit handlers, which write the counts
             Zelkor::RawModuleEntry(module, DLL_PROCESS_DETACH, reserved);
             Attached = false;
+            // GCOVR_EXCL_STOP
         }
         return ok;
     }
@@ -31,9 +33,11 @@ extern "C" BOOL WINAPI ModuleEntryPoint(HINSTANCE module, DWORD reason, LPVOID r
         if (!Attached)
             return TRUE;
         BOOL ok = DllMainCRTStartup(module, reason, reserved);
+        // GCOVR_EXCL_START: after the exit handlers, which write the counts
         Zelkor::RawModuleEntry(module, reason, reserved);
         Attached = false;
         return ok;
+        // GCOVR_EXCL_STOP
     }
     return DllMainCRTStartup(module, reason, reserved);
 }

@@ -36,7 +36,7 @@ CLifeMark ErrorsLockLife;
 struct CErrorsLock {
     CCriticalSection section;
     CErrorsLock() { ErrorsLockLife.Begin(); }
-    ~CErrorsLock() { ErrorsLockLife.End(); }
+    ~CErrorsLock() { ErrorsLockLife.End(); } // GCOVR_EXCL_LINE: at exit, after the counts are written
 };
 ZELKOR_INIT(ZELKOR_ROW_LOCKS + 3) CErrorsLock ErrorsLock;
 uint32_t AssertStopModeCache = 0; // a StopMode, 0 while not read
@@ -228,7 +228,7 @@ public:
     static constexpr int32_t SlotCount = 64;
 
     CMemoryExceptionPool() { MemoryExceptionPoolLife.Begin(); }
-    ~CMemoryExceptionPool() { MemoryExceptionPoolLife.End(); }
+    ~CMemoryExceptionPool() { MemoryExceptionPoolLife.End(); } // GCOVR_EXCL_LINE: at exit, after the counts are written
 
     void* Take()
     {

@@ -28,14 +28,14 @@ public:
     }
 
     // The last exit handler of an unload or a refused load.
-    ~CLoadingThreadMark()
+    ~CLoadingThreadMark() // GCOVR_EXCL_START: runs at exit, after the counts are written
     {
         try {
             ZelkorThreadData.Get().SuppressExceptions = false;
         } catch (CException* e) {
             TraceUnpropagated(e);
         }
-    }
+    } // GCOVR_EXCL_STOP
 };
 
 } // namespace
