@@ -619,7 +619,7 @@ uint32_t FromEnvironment(const char* name, uint32_t otherwise)
 
 TEST(VirtualFileDifferential, AgreesWithThePlatform)
 {
-    const uint32_t first = FromEnvironment("VFS_DIFFERENTIAL_FIRST", 1), seeds = FromEnvironment("VFS_DIFFERENTIAL_SEEDS", 30);
+    const uint32_t first = FromEnvironment("VFS_DIFFERENTIAL_FIRST", 1), seeds = FromEnvironment("VFS_DIFFERENTIAL_SEEDS", 200);
     for (uint32_t seed = first; seed < first + seeds; ++seed) {
         const std::vector<Step> steps = Generate(seed);
         if (!RunBoth(steps).empty()) {
@@ -634,7 +634,8 @@ TEST(VirtualFileDifferential, AgreesWithThePlatform)
 namespace {
 
 // Sequences that found faults, shrunk: after each, what the virtual file system (unless named) did wrong;
-// and steps that the fixed seeds do not reach.
+// and steps that the fixed seeds do not reach. Sequences that found faults of the test itself
+// (its model of the platform) are not kept when CI's seeds apply the difference they concern.
 // clang-format off
 const std::vector<Step> Kept[] = {
     {{MakeDir, "h/e\\e", "", 0, 0}},                                     // made levels "b.txt. " and "a. " the platform never finds
@@ -649,20 +650,8 @@ const std::vector<Step> Kept[] = {
     {{Open, "f", "", 0x13, 0}, {Close, "", "", 0, 0}, {Open, "i", "", 0x13, 0}, {Close, "", "", 0, 0}, {Rename, "f", "i", 0, 0}}, // renamed onto a file
     {{Open, "f", "", 0x12, 0}, {Write, "", "", 2, 0}, {Seek, "", "", 1, 0}, {Seek, "", "", 0x28, 0}}, // sought from the end as from the position
     {{Open, "f", "", 0x1d, 0}, {Open, "f", "", 0x24, 1}}, // opened beside a writer a handle that denies it writing
-    {{Open, "a", "", 0xcb21a55f, 1}, {Exists, "a", "", 0x83862a1f, 0}}, // the test: a read-only file exists to a writer under root
-    {{Open, "b", "", 0x502c03d6, 3}, {Open, "h", "", 0x312d659d, 1}, {Close, "", "", 0, 3}, {Replace, "b", "f", 0, 3}}, // the test: a move onto an open file
-    {{MakeDir, "f\\g\\f\\d/n", "", 0xa115caa7, 0}}, // the test: the native creation made a level "a " then refused what it made
-    {{Open, "g", "", 0xa9c45938, 0}, {Close, "", "", 0, 0}, {Open, "h", "", 0xb7314f90, 1}}, // the test: an overwritten file keeps its name there
-    {{Open, "a", "", 0xc2abd01f, 0}, {Open, "e", "", 0x3d3b071c, 3}}, // the test: the platform overwrites an open file
-    {{Open, "d", "", 0x171e1ab1, 1}, {SetStat, "e", "", 0x6d33d20d, 2}, {Close, "", "", 0, 1}, {TryDelete, "e", "", 0, 1}}, // the test: a read-only file is deleted
-    {{MakeDir, "a", "", 0, 0}, {Copy, "c", "a", 0, 0}}, // the test: the native copy of a directory onto another name of it
-    {{Open, "a", "", 0x8be8c8c7, 1}, {Open, "a", "", 0xdaff755e, 1}}, // the test: a file overwritten read-only by a writer
-    {{MakeDir, "c/f/a/c\\m", "", 0x61bde715, 2}}, // the test: the native creation made "a." then refused what it made
     {{Open, "b", "", 0xc4c1215, 1}, {Copy, "c", "q", 0, 3}},         // refused to copy a file that a writer shares for reading
     {{Open, "c/d", "", 0x57c39dbe, 3}, {Copy, "a\\m\\d", "e\\h\\f", 0, 3}}, // the test: the native copy's fallback denies writers
-    {{Open, "b", "", 0x405b91d6, 1}, {Copy, "b", "a/h\\a", 0, 0}}, // the test: a copy below a file, by the native copy's check
-    {{Open, "g\\b", "", 0xbfe681bd, 3}, {Copy, "f\\e", "i/c", 0, 3}}, // the test: ... and into a missing directory
-    {{Open, "g", "", 0x23d4e9e, 1}, {Copy, "g", "a/i\\f", 0, 0}}, // the test: ... with the attributes of a copy's target
     {{Open, "a/d\\n", "d\\g", 0xbf5210d4, 2}, {Write, "a\\h\\m", "f", 0x83953f08, 2}}, // named a file made as a/a \.. by another path
     {{Open, "f", "", 0x39, 0}, {Open, "f", "", 0x39, 1}}, // a generated fault: refused a writer beside one that shares only writing
     {{Open, "f", "", 0x34, 0}, {Open, "f", "", 0x3d, 1}}, // a generated fault: let a writer in beside a reader that denies writing
