@@ -1,3 +1,7 @@
+# ---- Strings --------------------------------------------------------------------------------
+# String-table entries that the resource tests of UnicodeStringTest load.
+target_sources(UnicodeStringTest PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Support/UnicodeStringTest.rc)
+
 # ---- Per-thread data, start-up and resource modules -----------------------------------------
 # Helper modules: a framework module whose start-up can be made to fail, two message modules
 # that share a message name, and a module with icons but no message lookup.

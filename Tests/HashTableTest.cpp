@@ -67,6 +67,10 @@ TEST(SlotIndex, PagesAndBucketsStayWithinTheirLimits)
     const int32_t buckets = map.GetBucketCount();
     EXPECT_TRUE(ReportsAt(CheckSite::HashTableSizeBeyondLargest, [&] { map.Rehash(INT32_MAX); }));
     EXPECT_EQ(map.GetBucketCount(), buckets);
+    // One chain: its bucket and the four overflow groups that 31 buckets allow hold 13 nodes.
+    CMap<int64_t, int64_t, ForcedHash> chain;
+    for (uint32_t i = 0; i < 14; ++i)
+        EXPECT_EQ((chain.Add(KeyWithHash(0, i), 0), chain.GetBucketCount()), i < 13 ? 31 : 53) << i;
 }
 
 // The admissible bucket counts, as documented.

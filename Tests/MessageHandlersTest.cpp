@@ -240,6 +240,7 @@ TEST(MessageHandlerChoice, ByVersionValueElseByOutput)
     const struct { const wchar_t *variant, *argument; bool withOutput; DWORD handler; const char* written; } rows[] = {
         {L"Plain", L"atexit", true, 2, "a\r\nb\r\nafter"},
         {L"Plain", L"quiet atexit", true, 0, "after"}, // the handlers went before any was chosen
+        {L"Plain", L"double", true, 3, "Double internal error!\r\nApplication terminated.\r\n"}, // aborted
         {L"Plain", L"", false, 1, ""},
         {L"MessageBox", L"", true, 1, ""},
         {L"EventLog", L"", true, 3, ""},

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,14 +33,9 @@ protected:
         std::filesystem::create_directory(directory);
         root = directory.c_str();
         file = JoinPath(root, L"f.txt");
-        std::ofstream(directory / "f.txt") << "data";
+        Put(file, "data");
     }
     void TearDown() override { std::filesystem::remove_all(root.GetText()); }
-    static std::string Get(const CUnicodeString& path)
-    {
-        std::ifstream in(std::filesystem::path(path.GetText()));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     template <class F>
     static void ExpectFileError(F f, FileErrorKind kind, const CUnicodeString& name)
     {
@@ -70,7 +64,7 @@ TEST_F(NativeFiles, CopyOntoTheSameFileUnderItsLongNameKeepsIt)
 TEST_F(NativeFiles, CopyFallbackSaysWhyItCannotWrite)
 {
     const CUnicodeString target = JoinPath(root, L"target.txt");
-    std::ofstream(std::filesystem::path(target.GetText())) << "old";
+    Put(target, "old");
     CFile holder;
     holder.Open(target, FM_Read | FM_DenyAll, 0);
     ExpectFileError([&] { Native.CopyFile(target, file); }, FileErrorKind::AccessDenied, target);
@@ -184,6 +178,9 @@ TEST_F(NativeFiles, RefusalsOfAnOpenHandleNameTheFileAndDeletionCloses)
     EXPECT_NE(ErrorOf([&] { reader->SetLength(0); }), 0u); // Windows says 5, Wine 6
     ExpectFileError([&] { reader->Flush(); }, FileErrorKind::AccessDenied, file);
     EXPECT_EQ(reader->GetPosition(), 0);
+    writer->SetLength(int64_t(5) << 30); // lengths and positions beyond 32 bits
+    EXPECT_EQ(writer->GetLength() + writer->GetPosition(), int64_t(10) << 30);
+    writer->SetLength(4);
     delete writer;
     Native.CloseFile(reader, false);
     EXPECT_EQ(Get(file), "data");

@@ -110,6 +110,7 @@ TEST(ThreadObject, WithoutASlotThreadsShareOneArrayAndEveryRecordEndsWithTheRegi
         EXPECT_EQ(LiveValues.load(), base + (exhausted ? 2 : 3));
         registry->RemoveRecordsOf(b.GetIndex());
         EXPECT_EQ(LiveValues.load(), base + (exhausted ? 1 : 2));
+        registry->Store(0, new Record(&b)); // the first record of an array goes too
         registry.reset();
         EXPECT_EQ(LiveValues.load(), base) << "exhausted " << exhausted;
     }

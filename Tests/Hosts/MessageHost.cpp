@@ -1,12 +1,14 @@
 // A process for the message-display tests: shows "a", line feed, "b" and exits with the
 // number of the handler that took it (1 message box, 2 console, 3 event log, 4 none).
 // With the argument "atexit" it shows "after" again once the handlers are destroyed; with "quiet"
-// it shows nothing before, so no handler was ever chosen, and exits with 0.
+// it shows nothing before, so no handler was ever chosen, and exits with 0; with "double" it
+// fails while it reports a failure, which ends it.
 #include <windows.h>
 
 #include <algorithm>
 #include <cwchar>
 
+#include "Errors.h"
 #include "MessageHandlers.h"
 #include "StartupOrder.h"
 
@@ -31,6 +33,9 @@ int wmain()
 {
     if (std::wcsstr(GetCommandLineW(), L" quiet"))
         return 0;
+    if (std::wcsstr(GetCommandLineW(), L" double")) {
+        CErrorScope reporting(CErrorScope::Reporting), again(CErrorScope::Reporting);
+    }
     ShowMessage(L"a\nb", MB_OK);
     const CMessageHandler* const handlers[] = {&MessageBoxHandler, &ConsoleMessageHandler, &EventLogMessageHandler};
     return int(std::find(handlers, handlers + 3, GetMessageHandler()) - handlers) + 1;

@@ -12,6 +12,7 @@
 
 #include "Alloc.h"
 #include "Errors.h"
+#include "File.h"
 #include "ThreadData.h"
 
 // This program's full file name.
@@ -33,20 +34,6 @@ template <class F>
 F ExportOf(HMODULE module, const char* name)
 {
     return module ? reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr;
-}
-
-// Loads a module, with every thread-local slot of the process taken when slotsSpent (as by a
-// host that spent them), and gives the load's last-error code in error.
-inline HMODULE LoadModule(const wchar_t* name, bool slotsSpent, DWORD* error)
-{
-    std::vector<DWORD> taken;
-    for (DWORD index; slotsSpent && (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
-        taken.push_back(index);
-    const HMODULE module = LoadLibraryW(name);
-    *error = GetLastError();
-    for (DWORD index : taken)
-        TlsFree(index);
-    return module;
 }
 
 // A key of this process's own below HKEY_CURRENT_USER\Software, fresh, deleted with its subkeys
@@ -123,14 +110,15 @@ size_t ShownWhenSuppressed(F f)
     shown = 0;
     const Zelkor::CZelkorThreadData saved = Zelkor::ZelkorThreadData.Get();
     Zelkor::ZelkorThreadData.Get().SuppressExceptions = true;
-    const auto hook = Zelkor::ErrorsInternal::SetShowMessageHookForTest([](const wchar_t*, uint32_t) { return ++shown, IDOK; });
+    const Zelkor::ErrorsInternal::ShowMessageFunction count = [](const wchar_t*, uint32_t) { return ++shown, IDOK; };
+    const auto hook = Zelkor::ErrorsInternal::SetShowMessageHookForTest(count);
     try {
         f();
     } catch (Zelkor::CException* e) {
         delete e;
         shown = 1000;
     }
-    Zelkor::ErrorsInternal::SetShowMessageHookForTest(hook);
+    EXPECT_EQ(Zelkor::ErrorsInternal::SetShowMessageHookForTest(hook), count) << "the hook replaced";
     Zelkor::ZelkorThreadData.Get() = saved;
     return shown;
 }
@@ -230,4 +218,32 @@ inline DWORD RunProcess(std::wstring command, HANDLE output = nullptr)
         CloseHandle(process.hProcess);
     }
     return code;
+}
+
+// Up to size bytes of a file from offset on.
+inline std::vector<unsigned char> ReadAt(Zelkor::CBaseFile* f, int64_t offset, int64_t size)
+{
+    std::vector<unsigned char> bytes(size_t(size), 0xEE);
+    f->Seek(offset, FILE_BEGIN);
+    bytes.resize(size_t(f->Read(bytes.data(), int32_t(bytes.size()))));
+    return bytes;
+}
+
+// A file of either file system made or overwritten with the bytes.
+inline void Put(const Zelkor::CUnicodeString& path, const std::string& bytes)
+{
+    Zelkor::CFile file;
+    file.Open(path, Zelkor::FM_Write | Zelkor::FM_DenyAll | Zelkor::FM_Create, FILE_ATTRIBUTE_NORMAL);
+    file.Write(bytes.data(), int32_t(bytes.size()));
+}
+
+// A file's bytes through CFile, or "none" when there is no such file.
+inline std::string Get(const Zelkor::CUnicodeString& path)
+{
+    if (!Zelkor::GetFileSystem(path).FileExists(path, Zelkor::FM_Exists))
+        return "none";
+    Zelkor::CFile file;
+    file.Open(path, Zelkor::FM_Read | Zelkor::FM_DenyWrite, 0);
+    const auto bytes = ReadAt(&file, 0, file.GetLength());
+    return std::string(bytes.begin(), bytes.end());
 }
