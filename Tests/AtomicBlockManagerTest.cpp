@@ -53,7 +53,7 @@ TEST_F(AtomicBlockManager, ResetServesThePagesAgainAndDestroyedPoolIgnoresGiveBa
     alignas(CAtomicBlockManager) unsigned char storage[sizeof(CAtomicBlockManager)];
     auto* dying = new (storage) CAtomicBlockManager(32, this, &life);
     const int perPage = static_cast<int>(dying->GetBlocksPerPage());
-    // Blocks lie a stride apart: the size rounded up to 8 bytes up to 8, else to 16.
+    // Blocks lie a stride apart: 8 bytes for blocks of up to 8, else the size rounded up to 16.
     for (const auto& [size, stride] : {std::pair<uint64_t, uint64_t>{8, 8}, {9, 16}, {32, 32}, {33, 48}})
         EXPECT_EQ(CAtomicBlockManager(size, this).GetBlocksPerPage(), (CAtomicBlockManager::PageSize - 16) / stride) << size;
     for (int i = 0; i < perPage * 2 + 4; ++i)

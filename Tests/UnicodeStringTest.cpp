@@ -338,7 +338,7 @@ TEST(UnicodeString, EditsOutsideTheDifferential)
         {"index of the terminator", [](Str& s) { s = s[6] == L'\0' ? Str() : s; }, L"", nullptr},
         {"index past the end", [](Str& s) { s = s[7] == L'\0' ? s : Str(); }, nullptr, L"Inc/UnicodeString"},
         {"Find from before the start finds nothing", [](Str& s) { s = s.Find(L'a', -1) == -1 ? s : Str(); }, nullptr, L"Src/UnicodeString"},
-        {"nor of a text", [](Str& s) { s = s.Find(L"a", -1) == -1 ? s : Str(); }, nullptr, L"Src/UnicodeString"},
+        {"Find of a text from before the start finds nothing", [](Str& s) { s = s.Find(L"a", -1) == -1 ? s : Str(); }, nullptr, L"Src/UnicodeString"},
         {"SubstParam null array", [](Str& s) { s.SubstParam((const wchar_t* const*)nullptr, 1); }, nullptr, L"Src/UnicodeString"},
         {"narrow: Append past its own end", [](Str&) { CString n("abcdef"); n.Append(n.GetText() + 4, 3); }, nullptr, L"Src/String"},
         {"GetBuffer of negative room", [](Str& s) { s.GetBuffer(-1); }, nullptr, L"Src/UnicodeString"},

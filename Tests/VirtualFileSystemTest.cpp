@@ -180,8 +180,8 @@ TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
     for (int64_t at = 0; at < size; at += piece)
         h->Write(period.data() + at % 251, int32_t(std::min(piece, size - at)));
     ASSERT_EQ(h->GetLength(), size);
-    // Each new section is half what is mapped (17 here), or a tenth of the free page file when
-    // that is less: a few, not one a write.
+    // Each new section is half what is mapped, which makes 17 here, or a tenth of the free page
+    // file when that is less, which makes more: a few, not one a write.
     EXPECT_TRUE(h->GetNode()->GetSectionCount() >= 17 && h->GetNode()->GetSectionCount() <= 20) << h->GetNode()->GetSectionCount();
     for (int64_t at : {int64_t(0), G - 3, 2 * G - 1, size / 3, size - 10, size, size + 5})
         EXPECT_EQ(ReadAt(h.f, at, G + 9), Pattern(at, std::max<int64_t>(0, std::min(G + 9, size - at)))) << at;
