@@ -107,9 +107,10 @@ TEST_F(Errors, FileExceptionKindsAndTexts)
 
 TEST_F(Errors, MessageAndFailureTexts)
 {
-    // A text with an insert is the system's text with the insert left in, not "Unknown error".
+    // A text with an insert is the system's text with the insert left in, not "Unknown error";
+    // it is the text of a last-error exception.
     ASSERT_NE(SystemText(193).find(L"%1"), std::wstring::npos);
-    EXPECT_EQ(W(GetLastErrorText(193)), SystemText(193));
+    EXPECT_EQ(W(CLastErrorException(193).GetMessageText()), SystemText(193));
 
     const CUnicodeString params[3] = {L"C:\\a.txt", L"", L"b"};
     EXPECT_EQ(W(FormatMessageText(MissingMessage, params, 3)), L"ERR_TEST_IN_NO_MODULE C:\\a.txt  b");
