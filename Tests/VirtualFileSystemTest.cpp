@@ -317,10 +317,12 @@ TEST(VirtualFileTree, StatusTimesAndArchiveBits)
 TEST(VirtualFileTree, CFileNamesEndsFlushesAndAborts)
 {
     for (const CUnicodeString& path : {Temp(L"vfs-cfile.bin"), V(L"cfile.bin")}) {
+        Put(path, "old"), GetFileSystem(path).SetAttributes(path, FILE_ATTRIBUTE_HIDDEN);
         {
-            CFile file;
+            CFile file; // replaces the hidden file, and keeps it hidden as the platform requires
             file.Open(path, FM_ReadWrite | FM_DenyWrite | FM_Create, FILE_ATTRIBUTE_NORMAL);
             EXPECT_EQ(W(file.GetFileName()), W(path));
+            EXPECT_NE(GetFileSystem(path).GetAttributes(path) & FILE_ATTRIBUTE_HIDDEN, 0u);
             file.Write("abc", 3);
             EXPECT_TRUE(file.IsEndOfFile());
             file.Seek(-1, FILE_END);
