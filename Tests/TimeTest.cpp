@@ -39,7 +39,9 @@ TEST(Time, FormatsPatternsInTheLanguageOrElseTheCurrentLocale)
     // clang-format on
     for (const auto& row : rows) // a pattern that raised an error fails the whole test
         EXPECT_EQ(std::wstring(FormatTime(row.first.c_str(), at).GetText()), row.second) << "format " << testing::PrintToString(row.first);
-    // The calendar fields are those of the file time itself, whatever the time zone.
+    // The calendar fields are those of the file time itself, whatever the time zone, from its
+    // first moment on.
+    EXPECT_STREQ(FormatTime(L"%Y", UtcFileTime(1601, 1, 1)).GetText(), L"1601");
     EXPECT_STREQ(FormatTime(L"%Y-%m-%d %H:%M:%S %a", UtcFileTime(2000, 2, 29, 23, 59, 59, 999)).GetText(), L"2000-02-29 23:59:59 Tue");
     const CUnicodeString current = FormatTime(L"%A %d %B %Y", at, -1);
     EXPECT_STREQ(current.GetText(), L"Thursday 26 August 2027");

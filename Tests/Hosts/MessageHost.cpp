@@ -33,9 +33,8 @@ int wmain()
 {
     if (std::wcsstr(GetCommandLineW(), L" quiet"))
         return 0;
-    if (std::wcsstr(GetCommandLineW(), L" double")) {
-        CErrorScope reporting(CErrorScope::Reporting), again(CErrorScope::Reporting);
-    }
+    if (std::wcsstr(GetCommandLineW(), L" double")) // the second scope opens while the first is alive
+        CErrorScope(CErrorScope::Reporting), CErrorScope(CErrorScope::Reporting);
     ShowMessage(L"a\nb", MB_OK);
     const CMessageHandler* const handlers[] = {&MessageBoxHandler, &ConsoleMessageHandler, &EventLogMessageHandler};
     return int(std::find(handlers, handlers + 3, GetMessageHandler()) - handlers) + 1;
