@@ -214,7 +214,7 @@ Outcome Side::Run(const Step& s, int index)
             break;
         }
         case Read:
-            o.bytes.resize(size_t(Counts[1 + s.x % (std::size(Counts) - 1)]));
+            o.bytes.resize(size_t(Counts[s.x % std::size(Counts)]));
             o.bytes.resize(size_t(handle->Read(o.bytes.data(), int32_t(o.bytes.size()))));
             o.number = handle->GetPosition();
             break;
