@@ -34,7 +34,7 @@ int wmain()
     if (std::wcsstr(GetCommandLineW(), L" quiet"))
         return 0;
     if (std::wcsstr(GetCommandLineW(), L" double")) // the second scope opens while the first is alive
-        CErrorScope(CErrorScope::Reporting), CErrorScope(CErrorScope::Reporting);
+        (void)CErrorScope(CErrorScope::Reporting), CErrorScope(CErrorScope::Reporting);
     ShowMessage(L"a\nb", MB_OK);
     const CMessageHandler* const handlers[] = {&MessageBoxHandler, &ConsoleMessageHandler, &EventLogMessageHandler};
     return int(std::find(handlers, handlers + 3, GetMessageHandler()) - handlers) + 1;
