@@ -182,14 +182,6 @@ public:
     std::string opened[4];   // the spelling each handle was opened by
 };
 
-std::string ReadAll(CBaseFile& file)
-{
-    std::string bytes(size_t(file.GetLength()), '?');
-    file.Seek(0, FILE_BEGIN);
-    bytes.resize(bytes.empty() ? 0 : size_t(file.Read(bytes.data(), int32_t(bytes.size()))));
-    return bytes;
-}
-
 Outcome Side::Run(const Step& s, int index)
 {
     Outcome o;

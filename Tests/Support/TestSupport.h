@@ -237,6 +237,13 @@ inline void Put(const Zelkor::CUnicodeString& path, const std::string& bytes)
     file.Write(bytes.data(), int32_t(bytes.size()));
 }
 
+// The bytes of an open file, from its start.
+inline std::string ReadAll(Zelkor::CBaseFile& file)
+{
+    const auto bytes = ReadAt(&file, 0, file.GetLength());
+    return std::string(bytes.begin(), bytes.end());
+}
+
 // A file's bytes through CFile, or "none" when there is no such file.
 inline std::string Get(const Zelkor::CUnicodeString& path)
 {
@@ -244,6 +251,5 @@ inline std::string Get(const Zelkor::CUnicodeString& path)
         return "none";
     Zelkor::CFile file;
     file.Open(path, Zelkor::FM_Read | Zelkor::FM_DenyWrite, 0);
-    const auto bytes = ReadAt(&file, 0, file.GetLength());
-    return std::string(bytes.begin(), bytes.end());
+    return ReadAll(file);
 }
