@@ -33,15 +33,11 @@ TEST(HeapManager, CountsLiveBlocksAndTheirBytesThroughGrowthRefusalsAndForeignFr
     EXPECT_EQ(GetLastError(), 1234u) << "asking for the current manager";
     delete Catch<CMemoryException>([&] { manager.AllocSized(Huge); });
     void* foreign = other.AllocSized(64);
-    manager.Free(foreign);
-    manager.FreeSized(foreign, 64);
-    manager.FreeSized(nullptr, 0);
+    manager.Free(foreign), manager.FreeSized(foreign, 64), manager.FreeSized(nullptr, 0);
     EXPECT_EQ(manager.GetBlockCount(), 2);
     EXPECT_EQ(manager.GetByteCount(), bytes + 250);
 
-    other.FreeSized(foreign, 64);
-    manager.FreeSized(sized, 250);
-    manager.Free(plain);
+    other.FreeSized(foreign, 64), manager.FreeSized(sized, 250), manager.Free(plain);
     EXPECT_EQ(manager.GetBlockCount(), 0);
     EXPECT_EQ(manager.GetByteCount(), 0u);
 }
@@ -79,8 +75,7 @@ TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedServesEmptyRequestsAndReportsRefus
         delete Catch<CMemoryException>([&] { row.alloc(Huge); });
         void* empty = row.alloc(0);
         EXPECT_NE(empty, nullptr);
-        row.free(empty);
-        row.free(nullptr);
+        row.free(empty), row.free(nullptr);
     }
     CHeapManager other(0x1000, false);
     void* foreign = other.Alloc(32);

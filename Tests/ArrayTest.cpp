@@ -249,9 +249,7 @@ TEST(PointerArray, DeleteAtChecksEachBoundInOrder)
     };
     // clang-format on
     CPointerArray<Tracked> array;
-    array.Add(new Tracked);
-    array.Add(nullptr);
-    array.Add(new Tracked);
+    array.Add(new Tracked), array.Add(nullptr), array.Add(new Tracked);
     for (const auto& row : rows)
         EXPECT_TRUE(ReportsAt(row.site, [&] { array.DeleteAt(row.index, row.count); })) << row.index << ", " << row.count;
     EXPECT_EQ(array.GetSize(), 3);

@@ -194,8 +194,7 @@ TEST(PathNames, ModuleFileNameBeyondFirstCapacity)
     ASSERT_NE(module, nullptr) << GetLastError();
     const std::wstring name = W(ModuleFileName(module)), tail = copy.substr(copy.find(L"ZelkorLongModuleName"));
     EXPECT_TRUE(name.ends_with(tail)) << testing::PrintToString(name);
-    FreeLibrary(module);
-    DeleteFileW(copy.c_str());
+    FreeLibrary(module), DeleteFileW(copy.c_str());
 
     static int notAModule;
     CException* e = Catch<CException>([] { ModuleFileName(reinterpret_cast<HMODULE>(&notAModule)); });

@@ -150,8 +150,7 @@ TEST_F(MessageDisplay, AnswersEventTypesAndBoxStyles)
         UnregisterResourceModule(icons), FreeLibrary(icons);
         expected.push_back(L"icon " + Display(L"c", L"t", front | MB_YESNO | MB_USERICON) + L" PROBEICON");
         CUserException user;
-        eventLog.HandleException(&user);
-        eventLog.HandleException(&failure);
+        eventLog.HandleException(&user), eventLog.HandleException(&failure);
     }
     expected.push_back(L"event 1 Zelkor|" + std::wstring(failure.GetMessageText().GetText()));
     expected.push_back(L"deregister");
@@ -259,6 +258,5 @@ TEST(MessageHandlerChoice, ByVersionValueElseByOutput)
     HANDLE reader = nullptr, writer = nullptr;
     ASSERT_TRUE(CreatePipe(&reader, &writer, &inheritable, 0));
     EXPECT_EQ(RunProcess(L"MessageHostPlain.exe", writer), 2u);
-    CloseHandle(writer);
-    CloseHandle(reader);
+    CloseHandle(writer), CloseHandle(reader);
 }

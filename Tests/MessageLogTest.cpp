@@ -36,8 +36,7 @@ protected:
         EXPECT_TRUE(CreateProcessW((folder / "MessageLogHost.exe").c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                    &startup, &process));
         DWORD code = 0;
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &code);
+        WaitForSingleObject(process.hProcess, 60000), GetExitCodeProcess(process.hProcess, &code);
         CloseHandle(process.hProcess), CloseHandle(process.hThread);
         return {process.dwProcessId, code};
     }

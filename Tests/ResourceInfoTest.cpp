@@ -73,8 +73,7 @@ TEST(InterfaceLanguage, ThreadLanguageElseTheProcessLanguageUntilReset)
     EXPECT_EQ(registry.GetCurrentLanguage(), -1);
     CUnicodeString text;
     EXPECT_TRUE(registry.LoadMessageText(OnlyA, text));
-    registry.Unregister(a);
-    FreeLibrary(a);
+    registry.Unregister(a), FreeLibrary(a);
 }
 
 // The system's conversion gets the slot's locale; its count includes the terminator. Without

@@ -27,8 +27,7 @@ TEST(Startup, LoadOfAFrameworkModule)
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.mode)) + (row.withoutSlots ? " without slots" : ""));
-        SetEnvironmentVariableW(L"STARTUP_PROBE_MODE", row.mode);
-        SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", L"");
+        SetEnvironmentVariableW(L"STARTUP_PROBE_MODE", row.mode), SetEnvironmentVariableW(L"STARTUP_PROBE_TRACE", L"");
         // Without slots: every thread-local slot of the process is taken, as by a host that spent them.
         std::vector<DWORD> taken;
         for (DWORD index; row.withoutSlots && (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)

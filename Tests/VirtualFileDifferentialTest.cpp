@@ -566,8 +566,7 @@ std::string RunBoth(const std::vector<Step>& steps)
                     "\n  the virtual file system " + Show(v);
         }
         native.CloseAll(), virt.CloseAll();
-        native.Remove(CUnicodeString(L"\\\\?\\") + native.root);
-        virt.Remove(virt.root);
+        native.Remove(CUnicodeString(L"\\\\?\\") + native.root), virt.Remove(virt.root);
     }
     return failure;
 }
@@ -720,8 +719,7 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
                     ASSERT_EQ(Snapshot(side), before) << where.str();
                 }
             }
-            side.CloseAll();
-            side.Remove(side.root);
+            side.CloseAll(), side.Remove(side.root);
         }
         EXPECT_TRUE(fileLayerBlocks < 0 || FileLayerHeap::GetBlockCount() == fileLayerBlocks)
             << FileLayerHeap::GetBlockCount() - fileLayerBlocks << " file-layer blocks left by " << sequence;
