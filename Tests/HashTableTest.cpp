@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -53,24 +54,39 @@ TEST(HashKeys, PathKeysIgnoreCaseAndSeparatorSpelling)
 }
 
 // Node pages double from a size that follows the hint up to one mebibyte, so that a large map
-// takes few blocks; a bucket count beyond the largest is refused before anything changes.
+// takes few blocks, and each page is filled to its last node; a bucket count beyond the largest
+// is refused before anything changes.
 TEST(SlotIndex, PagesAndBucketsStayWithinTheirLimits)
 {
-    CMap<int64_t, int64_t> map(1000); // 16-byte nodes
-    std::vector<uint32_t> sizes = {map.GetNextPageSize()};
+    CMap<int64_t, int64_t> map(1000);                        // 16-byte nodes
+    using Pages = std::vector<std::pair<int64_t, uint32_t>>; // the node that opened a page, and the next page's KiB
+    Pages pages = {{0, map.GetNextPageSize() >> 10}};
     for (int64_t i = 0; i < 200000; ++i) {
         map.Add(i, i);
-        if (sizes.back() != map.GetNextPageSize())
-            sizes.push_back(map.GetNextPageSize());
+        if (pages.back().second != map.GetNextPageSize() >> 10)
+            pages.emplace_back(i, map.GetNextPageSize() >> 10);
     }
-    EXPECT_EQ(sizes, (std::vector<uint32_t>{16384, 32768, 65536, 131072, 262144, 524288, 1048576}));
+    EXPECT_EQ(pages, (Pages{{0, 16}, {0, 32}, {1024, 64}, {3072, 128}, {7168, 256}, {15360, 512}, {31744, 1024}}));
     const int32_t buckets = map.GetBucketCount();
     EXPECT_TRUE(ReportsAt(CheckSite::HashTableSizeBeyondLargest, [&] { map.Rehash(INT32_MAX); }));
     EXPECT_EQ(map.GetBucketCount(), buckets);
     // One chain: its bucket and the four overflow groups that 31 buckets allow hold 13 nodes.
-    CMap<int64_t, int64_t, ForcedHash> chain;
-    for (uint32_t i = 0; i < 14; ++i)
-        EXPECT_EQ((chain.Add(KeyWithHash(0, i), 0), chain.GetBucketCount()), i < 13 ? 31 : 53) << i;
+    // Emptied down to a few, it keeps its groups until a chain that finds no slot compacts them,
+    // while fewer than a quarter of the buckets hold nodes; beyond, the table grows. Every
+    // node's value is one shared pointer, which goes with the node.
+    const auto held = std::make_shared<int>();
+    CMap<int64_t, std::shared_ptr<int>, ForcedHash> chain;
+    for (uint32_t left : {4u, 5u}) {
+        chain.DeleteAll();
+        EXPECT_EQ(held.use_count(), 1);
+        for (uint32_t i = 0; i < 13; ++i)
+            EXPECT_EQ((chain.Add(KeyWithHash(0, i), held), chain.GetBucketCount()), 31) << i;
+        for (uint32_t i = left; i < 13; ++i)
+            chain.Delete(KeyWithHash(0, i));
+        EXPECT_EQ((chain.Add(KeyWithHash(1, 0), held), chain.GetSlotCount()), 31 + 16) << left;
+        EXPECT_EQ((chain.Add(KeyWithHash(1, 1), held), chain.GetBucketCount()), left < 5 ? 31 : 53) << left;
+        EXPECT_EQ(held.use_count(), 1 + left + 2);
+    }
 }
 
 // The admissible bucket counts, as documented.

@@ -163,8 +163,7 @@ TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
     never.Write(nullptr, 0);
     EXPECT_EQ(opened.GetPosition(), 0); // a refused call leaves the open file as it was
     EXPECT_EQ(open->GetPosition(), 0);
-    Native.CloseFile(closed, false);
-    Native.CloseFile(open, false);
+    Native.CloseFile(closed, false), Native.CloseFile(open, false);
 }
 
 // What the platform refuses an open handle is a file error naming the file, and leaves the file
@@ -172,7 +171,8 @@ TEST_F(NativeFiles, ContractViolationsAreInternalErrorsOfTheirSource)
 // seek before the start are the differential's.
 TEST_F(NativeFiles, RefusalsOfAnOpenHandleNameTheFileAndDeletionCloses)
 {
-    CBaseFile* reader = Native.OpenFile(file, GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr, 0);
+    // Opened by a name with a "." level, it is named by its full path.
+    CBaseFile* reader = Native.OpenFile(JoinPath(root, L".\\f.txt"), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr, 0);
     CBaseFile* writer = Native.OpenFile(file, GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr, 0);
     ExpectFileError([&] { reader->Write("x", 1); }, FileErrorKind::AccessDenied, file);
     EXPECT_NE(ErrorOf([&] { reader->SetLength(0); }), 0u); // Windows says 5, Wine 6
@@ -213,12 +213,15 @@ TEST_F(NativeFiles, FailedCloseStillClosesAndADestroyedFileShowsIt)
         int32_t Show(HWND, const wchar_t* text, const wchar_t*, uint32_t) override { return shown += text, IDOK; }
     } capture;
     ThreadLogData.Get().Handler = &capture;
+    CUnicodeString name; // shared with the file and its exception while they live
     {
         CFile destroyed;
         destroyed.Open(file, FM_Read | FM_DenyNone, 0);
+        name = destroyed.GetFileName();
         ASSERT_TRUE(closeBehindItsBack());
     }
     ThreadLogData.Get().Handler = nullptr;
     EXPECT_NE(capture.shown.find(W(file)), std::wstring::npos) << testing::PrintToString(capture.shown);
+    EXPECT_EQ(name.GetReferenceCount(), 1) << "the exception that was shown is gone";
     CloseHandle(own);
 }

@@ -330,6 +330,8 @@ TEST(UnicodeString, EditsOutsideTheDifferential)
         {"a resource of 200 units", [](Str& s) { Str t; t.LoadFromResource(GetModuleHandleW(nullptr), 100); s.FromInt(t.GetLength(), 10); }, L"200", nullptr},
         {"a resource of 600 units", [](Str& s) { Str t; t.LoadFromResource(GetModuleHandleW(nullptr), 102); s.FromInt(t.GetLength(), 10); }, L"600", nullptr},
         {"ReleaseBuffer of the empty text", [](Str& s) { s = Str(); s.ReleaseBuffer(0); }, L"", nullptr},
+        {"Empty keeps the room only of a sole holder", [](Str& s) { const bool sole = s.GetReferenceCount() == 1; s.Empty(); s.FromInt(sole != s.SharesBufferWith(Str()), 10); }, L"1", nullptr},
+        {"a long text grows by a fifth", [](Str& s) { for (int i = 0; i < 200; ++i) s.Append(L"abcde", 5); s.FromInt(s.GetCapacity() < 2600, 10); }, L"1", nullptr},
         {"ReleaseBuffer beyond the room", [](Str& s) { s.ReleaseBuffer(int32_t((s.GetCapacity() - 16) / 2)); }, nullptr, L"Src/UnicodeString"},
         {"Format null", [](Str& s) { s.Format(nullptr); }, nullptr, L"Src/UnicodeString"},
         {"FromInt radix 1", [](Str& s) { s.FromInt(3, 1); }, nullptr, L"Src/UnicodeString"},

@@ -107,8 +107,7 @@ TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
     g->SetLength(G);
     h->Write(Pattern(0, G).data(), int32_t(G));
     EXPECT_EQ(g->GetNode()->GetSectionCount() + h->GetNode()->GetSectionCount(), 2);
-    g->Seek(100 << 20, FILE_BEGIN);
-    g->Write("z", 1);
+    g->Seek(100 << 20, FILE_BEGIN), g->Write("z", 1);
     EXPECT_EQ(g->GetNode()->GetSectionCount(), 2);
 
     Handle w(V(L"len.bin"), RW);
@@ -118,8 +117,7 @@ TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
     // write far beyond the storage, into a section of its own.
     w->SetLength(5);
     const int64_t beyond = 100 << 20;
-    w->Seek(beyond, FILE_BEGIN);
-    w->Write("z", 1);
+    w->Seek(beyond, FILE_BEGIN), w->Write("z", 1);
     EXPECT_EQ(ReadAt(w.f, 5, 3 * G), std::vector<unsigned char>(size_t(3 * G), 0));
     EXPECT_EQ(ReadAt(w.f, beyond - 1, 2), std::vector<unsigned char>({0, 'z'}));
     // A reader opened at one length and closed after the writer grew the file leaves it grown;
@@ -199,8 +197,7 @@ TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
     EXPECT_NEAR(space, double(std::min<uint64_t>(memory.ullAvailPageFile >> 10, INT32_MAX)), 65536);
     // Longer than the windows a handle keeps: written window by window.
     const auto shifted = Pattern(1, 12 * G);
-    h->Seek(G + 7, FILE_BEGIN);
-    h->Write(shifted.data(), int32_t(shifted.size()));
+    h->Seek(G + 7, FILE_BEGIN), h->Write(shifted.data(), int32_t(shifted.size()));
     EXPECT_EQ(ReadAt(h.f, G + 7, 12 * G), shifted);
 }
 
@@ -218,6 +215,7 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
         [&] { h->Write(nullptr, 1); },
         [&] { h->Write(&byte, -1); },
         [&] { empty.MapView(FILE_MAP_READ, 0, 0); },
+        [&] { empty.Close(), empty.AttachSection(GetCurrentProcess()); }, // a closed mapping takes no section
         [&] { h->SetLength(-1); },
         [&] { h->Seek(0, 7); },
         [&] { h->GetView(-1); },
