@@ -50,8 +50,7 @@ protected:
     static void SetUpTestSuite() { RegisterResourceModule(LoadLibraryW(L"Trevalic.dll")); }
     void SetUp() override
     {
-        ShownMessages.clear();
-        ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
+        ShownMessages.clear(), ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
         ErrorsInternal::ResetInternalErrorCountForTest();
     }
     void TearDown() override
@@ -205,8 +204,7 @@ TEST_F(Errors, MemoryExceptionReserveAndBadReleases)
     CMemoryException::operator delete(live[0]);
     // Through a volatile copy, so the compiler does not object to the deliberate misuse.
     void* volatile inside = reinterpret_cast<char*>(live[0]) + 1;
-    CMemoryException::operator delete(inside);
-    CMemoryException::operator delete(nullptr);
+    CMemoryException::operator delete(inside), CMemoryException::operator delete(nullptr);
     ASSERT_EQ(ShownMessages.size(), 2u);
     // As a failure message shows a site: "Src/Errors, 474."
     const auto shown = [](const CCheckSite& site) { return std::wstring(site.sourcePath) + L", " + std::to_wstring(site.line) + L"."; };

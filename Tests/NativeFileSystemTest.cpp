@@ -54,8 +54,7 @@ protected:
 // Other letter cases and separators of the name are the differential's.
 TEST_F(NativeFiles, CopyOntoTheSameFileUnderItsLongNameKeepsIt)
 {
-    Native.CopyFile(L"\\\\?\\" + file, file);
-    Native.CopyFile(file, L"\\\\?\\" + file);
+    Native.CopyFile(L"\\\\?\\" + file, file), Native.CopyFile(file, L"\\\\?\\" + file);
     EXPECT_EQ(Get(file), "data");
 }
 
@@ -109,10 +108,8 @@ TEST_F(NativeFiles, DriveRootsDirectoryTimesAndTheVirtualPrefix)
     const CUnicodeString directory = JoinPath(root, L"d");
     Native.CreateDirectory(directory, true);
     CFileStatus wanted;
-    wanted.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-    wanted.LastWriteTime = 132000000000000000LL;
-    Native.SetStatus(directory, wanted);
-    Native.GetStatus(directory, status);
+    wanted.FileAttributes = FILE_ATTRIBUTE_DIRECTORY, wanted.LastWriteTime = 132000000000000000LL;
+    Native.SetStatus(directory, wanted), Native.GetStatus(directory, status);
     EXPECT_EQ(status.LastWriteTime, wanted.LastWriteTime);
     CFile holder; // without times the entry is not opened, so an open that denies writers is no obstacle
     holder.Open(file, FM_Read | FM_DenyWrite, 0);

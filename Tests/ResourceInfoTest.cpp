@@ -17,9 +17,7 @@ using namespace Zelkor;
 
 namespace {
 
-CMessageName OnlyA(L"MSG_ONLY_A");
-CMessageName Shared(L"MSG_SHARED");
-CMessageName Unknown(L"MSG_NOBODY_KNOWS");
+CMessageName OnlyA(L"MSG_ONLY_A"), Shared(L"MSG_SHARED"), Unknown(L"MSG_NOBODY_KNOWS");
 
 } // namespace
 

@@ -76,9 +76,7 @@ TEST(ThreadObject, RecordsLiveWithTheirThreadAndObject)
     EXPECT_FALSE(GetHandleInformation(endedThread, &flags)) << "the duplicated handle must be closed";
     // Reading a record leaves the last error alone; a record of another object at its index is an
     // internal error.
-    kept.Get();
-    SetLastError(1234);
-    kept.Get();
+    kept.Get(), SetLastError(1234), kept.Get(); // the second takes the fast path
     EXPECT_EQ(GetLastError(), 1234u) << "the fast path changed the last error";
     CThreadObject<CErrorInfo> other;
     ThreadDataRegistry.Store(kept.GetIndex(), new CThreadObject<CErrorInfo>::CThreadData(&other));

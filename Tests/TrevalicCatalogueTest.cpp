@@ -94,8 +94,7 @@ TEST(TrevalicRedirectRegistry, UrlAndPort)
         const char* what;
         const wchar_t* value;
         DWORD type; // REG_NONE: no settings key at all
-        std::wstring data;
-        std::wstring expected;
+        std::wstring data, expected;
         DWORD shorter = 0; // bytes left out of the end of data
     } rows[] = {
         {"no key", L"RedirectUrl", REG_NONE, L"", url},

@@ -104,8 +104,7 @@ TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
     // there, takes one section, and a byte far beyond the storage, at a granule's start, a
     // section of its own that holds it.
     Handle g(V(L"grow.bin"), RW), h(V(L"write.bin"), RW);
-    g->SetLength(G);
-    h->Write(Pattern(0, G).data(), int32_t(G));
+    g->SetLength(G), h->Write(Pattern(0, G).data(), int32_t(G));
     EXPECT_EQ(g->GetNode()->GetSectionCount() + h->GetNode()->GetSectionCount(), 2);
     g->Seek(100 << 20, FILE_BEGIN), g->Write("z", 1);
     EXPECT_EQ(g->GetNode()->GetSectionCount(), 2);
@@ -254,10 +253,8 @@ TEST(VirtualFileTree, CopiesAcrossFileSystemsKeepEveryByte)
                 if (size > 0)
                     h->Write(data.data(), int32_t(size));
             }
-            fs->CopyFile(native, V(L"copy/src.bin"));
-            fs->ReplaceFile(V(L"copy/r.bin"), native);
-            fs->RenameFile(V(L"copy/r.bin"), native);
-            fs->MoveFile(V(L"copy/back.bin"), native);
+            fs->CopyFile(native, V(L"copy/src.bin")), fs->ReplaceFile(V(L"copy/r.bin"), native);
+            fs->RenameFile(V(L"copy/r.bin"), native), fs->MoveFile(V(L"copy/back.bin"), native);
             EXPECT_EQ(Get(native) + Get(V(L"copy/r.bin")), "nonenone");
             Handle back(V(L"copy/back.bin"), GENERIC_READ);
             EXPECT_EQ(ReadAt(back.f, 0, size), data) << size;
@@ -298,8 +295,7 @@ TEST(VirtualFileTree, StatusTimesAndArchiveBits)
     wanted.FileAttributes = FILE_ATTRIBUTE_HIDDEN, wanted.LastWriteTime = base, wanted.LastAccessTime = base + day;
     Fs.SetStatus(path, wanted);
     wanted.LastWriteTime = 0, wanted.CreationTime = base + 2 * day;
-    Fs.SetStatus(path, wanted);
-    Fs.GetStatus(path, got);
+    Fs.SetStatus(path, wanted), Fs.GetStatus(path, got);
     EXPECT_EQ(std::tie(got.FileLength, got.LastWriteTime, got.LastAccessTime, got.CreationTime),
               std::make_tuple(int64_t(7), base, base + day, base + 2 * day));
     Fs.DeleteFile(path);
