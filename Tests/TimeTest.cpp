@@ -1,6 +1,9 @@
 // Time conversion and formatting.
 #include <windows.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -59,4 +62,9 @@ TEST(Time, ReportsContractViolationsAndPlatformFailures)
     const auto thirteenth = [] { EXPECT_EQ(LocalSystemTimeToFileTime(SYSTEMTIME{2027, 13, 0, 1, 0, 0, 0, 0}), 0); };
     EXPECT_TRUE(ReportsAt(CheckSite::TimeCalendarToFileTime, thirteenth));
     EXPECT_EQ(ShownWhenSuppressed(thirteenth), 1u) << "reported once, shown instead of raised";
+    // A pattern whose output is empty (the daylight name of a zone without one) is no failure,
+    // whatever error number the thread held before.
+    _putenv("TZ=ABC0"), _tzset(), errno = EINVAL;
+    EXPECT_STREQ(FormatTime(L"%Z", 0).GetText(), L"");
+    _putenv("TZ="), _tzset(); // the system's zone again
 }
