@@ -236,6 +236,7 @@ TEST(ArrayChecks, CountsNearTheLargestSize)
     array.SetSize(3);
     EXPECT_TRUE(RaisesInternalError([&] { array.InsertAt(0, 9, INT32_MAX); }));
     EXPECT_EQ(array.GetSize(), 3);
+    EXPECT_EQ((array.SetSize(0), array.GetBuffer()), nullptr); // empty, whatever room it keeps
     EXPECT_EQ(ArrayInternal::GrownCapacity(INT32_MAX - 100, INT32_MAX - 99, 8), INT32_MAX);
 }
 

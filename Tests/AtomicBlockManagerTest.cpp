@@ -42,6 +42,8 @@ TEST_F(AtomicBlockManager, BlockGivenBackDuringATakeWaitsForTheLastTaker)
     probe.PushLateDeferred(late); // given back by a giver that saw the next take inside
     EXPECT_EQ(pool.Take(), a);
     EXPECT_EQ(probe.Free(), Blocks{late}) << "a take is a taker: last out, it hands the late block on";
+    probe.PushLateDeferred(a), pool.GiveBack(spare); // a giver that finds late blocks and no taker hands them on
+    EXPECT_EQ(std::make_pair(probe.Free(), probe.Deferred()), std::make_pair(Blocks{spare, a, late}, Blocks{}));
 }
 
 // Reset makes every block free, a listed one included, and the pages serve again before a new

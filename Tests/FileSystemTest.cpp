@@ -25,7 +25,7 @@ TEST(PathNames, KindsLongPrefixesAndComponents)
     } rows[] = {
         {L"", PK_Relative, L"", L""}, {L"a:b", PK_DriveRelative, L"a:b", nullptr}, {L"/", PK_Rooted, L"/", L""},
         {L"\\/x", PK_Rooted, L"\\/x", nullptr}, {L"//srv", PK_Unc, L"//srv", nullptr}, {L"C:/x", PK_Absolute, L"C:/x", nullptr},
-        {L"C:x\\y", PK_DriveRelative, L"C:x\\y", L"C:|x|y"},
+        {L"C:x\\y", PK_DriveRelative, L"C:x\\y", L"C:|x|y"}, {L"::x", PK_DriveRelative, L"::x", L":|:x"}, // a colon for a drive letter
         {L"\\\\?\\unc\\srv", PK_Unc, L"//srv", nullptr}, {L"\\\\?\\c:", PK_DriveRelative, L"c:", nullptr},
         {L"\\\\?\\UNC", PK_Relative, L"UNC", nullptr}, {L"\\\\?\\", PK_Relative, L"", nullptr},
         {L"\\\\?", PK_Unc, L"\\\\?", nullptr}, {L"//?/C:\\x", PK_Unc, L"//?/C:\\x", nullptr}, // '/' makes no prefix

@@ -27,8 +27,8 @@ TEST(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
     ASSERT_TRUE(a && b && icons) << GetLastError();
     // Registers the modules named by letter (a, b, i for icons) in order, and no other.
     const auto restart = [&](const char* order) {
-        while (ResourceModuleRegistry.GetModuleCount() > 0)
-            UnregisterResourceModule(ResourceModuleRegistry.GetModuleAt(0));
+        while (const HMODULE first = ResourceModuleRegistry.GetModuleAt(0)) // none past the last
+            UnregisterResourceModule(first);
         for (const char* module = order; *module; ++module)
             RegisterResourceModule(*module == 'a' ? a : *module == 'b' ? b : icons);
     };
@@ -47,8 +47,7 @@ TEST(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
         EXPECT_EQ(LoadMessageText(c.name, text) ? std::wstring(text.GetText()) : L"(none)", c.text)
             << c.order << " " << testing::PrintToString(std::wstring(c.name.GetName()));
     }
-    restart("aba");
-    EXPECT_EQ(ResourceModuleRegistry.GetModuleCount(), 2);
+    EXPECT_EQ((restart("aba"), ResourceModuleRegistry.GetModuleCount()), 2);
     UnregisterResourceModule(a);
     EXPECT_TRUE(ReportsAt(CheckSite::ResourceModuleNotRegistered, [&] { UnregisterResourceModule(a); }));
     EXPECT_TRUE(ReportsAt(CheckSite::ResourceModuleNullHandle, [] { RegisterResourceModule(nullptr); }));
@@ -93,7 +92,7 @@ TEST(InterfaceLanguage, LocaleNamesAndIndexRange)
     EXPECT_TRUE(ReportsAt(CheckSite::LanguageLocaleNameFailed, [&] { ResourceInfoInternal::GetLanguageLocaleName(2, failing); }));
     EXPECT_EQ(W(GetLanguageLocaleName(2)), L"de-DE"); // through the system's own conversion
     for (int32_t language : {0, InterfaceLanguageCount - 1})
-        EXPECT_FALSE(RaisesInternalError([&] { IsLanguageSupported(language); })) << language;
+        EXPECT_FALSE(RaisesInternalError([&] { IsLanguageSupported(language), GetLanguageLocaleName(language); })) << language;
     for (int32_t language : {-1, InterfaceLanguageCount}) {
         EXPECT_TRUE(ReportsAt(CheckSite::LanguageIndexOutOfRange, [&] { IsLanguageSupported(language); })) << language;
         EXPECT_TRUE(ReportsAt(CheckSite::LanguageLocaleIndexOutOfRange, [&] { GetLanguageLocaleName(language); })) << language;

@@ -248,7 +248,7 @@ TEST(UnicodeString, SubstParamFillsPlaceholders)
     // clang-format off
     const struct { const wchar_t* text; int32_t count; const wchar_t* result; } cases[] = {
         {L"%0 and %1", 1, L"A and "}, {L"100%", 1, L"100%"}, {L"%x", 1, L"%x"}, {L"%%0", 1, L"%A"}, {L"%1%0", 2, L"BA"},
-        {L"%99999999999 end", 1, L"%99999999999 end"}, {L"%2147483647", 1, L""}, {L"<%2%1>", 3, L"<B>"},
+        {L"<%99999999999 end", 1, L"<%99999999999 end"}, {L"%2147483647", 1, L""}, {L"<%2%1>", 3, L"<B>"},
     };
     // clang-format on
     for (const auto& c : cases)
@@ -289,7 +289,7 @@ TEST(UnicodeString, ToMultiByteConvertsByCodePage)
 {
     // clang-format off
     const struct { const wchar_t* text; int32_t length; uint32_t codePage; const char* bytes; } cases[] = {
-        {L"\x00E9", 1, 65001, "\xC3\xA9"}, {L"abc", -1, 0, "abc"},
+        {L"\x00E9", 1, 65001, "\xC3\xA9"}, {L"abc", -1, 0, "abc"}, {L"abc", 0, 0, ""},
         {L"a\0b", 3, 65001, "a"},       // the length ends at the first zero byte
         {L"\x4E2D", 1, 65000, "+Ti0-"}, // refuses flags
     };

@@ -19,8 +19,7 @@ TEST(VersionInfo, NothingToReadGivesEmptyValues)
         EXPECT_TRUE(CVersionInfo(path).GetStringValue(L"FileVersion").IsEmpty()) << (path ? path : L"(null)");
     CVersionInfo info(library.c_str());
     ASSERT_TRUE(info.IsValid());
-    EXPECT_TRUE(info.GetStringValue(L"").IsEmpty());
-    EXPECT_TRUE(info.GetStringValue(nullptr).IsEmpty());
+    EXPECT_TRUE(info.GetStringValue(L"").IsEmpty() && info.GetStringValue(nullptr).IsEmpty());
 }
 
 // On each side of the version the platform runs as.

@@ -101,13 +101,13 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetAndDestruction)
 TEST(VirtualFileStorage, LengthsBehaveAsOnDisk)
 {
     // Storage grows by the documented rule: a length of one granule, or a first write that ends
-    // there, takes one section, and a byte far beyond the storage, at a granule's start, a
-    // section of its own that holds it.
+    // there, takes one section, a length one byte longer a second, and a byte far beyond the
+    // storage, at a granule's start, a section of its own that holds it.
     Handle g(V(L"grow.bin"), RW), h(V(L"write.bin"), RW);
     g->SetLength(G), h->Write(Pattern(0, G).data(), int32_t(G));
     EXPECT_EQ(g->GetNode()->GetSectionCount() + h->GetNode()->GetSectionCount(), 2);
-    g->Seek(100 << 20, FILE_BEGIN), g->Write("z", 1);
-    EXPECT_EQ(g->GetNode()->GetSectionCount(), 2);
+    g->SetLength(G + 1), g->Seek(100 << 20, FILE_BEGIN), g->Write("z", 1);
+    EXPECT_EQ(g->GetNode()->GetSectionCount(), 3);
 
     Handle w(V(L"len.bin"), RW);
     const auto data = Pattern(0, 3 * G);
