@@ -376,10 +376,7 @@ void CEventLogMessageHandler::Record(uint16_t eventType, const wchar_t* caption,
     if (source == nullptr)
         return; // the platform refused the source; nothing to report to
     LPCWSTR strings[2] = {caption ? caption : L"", text ? text : L""};
-    if (Calls.Report)
-        Calls.Report(source, eventType, 0, 1, nullptr, 2, 0, strings, nullptr);
-    else
-        ReportEventW(source, eventType, 0, 1, nullptr, 2, 0, strings, nullptr);
+    (Calls.Report ? Calls.Report : ReportEventW)(source, eventType, 0, 1, nullptr, 2, 0, strings, nullptr);
 }
 
 // The event viewer renders event 1 through the message file named in the source's key. Without
