@@ -53,11 +53,7 @@ protected:
         ShownMessages.clear(), ErrorsInternal::SetShowMessageHookForTest(CaptureShow);
         ErrorsInternal::ResetInternalErrorCountForTest();
     }
-    void TearDown() override
-    {
-        ZelkorThreadData.Get() = CZelkorThreadData();
-        ErrorsInternal::SetShowMessageHookForTest(nullptr);
-    }
+    void TearDown() override { ZelkorThreadData.Get() = CZelkorThreadData(), ErrorsInternal::SetShowMessageHookForTest(nullptr); }
 };
 
 // The system codes of each kind, and the kind's text, as documented; every code up to 1200 that

@@ -71,8 +71,7 @@ TEST_F(RegistryKeyTest, StringValues)
     EXPECT_EQ(ShownWhenSuppressed([&] { EXPECT_EQ(W(blind.GetStringValue(L"Inner", L"d")), L"d"); }), 1u);
     ASSERT_TRUE(root.Open(HKEY_CURRENT_USER, L"", CRegistryKey::Read));
     EXPECT_EQ(W(root.GetName()), L"HKEY_CURRENT_USER");
-    SetLastError(1234);
-    root.Close();
+    SetLastError(1234), root.Close();
     EXPECT_EQ(GetLastError(), 0u) << "the registry's result of the close";
 }
 

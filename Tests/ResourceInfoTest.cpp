@@ -54,6 +54,9 @@ TEST(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
     EXPECT_EQ(ResourceModuleRegistry.GetModuleCount(), 1);
     restart("");
     FreeLibrary(a), FreeLibrary(b), FreeLibrary(icons);
+    // The record of a module the registry loaded itself frees it.
+    delete new CResourceModule(LoadLibraryW(L"MessageModuleB.dll"), false, nullptr, nullptr, nullptr);
+    EXPECT_EQ(GetModuleHandleW(L"MessageModuleB.dll"), nullptr);
 }
 
 // Reset forgets the thread's language and keeps the self-registered modules.
