@@ -77,8 +77,7 @@ TEST(SlotIndex, PagesAndBucketsStayWithinTheirLimits)
     const auto held = std::make_shared<int>();
     CMap<int64_t, std::shared_ptr<int>, ForcedHash> chain;
     for (uint32_t left : {4u, 5u}) {
-        chain.DeleteAll();
-        EXPECT_EQ(held.use_count(), 1);
+        EXPECT_EQ((chain.DeleteAll(), held.use_count()), 1);
         for (uint32_t i = 0; i < 13; ++i)
             EXPECT_EQ((chain.Add(KeyWithHash(0, i), held), chain.GetBucketCount()), 31) << i;
         for (uint32_t i = left; i < 13; ++i)

@@ -56,8 +56,10 @@ protected:
             return TRUE;
         };
         fakes.RegisterSource = [](LPCWSTR, LPCWSTR name) { return Note(L"register " + std::wstring(name), SourceToGive); };
-        fakes.Report = [](HANDLE, WORD type, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR* strings, LPVOID) {
-            return Note(L"event " + std::to_wstring(type) + L" " + strings[0] + L"|" + strings[1], TRUE);
+        // Event 1 of no category and no user, with two strings and no data; anything else is another event.
+        fakes.Report = [](HANDLE, WORD type, WORD c, DWORD id, PSID u, WORD n, DWORD size, LPCWSTR* s, LPVOID d) {
+            const wchar_t* kind = !c && id == 1 && !u && n == 2 && !size && !d ? L"event " : L"other event ";
+            return Note(kind + std::to_wstring(type) + L" " + s[0] + L"|" + s[1], TRUE);
         };
         fakes.Deregister = [](HANDLE source) { return Note(source == SourceToGive ? L"deregister" : L"deregister another", TRUE); };
         SetPlatformCallsForTest(fakes);
