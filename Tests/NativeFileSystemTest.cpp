@@ -101,7 +101,7 @@ TEST_F(NativeFiles, FreeSpaceIsClampedKibibytesOfTheRoot)
 
 TEST_F(NativeFiles, DriveRootsDirectoryTimesAndTheVirtualPrefix)
 {
-    SetThreadErrorMode(0, nullptr); // as no probe of the fixture left it
+    SetThreadErrorMode(0, nullptr); // a known mode: the fixture's own probes could have left theirs
     const UINT processMode = GetErrorMode(), threadMode = GetThreadErrorMode();
     CFileStatus status;
     Native.GetStatus(L"C:\\", status);

@@ -27,7 +27,7 @@ TEST(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
     ASSERT_TRUE(a && b && icons) << GetLastError();
     // Registers the modules named by letter (a, b, i for icons) in order, and no other.
     const auto restart = [&](const char* order) {
-        while (const HMODULE first = ResourceModuleRegistry.GetModuleAt(0)) // none past the last
+        while (const HMODULE first = ResourceModuleRegistry.GetModuleAt(0)) // none once all are gone
             UnregisterResourceModule(first);
         for (const char* module = order; *module; ++module)
             RegisterResourceModule(*module == 'a' ? a : *module == 'b' ? b : icons);
