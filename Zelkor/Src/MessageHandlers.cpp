@@ -105,7 +105,7 @@ bool IsStaticHandler(const CMessageHandler* handler)
 
 int CallMessageBox(HWND window, const wchar_t* text, const wchar_t* caption, uint32_t flags)
 {
-    return Calls.ShowBox ? Calls.ShowBox(window, text, caption, flags) : MessageBoxW(window, text, caption, flags);
+    return (Calls.ShowBox ? Calls.ShowBox : MessageBoxW)(window, text, caption, flags);
 }
 
 // Boxes without an icon of their own get the exclamation mark, except those whose buttons
@@ -246,7 +246,7 @@ int32_t CMessageBoxHandler::ShowWithIcon(HWND window, const wchar_t* text, const
     ULONG_PTR cookie = 0;
     const bool active = context != INVALID_HANDLE_VALUE && ActivateActCtx(context, &cookie);
 
-    const int answer = Calls.ShowBoxIndirect ? Calls.ShowBoxIndirect(&box) : MessageBoxIndirectW(&box);
+    const int answer = (Calls.ShowBoxIndirect ? Calls.ShowBoxIndirect : MessageBoxIndirectW)(&box);
     // Deactivating must not hide why a box failed.
     const DWORD error = GetLastError();
     if (active)
@@ -313,10 +313,8 @@ void CConsoleMessageHandler::Write(const CUnicodeString& text)
         // The console refuses very long single writes.
         for (int32_t offset = 0; offset < text.GetLength(); offset += ConsolePieceLength) {
             const int32_t piece = std::min(ConsolePieceLength, text.GetLength() - offset);
-            if (Calls.WriteToConsole)
-                Calls.WriteToConsole(output, text.GetText() + offset, DWORD(piece), &written, nullptr);
-            else
-                WriteConsoleW(output, text.GetText() + offset, DWORD(piece), &written, nullptr);
+            (Calls.WriteToConsole ? Calls.WriteToConsole : WriteConsoleW)(output, text.GetText() + offset, DWORD(piece),
+                                                                          &written, nullptr);
         }
         break;
     default:
@@ -333,10 +331,7 @@ void CConsoleMessageHandler::Write(const CUnicodeString& text)
 CEventLogMessageHandler::~CEventLogMessageHandler()
 {
     if (source != nullptr) {
-        if (Calls.Deregister)
-            Calls.Deregister(source);
-        else
-            DeregisterEventSource(source);
+        (Calls.Deregister ? Calls.Deregister : DeregisterEventSource)(source);
         source = nullptr;
     }
 }
@@ -393,8 +388,7 @@ void CEventLogMessageHandler::RegisterSource()
     }
     if (!Check(source == nullptr, CheckSite::EventSourceAlreadyRegistered))
         return;
-    source = Calls.RegisterSource ? Calls.RegisterSource(nullptr, title.GetText())
-                                  : RegisterEventSourceW(nullptr, title.GetText());
+    source = (Calls.RegisterSource ? Calls.RegisterSource : RegisterEventSourceW)(nullptr, title.GetText());
     key.Close();
 }
 
