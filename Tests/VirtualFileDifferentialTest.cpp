@@ -728,13 +728,13 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
     std::printf("%lld failed runs, each leaving everything as it was\n", static_cast<long long>(injected));
 }
 
-// A growing write longer than the windows a handle keeps, which runs out of memory part-way,
-// keeps the length it had; growth over the bytes it did copy beyond that length reads zeros, as
-// on disk.
+// A growing write one byte longer than the windows a handle keeps, which runs out of memory
+// part-way, keeps the length it had; growth over the bytes it did copy beyond that length reads
+// zeros, as on disk.
 TEST(VirtualFileDifferential, FailedGrowingWriteLeavesOnlyZerosBeyondTheLength)
 {
     const CUnicodeString path = VirtualFilesPrefix + L"injection\\grown.bin";
-    const std::string bytes(size_t(12 * GetAllocationGranularity()), 'x');
+    const std::string bytes(size_t(CVirtualFile::MaxCachedViews * GetAllocationGranularity() + 1), 'x');
     for (int64_t failAt = 1; failAt < 1000 && !HasFailure(); ++failAt) {
         CFile file;
         file.Open(path, FM_ReadWrite | FM_DenyNone | FM_Create, FILE_ATTRIBUTE_NORMAL);
