@@ -1,9 +1,6 @@
-#include <windows.h>
 
 #include <cstdint>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "Alloc.h"
 #include "Errors.h"

@@ -1,16 +1,10 @@
 // Arrays: the growth rule, element lifetimes across growth boundaries, index checks and the
 // failure guarantee.
-#include <windows.h>
-
 #include <algorithm>
 #include <functional>
 #include <random>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Alloc.h"
 #include "Array.h"

@@ -2,9 +2,6 @@
 #include <cstdint>
 #include <set>
 #include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "AtomicBlockManagerProbe.h"
 #include "Errors.h"

@@ -1,13 +1,6 @@
 // Exceptions, their texts and the failure operations. Message texts come from Trevalic.dll,
 // registered as a resource module. Displays are captured through the facility's test seam, so
 // nothing is ever shown.
-#include <windows.h>
-
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "Errors.h"
 #include "MessageName.h"
 #include "ResourceInfo.h"

@@ -1,11 +1,6 @@
 // Path names: tables of paths and their expected pieces. '/' separates like '\', and a long
 // prefix or a UNC server and share belong to the root, which no piece may cut.
-#include <windows.h>
-
 #include <filesystem>
-#include <string>
-
-#include <gtest/gtest.h>
 
 #include "Errors.h"
 #include "FileSystem.h"

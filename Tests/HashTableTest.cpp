@@ -1,19 +1,13 @@
 // Hash map, and the slot index it shares with the set: path keys, slot-order enumeration, node
 // pages and a randomised comparison with std::unordered_map, which fails an allocation now and
 // then.
-#include <windows.h>
-
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <random>
 #include <sstream>
-#include <string>
 #include <tuple>
 #include <unordered_map>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "HashTable.h"
 #include "Map.h"

@@ -1,12 +1,5 @@
 // Message display. No test shows a real box: the platform calls are replaced, or the text is
 // caught by a handler of the thread's own.
-#include <windows.h>
-
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "MessageHandlers.h"
 #include "RegistryKey.h"
 #include "ResourceInfo.h"

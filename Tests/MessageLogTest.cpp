@@ -1,13 +1,8 @@
 // The message log, written by MessageLogHost processes, each copied into a folder of this test
 // so that the log beside it is the test's own.
-#include <windows.h>
-
 #include <filesystem>
 #include <regex>
-#include <string>
 #include <utility>
-
-#include <gtest/gtest.h>
 
 #include "TestSupport.h"
 

@@ -1,12 +1,6 @@
 // The registration list of message names as the framework alone builds it, and how it stays
 // intact while objects come and go, also from several threads at once.
-#include <windows.h>
-
-#include <string>
 #include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "MessageName.h"
 #include "TestSupport.h"

@@ -1,14 +1,8 @@
 // What only the native file system does: the copy's fallback and its same-file guard, the
 // free-space clamp, drive roots and directory times, the thread's error mode, and the internal
 // errors of CFile and CNativeFile. What it shares with the virtual one is the differential's.
-#include <windows.h>
-
 #include <filesystem>
 #include <functional>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Errors.h"
 #include "File.h"

@@ -1,12 +1,6 @@
 // Registry keys against the test prefix's registry, below a key of each test's own. Values are
 // written with exact byte counts and a non-NUL unit after the data, because the platform adds a
 // terminator itself when the unit after the data is NUL.
-#include <windows.h>
-
-#include <string>
-
-#include <gtest/gtest.h>
-
 #include "Errors.h"
 #include "MessageName.h"
 #include "RegistryKey.h"

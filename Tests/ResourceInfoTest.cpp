@@ -2,12 +2,7 @@
 // helper modules: MessageModuleA knows MSG_ONLY_A and MSG_SHARED; MessageModuleB knows
 // MSG_SHARED and has an id without a string for MSG_ONLY_A; IconModule has no lookup export.
 // Which module supplies an icon is the message display's test.
-#include <windows.h>
-
-#include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "ResourceInfo.h"
 #include "TestSupport.h"

@@ -1,12 +1,5 @@
 // Module entry and start-up: the module registry, the load verdict after a failure shown during
 // static initialisation, the order of construction and teardown, and the debugger trace.
-#include <windows.h>
-
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "Errors.h"
 #include "TestSupport.h"
 

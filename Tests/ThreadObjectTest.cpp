@@ -1,14 +1,9 @@
 // Per-thread values: separation between threads and objects, lazy reclaiming of ended threads,
 // removal of a destroyed thread object's records.
-#include <windows.h>
-
 #include <atomic>
 #include <memory>
 #include <optional>
 #include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "ThreadData.h"

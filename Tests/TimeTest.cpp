@@ -1,12 +1,7 @@
 // Time conversion and formatting.
-#include <windows.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <string>
-
-#include <gtest/gtest.h>
 
 #include "ResourceInfo.h"
 #include "TestSupport.h"

@@ -2,11 +2,6 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "AtomicBlockManagerProbe.h"
 #include "Errors.h"
 #include "JsonTools.h"

@@ -1,11 +1,6 @@
 // Trevalic.dll loaded the way a host does (from the test's own folder): the message exports with
 // their English texts. The exported names are the image check's and the package consumer's.
-#include <windows.h>
-
 #include <climits>
-#include <string>
-
-#include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "Trevalic.h"

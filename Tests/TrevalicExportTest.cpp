@@ -5,11 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <string>
 #include <tuple>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "Trevalic.h"

@@ -1,14 +1,9 @@
-#include <windows.h>
 
 #include <algorithm>
 #include <functional>
 #include <random>
 #include <sstream>
-#include <string>
 #include <type_traits>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Alloc.h"
 #include "AtomicBlockManagerProbe.h"

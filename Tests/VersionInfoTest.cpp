@@ -1,11 +1,5 @@
 // Version resources. Reading a value that is there is covered by the choice of the message
 // handler, whose test hosts carry one; here the files and names that must give nothing.
-#include <windows.h>
-
-#include <string>
-
-#include <gtest/gtest.h>
-
 #include "TestSupport.h"
 #include "VersionInfo.h"
 

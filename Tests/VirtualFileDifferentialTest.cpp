@@ -5,16 +5,10 @@
 // table of intended differences (Differences) says how they differ. A failing sequence is shrunk
 // and printed as a case to paste into Kept. VFS_DIFFERENTIAL_SEEDS=N runs N seeds instead of the
 // few that CI runs.
-#include <windows.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <sstream>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Alloc.h"
 #include "AtomicBlockManagerProbe.h"

@@ -2,19 +2,13 @@
 // must not repeat (stale bytes, a reader shortening a writer, unguarded growth, writable
 // adopted storage), its tree and masks, copies to and from platform files, and what CFile adds
 // on top of a file system. The rest it shares with the platform's files is the differential's.
-#include <windows.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "File.h"
 #include "NativeFileSystem.h"

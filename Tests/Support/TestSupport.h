@@ -1,4 +1,5 @@
-// Helpers shared by the test suites.
+// Helpers shared by the test suites, and their common ground: the platform's declarations, the
+// test framework, strings and vectors, which the suites take from here.
 #pragma once
 
 #include <windows.h>
