@@ -164,17 +164,28 @@ TEST_F(Errors, StopModes)
     // Whole names in any case, else the default.
     EXPECT_EQ(StopModeFromText(L"Alway", StopMode::Debug), StopMode::Debug);
 
-    // Only modes that never trap without a debugger are written, so concurrent tests in this
-    // prefix are safe whatever they read.
+    // Read from the user's settings, here in a key of this process alone (a trap would end the
+    // others). A failure stops at a breakpoint when its mode is always, or debug under a debugger,
+    // which there is none of here: the assert's mode for an internal error, the error's for the
+    // others.
+    CScratchKey user{L"ZelkorErrorsTest"};
+    ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, user.key), 0);
     const wchar_t* const settings = L"Software\\Quorell\\Zelkor";
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"AssertStopMode", REG_SZ, L"NEVER", sizeof L"NEVER"), 0);
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"ErrorStopMode", REG_SZ, L"debug", sizeof L"debug"), 0);
-    ErrorsInternal::ResetStopModesForTest();
-    EXPECT_EQ(GetAssertStopMode(), StopMode::Never);
-    EXPECT_EQ(GetErrorStopMode(), StopMode::Debug);
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings, L"AssertStopMode");
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings, L"ErrorStopMode");
-    ErrorsInternal::ResetStopModesForTest();
+    for (const auto& [assertText, errorText, assertMode, errorMode, stops] :
+         {std::tuple{L"NEVER", L"debug", StopMode::Never, StopMode::Debug, L"|"},
+          {L"always", L"Never", StopMode::Always, StopMode::Never, L"<stop>|"},
+          {L"Debug", L"ALWAYS", StopMode::Debug, StopMode::Always, L"|<stop><stop>"}}) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"AssertStopMode", REG_SZ, assertText, DWORD(2 * wcslen(assertText) + 2));
+        RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"ErrorStopMode", REG_SZ, errorText, DWORD(2 * wcslen(errorText) + 2));
+        ErrorsInternal::ResetStopModesForTest();
+        EXPECT_EQ(std::pair(GetAssertStopMode(), GetErrorStopMode()), std::pair(assertMode, errorMode));
+        EXPECT_EQ(DebugOutputOf([] { ShownWhenSuppressed([] { ReportFailedCheck(ZELKOR_HERE(L"Src/A")); }); }) + L"|" + DebugOutputOf([] {
+                      ShownWhenSuppressed([] { ThrowLastErrorException(5), ThrowCheckException(MissingMessage, L"", L""); });
+                  }),
+                  stops)
+            << assertText;
+    }
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr), ErrorsInternal::ResetStopModesForTest();
 }
 
 // A slot given back serves again, else the reserve ends the process. Giving back a free slot, or

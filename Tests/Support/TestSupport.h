@@ -81,9 +81,10 @@ inline uint64_t SeedCount(uint64_t fixed)
     return text ? std::strtoull(text, nullptr, 0) : fixed;
 }
 
-// What f sends to the debugger output. Without a debugger the text comes as a first-chance
-// exception, in the narrow copy that every system sends (some after a wide one); a vectored
-// handler sees it before the system swallows it.
+// What f sends to the debugger output, with "<stop>" for each breakpoint it reaches. Without a
+// debugger the text comes as a first-chance exception, in the narrow copy that every system
+// sends (some after a wide one); a vectored handler sees it before the system swallows it, and
+// steps over a breakpoint before it ends the process.
 template <class F>
 std::wstring DebugOutputOf(F f)
 {
@@ -91,6 +92,8 @@ std::wstring DebugOutputOf(F f)
     captured.clear();
     const PVOID handler = AddVectoredExceptionHandler(1, [](EXCEPTION_POINTERS* e) -> LONG {
         const EXCEPTION_RECORD* record = e->ExceptionRecord;
+        if (record->ExceptionCode == EXCEPTION_BREAKPOINT) // the one-byte int3
+            return captured += L"<stop>", e->ContextRecord->Rip = DWORD64(record->ExceptionAddress) + 1, EXCEPTION_CONTINUE_EXECUTION;
         if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2) {
             const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
             captured += std::wstring(text, text + std::strlen(text));
