@@ -724,8 +724,9 @@ TEST(VirtualFileDifferential, StepsThatRunOutOfMemoryChangeNothing)
 
 // A growing write one byte longer than the windows a handle keeps, which runs out of memory
 // part-way, keeps the length it had; growth over the bytes it did copy beyond that length reads
-// zeros, as on disk.
-TEST(VirtualFileDifferential, FailedGrowingWriteLeavesOnlyZerosBeyondTheLength)
+// zeros, as on disk. A write of as many windows as a handle keeps maps them all before it copies
+// a byte: run out of memory, it changes none.
+TEST(VirtualFileDifferential, FailedWritesLeaveNoStrayBytes)
 {
     const CUnicodeString path = VirtualFilesPrefix + L"injection\\grown.bin";
     const std::string bytes(size_t(CVirtualFile::MaxCachedViews * GetAllocationGranularity() + 1), 'x');
@@ -742,6 +743,14 @@ TEST(VirtualFileDifferential, FailedGrowingWriteLeavesOnlyZerosBeyondTheLength)
         const std::string read = ReadAll(file);
         EXPECT_EQ(read.size(), bytes.size());
         EXPECT_EQ(read.find_first_not_of('\0'), std::string::npos) << "a stale byte after failure " << failAt;
+    }
+    const std::string others(bytes.size() - 1, 'y');
+    for (int64_t failAt = 1; failAt < 1000 && !HasFailure(); ++failAt) {
+        CFile file;
+        file.Open(path, FM_ReadWrite | FM_DenyNone, FILE_ATTRIBUTE_NORMAL);
+        if (const CFailingAllocation failure(failAt); ErrorOf([&] { file.Write(others.data(), int32_t(others.size())); }) == 0)
+            break;
+        EXPECT_EQ(ReadAll(file), bytes) << "changed by failure " << failAt;
     }
     GetFileSystem(path).DeleteFile(path);
 }
