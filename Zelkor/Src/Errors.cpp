@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <iterator>
 
 #include "Errors.h"
 #include "FastArray.h"
@@ -549,14 +550,12 @@ CUnicodeString BuildFailureText(FailureKind kind, const wchar_t* functionName, c
         format = CUnicodeString(FailureTemplates[index]);
     else
         ReportFailedCheck(CheckSite::FailureKindUnknown); // returns only when shown
-    CUnicodeString params[6] = {TextOrEmpty(expressionText), TextOrEmpty(functionName),  TextOrEmpty(sourceFile),
-                                DecimalText(line),           L"0x" + HexText(errorCode), CUnicodeString()};
-    int32_t count = 5;
-    if (IsLastErrorKind(kind)) {
-        params[5] = GetLastErrorText(errorCode);
-        count = 6;
-    }
-    return format.SubstParam(params, count);
+    // Only the templates of the last-error kinds name the system's text.
+    const CUnicodeString params[] = {
+        TextOrEmpty(expressionText), TextOrEmpty(functionName),
+        TextOrEmpty(sourceFile),     DecimalText(line),
+        L"0x" + HexText(errorCode),  IsLastErrorKind(kind) ? GetLastErrorText(errorCode) : CUnicodeString()};
+    return format.SubstParam(params, static_cast<int32_t>(std::size(params)));
 }
 
 // ---- Stop modes ----
