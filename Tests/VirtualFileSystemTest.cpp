@@ -167,13 +167,20 @@ TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
 {
     const int64_t size = (64 << 20) + 77, piece = G + 3000;
     const auto period = Pattern(0, piece + 251); // every piece starts somewhere in its first 251 bytes
-    Handle h(V(L"big.bin"), RW, 0, CREATE_ALWAYS);
-    for (int64_t at = 0; at < size; at += piece)
-        h->Write(period.data() + at % 251, int32_t(std::min(piece, size - at)));
-    ASSERT_EQ(h->GetLength(), size);
     // Each new section is half what is mapped, which makes 17 here, or a tenth of the free page
-    // file when that is less, which makes more: a few, not one a write.
-    EXPECT_TRUE(h->GetNode()->GetSectionCount() >= 17 && h->GetNode()->GetSectionCount() <= 20) << h->GetNode()->GetSectionCount();
+    // file when that is less, which makes 26 with 40 MiB free: a few, not one a write.
+    using namespace VirtualFileInternal;
+    for (const auto& [function, sections] :
+         {std::pair<AvailablePageFileFunction, int>{nullptr, 17}, {[] { return uint64_t(40) << 20; }, 26}}) {
+        const AvailablePageFileFunction previous = SetAvailablePageFileFunctionForTest(function);
+        Handle h(V(L"big.bin"), RW, 0, CREATE_ALWAYS);
+        for (int64_t at = 0; at < size; at += piece)
+            h->Write(period.data() + at % 251, int32_t(std::min(piece, size - at)));
+        EXPECT_EQ(h->GetNode()->GetSectionCount(), sections);
+        SetAvailablePageFileFunctionForTest(previous);
+    }
+    Handle h(V(L"big.bin"), RW);
+    ASSERT_EQ(h->GetLength(), size);
     for (int64_t at : {int64_t(0), G - 3, 2 * G - 1, size / 3, size - 10, size, size + 5})
         EXPECT_EQ(ReadAt(h.f, at, G + 9), Pattern(at, std::max<int64_t>(0, std::min(G + 9, size - at)))) << at;
     // No page file holds a petabyte: the memory exception, and the file is as it was.
@@ -183,11 +190,20 @@ TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
     EXPECT_EQ(h->GetLength(), size);
     EXPECT_EQ(ReadAt(h.f, size - G, G), Pattern(size - G, G));
     // The free space is the page file's, in kibibytes; other programs move it meanwhile.
-    MEMORYSTATUSEX memory{};
-    memory.dwLength = sizeof memory;
+    MEMORYSTATUSEX memory{sizeof memory};
     const int32_t space = Fs.GetFreeSpace(V(L"big.bin"));
     ASSERT_TRUE(GlobalMemoryStatusEx(&memory));
     EXPECT_NEAR(space, double(std::min<uint64_t>(memory.ullAvailPageFile >> 10, INT32_MAX)), 65536);
+    static uint64_t freeBytes; // and exactly so, whole kibibytes up to the largest count
+    const AvailablePageFileFunction platform = SetAvailablePageFileFunctionForTest([] { return freeBytes; });
+    for (const auto& [bytes, kibibytes] : {std::pair<uint64_t, int32_t>{1023, 0},
+                                           {2047, 1},
+                                           {(uint64_t(INT32_MAX) << 10) + 1023, INT32_MAX},
+                                           {uint64_t(1) << 41, INT32_MAX}}) {
+        freeBytes = bytes;
+        EXPECT_EQ(Fs.GetFreeSpace(V(L"big.bin")), kibibytes) << bytes;
+    }
+    SetAvailablePageFileFunctionForTest(platform);
     // Longer than the windows a handle keeps: written window by window.
     const auto shifted = Pattern(1, 12 * G);
     h->Seek(G + 7, FILE_BEGIN), h->Write(shifted.data(), int32_t(shifted.size()));

@@ -176,4 +176,14 @@ private:
     int64_t position = 0;
 };
 
+namespace VirtualFileInternal {
+// The bytes the page file has free, which back every section: a section grows by at most a
+// tenth of them, and the virtual file system reports them as its free space.
+uint64_t GetAvailablePageFile();
+// For tests only: a function giving the free bytes in place of the platform's (null: the
+// platform's again); returns the previous one.
+using AvailablePageFileFunction = uint64_t (*)();
+AvailablePageFileFunction SetAvailablePageFileFunctionForTest(AvailablePageFileFunction function);
+} // namespace VirtualFileInternal
+
 } // namespace Zelkor

@@ -13,6 +13,8 @@ namespace {
 
 constexpr const wchar_t* SourcePath = L"Src/VirtualFile";
 
+VirtualFileInternal::AvailablePageFileFunction AvailablePageFile = nullptr;
+
 int64_t RoundUp(int64_t size, int64_t granule)
 {
     return size < 1 ? granule : (size - 1 + granule) - (size - 1 + granule) % granule;
@@ -116,10 +118,8 @@ CVirtualMapping* CVirtualFileData::GetSectionForOffset(int64_t offset)
     }
     if (!Check(mappedSize >= granularity, ZELKOR_HERE(SourcePath)))
         return nullptr;
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    CheckLastError(GlobalMemoryStatusEx(&status) != FALSE, ZELKOR_HERE(L"Src/Zelkor"));
-    const int64_t tenthOfFree = int64_t(std::min<uint64_t>(status.ullAvailPageFile / 10, INT64_MAX));
+    const int64_t tenthOfFree =
+        int64_t(std::min<uint64_t>(VirtualFileInternal::GetAvailablePageFile() / 10, INT64_MAX));
     AddSection(std::max(std::min(mappedSize / 2, tenthOfFree), offset - mappedSize + 1));
     return sections[sections.GetSize() - 1];
 }
@@ -384,5 +384,24 @@ void CVirtualFile::CopyToFile(CBaseFile& target)
     // A view holds at most viewSize bytes, so each piece fits the count of a write.
     WalkViews(0, length, [&target](const unsigned char* bytes, int64_t count) { target.Write(bytes, int32_t(count)); });
 }
+
+namespace VirtualFileInternal {
+uint64_t GetAvailablePageFile()
+{
+    if (AvailablePageFile != nullptr)
+        return AvailablePageFile();
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    CheckLastError(GlobalMemoryStatusEx(&status) != FALSE, ZELKOR_HERE(L"Src/Zelkor"));
+    return status.ullAvailPageFile;
+}
+
+AvailablePageFileFunction SetAvailablePageFileFunctionForTest(AvailablePageFileFunction function)
+{
+    const AvailablePageFileFunction previous = AvailablePageFile;
+    AvailablePageFile = function;
+    return previous;
+}
+} // namespace VirtualFileInternal
 
 } // namespace Zelkor

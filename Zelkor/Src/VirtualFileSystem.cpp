@@ -698,11 +698,7 @@ int32_t CVirtualFileSystem::GetFreeSpace(const CUnicodeString& path)
 {
     if (!CheckVirtual(path))
         return 0;
-    CCriticalSectionLock guard(lock);
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    CheckLastError(GlobalMemoryStatusEx(&status) != FALSE, ZELKOR_HERE(L"Src/Zelkor"));
-    return int32_t(std::min<uint64_t>(status.ullAvailPageFile / 1024, INT32_MAX));
+    return int32_t(std::min<uint64_t>(VirtualFileInternal::GetAvailablePageFile() / 1024, INT32_MAX));
 }
 
 void CVirtualFileSystem::CreateDirectory(const CUnicodeString& path, bool failIfExists)
