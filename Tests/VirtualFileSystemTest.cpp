@@ -76,6 +76,15 @@ TEST(VirtualFileMapping, WindowsAtAnyOffsetAndDestruction)
         const auto unmapAgain = [&] { mapping.UnmapView(inside); }; // no longer recorded
         delete Catch<CInternalError>(unmapAgain);
         EXPECT_EQ(ShownWhenSuppressed(unmapAgain), 1u);
+        // Flushing keeps the windows; a new size drops them and the contents. Below one byte, or
+        // without a section, a new size is an internal error and changes nothing.
+        mapping.Flush();
+        EXPECT_EQ(std::string(whole + 4090, 10), "0123456789");
+        mapping.Resize(2 * G);
+        EXPECT_EQ(mapping.GetWindowCount(), 0);
+        EXPECT_EQ(static_cast<char*>(mapping.MapView(FILE_MAP_READ, G + 4090, 0))[0], 0);
+        EXPECT_EQ(ShownWhenSuppressed([&] { mapping.Resize(0); }) + ShownWhenSuppressed([] { CMapping().Resize(1); }), 2u);
+        EXPECT_EQ(mapping.GetWindowCount(), 1);
         leftMapped = mapping.MapView(FILE_MAP_READ, 0, 0);
     }
     MEMORY_BASIC_INFORMATION info{};
