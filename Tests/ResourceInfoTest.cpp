@@ -62,9 +62,11 @@ TEST(InterfaceLanguage, ThreadLanguageElseTheProcessLanguageUntilReset)
     registry.Register(a);
     EXPECT_EQ(registry.GetCurrentLanguage(), -1);
     ThreadLanguageData.Get().Language = 5;
-    EXPECT_EQ(registry.GetCurrentLanguage(), 5);
+    EXPECT_EQ(std::pair(registry.GetCurrentLanguage(), GetCurrentLanguage()), std::pair(5, 5)); // and the process's registry
     std::thread([&] { EXPECT_EQ(registry.GetCurrentLanguage(), -1); }).join();
-    registry.Reset();
+    ResetResourceModules();
+    EXPECT_EQ(std::pair(registry.GetCurrentLanguage(), GetCurrentLanguage()), std::pair(-1, -1));
+    ThreadLanguageData.Get().Language = 5, registry.Reset();
     EXPECT_EQ(registry.GetCurrentLanguage(), -1);
     CUnicodeString text;
     EXPECT_TRUE(registry.LoadMessageText(OnlyA, text));
