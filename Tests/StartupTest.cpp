@@ -2,6 +2,7 @@
 // static initialisation, the order of construction and teardown, and the debugger trace.
 #include "Errors.h"
 #include "TestSupport.h"
+#include "Zelkor.h"
 
 using namespace Zelkor;
 
@@ -61,4 +62,20 @@ TEST(Startup, DebugTraceSendsTheWholeText)
     const std::wstring path(300, L'p');
     EXPECT_EQ(DebugOutputOf([&] { TraceUnpropagated(new CInternalError(FailureKind::Assert, path.c_str(), 7, 0)); }),
               (L"Zelkor: internal error at " + path).substr(0, 159));
+}
+
+// A module has one record: attached again with other notifications, or detached while unknown,
+// it is an internal error that changes no record.
+TEST(Startup, ModuleRecords)
+{
+    const auto module = reinterpret_cast<HMODULE>(0x1000);
+    const ModuleNotification other = [](HMODULE) {};
+    const int32_t count = ModuleRegistry.GetCount();
+    ModuleRegistry.Attach(module, nullptr, nullptr), ModuleRegistry.Attach(module, nullptr, nullptr);
+    EXPECT_TRUE(ReportsAt(CheckSite::ModuleAttachedWithOtherAttach, [&] { ModuleRegistry.Attach(module, other, nullptr); }));
+    EXPECT_TRUE(ReportsAt(CheckSite::ModuleAttachedWithOtherDetach, [&] { ModuleRegistry.Attach(module, nullptr, other); }));
+    EXPECT_EQ(ModuleRegistry.GetCount(), count + 1);
+    ModuleRegistry.Detach(module);
+    EXPECT_TRUE(ReportsAt(CheckSite::ModuleDetachedUnknown, [&] { ModuleRegistry.Detach(module); }));
+    EXPECT_EQ(std::pair(ModuleRegistry.GetCount(), ModuleRegistry.Contains(module)), std::pair(count, false));
 }
