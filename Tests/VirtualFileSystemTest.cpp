@@ -225,6 +225,8 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
     closed->Close();
     CMapping empty;
     char byte = 0;
+    const CUnicodeString outside(L"C:\\outside");
+    CFileStatus status;
     const std::function<void()> rows[] = {
         [&] { closed->Write(&byte, 1); },
         [&] { closed->SetLength(1); },
@@ -237,7 +239,12 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
         [&] { h->SetLength(-1); },
         [&] { h->Seek(0, 7); },
         [&] { h->GetView(-1); },
-        [&] { Fs.GetAttributes(CUnicodeString(L"C:\\outside")); },
+        [&] { Fs.GetAttributes(outside); }, // a path outside the virtual tree, whatever the call
+        [&] { Fs.CreateDirectory(outside, false); },
+        [&] { Fs.RemoveDirectory(outside); },
+        [&] { Fs.IsDirectoryEmpty(outside); },
+        [&] { Fs.GetStatus(outside, status); },
+        [&] { Fs.SetStatus(outside, status); },
         [&] { Fs.OpenFile(V(L"x"), GENERIC_READ, 0, nullptr, 9, 0, nullptr, 0); },
         [&] { Fs.OpenFile(V(L"y"), GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr, -1); },
     };
