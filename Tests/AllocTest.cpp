@@ -85,7 +85,8 @@ TEST(AllocatedOn, EveryHeapThrowsWhenExhaustedServesEmptyRequestsAndReportsRefus
     CHeapManager other(0x1000, false);
     void* foreign = other.Alloc(32);
     EXPECT_TRUE(ReportsAt(CheckSite::ProcessHeapFreeRefused, [&] { ProcessHeap::Free(foreign); }));
-    ProcessHeap::FreeNoThrow(foreign); // reported, not thrown
+    EXPECT_EQ(DebugOutputOf([&] { ProcessHeap::FreeNoThrow(foreign); }),
+              L"Zelkor: internal error at Src/Alloc, line 894, system error 87\n"); // traced, not thrown
     other.Free(foreign);
 
     char* pages = static_cast<char*>(PageMemoryManager.Alloc(0x30001));

@@ -55,6 +55,7 @@ TEST_F(AtomicBlockManager, ResetServesThePagesAgainAndDestroyedPoolIgnoresGiveBa
     // Blocks lie a stride apart: 8 bytes for blocks of up to 8, else the size rounded up to 16.
     for (const auto& [size, stride] : {std::pair<uint64_t, uint64_t>{8, 8}, {9, 16}, {32, 32}, {33, 48}})
         EXPECT_EQ(CAtomicBlockManager(size, this).GetBlocksPerPage(), (CAtomicBlockManager::PageSize - 16) / stride) << size;
+    EXPECT_TRUE(ReportsAt(CheckSite::BlockSizeZero, [this] { CAtomicBlockManager(0, this); }));
     for (int i = 0; i < perPage * 2 + 4; ++i)
         dying->Take();
     dying->GiveBack(dying->Take());
