@@ -40,7 +40,8 @@ protected:
         fakes.ShowBox = [](HWND, LPCWSTR text, LPCWSTR title, UINT flags) { return Note(L"box " + Display(title, text, flags), IDRETRY); };
         fakes.ShowBoxIndirect = [](const MSGBOXPARAMSW* box) {
             Calls.push_back(L"icon " + Display(box->lpszCaption, box->lpszText, box->dwStyle) + L" " + box->lpszIcon +
-                            (box->hInstance == GetModuleHandleW(L"IconModule.dll") ? L"" : L" elsewhere"));
+                            (box->hInstance == GetModuleHandleW(L"IconModule.dll") ? L"" : L" elsewhere") +
+                            (box->cbSize == sizeof *box ? L"" : L" unsized"));
             return IDRETRY;
         };
         fakes.WriteToConsole = [](HANDLE, const VOID* text, DWORD count, LPDWORD written, LPVOID) {

@@ -35,8 +35,9 @@ int wmain()
         return 0;
     if (std::wcsstr(GetCommandLineW(), L" double")) // the second scope opens while the first is alive
         (void)CErrorScope(CErrorScope::Reporting), CErrorScope(CErrorScope::Reporting);
-    (void)CMessageBoxHandler(); // a handler that is none of the static ones goes before the choice, taking nothing with it
-    ShowMessage(L"a\nb", MB_OK);
+    // A handler that is none of the static ones goes, before the choice and after it, taking nothing with it.
+    (void)CMessageBoxHandler();
+    ShowMessage(L"a\nb", MB_OK), (void)CMessageBoxHandler();
     const CMessageHandler* const handlers[] = {&MessageBoxHandler, &ConsoleMessageHandler, &EventLogMessageHandler};
     return int(std::find(handlers, handlers + 3, GetMessageHandler()) - handlers) + 1;
 }
