@@ -49,8 +49,10 @@ TEST(ResourceModules, NewestModuleThatHasTheTextSuppliesIt)
     EXPECT_EQ(ResourceModuleRegistry.GetModuleCount(), 1);
     restart("");
     FreeLibrary(a), FreeLibrary(b), FreeLibrary(icons);
-    // The record of a module the registry loaded itself frees it.
-    delete new CResourceModule(LoadLibraryW(L"MessageModuleB.dll"), false, nullptr, nullptr, nullptr);
+    // The record of a module the registry loaded itself is named by its file, and frees it.
+    const CResourceModule* loaded = new CResourceModule(LoadLibraryW(L"MessageModuleB.dll"), false, nullptr, nullptr, nullptr);
+    EXPECT_EQ(W(loaded->GetName()), L"MessageModuleB.dll");
+    delete loaded;
     EXPECT_EQ(GetModuleHandleW(L"MessageModuleB.dll"), nullptr);
 }
 
