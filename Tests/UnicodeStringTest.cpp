@@ -259,6 +259,7 @@ TEST(UnicodeString, ParseAcceptsOnlyAWholeWordOrNumber)
     // clang-format off
     const struct { const wchar_t* text; bool ok; bool value; } words[] = {
         {L"  Yes ", true, true}, {L"\x3000" L"FALSE\t", true, false}, {L"2", false, false}, {L"yess", false, false},
+        {L"true", true, true}, {L"ON", true, true}, {L"1", true, true}, {L"off", true, false}, {L"No", true, false}, {L"0", true, false},
     };
     // clang-format on
     for (const auto& c : words) {
