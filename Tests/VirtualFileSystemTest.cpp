@@ -165,8 +165,9 @@ TEST(VirtualFileStorage, AdoptedReadOnlyStorageRefusesWriters)
         EXPECT_EQ(ReadAt(r.f, 0, 7), std::vector<unsigned char>({'a', 'd', 'o', 'p', 't', 'e', 'd'}));
         EXPECT_EQ(r->GetLength(), 100);
         EXPECT_EQ(ErrorOf([&] { Handle(V(L"AD.bin"), GENERIC_WRITE); }), uint32_t(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(Handle(V(L"ad0.bin"), GENERIC_READ, 3, CREATE_NEW, 0, section())->GetLength(), 0); // none of a section's bytes
     }
-    Fs.DeleteFile(V(L"ad.bin"));
+    Fs.DeleteFile(V(L"ad.bin")), Fs.DeleteFile(V(L"ad0.bin"));
     DWORD flags = 0;
     EXPECT_FALSE(GetHandleInformation(adopted, &flags)); // the file took it and closed it with its storage
 }
@@ -196,6 +197,8 @@ TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
     h->Seek(int64_t(1) << 50, FILE_BEGIN);
     delete Catch<CMemoryException>([&] { h->Write("x", 1); });
     delete Catch<CMemoryException>([&] { h->SetLength(int64_t(1) << 50); });
+    delete Catch<CMemoryException>([] { Handle(V(L"huge.bin"), RW, 3, CREATE_ALWAYS, INT64_MAX)->Write("x", 1); }); // nor its first section
+    Fs.DeleteFile(V(L"huge.bin"));
     EXPECT_EQ(h->GetLength(), size);
     EXPECT_EQ(ReadAt(h.f, size - G, G), Pattern(size - G, G));
     // The free space is the page file's, in kibibytes; other programs move it meanwhile.
@@ -230,8 +233,8 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
     const std::function<void()> rows[] = {
         [&] { closed->Write(&byte, 1); },
         [&] { closed->SetLength(1); },
-        [&] { h->Read(nullptr, 1); },
-        [&] { h->Read(&byte, -1); },
+        [&] { EXPECT_EQ(h->Read(nullptr, 1), 0); }, // shown instead, nothing is read
+        [&] { EXPECT_EQ(h->Read(&byte, -1), 0); },
         [&] { h->Write(nullptr, 1); },
         [&] { h->Write(&byte, -1); },
         [&] { empty.MapView(FILE_MAP_READ, 0, 0); },
