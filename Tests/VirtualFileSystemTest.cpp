@@ -230,6 +230,7 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
     char byte = 0;
     const CUnicodeString outside(L"C:\\outside");
     CFileStatus status;
+    CArray<CFileStatus> found;
     const std::function<void()> rows[] = {
         [&] { closed->Write(&byte, 1); },
         [&] { closed->SetLength(1); },
@@ -246,6 +247,7 @@ TEST(VirtualFileStorage, ContractViolationsAreInternalErrors)
         [&] { Fs.CreateDirectory(outside, false); },
         [&] { Fs.RemoveDirectory(outside); },
         [&] { Fs.IsDirectoryEmpty(outside); },
+        [&] { Fs.FindFiles(outside, found, L"*", nullptr); },
         [&] { Fs.GetStatus(outside, status); },
         [&] { Fs.SetStatus(outside, status); },
         [&] { Fs.OpenFile(V(L"x"), GENERIC_READ, 0, nullptr, 9, 0, nullptr, 0); },
@@ -314,7 +316,8 @@ TEST(VirtualFileTree, CopiesOntoPlatformFilesTheyCannotWriteChangeNothing)
 }
 
 // A status sets the times it gives and leaves a time of 0 alone. A file is marked for archiving
-// when made by CREATE_NEW or CREATE_ALWAYS, not by OPEN_ALWAYS.
+// when made by CREATE_NEW or CREATE_ALWAYS, not by OPEN_ALWAYS; a name ending in a separator makes
+// none.
 TEST(VirtualFileTree, StatusTimesAndArchiveBits)
 {
     const CUnicodeString path = V(L"status.txt");
@@ -322,12 +325,14 @@ TEST(VirtualFileTree, StatusTimesAndArchiveBits)
     const int64_t day = 864000000000LL, base = 132000000000000000LL;
     CFileStatus wanted, got;
     wanted.FileAttributes = FILE_ATTRIBUTE_HIDDEN, wanted.LastWriteTime = base, wanted.LastAccessTime = base + day;
+    wanted.CreationTime = base + 2 * day;
     Fs.SetStatus(path, wanted);
-    wanted.LastWriteTime = 0, wanted.CreationTime = base + 2 * day;
+    wanted.LastWriteTime = wanted.LastAccessTime = wanted.CreationTime = 0;
     Fs.SetStatus(path, wanted), Fs.GetStatus(path, got);
     EXPECT_EQ(std::tie(got.FileLength, got.LastWriteTime, got.LastAccessTime, got.CreationTime),
               std::make_tuple(int64_t(7), base, base + day, base + 2 * day));
     Fs.DeleteFile(path);
+    EXPECT_EQ(ErrorOf([&] { Handle(path + L"\\", GENERIC_WRITE, 0, CREATE_NEW); }), uint32_t(ERROR_INVALID_NAME));
     for (const DWORD disposition : {CREATE_NEW, CREATE_ALWAYS, OPEN_ALWAYS}) {
         Handle(path, GENERIC_WRITE, 0, disposition);
         EXPECT_EQ((Fs.GetAttributes(path) & FILE_ATTRIBUTE_ARCHIVE) != 0, disposition != OPEN_ALWAYS) << disposition;
