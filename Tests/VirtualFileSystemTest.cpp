@@ -202,7 +202,7 @@ TEST(VirtualFileStorage, LargeFilesAndAnExhaustedPageFile)
     EXPECT_EQ(h->GetLength(), size);
     EXPECT_EQ(ReadAt(h.f, size - G, G), Pattern(size - G, G));
     // The free space is the page file's, in kibibytes; other programs move it meanwhile.
-    MEMORYSTATUSEX memory{sizeof memory};
+    MEMORYSTATUSEX memory{sizeof memory, 0, 0, 0, 0, 0, 0, 0, 0};
     const int32_t space = Fs.GetFreeSpace(V(L"big.bin"));
     ASSERT_TRUE(GlobalMemoryStatusEx(&memory));
     EXPECT_NEAR(space, double(std::min<uint64_t>(memory.ullAvailPageFile >> 10, INT32_MAX)), 65536);
