@@ -100,6 +100,9 @@ TEST_F(NativeFiles, DriveRootsDirectoryTimesAndTheVirtualPrefix)
     CFileStatus status;
     Native.GetStatus(L"C:\\", status);
     EXPECT_TRUE(Native.DirectoryExists(L"C:\\"));
+    // A drive root lists no entries when the drive is empty, yet it is a directory.
+    if (const wchar_t* empty = _wgetenv(L"ZELKOR_EMPTY_DRIVE"))
+        EXPECT_TRUE(Native.DirectoryExists(empty)) << empty;
     EXPECT_TRUE((status.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && status.CreationTime != 0);
 
     // A directory takes new times like a file.

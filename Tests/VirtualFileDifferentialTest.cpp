@@ -181,6 +181,7 @@ Outcome Side::Run(const Step& s, int index)
     Outcome o;
     CBaseFile*& handle = handles[s.y % 4];
     const CUnicodeString a = At(s.a), b = At(s.b);
+    CFileStatus status; // given or asked for
     if (s.op >= Write && s.op <= Resize && handle == nullptr)
         return o; // a handle operation on a slot that holds none
     try {
@@ -220,19 +221,15 @@ Outcome Side::Run(const Step& s, int index)
         case TryDelete: o.number = fs.TryDeleteFile(a); break;
         case SetAttr: fs.SetAttributes(a, Attributes[s.x % std::size(Attributes)]); break;
         case GetAttr: o.attributes = fs.GetAttributes(a); break;
-        case SetStat: {
-            CFileStatus status;
+        case SetStat:
             status.FileAttributes = Attributes[s.x % std::size(Attributes)];
             status.LastWriteTime = s.x / 8 % 2 * 132000000000000000LL;
             fs.SetStatus(a, status);
             break;
-        }
-        case GetStat: {
-            CFileStatus status;
+        case GetStat:
             fs.GetStatus(a, status);
             o.attributes = status.FileAttributes, o.number = status.FileLength;
             break;
-        }
         case Find: {
             struct : IFileErrorHandler {
                 bool HandleError(CFileException*) override { return true; }

@@ -27,11 +27,19 @@ persistent() {
 # timed server to end and starts one. Wine's services start with it, with /dev/null as stdio, so
 # that CTest never waits on a pipe they keep open; the lock keeps a second program from starting
 # them first, beside its own pipes.
+empty_drive=$(dirname "$WINEPREFIX")/empty-drive
 (
     flock 9
     # The lock is on the folder that holds the prefix; the server and the services it outlives
     # must not inherit it.
     [ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1 9<&-
+    # Drive Y: of a build folder's own prefix is an empty folder beside it: a drive root with
+    # nothing to list, which a program under Wine cannot make (Wine makes no symbolic links, and
+    # its file calls do not see drives defined through the platform).
+    y="$WINEPREFIX/dosdevices/y:"
+    if [ "$(basename "$WINEPREFIX")" = wineprefix ] && [ -d "${y%/*}" ] && [ ! -e "$y" ] && [ ! -L "$y" ]; then
+        mkdir -p "$empty_drive" && ln -s "$empty_drive" "$y"
+    fi
     until persistent; do
         wineserver -p </dev/null >/dev/null 2>&1 9<&-
         case $? in
@@ -41,6 +49,8 @@ persistent() {
         esac
     done
 ) 9<"$(dirname "$WINEPREFIX")"
+# The tests find that drive by this name.
+[ "$WINEPREFIX/dosdevices/y:" -ef "$empty_drive" ] && export ZELKOR_EMPTY_DRIVE='Y:\'
 [ "$*" = --server ] && exit 0
 # Every program that ends with a non-zero status leaves a line in a file beside the prefix, so
 # that one that ends badly without a word still says how (the low byte of its exit code: 5 an
