@@ -127,7 +127,7 @@ mutants)
 coverage)
     # The least coverage CI accepts, in percent of Zelkor/ and Trevalic/: what the suite reached
     # when last raised, rounded down, with a little room for counts that move between runs.
-    floor_lines=94 floor_functions=91 floor_branches=81
+    floor_lines=94 floor_functions=93 floor_branches=82
     install_missing "${build_packages[@]}" "${wine_packages[@]}" "${test_packages[@]}" gcovr
     dir=${BUILD_DIR:-$root/build-coverage}
     configure_and_build "$dir" gcc -DZELKOR_CHECKED=ON -DZELKOR_COVERAGE=ON
