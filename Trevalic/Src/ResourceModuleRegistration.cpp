@@ -10,7 +10,7 @@ namespace {
 class COwnResourceModule {
 public:
     COwnResourceModule() noexcept { Zelkor::GuardedStep(Zelkor::RegisterOwnResourceModule); }
-    ~COwnResourceModule() { Zelkor::GuardedStep(Zelkor::UnregisterOwnResourceModule); }
+    ~COwnResourceModule() { Zelkor::GuardedStep(Zelkor::UnregisterOwnResourceModule); } // GCOVR_EXCL_LINE: at exit
 };
 
 ZELKOR_INIT(ZELKOR_ROW_RESOURCE_MODULE) COwnResourceModule OwnResourceModule;
