@@ -234,12 +234,12 @@ void RegisterOwnResourceModule()
         RegisterResourceModule(module);
 }
 
-void UnregisterOwnResourceModule() // GCOVR_EXCL_START: at exit, after the counts are written
+void UnregisterOwnResourceModule()
 {
     const HMODULE module = GetZelkorModuleHandle();
     if (module != nullptr)
         UnregisterResourceModule(module);
-} // GCOVR_EXCL_STOP
+}
 
 bool LoadMessageText(const CMessageName& name, CUnicodeString& text)
 {
